@@ -1,0 +1,26 @@
+// The few operating-system services whose spelling differs between POSIX and
+// Windows. Everything above this seam is platform-free.
+#ifndef QUENDA_PLATFORM_PLATFORM_H_
+#define QUENDA_PLATFORM_PLATFORM_H_
+
+namespace quenda::platform {
+
+// Opens (creating if missing, never truncating) a file for reading and
+// writing with permission 0777 and no sharing restriction. Returns the
+// descriptor, or -1 when the open fails.
+int open_descriptor(const char* name);
+
+// Closes a descriptor. A descriptor of -1 fails with a bad-descriptor error
+// and has no other effect; it never ends the process.
+void close_descriptor(int descriptor);
+
+// The current working directory, allocated once and never freed, or nullptr
+// when it cannot be determined.
+const char* current_directory();
+
+// Discards unread console input where the C library defines doing so.
+void discard_console_input();
+
+}  // namespace quenda::platform
+
+#endif  // QUENDA_PLATFORM_PLATFORM_H_

@@ -1,0 +1,41 @@
+#include <direct.h>
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <stdio.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "platform/platform.h"
+
+namespace quenda::platform {
+
+int open_descriptor(const char* name) {
+  int descriptor = -1;
+  // Deny-none sharing, like every other open of the benchmark. _S_IREAD |
+  // _S_IWRITE is what 0777 means on Windows.
+  (void)_sopen_s(&descriptor, name, _O_RDWR | _O_CREAT | _O_BINARY, _SH_DENYNO,
+                 _S_IREAD | _S_IWRITE);
+  return descriptor;
+}
+
+void close_descriptor(int descriptor) {
+  // The Microsoft C runtime's invalid-parameter handler ends the process on
+  // _close(-1). A failed open is answered the POSIX way instead: the close
+  // fails with a bad-descriptor error and has no other effect.
+  if (descriptor < 0) {
+    errno = EBADF;
+    return;
+  }
+  (void)_close(descriptor);
+}
+
+const char* current_directory() { return _getcwd(nullptr, 0); }
+
+void discard_console_input() {
+  // Defined by the Microsoft C runtime for input streams.
+  (void)fflush(stdin);
+}
+
+}  // namespace quenda::platform

@@ -1,0 +1,39 @@
+// The benchmark's whole control flow, run by every process of the MPI job:
+// the collector's single-process tests, three cluster phases opened by
+// barriers, and the collector's closing lines.
+#ifndef QUENDA_RUN_DRIVER_H_
+#define QUENDA_RUN_DRIVER_H_
+
+#include "cluster/exchange.h"
+#include "plan.h"
+#include "tests/file_handling.h"
+#include "tests/scratch_files.h"
+
+namespace quenda {
+
+// Everything a process keeps from start to end. It is created before the
+// entry point runs, so the working directory is the one the job started in,
+// and its streams are reused by the tests rather than created per phase.
+struct ProcessState {
+  const char* working_directory;
+  HandlingFiles handling;
+  ScratchFiles scratch;
+  TestRecord stream_handling;
+  TestRecord descriptor_handling;
+  TestRecord bytewise_write;
+  TestRecord bytewise_read;
+  TestRecord block_read;
+  TestRecord block_write;
+
+  ProcessState();
+};
+
+// Runs the benchmark from MPI start-up to finalisation; returns 0.
+int run_benchmark(int* argc, char*** argv, const Plan& plan, ProcessState& state);
+
+// The world size the run works with: at most the plan's cap.
+int capped_world_size(int world_size, const Plan& plan);
+
+}  // namespace quenda
+
+#endif  // QUENDA_RUN_DRIVER_H_

@@ -1,0 +1,69 @@
+#include "run/report.h"
+
+#include <array>
+
+namespace quenda {
+namespace {
+
+constexpr const char kTitle[] =
+    "Torvane :: Lumicrest Benchmark Quenda Lite for Windows Clusters on x86 64bit system "
+    "2019.12.06.";
+constexpr const char kCopyright[] = "Copyright (C) 2019 Torvane Lumicrest. All rights reserved.";
+constexpr const char kSupport[] = "For Support: quenda-support@torvane.com";
+
+}  // namespace
+
+std::string results_file_name(const char* processor_name, const std::tm& local_time) {
+  std::array<char, 1024> date{};
+  std::strftime(date.data(), date.size(), "local date %Y.%m.%d time %H.%M.%S.txt", &local_time);
+  std::string name = "results_quenda_lite_windows_clusters @ ";
+  name += processor_name;
+  name += " @ ";
+  name += date.data();
+  return name;
+}
+
+std::string results_file_name_now(const char* processor_name) {
+  const std::time_t now = std::time(nullptr);
+  // localtime's result is a static buffer; this runs once, on one thread.
+  const std::tm* local = std::localtime(&now);
+  return results_file_name(processor_name, local != nullptr ? *local : std::tm{});
+}
+
+std::string saved_path(const char* working_directory, const std::string& results_file_name) {
+  std::string path = working_directory != nullptr ? working_directory : "(null)";
+  path += '/';
+  path += results_file_name;
+  return path;
+}
+
+void write_banner(Report& report, int world_size) {
+  report.console();
+  report.console(kTitle);
+  report.console(kCopyright);
+  report.console(kSupport);
+  report.console();
+  report.console();
+  report.console();
+  report.console("Thread(s): ", world_size);
+  report.console();
+  report.file(kTitle);
+  report.file();
+  report.file("Thread(s): ", world_size);
+  report.file();
+  report.console("Force to be single thread.");
+  report.console();
+  report.file("Force to be single thread.");
+  report.file();
+}
+
+void write_cluster_section(Report& report) { report.both("Multi-Thread Enabled:"); }
+
+void write_closing(Report& report, const std::string& saved_path) {
+  report.console("Results have been saved in a file and you can find it at: ", saved_path);
+  report.console();
+  report.console();
+  report.console("Press Enter to Exit.");
+}
+
+}  // namespace quenda

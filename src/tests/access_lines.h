@@ -1,0 +1,28 @@
+// Report lines shared by the byte-wise and block tests, whose figures are
+// accesses (bytes) per second shown in millions and in MB.
+#ifndef QUENDA_TESTS_ACCESS_LINES_H_
+#define QUENDA_TESTS_ACCESS_LINES_H_
+
+#include "cluster/exchange.h"
+#include "plan.h"
+#include "run/report.h"
+
+namespace quenda {
+
+inline double in_millions(double rate) { return rate / kMillion; }
+inline double in_megabytes(double rate) { return rate * kMegabyteFactor * kMegabyteFactor; }
+
+// A collector's own result: time, millions and MB lines to the console, then
+// to the results file, each group closed by an empty line when asked.
+void write_access_single(Report& report, const Timing& timing, const char* time_unit,
+                         bool closing_blank);
+
+// One worker's three lines to the console, then to the results file. Only
+// the millions line differs: "Access/sec." on the console, "Accesses/sec."
+// in the file.
+void write_access_worker(Report& report, const char* collector_name, int rank, double elapsed,
+                         double rate, const char* time_unit);
+
+}  // namespace quenda
+
+#endif  // QUENDA_TESTS_ACCESS_LINES_H_

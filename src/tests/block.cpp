@@ -1,0 +1,151 @@
+#include "tests/block.h"
+
+#include <mpi.h>
+
+#include <new>
+
+#include "tests/access_lines.h"
+#include "tests/worker_names.h"
+
+namespace quenda {
+namespace {
+
+constexpr const char kHeading[] = "High writing and reading speeds:";
+
+// The file length as the stream reports it. A stream that failed to open
+// reports -1; it counts as an empty file rather than a size to allocate.
+inline std::int64_t length_at_end(std::ifstream& in) {
+  in.seekg(0, std::ios::end);
+  const std::int64_t position = static_cast<std::int64_t>(in.tellg());
+  return position < 0 ? 0 : position;
+}
+
+// The buffer for the whole file. A size no allocation can serve (a
+// directory in the file's place reports a huge one) is treated like an empty
+// file as well.
+inline void allocate_buffer(ScratchFiles& files) {
+  files.buffer.reset(new (std::nothrow) char[static_cast<std::size_t>(files.count)]);
+  if (!files.buffer) files.count = 0;
+}
+
+inline void read_whole(ScratchFiles& files) {
+  files.in.read(files.buffer.get(), static_cast<std::streamsize>(files.count));
+  files.in.sync();
+}
+
+inline void write_whole(ScratchFiles& files) {
+  files.block_out.write(files.buffer.get(), static_cast<std::streamsize>(files.count));
+  files.block_out.flush();
+}
+
+}  // namespace
+
+Timing run_block_read(const Plan& plan, ScratchFiles& files) {
+  const double start = MPI_Wtime();
+  files.in.open(kCollectorFile, kBinaryRead);
+  files.count = length_at_end(files.in);
+  files.in.seekg(0, std::ios::beg);
+  allocate_buffer(files);
+  read_whole(files);
+  const double end = MPI_Wtime();
+  return timed(static_cast<double>(plan.file_length), start, end);
+}
+
+Timing run_block_write(const Plan& plan, ScratchFiles& files) {
+  const double start = MPI_Wtime();
+  files.block_out.open(kCollectorBlockFile, kBinaryWrite);
+  write_whole(files);
+  const double end = MPI_Wtime();
+  return timed(static_cast<double>(plan.file_length), start, end);
+}
+
+void close_single_process_files(ScratchFiles& files) {
+  files.in.close();
+  files.block_out.close();
+  files.bytewise_out.close();
+}
+
+Timing run_block_read_worker(const Plan& plan, const Identity&, ScratchFiles& files) {
+  const double start = MPI_Wtime();
+  files.in.open(files.input_name, kBinaryRead);
+  files.count = length_at_end(files.in);
+  allocate_buffer(files);
+  files.in.seekg(0, std::ios::beg);
+  read_whole(files);
+  const double end = MPI_Wtime();
+  return timed(static_cast<double>(plan.file_length), start, end);
+}
+
+Timing run_block_write_worker(const Plan& plan, const Identity& worker, ScratchFiles& files) {
+  const double start = MPI_Wtime();
+  format_worker_output_name(files.output_name, worker.rank, worker.processor_name);
+  files.block_out.open(files.output_name, kBinaryWrite);
+  write_whole(files);
+  const double end = MPI_Wtime();
+  return timed(static_cast<double>(plan.file_length), start, end);
+}
+
+void write_block_heading(Report& report) {
+  report.console(kHeading);
+  report.console();
+  report.file(kHeading);
+  report.file();
+}
+
+void write_block_read_single(Report& report, const Timing& timing) {
+  write_access_single(report, timing, " Secs. to Read:", false);
+}
+
+void write_block_write_single(Report& report, const Timing& timing) {
+  write_access_single(report, timing, " Secs. to Write.", true);
+  report.console();
+  report.file();
+}
+
+void write_block_summary(Report& report, const TestRecord& read, const TestRecord& write) {
+  const double write_total = write.statistics.total;
+  const double read_total = read.statistics.total;
+  report.both();
+  report.both("Overall, It was: ", in_millions(write_total), " Millions Accesses/sec.to Write");
+  report.both("Conventionally, total writing speed was: ", in_megabytes(write_total), " MB/sec.");
+  report.both("Multi-Thread Improvements: ", improvement(write_total, write.single.rate),
+              " times.");
+  report.both("Overall, It was: ", in_millions(read_total), " Millions Accesses/sec.to Read");
+  report.both("Conventionally, total reading speed was: ", in_megabytes(read_total), " MB/sec.");
+  report.both("Multi-Thread Improvements: ", improvement(read_total, read.single.rate), " times.");
+  report.both();
+  report.both();
+  report.both("Among all nodes, the average high writing process per thread was: ",
+              in_megabytes(write.statistics.mean), "  MB/sec.");
+  report.both(significant(write.statistics.deviation / kMillion, kBlockWriteThreshold)
+                  ? "Among all nodes, high writing the performance differences of threads tend "
+                    "to be significant."
+                  : "Among all nodes, high writing performance differences of threads tend to be "
+                    "not significant.");
+  report.both();
+  report.both("Among all nodes, the average high reading process per thread was: ",
+              in_megabytes(read.statistics.mean), "  MB/sec.");
+  report.both(significant(read.statistics.deviation / kMillion, kBlockReadThreshold)
+                  ? "Among all nodes, high reading the performance differences of threads tend "
+                    "to be significant."
+                  : "Among all nodes, high reading performance differences of threads tend to be "
+                    "not significant.");
+  report.both();
+}
+
+void collect_block(Report& report, TestRecord& read, TestRecord& write,
+                   const Identity& collector) {
+  write_block_heading(report);
+  collect_results(read, collector.world_size, [&](int rank, double elapsed, double rate) {
+    write_access_worker(report, collector.processor_name, rank, elapsed, rate, " Secs. to Read.");
+  });
+  summarise(read.statistics, collector.world_size);
+  collect_results(write, collector.world_size, [&](int rank, double elapsed, double rate) {
+    write_access_worker(report, collector.processor_name, rank, elapsed, rate,
+                        " Secs. to Write.");
+  });
+  summarise(write.statistics, collector.world_size);
+  write_block_summary(report, read, write);
+}
+
+}  // namespace quenda

@@ -1,0 +1,196 @@
+#include "tests/bytewise.h"
+
+#include <mpi.h>
+
+#include "tests/access_lines.h"
+#include "tests/worker_names.h"
+
+namespace quenda {
+namespace {
+
+constexpr const char kHeading[] = "Low writing and reading speeds:";
+
+// put + flush per byte: one write request per byte reaches the system.
+inline void write_bytes(std::ofstream& out, std::int64_t count) {
+  for (std::int64_t i = 0; i < count; ++i) {
+    out.put(kFillByte);
+    out.flush();
+  }
+}
+
+inline void seek_write(std::ofstream& out, std::int64_t offset) {
+  out.seekp(static_cast<std::streamoff>(offset), std::ios::beg);
+}
+
+inline void seek_read(std::ifstream& in, std::int64_t offset) {
+  in.seekg(static_cast<std::streamoff>(offset), std::ios::beg);
+}
+
+}  // namespace
+
+std::int64_t worker_second_pass(const Plan& plan, int rank) {
+  return plan.file_length / (static_cast<std::int64_t>(rank) + 1);
+}
+
+Timing run_bytewise_write(const Plan& plan, ScratchFiles& files) {
+  const std::int64_t second = plan.file_length / 2;
+  const double start = MPI_Wtime();
+  files.bytewise_out.open(kCollectorFile, kBinaryWrite);
+  write_bytes(files.bytewise_out, plan.file_length);
+  seek_write(files.bytewise_out, 0);
+  seek_write(files.bytewise_out, second);
+  write_bytes(files.bytewise_out, second);
+  const double end = MPI_Wtime();
+  return timed(static_cast<double>(plan.file_length + second), start, end);
+}
+
+Timing run_bytewise_read(const Plan& plan, ScratchFiles& files, std::ostream& console) {
+  const std::int64_t second = plan.file_length / 2;
+  std::ifstream& in = files.in;
+  const double start = MPI_Wtime();
+  in.open(kCollectorFile, kBinaryRead);
+  seek_read(in, 0);
+  if (in.is_open()) {
+    // Ends at the get that meets the end of the file, one past the last byte.
+    // A read error (a directory in the file's place) ends it as well, where
+    // waiting for the end-of-file flag would loop for ever.
+    while (in.good()) {
+      const auto c = in.get();
+      if (c != std::ifstream::traits_type::eof()) files.byte = static_cast<char>(c);
+      in.sync();
+    }
+  } else {
+    console << "Unable to open file" << std::endl;
+  }
+  in.clear();
+  seek_read(in, 0);
+  seek_read(in, second);
+  for (std::int64_t i = 0; i < second; ++i) {
+    const auto c = in.get();
+    if (c != std::ifstream::traits_type::eof()) files.byte = static_cast<char>(c);
+    in.sync();
+  }
+  const double end = MPI_Wtime();
+  in.close();
+  return timed(static_cast<double>(plan.file_length + second), start, end);
+}
+
+Timing run_bytewise_write_worker(const Plan& plan, const Identity& worker, ScratchFiles& files) {
+  const double start = MPI_Wtime();
+  format_worker_file_name(files.input_name, worker.rank, worker.processor_name);
+  files.bytewise_out.open(files.input_name, kBinaryWrite);
+  write_bytes(files.bytewise_out, plan.file_length);
+  seek_write(files.bytewise_out, 0);
+  files.count = worker_second_pass(plan, worker.rank);
+  seek_write(files.bytewise_out, files.count);
+  write_bytes(files.bytewise_out, files.count);
+  const double end = MPI_Wtime();
+  return timed(static_cast<double>(plan.file_length + files.count), start, end);
+}
+
+Timing run_bytewise_read_worker(const Plan& plan, const Identity& worker, ScratchFiles& files,
+                                std::ostream& console) {
+  std::ifstream& in = files.in;
+  const double start = MPI_Wtime();
+  in.open(files.input_name, kBinaryRead);
+  seek_read(in, 0);
+  if (in.is_open()) {
+    while (in.good()) {  // see run_bytewise_read
+      in.get(files.byte);
+      in.sync();
+    }
+  } else {
+    console << "Unable to open file" << std::endl;
+  }
+  in.clear();
+  seek_read(in, 0);
+  files.count = worker_second_pass(plan, worker.rank);
+  seek_read(in, files.count);
+  for (std::int64_t i = 0; i < files.count; ++i) {
+    in.get(files.byte);
+    in.sync();
+  }
+  in.close();
+  const double end = MPI_Wtime();
+  return timed(static_cast<double>(plan.file_length + files.count), start, end);
+}
+
+void write_bytewise_heading(Report& report) {
+  report.console(kHeading);
+  report.console();
+  report.file(kHeading);
+  report.file();
+}
+
+void write_bytewise_write_single(Report& report, const Timing& timing) {
+  write_access_single(report, timing, " Secs. to Write.", false);
+}
+
+void write_bytewise_read_single(Report& report, const Timing& timing) {
+  write_access_single(report, timing, " Secs. to Read:", true);
+}
+
+void write_bytewise_summary(Report& report, const TestRecord& write, const TestRecord& read) {
+  const double write_total = write.statistics.total;
+  const double read_total = read.statistics.total;
+  for (const Sink sink : {Sink::kConsole, Sink::kFile}) {
+    report.to(sink);
+    report.to(sink);
+    report.to(sink, "Overall, It was: ", in_millions(write_total), " Millions Accesses/sec.to Write");
+    report.to(sink, "Conventionally, total writing speed was: ", in_megabytes(write_total),
+              " MB/sec.");
+  }
+  report.both("Multi-Thread Improvements: ", improvement(write_total, write.single.rate),
+              " times.");
+  for (const Sink sink : {Sink::kConsole, Sink::kFile}) {
+    report.to(sink, "Overall, It was: ", in_millions(read_total), " Millions Accesses/sec.to Read");
+    report.to(sink, "Conventionally, total reading speed was: ", in_megabytes(read_total),
+              " MB/sec.");
+  }
+  report.both("Multi-Thread Improvements: ", improvement(read_total, read.single.rate), " times.");
+  report.both();
+
+  const bool write_differs =
+      significant(write.statistics.deviation / kMillion, kBytewiseWriteThreshold);
+  for (const Sink sink : {Sink::kConsole, Sink::kFile}) {
+    report.to(sink);
+    report.to(sink, "Among all nodes, the average low writing process per thread was: ",
+              in_megabytes(write.statistics.mean), " MB/sec.");
+  }
+  report.both(write_differs
+                  ? "Among all nodes, low writing the performance differences of threads tend to "
+                    "be significant."
+                  : "Among all nodes, low writing performance differences of threads tend to be "
+                    "not significant.");
+
+  const bool read_differs =
+      significant(read.statistics.deviation / kMillion, kBytewiseReadThreshold);
+  for (const Sink sink : {Sink::kConsole, Sink::kFile}) {
+    report.to(sink);
+    report.to(sink, "Among all nodes, the average low reading process per thread was: ",
+              in_megabytes(read.statistics.mean), "  MB/sec.");
+  }
+  report.both(read_differs
+                  ? "Among all nodes, low reading the performance differences of threads tend to "
+                    "be significant."
+                  : "Among all nodes, low reading performance differences of threads tend to be "
+                    "not significant.");
+  report.both();
+}
+
+void collect_bytewise(Report& report, TestRecord& write, TestRecord& read,
+                      const Identity& collector) {
+  write_bytewise_heading(report);
+  collect_results(write, collector.world_size, [&](int rank, double elapsed, double rate) {
+    write_access_worker(report, collector.processor_name, rank, elapsed, rate,
+                        " Secs. to Write.");
+  });
+  summarise(write.statistics, collector.world_size);
+  collect_results(read, collector.world_size, [&](int rank, double elapsed, double rate) {
+    write_access_worker(report, collector.processor_name, rank, elapsed, rate, " Secs. to Read.");
+  });
+  summarise(read.statistics, collector.world_size);
+  write_bytewise_summary(report, write, read);
+}
+
+}  // namespace quenda
