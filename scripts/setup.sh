@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on a Debian machine (as root, or
+# through sudo), then configures and builds into ./build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(g++ cmake make openmpi-bin libopenmpi-dev libgtest-dev googletest strace)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release ${QUENDA_CMAKE_FLAGS:-} >/dev/null
+cmake --build build -j"$(nproc)"
