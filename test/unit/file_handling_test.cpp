@@ -1,1 +1,159 @@
+#include "tests/file_handling.h"
+
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace quenda {
+namespace {
+
+using Lines = std::vector<std::string>;
+using testing::CapturedReport;
+using testing::ScratchDirectory;
+
+constexpr int kCycles = 50;
+
+bool usable(const Timing& timing) {
+  return timing.elapsed > 0 && std::isfinite(timing.rate) &&
+         std::abs(timing.rate * timing.elapsed - kCycles) < 1e-6;
+}
+
+TEST(FileHandlingRunTest, EveryFormLeavesNoFileBehind) {
+  ScratchDirectory directory;
+  HandlingFiles files;
+  const Identity worker{3, 4, "node7"};
+  EXPECT_TRUE(usable(run_stream_handling(kCollectorFile, kCycles, files)));
+  EXPECT_TRUE(usable(run_descriptor_handling(kCollectorFile, kCycles)));
+  EXPECT_TRUE(usable(run_stream_handling_worker(worker, kCycles, files)));
+  EXPECT_TRUE(usable(run_descriptor_handling_worker(worker, kCycles, files)));
+  EXPECT_EQ(std::string(files.name), "data64-windows-3@node7.tmp");
+  EXPECT_TRUE(directory.entries().empty());
+  // The streams are closed between and after cycles, ready for reuse.
+  EXPECT_FALSE(files.out.is_open());
+  EXPECT_FALSE(files.in.is_open());
+}
+
+TEST(FileHandlingRunTest, AnEarlierFileOfTheSameNameIsGone) {
+  ScratchDirectory directory;
+  HandlingFiles files;
+  testing::write_file(kCollectorFile, "left over");
+  run_stream_handling(kCollectorFile, 1, files);
+  EXPECT_TRUE(directory.entries().empty());
+
+  testing::write_file(kCollectorFile, "left over");
+  run_descriptor_handling(kCollectorFile, 1);
+  EXPECT_TRUE(directory.entries().empty());
+}
+
+TEST(FileHandlingRunTest, NothingCreatableStillRunsEveryCycleAndGivesARate) {
+  HandlingFiles files;
+  {
+    ScratchDirectory directory;
+    directory.remove_while_inside();
+    const Identity worker{1, 2, "n"};
+    EXPECT_TRUE(usable(run_stream_handling(kCollectorFile, kCycles, files)));
+    EXPECT_TRUE(usable(run_descriptor_handling(kCollectorFile, kCycles)));
+    EXPECT_TRUE(usable(run_stream_handling_worker(worker, kCycles, files)));
+    EXPECT_TRUE(usable(run_descriptor_handling_worker(worker, kCycles, files)));
+  }
+  // Failed cycles do not poison the stream objects: once creation works
+  // again, the same objects handle the file.
+  ScratchDirectory fresh;
+  files.out.open("probe", std::ios::binary | std::ios::out);
+  files.in.open("probe", std::ios::binary | std::ios::in);
+  EXPECT_TRUE(files.out.good() && files.in.good());
+}
+
+TEST(FileHandlingReportTest, SingleProcessLinesDifferBetweenSinks) {
+  CapturedReport captured;
+  write_handling_heading_single(captured.report, Handling::kStream);
+  write_handling_result_single(captured.report, Timing{0.5, 262144});
+  write_handling_heading_single(captured.report, Handling::kDescriptor);
+  write_handling_result_single(captured.report, Timing{2, 65536});
+  EXPECT_EQ(captured.console_lines(),
+            (Lines{"Power of Handling Files -- Lower", "", "The system spent: 0.5 Secs.",
+                   "The system could process 262144 Files/sec.", "",
+                   "Power of Handling Files -- Hihger", "", "The system spent: 2 Secs.",
+                   "The system could process 65536 Files/sec.", ""}));
+  EXPECT_EQ(captured.file_lines(),
+            (Lines{"Power of Handling Files -- Lower", "", "The system spent: 0.5 Secs.",
+                   "The system could process  262144 Files/sec.", "",
+                   "Power of Handling Files -- Higher", "", "The system spent: 2 Secs.",
+                   "The system could process  65536 Files/sec.", ""}));
+}
+
+TEST(FileHandlingReportTest, NoWorkerGivesZeroTotalsAndNoMeanOrVerdict) {
+  CapturedReport captured;
+  TestRecord record;
+  record.single = Timing{1, 5000};
+  summarise(record.statistics, 1);
+  write_handling_heading_cluster(captured.report, Handling::kDescriptor);
+  write_handling_summary(captured.report, Handling::kDescriptor, record, 1);
+  const Lines expected = {"Power of Handling Files -- Higher",
+                          "",
+                          "Overall, The system could process: 0 Files/sec.",
+                          "Multi-Thread Improvements: 0 times.",
+                          "",
+                          ""};
+  EXPECT_EQ(captured.console_lines(), expected);
+  EXPECT_EQ(captured.file_lines(), expected);
+}
+
+// The lines of a phase whose workers had the given rates, each having spent
+// 0.25 s, against a single-process rate of 50.
+CapturedReport phase_with(std::initializer_list<double> rates) {
+  CapturedReport captured;
+  TestRecord record;
+  record.single = Timing{1, 50};
+  int rank = 1;
+  for (double rate : rates) {
+    accumulate(record.statistics, rank, rate);
+    write_handling_worker(captured.report, "HEAD", rank, 0.25, rate);
+    ++rank;
+  }
+  summarise(record.statistics, rank);
+  write_handling_summary(captured.report, Handling::kStream, record, rank);
+  return captured;
+}
+
+TEST(FileHandlingReportTest, WorkersAndVerdicts) {
+  const CapturedReport close = phase_with({100, 102});
+  EXPECT_EQ(close.console_lines(),
+            (Lines{"Thread:1@HEAD The system spent: 0.25 Secs.",
+                   "Thread:1@HEAD The system could process 100 Files/sec.",
+                   "Thread:2@HEAD The system spent: 0.25 Secs.",
+                   "Thread:2@HEAD The system could process 102 Files/sec.",
+                   "Overall, The system could process: 202 Files/sec.",
+                   "Multi-Thread Improvements: 4.04 times.", "", "", "",
+                   "Among all nodes, the average process per thread was: 101 Files/sec.",
+                   "Among all nodes, the performance differences of threads tend to be not "
+                   "significant.",
+                   ""}));
+  EXPECT_EQ(close.file_lines(),
+            (Lines{"Thread:1 The system spent: 0.25 Secs.",
+                   "Thread:1 The system could process 100 Files/sec.",
+                   "Thread:2 The system spent: 0.25 Secs.",
+                   "Thread:2 The system could process 102 Files/sec.",
+                   "Overall, The system could process: 202 Files/sec.",
+                   "Multi-Thread Improvements: 4.04 times.", "", "",
+                   "Among all nodes, the average process per thread was: 101 Files/sec.",
+                   "Among all nodes, the performance differences of threads tend to be not "
+                   "significant.",
+                   ""}));
+
+  const Lines apart = phase_with({100, 104}).file_lines();
+  EXPECT_EQ(apart[8], "Among all nodes, the average process per thread was: 102 Files/sec.");
+  EXPECT_EQ(apart[9], "Among all nodes, the performance differences of threads tend to be significant.");
+
+  const Lines one = phase_with({77}).console_lines();
+  EXPECT_EQ(one[7], "Among all nodes, the average process per thread was: 77 Files/sec.");
+  EXPECT_EQ(one[8],
+            "Among all nodes, the performance differences of threads tend to be not significant.");
+}
+
+}  // namespace
+}  // namespace quenda

@@ -1,1 +1,106 @@
+#include "run/report.h"
+
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace quenda {
+namespace {
+
+using Lines = std::vector<std::string>;
+using testing::CapturedReport;
+
+TEST(ReportTest, NumbersUseDefaultSixDigitGeneralNotation) {
+  CapturedReport captured;
+  captured.report.both(131072 / 0.5);
+  captured.report.both(8388608 / 0.5);
+  captured.report.both(1234567.89);
+  captured.report.both(0.00001234);
+  captured.report.both(0.253127);
+  captured.report.both(1e-05);
+  const Lines expected = {"262144", "1.67772e+07", "1.23457e+06", "1.234e-05", "0.253127", "1e-05"};
+  EXPECT_EQ(captured.console_lines(), expected);
+  EXPECT_EQ(captured.file_lines(), expected);
+}
+
+TEST(ReportTest, EveryLineEndsWithNewlineAndEmptyLinesAreBare) {
+  CapturedReport captured;
+  captured.report.console("a", 1, "b");
+  captured.report.console();
+  captured.report.file();
+  captured.report.to(Sink::kFile, "x");
+  EXPECT_EQ(captured.console_text.str(), "a1b\n\n");
+  EXPECT_EQ(captured.file_text.str(), "\nx\n");
+}
+
+TEST(ReportTest, WorkerRanksPrintAsPlainDecimals) {
+  CapturedReport captured;
+  captured.report.console("Thread:", worker_label(511), "@");
+  EXPECT_EQ(captured.console_lines(), Lines{"Thread:511@"});
+}
+
+TEST(ResultsFileTest, NameCarriesProcessorNameAndLocalStartTime) {
+  std::tm time{};
+  time.tm_year = 2026 - 1900;
+  time.tm_mon = 11;
+  time.tm_mday = 6;
+  time.tm_hour = 20;
+  time.tm_min = 53;
+  time.tm_sec = 46;
+  EXPECT_EQ(results_file_name("NODE01", time),
+            "results_quenda_lite_windows_clusters @ NODE01 @ local date 2026.12.06 time "
+            "20.53.46.txt");
+  time.tm_year = 1999 - 1900;
+  time.tm_mon = 0;
+  time.tm_mday = 2;
+  time.tm_hour = 3;
+  time.tm_min = 4;
+  time.tm_sec = 5;
+  EXPECT_EQ(results_file_name("n", time),
+            "results_quenda_lite_windows_clusters @ n @ local date 1999.01.02 time 03.04.05.txt");
+}
+
+TEST(ResultsFileTest, SavedPathJoinsDirectoryAndNameWithSlash) {
+  EXPECT_EQ(saved_path("/home/run", "r.txt"), "/home/run/r.txt");
+  EXPECT_EQ(saved_path("C:\\runs", "r.txt"), "C:\\runs/r.txt");
+  EXPECT_EQ(saved_path(nullptr, "r.txt"), "(null)/r.txt");
+  // Longer than any fixed buffer would hold: the whole path is kept.
+  const std::string deep(5000, 'd');
+  EXPECT_EQ(saved_path(deep.c_str(), "r.txt"), deep + "/r.txt");
+}
+
+TEST(BannerTest, ConsoleAndFileHaveTheirOwnBanner) {
+  CapturedReport captured;
+  write_banner(captured.report, 512);
+  const std::string title =
+      "Torvane :: Lumicrest Benchmark Quenda Lite for Windows Clusters on x86 64bit system "
+      "2019.12.06.";
+  const Lines console = captured.console_lines();
+  ASSERT_EQ(console.size(), 11u);
+  EXPECT_EQ(console[0], "");
+  EXPECT_EQ(console[1], title);
+  EXPECT_FALSE(console[2].empty());  // copyright notice
+  EXPECT_EQ(console[3].rfind("For Support: ", 0), 0u);
+  EXPECT_GT(console[3].size(), std::string("For Support: ").size());
+  EXPECT_EQ(Lines(console.begin() + 4, console.end()),
+            (Lines{"", "", "", "Thread(s): 512", "", "Force to be single thread.", ""}));
+  EXPECT_EQ(captured.file_lines(),
+            (Lines{title, "", "Thread(s): 512", "", "Force to be single thread.", ""}));
+}
+
+TEST(BannerTest, SectionAndClosingLines) {
+  CapturedReport captured;
+  write_cluster_section(captured.report);
+  write_closing(captured.report, "/w/r.txt");
+  EXPECT_EQ(captured.console_lines(),
+            (Lines{"Multi-Thread Enabled:",
+                   "Results have been saved in a file and you can find it at: /w/r.txt", "", "",
+                   "Press Enter to Exit."}));
+  EXPECT_EQ(captured.file_lines(), Lines{"Multi-Thread Enabled:"});
+}
+
+}  // namespace
+}  // namespace quenda

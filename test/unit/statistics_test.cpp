@@ -1,1 +1,85 @@
+#include "cluster/statistics.h"
+
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "cluster/exchange.h"
+#include "run/driver.h"
+
+namespace quenda {
+namespace {
+
+Statistics over(std::initializer_list<double> rates) {
+  Statistics statistics;
+  int rank = 1;
+  for (double rate : rates) accumulate(statistics, rank++, rate);
+  summarise(statistics, rank);
+  return statistics;
+}
+
+TEST(StatisticsTest, TwoWorkersDividedByTheNumberOfWorkers) {
+  const Statistics close = over({100, 102});
+  EXPECT_DOUBLE_EQ(close.total, 202);
+  EXPECT_DOUBLE_EQ(close.mean, 101);
+  EXPECT_DOUBLE_EQ(close.variance, 1);
+  EXPECT_DOUBLE_EQ(close.deviation, 1);
+  EXPECT_FALSE(significant(close.deviation, kStreamHandlingThreshold));
+
+  const Statistics apart = over({100, 104});
+  EXPECT_DOUBLE_EQ(apart.mean, 102);
+  EXPECT_DOUBLE_EQ(apart.deviation, 2);
+  EXPECT_TRUE(significant(apart.deviation, kDescriptorHandlingThreshold));
+
+  // Population deviation (divided by 3), not the sample one (divided by 2).
+  const Statistics three = over({1, 2, 3});
+  EXPECT_DOUBLE_EQ(three.deviation, std::sqrt(2.0 / 3.0));
+}
+
+TEST(StatisticsTest, OneWorkerHasItsOwnRateAsMeanAndNoDeviation) {
+  const Statistics one = over({12345.5});
+  EXPECT_DOUBLE_EQ(one.mean, 12345.5);
+  EXPECT_DOUBLE_EQ(one.deviation, 0);
+  EXPECT_FALSE(significant(one.deviation, kBytewiseWriteThreshold));
+}
+
+TEST(StatisticsTest, NoWorkerLeavesEverythingAtZero) {
+  Statistics none;
+  summarise(none, 1);
+  EXPECT_EQ(none.total, 0);
+  EXPECT_EQ(none.mean, 0);
+  EXPECT_EQ(none.deviation, 0);
+  EXPECT_EQ(improvement(none.total, 31.5), 0);
+}
+
+TEST(StatisticsTest, ThresholdItselfIsNotSignificantAndNaNIs) {
+  EXPECT_FALSE(significant(1.5, 1.5));
+  EXPECT_TRUE(significant(std::nextafter(1.5, 2.0), 1.5));
+  EXPECT_FALSE(significant(10000 / kMillion, kBytewiseWriteThreshold));
+  EXPECT_FALSE(significant(1000000 / kMillion, kBytewiseReadThreshold));
+  EXPECT_TRUE(significant(std::numeric_limits<double>::quiet_NaN(), 1e300));
+}
+
+TEST(StatisticsTest, AnInfiniteRateMakesTheVerdictSignificant) {
+  const Statistics statistics = over({100, std::numeric_limits<double>::infinity()});
+  EXPECT_TRUE(std::isinf(statistics.total));
+  EXPECT_TRUE(std::isnan(statistics.deviation));
+  EXPECT_TRUE(significant(statistics.deviation, kBlockWriteThreshold));
+}
+
+TEST(TimingTest, RateIsTheCreditedCountOverElapsedSeconds) {
+  const Timing timing = timed(131072, 10.0, 10.5);
+  EXPECT_DOUBLE_EQ(timing.elapsed, 0.5);
+  EXPECT_DOUBLE_EQ(timing.rate, 262144);
+}
+
+TEST(WorldSizeTest, CappedAtThePlanLimit) {
+  EXPECT_EQ(capped_world_size(1, kFullPlan), 1);
+  EXPECT_EQ(capped_world_size(512, kFullPlan), 512);
+  EXPECT_EQ(capped_world_size(513, kFullPlan), 512);
+  EXPECT_EQ(capped_world_size(600, kFullPlan), 512);
+}
+
+}  // namespace
+}  // namespace quenda
