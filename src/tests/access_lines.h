@@ -23,6 +23,16 @@ void write_access_single(Report& report, const Timing& timing, const char* time_
 void write_access_worker(Report& report, const char* collector_name, int rank, double elapsed,
                          double rate, const char* time_unit);
 
+// The totals of a write test and a read test over all workers, each in
+// millions and in MB, with its improvement over the collector's own rate.
+void write_access_totals(Report& report, const TestRecord& write, const TestRecord& read);
+
+// An empty line, the mean per worker in MB (label and unit given) and the
+// verdict line chosen by `differs`.
+void write_mean_and_verdict(Report& report, const char* mean_label, double mean_rate,
+                            const char* unit, bool differs, const char* calm_verdict,
+                            const char* uneven_verdict);
+
 }  // namespace quenda
 
 #endif  // QUENDA_TESTS_ACCESS_LINES_H_

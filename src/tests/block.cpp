@@ -103,33 +103,25 @@ void write_block_write_single(Report& report, const Timing& timing) {
 }
 
 void write_block_summary(Report& report, const TestRecord& read, const TestRecord& write) {
-  const double write_total = write.statistics.total;
-  const double read_total = read.statistics.total;
   report.both();
-  report.both("Overall, It was: ", in_millions(write_total), " Millions Accesses/sec.to Write");
-  report.both("Conventionally, total writing speed was: ", in_megabytes(write_total), " MB/sec.");
-  report.both("Multi-Thread Improvements: ", improvement(write_total, write.single.rate),
-              " times.");
-  report.both("Overall, It was: ", in_millions(read_total), " Millions Accesses/sec.to Read");
-  report.both("Conventionally, total reading speed was: ", in_megabytes(read_total), " MB/sec.");
-  report.both("Multi-Thread Improvements: ", improvement(read_total, read.single.rate), " times.");
+  write_access_totals(report, write, read);
   report.both();
-  report.both();
-  report.both("Among all nodes, the average high writing process per thread was: ",
-              in_megabytes(write.statistics.mean), "  MB/sec.");
-  report.both(significant(write.statistics.deviation / kMillion, kBlockWriteThreshold)
-                  ? "Among all nodes, high writing the performance differences of threads tend "
-                    "to be significant."
-                  : "Among all nodes, high writing performance differences of threads tend to be "
-                    "not significant.");
-  report.both();
-  report.both("Among all nodes, the average high reading process per thread was: ",
-              in_megabytes(read.statistics.mean), "  MB/sec.");
-  report.both(significant(read.statistics.deviation / kMillion, kBlockReadThreshold)
-                  ? "Among all nodes, high reading the performance differences of threads tend "
-                    "to be significant."
-                  : "Among all nodes, high reading performance differences of threads tend to be "
-                    "not significant.");
+  write_mean_and_verdict(
+      report, "Among all nodes, the average high writing process per thread was: ",
+      write.statistics.mean, "  MB/sec.",
+      significant(write.statistics.deviation / kMillion, kBlockWriteThreshold),
+      "Among all nodes, high writing performance differences of threads tend to be not "
+      "significant.",
+      "Among all nodes, high writing the performance differences of threads tend to be "
+      "significant.");
+  write_mean_and_verdict(
+      report, "Among all nodes, the average high reading process per thread was: ",
+      read.statistics.mean, "  MB/sec.",
+      significant(read.statistics.deviation / kMillion, kBlockReadThreshold),
+      "Among all nodes, high reading performance differences of threads tend to be not "
+      "significant.",
+      "Among all nodes, high reading the performance differences of threads tend to be "
+      "significant.");
   report.both();
 }
 

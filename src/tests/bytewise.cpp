@@ -131,50 +131,26 @@ void write_bytewise_read_single(Report& report, const Timing& timing) {
 }
 
 void write_bytewise_summary(Report& report, const TestRecord& write, const TestRecord& read) {
-  const double write_total = write.statistics.total;
-  const double read_total = read.statistics.total;
-  for (const Sink sink : {Sink::kConsole, Sink::kFile}) {
-    report.to(sink);
-    report.to(sink);
-    report.to(sink, "Overall, It was: ", in_millions(write_total), " Millions Accesses/sec.to Write");
-    report.to(sink, "Conventionally, total writing speed was: ", in_megabytes(write_total),
-              " MB/sec.");
-  }
-  report.both("Multi-Thread Improvements: ", improvement(write_total, write.single.rate),
-              " times.");
-  for (const Sink sink : {Sink::kConsole, Sink::kFile}) {
-    report.to(sink, "Overall, It was: ", in_millions(read_total), " Millions Accesses/sec.to Read");
-    report.to(sink, "Conventionally, total reading speed was: ", in_megabytes(read_total),
-              " MB/sec.");
-  }
-  report.both("Multi-Thread Improvements: ", improvement(read_total, read.single.rate), " times.");
   report.both();
-
-  const bool write_differs =
-      significant(write.statistics.deviation / kMillion, kBytewiseWriteThreshold);
-  for (const Sink sink : {Sink::kConsole, Sink::kFile}) {
-    report.to(sink);
-    report.to(sink, "Among all nodes, the average low writing process per thread was: ",
-              in_megabytes(write.statistics.mean), " MB/sec.");
-  }
-  report.both(write_differs
-                  ? "Among all nodes, low writing the performance differences of threads tend to "
-                    "be significant."
-                  : "Among all nodes, low writing performance differences of threads tend to be "
-                    "not significant.");
-
-  const bool read_differs =
-      significant(read.statistics.deviation / kMillion, kBytewiseReadThreshold);
-  for (const Sink sink : {Sink::kConsole, Sink::kFile}) {
-    report.to(sink);
-    report.to(sink, "Among all nodes, the average low reading process per thread was: ",
-              in_megabytes(read.statistics.mean), "  MB/sec.");
-  }
-  report.both(read_differs
-                  ? "Among all nodes, low reading the performance differences of threads tend to "
-                    "be significant."
-                  : "Among all nodes, low reading performance differences of threads tend to be "
-                    "not significant.");
+  report.both();
+  write_access_totals(report, write, read);
+  report.both();
+  write_mean_and_verdict(
+      report, "Among all nodes, the average low writing process per thread was: ",
+      write.statistics.mean, " MB/sec.",
+      significant(write.statistics.deviation / kMillion, kBytewiseWriteThreshold),
+      "Among all nodes, low writing performance differences of threads tend to be not "
+      "significant.",
+      "Among all nodes, low writing the performance differences of threads tend to be "
+      "significant.");
+  write_mean_and_verdict(
+      report, "Among all nodes, the average low reading process per thread was: ",
+      read.statistics.mean, "  MB/sec.",
+      significant(read.statistics.deviation / kMillion, kBytewiseReadThreshold),
+      "Among all nodes, low reading performance differences of threads tend to be not "
+      "significant.",
+      "Among all nodes, low reading the performance differences of threads tend to be "
+      "significant.");
   report.both();
 }
 
