@@ -7,4 +7,6 @@ namespace {
 quenda::ProcessState g_state;
 }  // namespace
 
-int main(int argc, char** argv) { return quenda::run_benchmark(&argc, &argv, quenda::kFullPlan, g_state); }
+int main(int argc, char** argv) {
+  return quenda::run_benchmark(&argc, &argv, quenda::kFullPlan, g_state);
+}

@@ -17,10 +17,8 @@ MPI_Status g_status;
 void send_results(TestRecord& record, const Identity& worker, const Timing& timing) {
   record.own.rate[worker.rank] = timing.rate;
   record.own.time[worker.rank] = timing.elapsed;
-  MPI_Send(record.own.rate.data(), worker.world_size, MPI_DOUBLE, kCollector, kTag,
-           MPI_COMM_WORLD);
-  MPI_Send(record.own.time.data(), worker.world_size, MPI_DOUBLE, kCollector, kTag,
-           MPI_COMM_WORLD);
+  MPI_Send(record.own.rate.data(), worker.world_size, MPI_DOUBLE, kCollector, kTag, MPI_COMM_WORLD);
+  MPI_Send(record.own.time.data(), worker.world_size, MPI_DOUBLE, kCollector, kTag, MPI_COMM_WORLD);
 }
 
 void receive_results(ResultTables& received, int source, int world_size) {

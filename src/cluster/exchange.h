@@ -38,10 +38,10 @@ struct ResultTables {
 
 // Everything one test keeps for the run.
 struct TestRecord {
-  Timing single;           // the collector's own single-process run
-  ResultTables own;        // a worker's figures, in its own slot
-  ResultTables received;   // the collector's receive tables
-  Statistics statistics;   // the collector's summary of the workers
+  Timing single;          // the collector's own single-process run
+  ResultTables own;       // a worker's figures, in its own slot
+  ResultTables received;  // the collector's receive tables
+  Statistics statistics;  // the collector's summary of the workers
 };
 
 // Stores a worker's timing in its own slots and sends both tables to rank 0.

@@ -10,7 +10,7 @@
 namespace quenda {
 
 struct Statistics {
-  double total = 0.0;                      // sum of the workers' rates, in rank order
+  double total = 0.0;                       // sum of the workers' rates, in rank order
   std::array<double, kTableSlots> rates{};  // slot i: worker i's rate as received
   double mean = 0.0;
   double variance = 0.0;

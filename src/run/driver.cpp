@@ -46,7 +46,8 @@ void run_single_process_tests(Report& report, const Plan& plan, ProcessState& st
 
 // A worker's phase C: four tests back to back, each sent as soon as it ends.
 void run_phase_c_worker(const Plan& plan, ProcessState& state, const Identity& worker) {
-  send_results(state.bytewise_write, worker, run_bytewise_write_worker(plan, worker, state.scratch));
+  send_results(state.bytewise_write, worker,
+               run_bytewise_write_worker(plan, worker, state.scratch));
   send_results(state.bytewise_read, worker,
                run_bytewise_read_worker(plan, worker, state.scratch, std::cout));
   send_results(state.block_read, worker, run_block_read_worker(plan, worker, state.scratch));

@@ -107,17 +107,17 @@ void write_block_summary(Report& report, const TestRecord& read, const TestRecor
   write_access_totals(report, write, read);
   report.both();
   write_mean_and_verdict(
-      report, "Among all nodes, the average high writing process per thread was: ",
-      write.statistics.mean, "  MB/sec.",
-      significant(write.statistics.deviation / kMillion, kBlockWriteThreshold),
+      report,
+      "Among all nodes, the average high writing process per thread was: ", write.statistics.mean,
+      "  MB/sec.", significant(write.statistics.deviation / kMillion, kBlockWriteThreshold),
       "Among all nodes, high writing performance differences of threads tend to be not "
       "significant.",
       "Among all nodes, high writing the performance differences of threads tend to be "
       "significant.");
   write_mean_and_verdict(
-      report, "Among all nodes, the average high reading process per thread was: ",
-      read.statistics.mean, "  MB/sec.",
-      significant(read.statistics.deviation / kMillion, kBlockReadThreshold),
+      report,
+      "Among all nodes, the average high reading process per thread was: ", read.statistics.mean,
+      "  MB/sec.", significant(read.statistics.deviation / kMillion, kBlockReadThreshold),
       "Among all nodes, high reading performance differences of threads tend to be not "
       "significant.",
       "Among all nodes, high reading the performance differences of threads tend to be "
@@ -125,16 +125,14 @@ void write_block_summary(Report& report, const TestRecord& read, const TestRecor
   report.both();
 }
 
-void collect_block(Report& report, TestRecord& read, TestRecord& write,
-                   const Identity& collector) {
+void collect_block(Report& report, TestRecord& read, TestRecord& write, const Identity& collector) {
   write_block_heading(report);
   collect_results(read, collector.world_size, [&](int rank, double elapsed, double rate) {
     write_access_worker(report, collector.processor_name, rank, elapsed, rate, " Secs. to Read.");
   });
   summarise(read.statistics, collector.world_size);
   collect_results(write, collector.world_size, [&](int rank, double elapsed, double rate) {
-    write_access_worker(report, collector.processor_name, rank, elapsed, rate,
-                        " Secs. to Write.");
+    write_access_worker(report, collector.processor_name, rank, elapsed, rate, " Secs. to Write.");
   });
   summarise(write.statistics, collector.world_size);
   write_block_summary(report, read, write);

@@ -136,17 +136,17 @@ void write_bytewise_summary(Report& report, const TestRecord& write, const TestR
   write_access_totals(report, write, read);
   report.both();
   write_mean_and_verdict(
-      report, "Among all nodes, the average low writing process per thread was: ",
-      write.statistics.mean, " MB/sec.",
-      significant(write.statistics.deviation / kMillion, kBytewiseWriteThreshold),
+      report,
+      "Among all nodes, the average low writing process per thread was: ", write.statistics.mean,
+      " MB/sec.", significant(write.statistics.deviation / kMillion, kBytewiseWriteThreshold),
       "Among all nodes, low writing performance differences of threads tend to be not "
       "significant.",
       "Among all nodes, low writing the performance differences of threads tend to be "
       "significant.");
   write_mean_and_verdict(
-      report, "Among all nodes, the average low reading process per thread was: ",
-      read.statistics.mean, "  MB/sec.",
-      significant(read.statistics.deviation / kMillion, kBytewiseReadThreshold),
+      report,
+      "Among all nodes, the average low reading process per thread was: ", read.statistics.mean,
+      "  MB/sec.", significant(read.statistics.deviation / kMillion, kBytewiseReadThreshold),
       "Among all nodes, low reading performance differences of threads tend to be not "
       "significant.",
       "Among all nodes, low reading the performance differences of threads tend to be "
@@ -158,8 +158,7 @@ void collect_bytewise(Report& report, TestRecord& write, TestRecord& read,
                       const Identity& collector) {
   write_bytewise_heading(report);
   collect_results(write, collector.world_size, [&](int rank, double elapsed, double rate) {
-    write_access_worker(report, collector.processor_name, rank, elapsed, rate,
-                        " Secs. to Write.");
+    write_access_worker(report, collector.processor_name, rank, elapsed, rate, " Secs. to Write.");
   });
   summarise(write.statistics, collector.world_size);
   collect_results(read, collector.world_size, [&](int rank, double elapsed, double rate) {

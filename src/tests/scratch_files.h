@@ -14,14 +14,14 @@
 namespace quenda {
 
 struct ScratchFiles {
-  std::ofstream bytewise_out;  // open from the byte-wise write on
-  std::ifstream in;            // byte-wise read, then block read
-  std::ofstream block_out;     // block write
+  std::ofstream bytewise_out;              // open from the byte-wise write on
+  std::ifstream in;                        // byte-wise read, then block read
+  std::ofstream block_out;                 // block write
   char input_name[kNameBufferSize] = {};   // a worker's ".tmp" file
   char output_name[kNameBufferSize] = {};  // a worker's block copy
   char byte = 0;                           // receives every byte read one at a time
-  std::int64_t count = 0;  // second-pass count, then the block's byte count
-  std::unique_ptr<char[]> buffer;  // the block read's buffer, kept to the end
+  std::int64_t count = 0;                  // second-pass count, then the block's byte count
+  std::unique_ptr<char[]> buffer;          // the block read's buffer, kept to the end
 };
 
 inline constexpr std::ios::openmode kBinaryWrite = std::ios::binary | std::ios::out;

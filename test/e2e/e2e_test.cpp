@@ -4,9 +4,9 @@
 
 #include <cmath>
 #include <functional>
-#include <set>
 #include <map>
 #include <regex>
+#include <set>
 #include <string>
 
 #include "expected_report.h"
@@ -121,9 +121,9 @@ void check_verdicts(const Lines& lines, const Numbers& n, int world_size) {
     double threshold;
   };
   // In the order the report gives them.
-  const std::vector<Verdict> verdicts = {{"C:hs.r", 1, 1.5},     {"C:hd.r", 1, 1.5},
-                                         {"C:bw.m", 1, 0.01},    {"C:br.m", 1, 1},
-                                         {"C:kw.m", 1, 350},     {"C:kr.m", 1, 150}};
+  const std::vector<Verdict> verdicts = {{"C:hs.r", 1, 1.5},  {"C:hd.r", 1, 1.5},
+                                         {"C:bw.m", 1, 0.01}, {"C:br.m", 1, 1},
+                                         {"C:kw.m", 1, 350},  {"C:kr.m", 1, 150}};
   ASSERT_EQ(significant.size(), verdicts.size());
   for (std::size_t v = 0; v < verdicts.size(); ++v) {
     const int workers = world_size - 1;
@@ -161,15 +161,15 @@ void check_files_left(const std::filesystem::path& directory, int world_size,
     const std::string name = entry.path().filename().string();
     if (name.rfind("results_quenda_lite_windows_clusters @ ", 0) == 0) continue;
     found.insert(name);
-    EXPECT_TRUE(read_file(entry.path()) == fill) << name << " is not " << plan.file_length
-                                                 << " bytes of 0x0B";
+    EXPECT_TRUE(read_file(entry.path()) == fill)
+        << name << " is not " << plan.file_length << " bytes of 0x0B";
   }
   EXPECT_EQ(found, expected);
 }
 
 // Runs the program and checks everything a complete run must show.
-void check_complete_run(const std::string& binary, int processes, int world_size,
-                        const Plan& plan, const std::string& arguments = "") {
+void check_complete_run(const std::string& binary, int processes, int world_size, const Plan& plan,
+                        const std::string& arguments = "") {
   TempDir dir;
   const std::filesystem::path directory = std::filesystem::canonical(dir.path());
   JobOptions options;
@@ -183,10 +183,10 @@ void check_complete_run(const std::string& binary, int processes, int world_size
   ASSERT_EQ(results.size(), 1u);
   const std::string host = host_name();
   const std::string results_name = results[0].filename().string();
-  EXPECT_TRUE(std::regex_match(
-      results_name,
-      std::regex("results_quenda_lite_windows_clusters @ " + host +
-                 " @ local date 20[0-9]{2}\\.[01][0-9]\\.[0-3][0-9] time [0-2][0-9]\\.[0-5][0-9]\\.[0-6][0-9]\\.txt")))
+  EXPECT_TRUE(
+      std::regex_match(results_name, std::regex("results_quenda_lite_windows_clusters @ " + host +
+                                                " @ local date 20[0-9]{2}\\.[01][0-9]\\.[0-3][0-9] "
+                                                "time [0-2][0-9]\\.[0-5][0-9]\\.[0-6][0-9]\\.txt")))
       << results_name;
 
   const ReportShape shape{world_size, host, directory.string() + "/" + results_name};
@@ -235,13 +235,9 @@ TEST(StandardInputTest, CollectorWaitsForEnterWhenInputStaysOpen) {
   EXPECT_NE(result.console.find("Press Enter to Exit."), std::string::npos);
 }
 
-TEST(FullSizeRunTest, OneProcess) {
-  check_complete_run(QUENDA_FULL_BINARY, 1, 1, kFullPlan);
-}
+TEST(FullSizeRunTest, OneProcess) { check_complete_run(QUENDA_FULL_BINARY, 1, 1, kFullPlan); }
 
-TEST(FullSizeRunTest, ThreeProcesses) {
-  check_complete_run(QUENDA_FULL_BINARY, 3, 3, kFullPlan);
-}
+TEST(FullSizeRunTest, ThreeProcesses) { check_complete_run(QUENDA_FULL_BINARY, 3, 3, kFullPlan); }
 
 }  // namespace
 }  // namespace quenda::e2e

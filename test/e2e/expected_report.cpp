@@ -61,13 +61,15 @@ class Expected {
   }
 
   void single_file_handling() {
-    const std::string could = console() ? "The system could process " : "The system could process  ";
+    const std::string could =
+        console() ? "The system could process " : "The system could process  ";
     add(literal("Power of Handling Files -- Lower"));
     blank();
     add(LineBuilder().text("The system spent: ").number("hs.t").text(" Secs.").done());
     add(LineBuilder().text(could).number("hs.r").text(" Files/sec.").done());
     blank();
-    add(literal(console() ? "Power of Handling Files -- Hihger" : "Power of Handling Files -- Higher"));
+    add(literal(console() ? "Power of Handling Files -- Hihger"
+                          : "Power of Handling Files -- Higher"));
     blank();
     add(LineBuilder().text("The system spent: ").number("hd.t").text(" Secs.").done());
     add(LineBuilder().text(could).number("hd.r").text(" Files/sec.").done());
@@ -77,7 +79,11 @@ class Expected {
   void access_single(const std::string& test, const std::string& time_unit) {
     add(LineBuilder().text("The system spent: ").number(test + ".t").text(time_unit).done());
     add(LineBuilder().text("It was: ").number(test + ".m").text(" Millions Accesses/sec.").done());
-    add(LineBuilder().text("Conventionally, it was: ").number(test + ".mb").text(" MB/sec.").done());
+    add(LineBuilder()
+            .text("Conventionally, it was: ")
+            .number(test + ".mb")
+            .text(" MB/sec.")
+            .done());
   }
 
   void single_bytewise() {
@@ -120,36 +126,80 @@ class Expected {
     blank();
     for (int i = 1; i <= workers(); ++i) {
       const std::string k = figure_suffix(i);
-      add(LineBuilder().text(thread(i) + "The system spent: ").number(p + ".t" + k).text(" Secs.").done());
-      add(LineBuilder().text(thread(i) + "The system could process ").number(p + ".r" + k).text(" Files/sec.").done());
+      add(LineBuilder()
+              .text(thread(i) + "The system spent: ")
+              .number(p + ".t" + k)
+              .text(" Secs.")
+              .done());
+      add(LineBuilder()
+              .text(thread(i) + "The system could process ")
+              .number(p + ".r" + k)
+              .text(" Files/sec.")
+              .done());
     }
-    add(LineBuilder().text("Overall, The system could process: ").number(p + ".total").text(" Files/sec.").done());
-    add(LineBuilder().text("Multi-Thread Improvements: ").number(p + ".gain").text(" times.").done());
+    add(LineBuilder()
+            .text("Overall, The system could process: ")
+            .number(p + ".total")
+            .text(" Files/sec.")
+            .done());
+    add(LineBuilder()
+            .text("Multi-Thread Improvements: ")
+            .number(p + ".gain")
+            .text(" times.")
+            .done());
     blank();
     if (workers() > 0) {
       if (console()) blank();
       blank();
-      add(LineBuilder().text("Among all nodes, the average process per thread was: ").number(p + ".mean").text(" Files/sec.").done());
-      add(verdict("Among all nodes, the performance differences of threads tend to be not significant.",
-                  "Among all nodes, the performance differences of threads tend to be significant."));
+      add(LineBuilder()
+              .text("Among all nodes, the average process per thread was: ")
+              .number(p + ".mean")
+              .text(" Files/sec.")
+              .done());
+      add(verdict(
+          "Among all nodes, the performance differences of threads tend to be not significant.",
+          "Among all nodes, the performance differences of threads tend to be significant."));
     }
     blank();
   }
 
   void access_worker(const std::string& p, int i, const std::string& time_unit) {
     const std::string k = figure_suffix(i);
-    add(LineBuilder().text(named_thread(i))
-            .text("The system spent: ").number(p + ".t" + k).text(time_unit).done());
-    add(LineBuilder().text(named_thread(i))
-            .text("It was: ").number(p + ".m" + k)
-            .text(console() ? " Millions Access/sec." : " Millions Accesses/sec.").done());
-    add(LineBuilder().text("Conventionally, it was: ").number(p + ".mb" + k).text(" MB/sec.").done());
+    add(LineBuilder()
+            .text(named_thread(i))
+            .text("The system spent: ")
+            .number(p + ".t" + k)
+            .text(time_unit)
+            .done());
+    add(LineBuilder()
+            .text(named_thread(i))
+            .text("It was: ")
+            .number(p + ".m" + k)
+            .text(console() ? " Millions Access/sec." : " Millions Accesses/sec.")
+            .done());
+    add(LineBuilder()
+            .text("Conventionally, it was: ")
+            .number(p + ".mb" + k)
+            .text(" MB/sec.")
+            .done());
   }
 
   void totals(const std::string& p, const std::string& verb, const std::string& noun) {
-    add(LineBuilder().text("Overall, It was: ").number(p + ".total").text(" Millions Accesses/sec.to " + verb).done());
-    add(LineBuilder().text("Conventionally, total " + noun + " speed was: ").number(p + ".totalmb").text(" MB/sec.").done());
-    add(LineBuilder().text("Multi-Thread Improvements: ").number(p + ".gain").text(" times.").done());
+    add(LineBuilder()
+            .text("Overall, It was: ")
+            .number(p + ".total")
+            .text(" Millions Accesses/sec.to " + verb)
+            .done());
+    add(LineBuilder()
+            .text("Conventionally, total " + noun + " speed was: ")
+            .number(p + ".totalmb")
+            .text(" MB/sec.")
+            .done());
+    add(LineBuilder()
+            .text("Multi-Thread Improvements: ")
+            .number(p + ".gain")
+            .text(" times.")
+            .done());
   }
 
   void cluster_bytewise() {
@@ -163,13 +213,27 @@ class Expected {
     totals("C:br", "Read", "reading");
     blank();
     blank();
-    add(LineBuilder().text("Among all nodes, the average low writing process per thread was: ").number("C:bw.mean").text(" MB/sec.").done());
-    add(verdict("Among all nodes, low writing performance differences of threads tend to be not significant.",
-                "Among all nodes, low writing the performance differences of threads tend to be significant."));
+    add(LineBuilder()
+            .text("Among all nodes, the average low writing process per thread was: ")
+            .number("C:bw.mean")
+            .text(" MB/sec.")
+            .done());
+    add(
+        verdict("Among all nodes, low writing performance differences of threads tend to be not "
+                "significant.",
+                "Among all nodes, low writing the performance differences of threads tend to be "
+                "significant."));
     blank();
-    add(LineBuilder().text("Among all nodes, the average low reading process per thread was: ").number("C:br.mean").text("  MB/sec.").done());
-    add(verdict("Among all nodes, low reading performance differences of threads tend to be not significant.",
-                "Among all nodes, low reading the performance differences of threads tend to be significant."));
+    add(LineBuilder()
+            .text("Among all nodes, the average low reading process per thread was: ")
+            .number("C:br.mean")
+            .text("  MB/sec.")
+            .done());
+    add(
+        verdict("Among all nodes, low reading performance differences of threads tend to be not "
+                "significant.",
+                "Among all nodes, low reading the performance differences of threads tend to be "
+                "significant."));
     blank();
   }
 
@@ -183,13 +247,27 @@ class Expected {
     totals("C:kr", "Read", "reading");
     blank();
     blank();
-    add(LineBuilder().text("Among all nodes, the average high writing process per thread was: ").number("C:kw.mean").text("  MB/sec.").done());
-    add(verdict("Among all nodes, high writing performance differences of threads tend to be not significant.",
-                "Among all nodes, high writing the performance differences of threads tend to be significant."));
+    add(LineBuilder()
+            .text("Among all nodes, the average high writing process per thread was: ")
+            .number("C:kw.mean")
+            .text("  MB/sec.")
+            .done());
+    add(
+        verdict("Among all nodes, high writing performance differences of threads tend to be not "
+                "significant.",
+                "Among all nodes, high writing the performance differences of threads tend to be "
+                "significant."));
     blank();
-    add(LineBuilder().text("Among all nodes, the average high reading process per thread was: ").number("C:kr.mean").text("  MB/sec.").done());
-    add(verdict("Among all nodes, high reading performance differences of threads tend to be not significant.",
-                "Among all nodes, high reading the performance differences of threads tend to be significant."));
+    add(LineBuilder()
+            .text("Among all nodes, the average high reading process per thread was: ")
+            .number("C:kr.mean")
+            .text("  MB/sec.")
+            .done());
+    add(
+        verdict("Among all nodes, high reading performance differences of threads tend to be not "
+                "significant.",
+                "Among all nodes, high reading the performance differences of threads tend to be "
+                "significant."));
     blank();
   }
 

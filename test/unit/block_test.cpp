@@ -169,8 +169,8 @@ TEST(BlockReportTest, OneWorkerAndTheThresholdsHitExactly) {
   {
     CapturedReport captured;
     write_block_summary(captured.report, read, write);
-    EXPECT_EQ(captured.file_lines(), summary_lines("8.38861", "8", "4", "4.1943", "4", "4", "8",
-                                                   kCalm, "4", kCalm));
+    EXPECT_EQ(captured.file_lines(),
+              summary_lines("8.38861", "8", "4", "4.1943", "4", "4", "8", kCalm, "4", kCalm));
   }
   write.statistics.deviation = 350e6;
   read.statistics.deviation = 150e6;

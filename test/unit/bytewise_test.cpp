@@ -199,7 +199,8 @@ TEST(BytewiseReportTest, VerdictsFlipJustAboveTheirThresholds) {
     EXPECT_EQ(lines[2], "Overall, It was: 2.09715 Millions Accesses/sec.to Write");
     EXPECT_EQ(lines[3], "Conventionally, total writing speed was: 2 MB/sec.");
     EXPECT_EQ(lines[4], "Multi-Thread Improvements: 2 times.");
-    EXPECT_EQ(lines[10], "Among all nodes, the average low writing process per thread was: 1 MB/sec.");
+    EXPECT_EQ(lines[10],
+              "Among all nodes, the average low writing process per thread was: 1 MB/sec.");
     EXPECT_EQ(lines[11],
               "Among all nodes, low writing performance differences of threads tend to be not "
               "significant.");
@@ -223,14 +224,12 @@ TEST(BytewiseReportTest, VerdictsFlipJustAboveTheirThresholds) {
 TEST(BytewiseReportTest, WorkerLinesSayAccessOnTheConsoleAndAccessesInTheFile) {
   CapturedReport captured;
   write_access_worker(captured.report, "HEAD", 3, 0.5, 25165824, " Secs. to Read.");
-  EXPECT_EQ(captured.console_lines(),
-            (Lines{"Thread:3@HEAD The system spent: 0.5 Secs. to Read.",
-                   "Thread:3@HEAD It was: 25.1658 Millions Access/sec.",
-                   "Conventionally, it was: 24 MB/sec."}));
-  EXPECT_EQ(captured.file_lines(),
-            (Lines{"Thread:3@HEAD The system spent: 0.5 Secs. to Read.",
-                   "Thread:3@HEAD It was: 25.1658 Millions Accesses/sec.",
-                   "Conventionally, it was: 24 MB/sec."}));
+  EXPECT_EQ(captured.console_lines(), (Lines{"Thread:3@HEAD The system spent: 0.5 Secs. to Read.",
+                                             "Thread:3@HEAD It was: 25.1658 Millions Access/sec.",
+                                             "Conventionally, it was: 24 MB/sec."}));
+  EXPECT_EQ(captured.file_lines(), (Lines{"Thread:3@HEAD The system spent: 0.5 Secs. to Read.",
+                                          "Thread:3@HEAD It was: 25.1658 Millions Accesses/sec.",
+                                          "Conventionally, it was: 24 MB/sec."}));
 }
 
 }  // namespace

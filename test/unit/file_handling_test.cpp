@@ -74,16 +74,16 @@ TEST(FileHandlingReportTest, SingleProcessLinesDifferBetweenSinks) {
   write_handling_result_single(captured.report, Timing{0.5, 262144});
   write_handling_heading_single(captured.report, Handling::kDescriptor);
   write_handling_result_single(captured.report, Timing{2, 65536});
-  EXPECT_EQ(captured.console_lines(),
-            (Lines{"Power of Handling Files -- Lower", "", "The system spent: 0.5 Secs.",
-                   "The system could process 262144 Files/sec.", "",
-                   "Power of Handling Files -- Hihger", "", "The system spent: 2 Secs.",
-                   "The system could process 65536 Files/sec.", ""}));
-  EXPECT_EQ(captured.file_lines(),
-            (Lines{"Power of Handling Files -- Lower", "", "The system spent: 0.5 Secs.",
-                   "The system could process  262144 Files/sec.", "",
-                   "Power of Handling Files -- Higher", "", "The system spent: 2 Secs.",
-                   "The system could process  65536 Files/sec.", ""}));
+  EXPECT_EQ(
+      captured.console_lines(),
+      (Lines{"Power of Handling Files -- Lower", "", "The system spent: 0.5 Secs.",
+             "The system could process 262144 Files/sec.", "", "Power of Handling Files -- Hihger",
+             "", "The system spent: 2 Secs.", "The system could process 65536 Files/sec.", ""}));
+  EXPECT_EQ(
+      captured.file_lines(),
+      (Lines{"Power of Handling Files -- Lower", "", "The system spent: 0.5 Secs.",
+             "The system could process  262144 Files/sec.", "", "Power of Handling Files -- Higher",
+             "", "The system spent: 2 Secs.", "The system could process  65536 Files/sec.", ""}));
 }
 
 TEST(FileHandlingReportTest, NoWorkerGivesZeroTotalsAndNoMeanOrVerdict) {
@@ -93,12 +93,9 @@ TEST(FileHandlingReportTest, NoWorkerGivesZeroTotalsAndNoMeanOrVerdict) {
   summarise(record.statistics, 1);
   write_handling_heading_cluster(captured.report, Handling::kDescriptor);
   write_handling_summary(captured.report, Handling::kDescriptor, record, 1);
-  const Lines expected = {"Power of Handling Files -- Higher",
-                          "",
-                          "Overall, The system could process: 0 Files/sec.",
-                          "Multi-Thread Improvements: 0 times.",
-                          "",
-                          ""};
+  const Lines expected = {
+      "Power of Handling Files -- Higher",   "", "Overall, The system could process: 0 Files/sec.",
+      "Multi-Thread Improvements: 0 times.", "", ""};
   EXPECT_EQ(captured.console_lines(), expected);
   EXPECT_EQ(captured.file_lines(), expected);
 }
@@ -147,7 +144,8 @@ TEST(FileHandlingReportTest, WorkersAndVerdicts) {
 
   const Lines apart = phase_with({100, 104}).file_lines();
   EXPECT_EQ(apart[8], "Among all nodes, the average process per thread was: 102 Files/sec.");
-  EXPECT_EQ(apart[9], "Among all nodes, the performance differences of threads tend to be significant.");
+  EXPECT_EQ(apart[9],
+            "Among all nodes, the performance differences of threads tend to be significant.");
 
   const Lines one = phase_with({77}).console_lines();
   EXPECT_EQ(one[7], "Among all nodes, the average process per thread was: 77 Files/sec.");
