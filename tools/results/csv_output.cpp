@@ -1,0 +1,46 @@
+#include "csv_output.h"
+
+#include "figure_text.h"
+
+namespace quenda::results {
+namespace {
+
+// A cell quoted where it has to be, doubling inner quotes.
+std::string cell(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  quoted += '"';
+  return quoted;
+}
+
+std::string cell(const Figure& value) { return value ? exact_text(*value) : std::string(); }
+
+}  // namespace
+
+std::string to_csv(const RunResults& run) {
+  std::string csv =
+      "processor_name,local_date,local_time,test,rank,seconds,files_per_sec,"
+      "million_accesses_per_sec,mb_per_sec\n";
+  std::string run_cells;
+  if (run.metadata) {
+    run_cells = cell(run.metadata->processor_name) + "," + cell(run.metadata->local_date) + "," +
+                cell(run.metadata->local_time);
+  } else {
+    run_cells = ",,";
+  }
+  for (const TestResults& test : run.tests) {
+    for (const WorkerFigures& worker : test.workers) {
+      const Figures& f = worker.figures;
+      csv += run_cells + "," + cell(test_key(test.id)) + "," + std::to_string(worker.rank) + "," +
+             cell(f.seconds) + "," + cell(f.files_per_sec) + "," +
+             cell(f.million_accesses_per_sec) + "," + cell(f.mb_per_sec) + "\n";
+    }
+  }
+  return csv;
+}
+
+}  // namespace quenda::results

@@ -1,0 +1,19 @@
+// A run as CSV: one row per test and worker, for spreadsheets and for
+// concatenating the runs of several machines.
+#ifndef QUENDA_TOOLS_RESULTS_CSV_OUTPUT_H_
+#define QUENDA_TOOLS_RESULTS_CSV_OUTPUT_H_
+
+#include <string>
+
+#include "results_file.h"
+
+namespace quenda::results {
+
+// Header "processor_name,local_date,local_time,test,rank,seconds,
+// files_per_sec,million_accesses_per_sec,mb_per_sec"; a cell the test does
+// not have (or the file does not hold) is empty. Numbers read back exactly.
+std::string to_csv(const RunResults& run);
+
+}  // namespace quenda::results
+
+#endif  // QUENDA_TOOLS_RESULTS_CSV_OUTPUT_H_

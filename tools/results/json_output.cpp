@@ -1,0 +1,88 @@
+#include "json_output.h"
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+namespace quenda::results {
+namespace {
+
+// Keys in the order written, so that the document reads like the report.
+using Json = nlohmann::ordered_json;
+
+Json figure(const Figure& value) {
+  if (!value) return nullptr;
+  if (std::isnan(*value)) return "nan";
+  if (std::isinf(*value)) return *value > 0 ? "inf" : "-inf";
+  return *value;
+}
+
+// The rate members a group carries for the test's measure.
+void add_rates(Json& group, const Figures& figures, Measure measure) {
+  if (measure == Measure::kFiles) {
+    group["files_per_sec"] = figure(figures.files_per_sec);
+  } else {
+    group["million_accesses_per_sec"] = figure(figures.million_accesses_per_sec);
+    group["mb_per_sec"] = figure(figures.mb_per_sec);
+  }
+}
+
+Json timed_group(const Figures& figures, Measure measure) {
+  Json group = Json::object();
+  group["seconds"] = figure(figures.seconds);
+  add_rates(group, figures, measure);
+  return group;
+}
+
+Json test_json(const RunResults& run, const TestResults& test) {
+  const Measure measure = measure_of(test.id);
+  Json json = Json::object();
+  json["label"] = test_label(test.id);
+  json["measure"] = measure == Measure::kFiles ? "files" : "accesses";
+  json["single"] = timed_group(test.single, measure);
+  Json workers = Json::array();
+  for (const WorkerFigures& worker : test.workers) {
+    Json entry = Json::object();
+    entry["rank"] = worker.rank;
+    entry.update(timed_group(worker.figures, measure));
+    workers.push_back(std::move(entry));
+  }
+  json["workers"] = std::move(workers);
+  Json total = Json::object();
+  add_rates(total, test.total, measure);
+  json["total"] = std::move(total);
+  json["improvement"] = figure(test.improvement);
+  // File handling prints no mean without workers; the other tests print
+  // one in MB/sec only.
+  if (measure == Measure::kFiles) {
+    const bool printed = run.worker_count() > 0;
+    json["mean"] = printed ? Json{{"files_per_sec", figure(test.mean.files_per_sec)}} : Json();
+  } else {
+    json["mean"] = Json{{"mb_per_sec", figure(test.mean.mb_per_sec)}};
+  }
+  json["significant"] = test.significant ? Json(*test.significant) : Json();
+  return json;
+}
+
+}  // namespace
+
+std::string to_json(const RunResults& run) {
+  Json json = Json::object();
+  json["source_file"] = run.source_file;
+  json["partial"] = run.partial;
+  if (run.partial) json["partial_reason"] = run.partial_reason;
+  json["benchmark"] = run.benchmark;
+  json["processor_name"] = run.metadata ? Json(run.metadata->processor_name) : Json();
+  json["local_date"] = run.metadata ? Json(run.metadata->local_date) : Json();
+  json["local_time"] = run.metadata ? Json(run.metadata->local_time) : Json();
+  json["threads"] = run.threads;
+  json["worker_count"] = run.worker_count();
+  Json tests = Json::object();
+  for (const TestResults& test : run.tests)
+    tests[std::string(test_key(test.id))] = test_json(run, test);
+  json["tests"] = std::move(tests);
+  // Processor names are whatever the machine calls itself; bytes that are
+  // not UTF-8 are replaced rather than failing the conversion.
+  return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace quenda::results

@@ -1,0 +1,20 @@
+// A run as a JSON document: metadata, then per test the single-process
+// figures, every worker's figures, the total, improvement, mean and verdict.
+#ifndef QUENDA_TOOLS_RESULTS_JSON_OUTPUT_H_
+#define QUENDA_TOOLS_RESULTS_JSON_OUTPUT_H_
+
+#include <string>
+
+#include "results_file.h"
+
+namespace quenda::results {
+
+// Figures are JSON numbers with the value the report printed; a figure the
+// file does not hold is null; an infinite or undefined one (a timer that
+// measured nothing) is the string "inf", "-inf" or "nan", since JSON has no
+// such numbers.
+std::string to_json(const RunResults& run);
+
+}  // namespace quenda::results
+
+#endif  // QUENDA_TOOLS_RESULTS_JSON_OUTPUT_H_

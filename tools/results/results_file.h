@@ -1,0 +1,126 @@
+// A results file read back into figures: the run's metadata from the file
+// name, the collector's single-process figures and, per test, every worker's
+// figures with the totals, improvements, means and verdicts.
+//
+// Figures keep the value as printed (six significant digits); a figure the
+// file never reached (a run that was stopped) stays empty.
+#ifndef QUENDA_TOOLS_RESULTS_RESULTS_FILE_H_
+#define QUENDA_TOOLS_RESULTS_RESULTS_FILE_H_
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quenda::results {
+
+// The six tests, in the order the report lists them.
+enum class TestId {
+  kStreamHandling,
+  kDescriptorHandling,
+  kBytewiseWrite,
+  kBytewiseRead,
+  kBlockRead,
+  kBlockWrite,
+};
+inline constexpr int kTestCount = 6;
+inline constexpr std::array<TestId, kTestCount> kAllTests{
+    TestId::kStreamHandling, TestId::kDescriptorHandling, TestId::kBytewiseWrite,
+    TestId::kBytewiseRead,   TestId::kBlockRead,          TestId::kBlockWrite};
+
+// What a test counts: files handled per second, or accesses (bytes) per
+// second, which the report shows in millions and in MB.
+enum class Measure { kFiles, kAccesses };
+
+Measure measure_of(TestId test);
+// The key used in the JSON and CSV output, e.g. "stream_handling".
+std::string_view test_key(TestId test);
+// A short human name, e.g. "Handling files: streams (Lower)".
+std::string_view test_label(TestId test);
+
+using Figure = std::optional<double>;
+
+// One line group of figures. Which members a group carries depends on the
+// test's measure and on the group: a total has no time, a mean of an access
+// test is printed in MB/sec only.
+struct Figures {
+  Figure seconds;
+  Figure files_per_sec;
+  Figure million_accesses_per_sec;
+  Figure mb_per_sec;
+};
+
+struct WorkerFigures {
+  std::uint64_t rank = 0;
+  Figures figures;
+};
+
+struct TestResults {
+  TestId id = TestId::kStreamHandling;
+  Figures single;  // the collector's run alone
+  std::vector<WorkerFigures> workers;
+  Figures total;  // sum of the workers' rates
+  Figure improvement;
+  Figures mean;  // not printed for file handling when there is no worker
+  std::optional<bool> significant;
+};
+
+// What a results-file name says about its run.
+struct NameMetadata {
+  std::string processor_name;
+  std::string local_date;  // "YYYY-MM-DD"
+  std::string local_time;  // "HH:MM:SS"
+};
+
+struct RunResults {
+  std::string source_file;               // the file name, without its folder
+  std::optional<NameMetadata> metadata;  // empty when the file was renamed
+  std::string benchmark;                 // the report's title line
+  int threads = 0;                       // as the "Thread(s): " line says
+  std::array<TestResults, kTestCount> tests;
+  bool partial = false;
+  std::string partial_reason;  // where and how the file ends, when partial
+
+  int worker_count() const { return threads - 1; }
+  const TestResults& test(TestId id) const { return tests[static_cast<int>(id)]; }
+};
+
+// A file that cannot be read as a results file: the line and the reason.
+// Line numbers count from 1.
+class ParseError : public std::runtime_error {
+ public:
+  ParseError(int line, const std::string& reason)
+      : std::runtime_error(reason), line_(line), reason_(reason) {}
+  int line() const { return line_; }
+  const std::string& reason() const { return reason_; }
+
+ private:
+  int line_;
+  std::string reason_;
+};
+
+struct ParseOptions {
+  // Accept a file that ends early (a stopped run) and mark the run partial.
+  // A file that says something else than the report would still fails.
+  bool allow_partial = false;
+};
+
+// Reads the text of one results file; `file_name` (without folder) supplies
+// the metadata. Throws ParseError.
+RunResults parse_results(std::string_view text, std::string_view file_name,
+                         const ParseOptions& options);
+
+// True for "results_quenda_lite_windows_clusters @ ... .txt", the names the
+// collector gives its results files.
+bool is_results_file_name(std::string_view file_name);
+
+// The processor name and local date and time of a results-file name, or
+// nothing when the name is not of that form.
+std::optional<NameMetadata> parse_results_file_name(std::string_view file_name);
+
+}  // namespace quenda::results
+
+#endif  // QUENDA_TOOLS_RESULTS_RESULTS_FILE_H_

@@ -1,0 +1,20 @@
+// A run as an SVG chart: one panel per test, each worker's rate as a bar,
+// the collector's single-process rate and the workers' mean as horizontal
+// lines, so that a slow worker stands out against both.
+#ifndef QUENDA_TOOLS_RESULTS_SVG_CHART_H_
+#define QUENDA_TOOLS_RESULTS_SVG_CHART_H_
+
+#include <string>
+
+#include "results_file.h"
+
+namespace quenda::results {
+
+// File-handling panels show files/sec, the others MB/sec (the unit the
+// report gives their means in). Every panel is a <g class="panel"
+// data-test="<key>"> holding one <rect class="bar"> per worker.
+std::string to_svg(const RunResults& run);
+
+}  // namespace quenda::results
+
+#endif  // QUENDA_TOOLS_RESULTS_SVG_CHART_H_

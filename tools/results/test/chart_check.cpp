@@ -1,0 +1,47 @@
+#include "chart_check.h"
+
+#include <gtest/gtest.h>
+
+#include "process.h"
+
+namespace quenda::results::samples {
+namespace {
+
+const std::string kXmllint = QUENDA_XMLLINT;
+
+bool have_xmllint() {
+  if (kXmllint.empty()) {
+    ADD_FAILURE() << "xmllint is needed to check the charts; install libxml2-utils";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string xml_problems(const std::filesystem::path& svg) {
+  if (!have_xmllint()) return "no xmllint";
+  const ProcessResult result = run_process({kXmllint, "--noout", svg.string()}, ".");
+  if (result.exit_code == 0 && result.err.empty()) return {};
+  return "xmllint exit " + std::to_string(result.exit_code) + ": " + result.err;
+}
+
+int xpath_count(const std::filesystem::path& svg, const std::string& expression) {
+  if (!have_xmllint()) return -1;
+  const ProcessResult result =
+      run_process({kXmllint, "--xpath", "count(" + expression + ")", svg.string()}, ".");
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  try {
+    return std::stoi(result.out);
+  } catch (const std::exception&) {
+    ADD_FAILURE() << "xmllint printed '" << result.out << "'";
+    return -1;
+  }
+}
+
+int bars_in_panel(const std::filesystem::path& svg, const std::string& test_key) {
+  return xpath_count(svg, "//*[local-name()='g'][@class='panel'][@data-test='" + test_key +
+                              "']/*[local-name()='rect'][@class='bar']");
+}
+
+}  // namespace quenda::results::samples

@@ -1,0 +1,21 @@
+// Looking into a chart with xmllint, as a reader of the XML would.
+#ifndef QUENDA_TOOLS_RESULTS_TEST_CHART_CHECK_H_
+#define QUENDA_TOOLS_RESULTS_TEST_CHART_CHECK_H_
+
+#include <filesystem>
+#include <string>
+
+namespace quenda::results::samples {
+
+// xmllint's complaints about the file; empty when it is well-formed XML.
+std::string xml_problems(const std::filesystem::path& svg);
+
+// The number of elements an XPath expression selects in the file.
+int xpath_count(const std::filesystem::path& svg, const std::string& expression);
+
+// The bars in the panel of one test ("stream_handling", ...).
+int bars_in_panel(const std::filesystem::path& svg, const std::string& test_key);
+
+}  // namespace quenda::results::samples
+
+#endif  // QUENDA_TOOLS_RESULTS_TEST_CHART_CHECK_H_

@@ -1,0 +1,209 @@
+// The tool as a user runs it: the real executable on files in a folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "process.h"
+#include "sample_report.h"
+
+namespace quenda::results {
+namespace {
+
+namespace fs = std::filesystem;
+using samples::file_names;
+using samples::run_process;
+
+const std::string kTool = QUENDA_RESULTS_TOOL;
+
+std::string sample_text(int world_size = 3) {
+  return samples::results_text(samples::sample_run(world_size));
+}
+
+std::string replace_first(std::string text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+// The names of a conversion's three outputs for `stem`.
+std::vector<std::string> outputs_of(const std::string& stem) {
+  return {stem + ".csv", stem + ".json", stem + ".svg"};
+}
+
+std::string stem_of(const std::string& results_name) {
+  return results_name.substr(0, results_name.size() - 4);
+}
+
+class CommandLine : public ::testing::Test {
+ protected:
+  // Writes a results file under the collector's name for `processor`.
+  fs::path write_results(const std::string& text, const std::string& processor = "node-a") {
+    const fs::path path = folder_.path() / samples::sample_file_name(processor);
+    samples::write_file(path, text);
+    return path;
+  }
+
+  samples::ProcessResult tool(std::vector<std::string> args) {
+    args.insert(args.begin(), kTool);
+    return run_process(args, folder_.path());
+  }
+
+  // A failed conversion of `path`: exit status 1, one error line naming the
+  // file and `line`, and the folder as it was.
+  void expect_refused(const fs::path& path, int line, const std::string& reason) {
+    const auto before = file_names(folder_.path());
+    const samples::ProcessResult result = tool({path.string()});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, path.string() + ":" + std::to_string(line) + ": error: " + reason + "\n");
+    EXPECT_EQ(file_names(folder_.path()), before);
+  }
+
+  samples::TemporaryFolder folder_;
+};
+
+TEST_F(CommandLine, WritesJsonCsvAndSvgNextToTheResultsFile) {
+  const fs::path path = write_results(sample_text());
+  const samples::ProcessResult result = tool({path.string()});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  const std::string stem = stem_of(path.filename().string());
+  EXPECT_EQ(result.out,
+            path.string() + " -> " + (folder_.path() / stem).string() + ".json, .csv, .svg\n");
+  std::vector<std::string> expected = outputs_of(stem);
+  expected.push_back(path.filename().string());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(file_names(folder_.path()), expected);
+  const auto json = nlohmann::json::parse(samples::read_file(folder_.path() / (stem + ".json")));
+  EXPECT_EQ(json["threads"], 3);
+  EXPECT_EQ(json["partial"], false);
+}
+
+TEST_F(CommandLine, RefusesAFileThatIsNotAResultsFile) {
+  const fs::path path = write_results("Dear diary,\ntoday the disk was slow.\n");
+  expect_refused(path, 1,
+                 "not a Quenda Lite results file: the first line is 'Dear diary,', not the "
+                 "benchmark's title");
+  expect_refused(write_results("", "empty"), 1, "the file is empty; not a results file");
+}
+
+TEST_F(CommandLine, RefusesAFileCutShortUnlessAskedForAPartialRun) {
+  const std::string text = sample_text();
+  // Stopped in the middle of the cluster byte-wise section, after a worker's
+  // first line.
+  const int cut = samples::nth_line_starting(text, "Thread:2@node-a The system spent: ");
+  const fs::path path = write_results(samples::first_lines(text, cut));
+  expect_refused(path, cut,
+                 "the file ends after this line, in the cluster byte-wise tests; expected "
+                 "'Thread:2@... It was: <number> Millions Accesses/sec.'");
+
+  const samples::ProcessResult result = tool({"--partial", path.string()});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.err, path.string() + ": note: converted a partial run (line " +
+                            std::to_string(cut) +
+                            ": the file ends after this line, in the cluster byte-wise tests; "
+                            "expected 'Thread:2@... It was: <number> Millions Accesses/sec.')\n");
+  const std::string stem = stem_of(path.filename().string());
+  const auto json = nlohmann::json::parse(samples::read_file(folder_.path() / (stem + ".json")));
+  EXPECT_EQ(json["partial"], true);
+  EXPECT_EQ(json["tests"]["bytewise_write"]["workers"].size(), 2u);
+  EXPECT_TRUE(json["tests"]["bytewise_write"]["workers"][1]["seconds"].is_number());
+  EXPECT_TRUE(json["tests"]["bytewise_write"]["workers"][1]["mb_per_sec"].is_null());
+  EXPECT_TRUE(fs::exists(folder_.path() / (stem + ".csv")));
+  EXPECT_TRUE(fs::exists(folder_.path() / (stem + ".svg")));
+}
+
+TEST_F(CommandLine, RefusesAFileWhoseWorkersDisagreeWithItsThreadCount) {
+  const std::string text = sample_text();
+  const fs::path path = write_results(replace_first(text, "Thread(s): 3", "Thread(s): 4"));
+  expect_refused(path, samples::nth_line_starting(text, "Overall, The system could process: "),
+                 "this section lists 2 worker(s), but line 3 says 'Thread(s): 4', which means 3 "
+                 "worker(s)");
+  // --partial does not excuse a file that contradicts itself.
+  EXPECT_EQ(tool({"--partial", path.string()}).exit_code, 1);
+  EXPECT_EQ(file_names(folder_.path()), std::vector<std::string>{path.filename().string()});
+}
+
+TEST_F(CommandLine, ConvertsEveryResultsFileInAFolderAndOnlyThose) {
+  const fs::path data = folder_.path() / "data";
+  fs::create_directory(data);
+  const std::string first = samples::sample_file_name("node-a");
+  const std::string second = samples::sample_file_name("node-b");
+  const std::string broken = samples::sample_file_name("node-c");
+  samples::write_file(data / first, sample_text(2));
+  samples::write_file(data / second, sample_text(4));
+  samples::write_file(data / broken, samples::first_lines(sample_text(3), 40));
+  samples::write_file(data / "notes.txt", "not a results file\n");
+
+  const samples::ProcessResult result = tool({"data"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err.rfind("data/" + broken + ":40: error: the file ends after this line", 0), 0u)
+      << result.err;
+  std::vector<std::string> expected = outputs_of(stem_of(first));
+  for (const std::string& name : outputs_of(stem_of(second))) expected.push_back(name);
+  expected.insert(expected.end(), {first, second, broken, "notes.txt"});
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(file_names(data), expected);
+  const auto json = nlohmann::json::parse(samples::read_file(data / (stem_of(second) + ".json")));
+  EXPECT_EQ(json["processor_name"], "node-b");
+  EXPECT_EQ(json["worker_count"], 3);
+}
+
+TEST_F(CommandLine, WritesIntoTheOutputFolderWhenGivenOne) {
+  const fs::path path = write_results(sample_text());
+  const samples::ProcessResult result = tool({"--output-dir", "out/charts", path.string()});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(file_names(folder_.path() / "out/charts"),
+            outputs_of(stem_of(path.filename().string())));
+  EXPECT_EQ(file_names(folder_.path()),
+            (std::vector<std::string>{"out", path.filename().string()}));
+}
+
+TEST_F(CommandLine, WritesAllThreeOutputsOrNone) {
+  const fs::path path = write_results(sample_text());
+  const std::string stem = stem_of(path.filename().string());
+  // A folder where the chart should go: the last rename fails.
+  fs::create_directory(folder_.path() / (stem + ".svg"));
+  const samples::ProcessResult result = tool({path.string()});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err.rfind(path.string() + ": error: cannot rename a finished output to ", 0), 0u)
+      << result.err;
+  EXPECT_EQ(file_names(folder_.path()), (std::vector<std::string>{stem + ".svg", stem + ".txt"}));
+  EXPECT_TRUE(fs::is_empty(folder_.path() / (stem + ".svg")));
+}
+
+TEST_F(CommandLine, ConvertsARenamedResultsFileWithoutItsNameMetadata) {
+  const fs::path path = folder_.path() / "monday.txt";
+  samples::write_file(path, sample_text());
+  EXPECT_EQ(tool({"monday.txt"}).exit_code, 0);
+  const auto json = nlohmann::json::parse(samples::read_file(folder_.path() / "monday.json"));
+  EXPECT_TRUE(json["processor_name"].is_null());
+  EXPECT_EQ(json["source_file"], "monday.txt");
+}
+
+TEST_F(CommandLine, ExplainsAWrongCommandLine) {
+  samples::ProcessResult result = tool({});
+  EXPECT_EQ(result.exit_code, 2);
+  EXPECT_EQ(result.err.rfind("quenda-lite-results: no results file or folder given\nusage: ", 0),
+            0u)
+      << result.err;
+  result = tool({"--fast", "x.txt"});
+  EXPECT_EQ(result.exit_code, 2);
+  EXPECT_EQ(result.err.rfind("quenda-lite-results: unknown option --fast\n", 0), 0u);
+  result = tool({"x.txt", "--output-dir"});
+  EXPECT_EQ(result.exit_code, 2);
+  result = tool({"--help"});
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.out.rfind("usage: quenda-lite-results", 0), 0u);
+  result = tool({"missing.txt"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err, "missing.txt: error: no such file or folder\n");
+  EXPECT_EQ(file_names(folder_.path()), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace quenda::results

@@ -1,0 +1,322 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "chart_check.h"
+#include "csv_output.h"
+#include "json_output.h"
+#include "process.h"
+#include "report_figures.h"
+#include "results_file.h"
+#include "sample_report.h"
+#include "svg_chart.h"
+
+namespace quenda::results {
+namespace {
+
+using nlohmann::json;
+using samples::json_figure;
+
+RunResults sample(int world_size, bool allow_partial = false, int keep_lines = 0) {
+  std::string text = samples::results_text(samples::sample_run(world_size));
+  if (keep_lines > 0) text = samples::first_lines(text, keep_lines);
+  return parse_results(text, samples::sample_file_name("node-a"),
+                       ParseOptions{.allow_partial = allow_partial});
+}
+
+// A figure of the run and its JSON counterpart hold the same value.
+void expect_same(const Figure& figure, const json& value) {
+  if (!figure) {
+    EXPECT_TRUE(value.is_null()) << value;
+    return;
+  }
+  ASSERT_FALSE(value.is_null());
+  const double read = json_figure(value);
+  if (std::isnan(*figure)) {
+    EXPECT_TRUE(std::isnan(read));
+  } else {
+    EXPECT_EQ(read, *figure);
+  }
+}
+
+std::vector<std::vector<std::string>> csv_rows(const std::string& csv) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(csv);
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> cells;
+    std::string cell;
+    std::istringstream split(line + ",");
+    while (std::getline(split, cell, ',')) cells.push_back(cell);
+    rows.push_back(cells);
+  }
+  return rows;
+}
+
+TEST(JsonOutput, HoldsTheRunsMetadataAndEveryFigure) {
+  const RunResults run = sample(3);
+  const json document = json::parse(to_json(run));
+  EXPECT_EQ(document["source_file"], samples::sample_file_name("node-a"));
+  EXPECT_EQ(document["partial"], false);
+  EXPECT_FALSE(document.contains("partial_reason"));
+  EXPECT_EQ(document["processor_name"], "node-a");
+  EXPECT_EQ(document["local_date"], "2026-03-04");
+  EXPECT_EQ(document["local_time"], "05:06:07");
+  EXPECT_EQ(document["threads"], 3);
+  EXPECT_EQ(document["worker_count"], 2);
+
+  // In report order, as the file is written (a plain json would sort them).
+  std::vector<std::string> keys;
+  const auto ordered = nlohmann::ordered_json::parse(to_json(run));
+  for (const auto& [key, value] : ordered["tests"].items()) keys.push_back(key);
+  EXPECT_EQ(keys,
+            (std::vector<std::string>{"stream_handling", "descriptor_handling", "bytewise_write",
+                                      "bytewise_read", "block_read", "block_write"}));
+
+  for (const TestResults& test : run.tests) {
+    SCOPED_TRACE(std::string(test_key(test.id)));
+    const json& entry = document["tests"][std::string(test_key(test.id))];
+    const bool files = measure_of(test.id) == Measure::kFiles;
+    EXPECT_EQ(entry["measure"], files ? "files" : "accesses");
+    EXPECT_EQ(entry["label"], std::string(test_label(test.id)));
+    expect_same(test.single.seconds, entry["single"]["seconds"]);
+    ASSERT_EQ(entry["workers"].size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+      const json& worker = entry["workers"][i];
+      EXPECT_EQ(worker["rank"], i + 1);
+      expect_same(test.workers[i].figures.seconds, worker["seconds"]);
+      if (files) {
+        expect_same(test.workers[i].figures.files_per_sec, worker["files_per_sec"]);
+        EXPECT_EQ(worker.size(), 3u) << worker;
+      } else {
+        expect_same(test.workers[i].figures.million_accesses_per_sec,
+                    worker["million_accesses_per_sec"]);
+        expect_same(test.workers[i].figures.mb_per_sec, worker["mb_per_sec"]);
+        EXPECT_EQ(worker.size(), 4u) << worker;
+      }
+    }
+    if (files) {
+      expect_same(test.single.files_per_sec, entry["single"]["files_per_sec"]);
+      expect_same(test.total.files_per_sec, entry["total"]["files_per_sec"]);
+      expect_same(test.mean.files_per_sec, entry["mean"]["files_per_sec"]);
+    } else {
+      expect_same(test.single.million_accesses_per_sec,
+                  entry["single"]["million_accesses_per_sec"]);
+      expect_same(test.single.mb_per_sec, entry["single"]["mb_per_sec"]);
+      expect_same(test.total.million_accesses_per_sec, entry["total"]["million_accesses_per_sec"]);
+      expect_same(test.total.mb_per_sec, entry["total"]["mb_per_sec"]);
+      expect_same(test.mean.mb_per_sec, entry["mean"]["mb_per_sec"]);
+      EXPECT_EQ(entry["mean"].size(), 1u);
+    }
+    expect_same(test.improvement, entry["improvement"]);
+    ASSERT_TRUE(entry["significant"].is_boolean());
+    EXPECT_EQ(entry["significant"].get<bool>(), *test.significant);
+  }
+}
+
+TEST(JsonOutput, LeavesOutWhatARunWithoutWorkersDoesNotPrint) {
+  const json document = json::parse(to_json(sample(1)));
+  EXPECT_EQ(document["worker_count"], 0);
+  const json& stream = document["tests"]["stream_handling"];
+  EXPECT_TRUE(stream["workers"].empty());
+  EXPECT_TRUE(stream["mean"].is_null());
+  EXPECT_TRUE(stream["significant"].is_null());
+  const json& block = document["tests"]["block_write"];
+  EXPECT_EQ(block["mean"]["mb_per_sec"], 0.0);
+  EXPECT_EQ(block["significant"], false);
+}
+
+TEST(JsonOutput, WritesInfiniteUndefinedAndMissingFiguresAsSuch) {
+  RunResults run = sample(2);
+  TestResults& stream = run.tests[0];
+  stream.workers[0].figures.files_per_sec = INFINITY;
+  stream.total.files_per_sec = -INFINITY;
+  stream.improvement = NAN;
+  stream.mean.files_per_sec.reset();
+  run.metadata.reset();
+  const json document = json::parse(to_json(run));
+  const json& entry = document["tests"]["stream_handling"];
+  EXPECT_EQ(entry["workers"][0]["files_per_sec"], "inf");
+  EXPECT_EQ(entry["total"]["files_per_sec"], "-inf");
+  EXPECT_EQ(entry["improvement"], "nan");
+  EXPECT_TRUE(entry["mean"]["files_per_sec"].is_null());
+  EXPECT_TRUE(document["processor_name"].is_null());
+  EXPECT_TRUE(document["local_date"].is_null());
+  EXPECT_TRUE(document["local_time"].is_null());
+}
+
+TEST(JsonOutput, MarksAPartialRun) {
+  const std::string text = samples::results_text(samples::sample_run(3));
+  const int cut = samples::nth_line_starting(text, "Thread:2@node-a It was: ");
+  const RunResults run = sample(3, true, cut);
+  const json document = json::parse(to_json(run));
+  EXPECT_EQ(document["partial"], true);
+  EXPECT_EQ(document["partial_reason"], run.partial_reason);
+  EXPECT_NE(run.partial_reason.find("line " + std::to_string(cut)), std::string::npos);
+  const json& write = document["tests"]["bytewise_write"];
+  ASSERT_EQ(write["workers"].size(), 2u);
+  EXPECT_TRUE(write["workers"][1]["million_accesses_per_sec"].is_number());
+  EXPECT_TRUE(write["workers"][1]["mb_per_sec"].is_null());
+  EXPECT_TRUE(write["total"]["mb_per_sec"].is_null());
+  EXPECT_TRUE(write["significant"].is_null());
+  EXPECT_TRUE(document["tests"]["block_write"]["workers"].empty());
+}
+
+TEST(CsvOutput, HasOneRowPerTestAndWorkerThatReadsBackExactly) {
+  const RunResults run = sample(3);
+  const auto rows = csv_rows(to_csv(run));
+  ASSERT_EQ(rows.size(), 1u + kTestCount * 2);
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"processor_name", "local_date", "local_time", "test",
+                                               "rank", "seconds", "files_per_sec",
+                                               "million_accesses_per_sec", "mb_per_sec"}));
+  std::size_t row = 1;
+  const auto expect_cell = [](const std::string& cell, const Figure& figure) {
+    if (!figure) {
+      EXPECT_EQ(cell, "");
+    } else {
+      EXPECT_EQ(std::strtod(cell.c_str(), nullptr), *figure) << cell;
+    }
+  };
+  for (const TestResults& test : run.tests) {
+    for (const WorkerFigures& worker : test.workers) {
+      SCOPED_TRACE("row " + std::to_string(row));
+      const auto& cells = rows[row++];
+      ASSERT_EQ(cells.size(), 9u);
+      EXPECT_EQ(cells[0], "node-a");
+      EXPECT_EQ(cells[1], "2026-03-04");
+      EXPECT_EQ(cells[2], "05:06:07");
+      EXPECT_EQ(cells[3], test_key(test.id));
+      EXPECT_EQ(cells[4], std::to_string(worker.rank));
+      expect_cell(cells[5], worker.figures.seconds);
+      expect_cell(cells[6], worker.figures.files_per_sec);
+      expect_cell(cells[7], worker.figures.million_accesses_per_sec);
+      expect_cell(cells[8], worker.figures.mb_per_sec);
+    }
+  }
+  EXPECT_EQ(csv_rows(to_csv(sample(1))).size(), 1u);
+}
+
+TEST(CsvOutput, QuotesProcessorNamesThatNeedIt) {
+  RunResults run = sample(2);
+  run.metadata->processor_name = "rack \"7\", node 2";
+  const std::string csv = to_csv(run);
+  EXPECT_NE(csv.find("\n\"rack \"\"7\"\", node 2\",2026-03-04,05:06:07,stream_handling,1,"),
+            std::string::npos)
+      << csv;
+}
+
+// One bar's attributes in a chart's panel.
+struct Bar {
+  int rank = 0;
+  bool slowest = false;
+  double y = 0;
+  double height = 0;
+};
+
+std::string panel_of(const std::string& svg, const std::string& key) {
+  const std::size_t start = svg.find("<g class=\"panel\" data-test=\"" + key + "\"");
+  if (start == std::string::npos) return {};
+  return svg.substr(start, svg.find("</g>", start) - start);
+}
+
+std::vector<Bar> bars_of(const std::string& panel) {
+  static const std::regex kBar(
+      R"re(<rect class="bar" data-rank="(\d+)"( data-slowest="true")? x="[-\d.]+" y="([-\d.]+)" width="[\d.]+" height="([\d.]+)")re");
+  std::vector<Bar> bars;
+  for (std::sregex_iterator it(panel.begin(), panel.end(), kBar), end; it != end; ++it) {
+    bars.push_back(
+        Bar{std::stoi((*it)[1]), (*it)[2].matched, std::stod((*it)[3]), std::stod((*it)[4])});
+  }
+  return bars;
+}
+
+std::optional<double> line_y(const std::string& panel, const std::string& css_class) {
+  static const std::regex kLine(
+      R"re(<line x1="[\d.]+" y1="([\d.]+)" x2="[\d.]+" y2="([\d.]+)" class="([a-z-]+)")re");
+  for (std::sregex_iterator it(panel.begin(), panel.end(), kLine), end; it != end; ++it) {
+    if ((*it)[3] == css_class) {
+      EXPECT_EQ((*it)[1], (*it)[2]) << "not horizontal";
+      return std::stod((*it)[1]);
+    }
+  }
+  return std::nullopt;
+}
+
+TEST(SvgChart, IsWellFormedWithOneBarPerWorkerInEveryPanel) {
+  samples::TemporaryFolder folder;
+  for (const int world_size : {1, 3, 41}) {
+    SCOPED_TRACE("world size " + std::to_string(world_size));
+    RunResults run = sample(world_size);
+    run.metadata->processor_name = "<rack & \"node\">";
+    const auto path = folder.path() / ("chart-" + std::to_string(world_size) + ".svg");
+    samples::write_file(path, to_svg(run));
+    EXPECT_EQ(samples::xml_problems(path), "");
+    EXPECT_EQ(samples::xpath_count(path, "//*[local-name()='g'][@class='panel']"), kTestCount);
+    for (const TestId id : kAllTests) {
+      EXPECT_EQ(samples::bars_in_panel(path, std::string(test_key(id))), world_size - 1)
+          << test_key(id);
+    }
+    // The single-process line in every panel; the mean only with workers.
+    EXPECT_EQ(samples::xpath_count(path, "//*[local-name()='line'][@class='single-rate']"),
+              kTestCount);
+    EXPECT_EQ(samples::xpath_count(path, "//*[local-name()='line'][@class='mean-rate']"),
+              world_size > 1 ? kTestCount : 0);
+  }
+}
+
+TEST(SvgChart, DrawsBarsAndLinesToOneScale) {
+  RunResults run = sample(4);
+  TestResults& stream = run.tests[0];
+  stream.single.files_per_sec = 100.0;
+  stream.workers[0].figures.files_per_sec = 50.0;
+  stream.workers[1].figures.files_per_sec = 100.0;
+  stream.workers[2].figures.files_per_sec = 150.0;
+  stream.mean.files_per_sec = 100.0;
+  stream.significant = true;
+  const std::string svg = to_svg(run);
+
+  const std::string panel = panel_of(svg, "stream_handling");
+  const std::vector<Bar> bars = bars_of(panel);
+  ASSERT_EQ(bars.size(), 3u);
+  EXPECT_EQ(bars[0].rank, 1);
+  EXPECT_EQ(bars[2].rank, 3);
+  EXPECT_NEAR(bars[1].height, 2 * bars[0].height, 0.11);
+  EXPECT_NEAR(bars[2].height, 3 * bars[0].height, 0.11);
+  EXPECT_GT(bars[0].height, 10.0);
+  // Worker 2 runs at the single-process rate and at the mean: its bar ends
+  // where both lines are.
+  EXPECT_EQ(line_y(panel, "single-rate"), bars[1].y);
+  EXPECT_EQ(line_y(panel, "mean-rate"), bars[1].y);
+  // Significant differences single out the slowest worker.
+  EXPECT_TRUE(bars[0].slowest);
+  EXPECT_FALSE(bars[1].slowest);
+  EXPECT_FALSE(bars[2].slowest);
+
+  stream.significant = false;
+  for (const Bar& bar : bars_of(panel_of(to_svg(run), "stream_handling"))) {
+    EXPECT_FALSE(bar.slowest) << bar.rank;
+  }
+}
+
+TEST(SvgChart, KeepsBarsForFiguresItCannotScale) {
+  RunResults run = sample(4);
+  TestResults& block = run.tests[static_cast<int>(TestId::kBlockRead)];
+  block.workers[0].figures.mb_per_sec = INFINITY;
+  block.workers[1].figures.mb_per_sec = NAN;
+  block.workers[2].figures.mb_per_sec.reset();
+  const std::string svg = to_svg(run);
+  const std::vector<Bar> bars = bars_of(panel_of(svg, "block_read"));
+  ASSERT_EQ(bars.size(), 3u);
+  EXPECT_GT(bars[0].height, 100.0);  // the whole plot
+  EXPECT_EQ(bars[1].height, 0.0);
+  EXPECT_EQ(bars[2].height, 0.0);
+  EXPECT_NE(svg.find("<title>thread 2: nan MB/sec</title>"), std::string::npos);
+  EXPECT_NE(svg.find("<title>thread 3: n/a MB/sec</title>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quenda::results

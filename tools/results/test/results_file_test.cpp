@@ -1,0 +1,363 @@
+#include "results_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "json_output.h"
+#include "sample_report.h"
+
+namespace quenda::results {
+namespace {
+
+using samples::first_lines;
+using samples::line_numbers;
+using samples::nth_line_starting;
+using samples::printed;
+
+const std::string kSampleName = samples::sample_file_name("node-a");
+
+RunResults parse(const std::string& text, bool allow_partial = false,
+                 const std::string& name = kSampleName) {
+  return parse_results(text, name, ParseOptions{.allow_partial = allow_partial});
+}
+
+// The error a text gives: its line and reason. Fails the test when the text
+// parses.
+ParseError error_of(const std::string& text, bool allow_partial = false) {
+  try {
+    parse(text, allow_partial);
+  } catch (const ParseError& error) {
+    return error;
+  }
+  ADD_FAILURE() << "parsed without error";
+  return ParseError(0, "");
+}
+
+std::string replace_first(std::string text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+int count_lines(const std::string& text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST(ResultsFile, ReadsEveryFigureThatTheReportPrints) {
+  for (const int world_size : {1, 2, 3, 5}) {
+    SCOPED_TRACE("world size " + std::to_string(world_size));
+    const samples::SampleRun sample = samples::sample_run(world_size);
+    const RunResults run = parse(samples::results_text(sample));
+    EXPECT_FALSE(run.partial);
+    EXPECT_EQ(run.threads, world_size);
+    EXPECT_EQ(run.worker_count(), world_size - 1);
+    EXPECT_EQ(run.benchmark,
+              "Torvane :: Lumicrest Benchmark Quenda Lite for Windows Clusters on x86 64bit "
+              "system 2019.12.06.");
+    for (const TestId id : kAllTests) {
+      SCOPED_TRACE(std::string(test_key(id)));
+      const TestResults& test = run.test(id);
+      const samples::SampleTest& fed = sample.tests[static_cast<int>(id)];
+      const samples::ExpectedSummary summary = samples::expected_summary(sample, id);
+      const bool files = measure_of(id) == Measure::kFiles;
+      const auto expect_rates = [files](const Figures& figures, double rate) {
+        if (files) {
+          EXPECT_EQ(figures.files_per_sec, printed(rate));
+          EXPECT_FALSE(figures.million_accesses_per_sec);
+          EXPECT_FALSE(figures.mb_per_sec);
+        } else {
+          EXPECT_FALSE(figures.files_per_sec);
+          EXPECT_EQ(figures.million_accesses_per_sec, printed(samples::in_millions(rate)));
+          EXPECT_EQ(figures.mb_per_sec, printed(samples::in_megabytes(rate)));
+        }
+      };
+
+      EXPECT_EQ(test.id, id);
+      EXPECT_EQ(test.single.seconds, printed(fed.single.seconds));
+      expect_rates(test.single, fed.single.rate);
+      ASSERT_EQ(test.workers.size(), fed.workers.size());
+      for (std::size_t i = 0; i < fed.workers.size(); ++i) {
+        EXPECT_EQ(test.workers[i].rank, i + 1);
+        EXPECT_EQ(test.workers[i].figures.seconds, printed(fed.workers[i].seconds));
+        expect_rates(test.workers[i].figures, fed.workers[i].rate);
+      }
+      EXPECT_FALSE(test.total.seconds);
+      expect_rates(test.total, summary.total);
+      EXPECT_EQ(test.improvement, printed(summary.improvement));
+      if (files) {
+        // Without workers the report prints neither mean nor verdict.
+        const bool printed_at_all = world_size > 1;
+        EXPECT_EQ(test.mean.files_per_sec.has_value(), printed_at_all);
+        if (printed_at_all) {
+          EXPECT_EQ(test.mean.files_per_sec, printed(summary.mean));
+        }
+        EXPECT_EQ(test.significant.has_value(), printed_at_all);
+        if (printed_at_all) {
+          EXPECT_EQ(test.significant, summary.significant);
+        }
+      } else {
+        EXPECT_EQ(test.mean.mb_per_sec, printed(samples::in_megabytes(summary.mean)));
+        EXPECT_EQ(test.significant, summary.significant);
+      }
+    }
+  }
+}
+
+TEST(ResultsFile, ReadsBothVerdicts) {
+  // The sample is made so that every other test differs significantly;
+  // ReadsEveryFigureThatTheReportPrints relies on both wordings occurring.
+  const RunResults run = parse(samples::results_text(samples::sample_run(4)));
+  EXPECT_EQ(run.test(TestId::kStreamHandling).significant, true);
+  EXPECT_EQ(run.test(TestId::kDescriptorHandling).significant, false);
+  EXPECT_EQ(run.test(TestId::kBytewiseWrite).significant, true);
+  EXPECT_EQ(run.test(TestId::kBytewiseRead).significant, false);
+  EXPECT_EQ(run.test(TestId::kBlockRead).significant, true);
+  EXPECT_EQ(run.test(TestId::kBlockWrite).significant, false);
+}
+
+TEST(ResultsFile, ReadsInfiniteAndUndefinedFigures) {
+  samples::SampleRun sample = samples::sample_run(3);
+  // A timer that saw no time pass gives an infinite rate; a collector rate
+  // of 0 gives an infinite or undefined improvement.
+  sample.tests[0].single.rate = 0.0;
+  sample.tests[0].workers[0].rate = INFINITY;
+  sample.tests[1].single.rate = 0.0;
+  sample.tests[1].workers[0].rate = 0.0;
+  sample.tests[1].workers[1].rate = 0.0;
+  sample.tests[4].workers[1].rate = INFINITY;
+  const RunResults run = parse(samples::results_text(sample));
+
+  const TestResults& stream = run.test(TestId::kStreamHandling);
+  EXPECT_EQ(stream.workers[0].figures.files_per_sec, INFINITY);
+  EXPECT_EQ(stream.total.files_per_sec, INFINITY);
+  EXPECT_EQ(stream.improvement, INFINITY);
+  EXPECT_EQ(stream.mean.files_per_sec, INFINITY);
+  EXPECT_EQ(stream.significant, true);  // an undefined deviation counts as significant
+  const TestResults& descriptor = run.test(TestId::kDescriptorHandling);
+  ASSERT_TRUE(descriptor.improvement);
+  EXPECT_TRUE(std::isnan(*descriptor.improvement));
+  const TestResults& block_read = run.test(TestId::kBlockRead);
+  EXPECT_EQ(block_read.workers[1].figures.million_accesses_per_sec, INFINITY);
+  EXPECT_EQ(block_read.workers[1].figures.mb_per_sec, INFINITY);
+}
+
+TEST(ResultsFile, ReadsFilesWrittenOnWindows) {
+  const std::string text = samples::results_text(samples::sample_run(3));
+  std::string crlf;
+  for (const char c : text) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+  }
+  EXPECT_EQ(to_json(parse(crlf)), to_json(parse(text)));
+}
+
+TEST(ResultsFile, TakesTheMetadataFromTheFileName) {
+  const auto metadata = parse_results_file_name(
+      "results_quenda_lite_windows_clusters @ node-a @ local date 2026.03.04 time 05.06.07.txt");
+  ASSERT_TRUE(metadata);
+  EXPECT_EQ(metadata->processor_name, "node-a");
+  EXPECT_EQ(metadata->local_date, "2026-03-04");
+  EXPECT_EQ(metadata->local_time, "05:06:07");
+  // The benchmark's own name for the same moment.
+  EXPECT_EQ(kSampleName,
+            "results_quenda_lite_windows_clusters @ node-a @ local date 2026.03.04 time "
+            "05.06.07.txt");
+
+  const auto odd = parse_results_file_name(
+      "results_quenda_lite_windows_clusters @ rack 2 @ node 7 @ local date 1900.01.00 time "
+      "00.00.00.txt");
+  ASSERT_TRUE(odd);
+  EXPECT_EQ(odd->processor_name, "rack 2 @ node 7");
+  EXPECT_EQ(odd->local_date, "1900-01-00");
+
+  const auto unnamed = parse_results_file_name(
+      "results_quenda_lite_windows_clusters @  @ local date 2026.03.04 time 05.06.07.txt");
+  ASSERT_TRUE(unnamed);
+  EXPECT_EQ(unnamed->processor_name, "");
+
+  EXPECT_FALSE(is_results_file_name("results.txt"));
+  EXPECT_FALSE(is_results_file_name(
+      "results_quenda_lite_windows_clusters @ node-a @ local date 2026.03.04 time 05.06.07"));
+  EXPECT_FALSE(is_results_file_name(
+      "results_quenda_lite_windows_clusters @ node-a @ local date 2026.3.04 time 05.06.07.txt"));
+  EXPECT_FALSE(
+      is_results_file_name("results_quenda_lite_windows_clusters @ node-a @ local date 2026.03.04 "
+                           "time 05.06.07.txt.json"));
+  EXPECT_TRUE(is_results_file_name(kSampleName));
+
+  const RunResults renamed =
+      parse(samples::results_text(samples::sample_run(2)), false, "run-1.txt");
+  EXPECT_FALSE(renamed.metadata);
+  EXPECT_EQ(renamed.source_file, "run-1.txt");
+  EXPECT_EQ(renamed.test(TestId::kBlockWrite).workers.size(), 1u);
+}
+
+TEST(ResultsFile, RejectsWhatIsNotAResultsFile) {
+  ParseError error = error_of("");
+  EXPECT_EQ(error.line(), 1);
+  EXPECT_EQ(error.reason(), "the file is empty; not a results file");
+
+  error = error_of("hello world\nsecond line\n");
+  EXPECT_EQ(error.line(), 1);
+  EXPECT_EQ(error.reason(),
+            "not a Quenda Lite results file: the first line is 'hello world', not the "
+            "benchmark's title");
+
+  // The same without a line end, and with --partial: still not a results file.
+  error = error_of("hello", true);
+  EXPECT_EQ(error.line(), 1);
+  EXPECT_NE(error.reason().find("not a Quenda Lite results file"), std::string::npos);
+
+  const std::string text = samples::results_text(samples::sample_run(3));
+  error = error_of(replace_first(text, "Thread(s): 3", "Thread(s): three"));
+  EXPECT_EQ(error.line(), 3);
+  EXPECT_EQ(error.reason(),
+            "expected 'Thread(s): <count of at least 1>', found 'Thread(s): three'");
+  EXPECT_EQ(error_of(replace_first(text, "Thread(s): 3", "Thread(s): 0")).line(), 3);
+}
+
+TEST(ResultsFile, NamesTheLineThatDepartsFromTheReport) {
+  const std::string text = samples::results_text(samples::sample_run(3));
+
+  const std::string time = "The system spent: 0.00506187 Secs.";
+  ASSERT_EQ(line_numbers(text, time).size(), 1u);
+  ParseError error = error_of(replace_first(text, time, "The system spent: fast Secs."));
+  EXPECT_EQ(error.line(), line_numbers(text, time)[0]);
+  EXPECT_EQ(error.reason(),
+            "expected 'The system spent: <number> Secs.' in the single-process stream_handling "
+            "test, found 'The system spent: fast Secs.'");
+
+  // Workers out of rank order.
+  const std::string first_worker = "Thread:1 The system spent: ";
+  error = error_of(replace_first(text, first_worker, "Thread:2 The system spent: "));
+  EXPECT_EQ(error.line(), nth_line_starting(text, first_worker));
+  EXPECT_EQ(error.reason(),
+            "expected thread 1 in the cluster stream_handling section, found thread 2");
+
+  const std::string verdict =
+      "Among all nodes, high writing performance differences of threads tend to be not "
+      "significant.";
+  error = error_of(replace_first(text, verdict, "Among all nodes, all is well."));
+  ASSERT_EQ(line_numbers(text, verdict).size(), 1u);
+  EXPECT_EQ(error.line(), line_numbers(text, verdict)[0]);
+
+  error = error_of(text + "\nsomething else\n");
+  EXPECT_EQ(error.line(), count_lines(text) + 2);
+  EXPECT_EQ(error.reason(), "unexpected text after the end of the report");
+  // Blank lines after the report are harmless.
+  EXPECT_FALSE(parse(text + "\n\n").partial);
+}
+
+TEST(ResultsFile, RejectsAWorkerCountThatDisagreesWithTheThreadCount) {
+  const std::string text = samples::results_text(samples::sample_run(3));
+
+  // Fewer workers than "Thread(s): 4" means: the list ends at "Overall".
+  ParseError error = error_of(replace_first(text, "Thread(s): 3", "Thread(s): 4"));
+  EXPECT_EQ(error.line(), nth_line_starting(text, "Overall, The system could process: "));
+  EXPECT_EQ(error.reason(),
+            "this section lists 2 worker(s), but line 3 says 'Thread(s): 4', which means 3 "
+            "worker(s)");
+
+  // More workers than "Thread(s): 2" means.
+  error = error_of(replace_first(text, "Thread(s): 3", "Thread(s): 2"));
+  EXPECT_EQ(error.line(), nth_line_starting(text, "Thread:2 The system spent: "));
+  EXPECT_EQ(error.reason(),
+            "this section lists more than 1 worker(s) (thread 2 here), but line 3 says "
+            "'Thread(s): 2', which means 1 worker(s)");
+
+  error = error_of(replace_first(text, "Thread(s): 3", "Thread(s): 1"));
+  EXPECT_EQ(error.line(), nth_line_starting(text, "Thread:1 The system spent: "));
+
+  // A worker missing from the byte-wise writes: its three lines gone, the
+  // list runs into the reads.
+  const int first = nth_line_starting(text, "Thread:2@node-a The system spent: ");
+  const std::string without_worker =
+      first_lines(text, first - 1) + text.substr(first_lines(text, first + 2).size());
+  error = error_of(without_worker);
+  EXPECT_EQ(error.line(), first);
+  EXPECT_EQ(error.reason(),
+            "this section lists 1 worker(s), but line 3 says 'Thread(s): 3', which means 2 "
+            "worker(s)");
+}
+
+TEST(ResultsFile, AFileCutAfterAnyLineIsPartial) {
+  const std::string text = samples::results_text(samples::sample_run(3));
+  const int total = count_lines(text);
+  ASSERT_GT(total, 100);
+  for (int kept = 1; kept < total; ++kept) {
+    SCOPED_TRACE("lines kept: " + std::to_string(kept));
+    const std::string cut = first_lines(text, kept);
+    const ParseError error = error_of(cut);
+    EXPECT_EQ(error.line(), kept);
+    EXPECT_EQ(error.reason().rfind("the file ends after this line, in ", 0), 0u) << error.reason();
+    if (kept < 3) {
+      // Without the thread count there is nothing to convert.
+      EXPECT_EQ(error_of(cut, true).line(), kept);
+      continue;
+    }
+    const RunResults run = parse(cut, true);
+    EXPECT_TRUE(run.partial);
+    EXPECT_EQ(run.partial_reason.rfind("line " + std::to_string(kept) + ": the file ends", 0), 0u)
+        << run.partial_reason;
+    EXPECT_EQ(run.threads, 3);
+  }
+  EXPECT_FALSE(parse(text, true).partial);
+}
+
+TEST(ResultsFile, ALineCutShortIsNeverRead) {
+  const std::string text = samples::results_text(samples::sample_run(3));
+  const int total = count_lines(text);
+  for (int kept = 3; kept < total; ++kept) {
+    const std::string whole = first_lines(text, kept + 1);
+    const std::string next_line = whole.substr(first_lines(text, kept).size());
+    if (next_line.size() < 3) continue;  // an empty line cannot be cut
+    SCOPED_TRACE("cut within line " + std::to_string(kept + 1));
+    // Cut one character before the line end: "...Secs" instead of "...Secs.".
+    const std::string cut = whole.substr(0, whole.size() - 2);
+    const ParseError error = error_of(cut);
+    EXPECT_EQ(error.line(), kept + 1);
+    EXPECT_EQ(error.reason().rfind("the line is cut short (it has no line end), in ", 0), 0u)
+        << error.reason();
+    EXPECT_TRUE(parse(cut, true).partial);
+  }
+}
+
+TEST(ResultsFile, APartialRunKeepsWhatWasWrittenAndNothingElse) {
+  const std::string text = samples::results_text(samples::sample_run(3));
+  // Cut after thread 1's time line in the cluster descriptor section.
+  const int heading = nth_line_starting(text, "Power of Handling Files -- Higher", 2);
+  ASSERT_GT(heading, 0);
+  const std::string cut = first_lines(text, heading + 2);
+  ASSERT_EQ(cut.substr(cut.rfind('\n', cut.size() - 2) + 1).rfind("Thread:1 The system spent: ", 0),
+            0u);
+  const RunResults run = parse(cut, true);
+  ASSERT_TRUE(run.partial);
+
+  const TestResults& stream = run.test(TestId::kStreamHandling);
+  EXPECT_EQ(stream.workers.size(), 2u);
+  EXPECT_TRUE(stream.total.files_per_sec);
+  EXPECT_TRUE(stream.significant);
+  const TestResults& descriptor = run.test(TestId::kDescriptorHandling);
+  EXPECT_TRUE(descriptor.single.files_per_sec);
+  ASSERT_EQ(descriptor.workers.size(), 1u);
+  EXPECT_TRUE(descriptor.workers[0].figures.seconds);
+  EXPECT_FALSE(descriptor.workers[0].figures.files_per_sec);
+  EXPECT_FALSE(descriptor.total.files_per_sec);
+  EXPECT_FALSE(descriptor.improvement);
+  EXPECT_FALSE(descriptor.significant);
+  for (const TestId id :
+       {TestId::kBytewiseWrite, TestId::kBytewiseRead, TestId::kBlockRead, TestId::kBlockWrite}) {
+    const TestResults& test = run.test(id);
+    EXPECT_TRUE(test.single.mb_per_sec);
+    EXPECT_TRUE(test.workers.empty());
+    EXPECT_FALSE(test.total.mb_per_sec);
+    EXPECT_FALSE(test.mean.mb_per_sec);
+    EXPECT_FALSE(test.significant);
+  }
+}
+
+}  // namespace
+}  // namespace quenda::results

@@ -1,0 +1,188 @@
+#include "sample_report.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <sstream>
+
+#include "cluster/exchange.h"
+#include "cluster/statistics.h"
+#include "plan.h"
+#include "run/report.h"
+#include "tests/access_lines.h"
+#include "tests/block.h"
+#include "tests/bytewise.h"
+#include "tests/file_handling.h"
+
+namespace quenda::results::samples {
+namespace {
+
+// A record as the collector holds it after the cluster phase. Records are
+// large (whole rank tables), so they live on the heap.
+std::unique_ptr<TestRecord> record_of(const SampleRun& run, TestId test) {
+  auto record = std::make_unique<TestRecord>();
+  const SampleTest& sample = run.tests[static_cast<int>(test)];
+  record->single = Timing{sample.single.seconds, sample.single.rate};
+  for (std::size_t i = 0; i < sample.workers.size(); ++i) {
+    const int rank = static_cast<int>(i) + 1;
+    record->received.time[rank] = sample.workers[i].seconds;
+    record->received.rate[rank] = sample.workers[i].rate;
+    accumulate(record->statistics, rank, sample.workers[i].rate);
+  }
+  summarise(record->statistics, run.world_size);
+  return record;
+}
+
+Timing single_of(const SampleRun& run, TestId test) {
+  const SampleTiming& single = run.tests[static_cast<int>(test)].single;
+  return Timing{single.seconds, single.rate};
+}
+
+void write_handling_workers(Report& report, const SampleRun& run, const TestRecord& record) {
+  for (int rank = 1; rank < run.world_size; ++rank) {
+    write_handling_worker(report, run.processor_name.c_str(), rank, record.received.time[rank],
+                          record.received.rate[rank]);
+  }
+}
+
+void write_access_workers(Report& report, const SampleRun& run, const TestRecord& record,
+                          const char* time_unit) {
+  for (int rank = 1; rank < run.world_size; ++rank) {
+    write_access_worker(report, run.processor_name.c_str(), rank, record.received.time[rank],
+                        record.received.rate[rank], time_unit);
+  }
+}
+
+}  // namespace
+
+SampleRun sample_run(int world_size) {
+  SampleRun run;
+  run.world_size = world_size;
+  // Rates per test: files/sec for file handling, accesses/sec otherwise.
+  constexpr std::array<double, kTestCount> kBase{12643.4567, 11885.1234,  876575.5,
+                                                 38083210.0, 190512345.0, 23662210.0};
+  // Per-rank spread: wide for the tests meant to differ, none for the others.
+  constexpr std::array<double, kTestCount> kSpread{733.25, 0.0, 81234.5, 0.0, 401234567.0, 0.0};
+  for (int t = 0; t < kTestCount; ++t) {
+    SampleTest& test = run.tests[t];
+    test.single = SampleTiming{0.00506187 * (t + 1), kBase[t] * 1.125};
+    for (int rank = 1; rank < world_size; ++rank) {
+      test.workers.push_back(
+          SampleTiming{0.000123456 * (t + 1) + 0.0101 * rank, kBase[t] + kSpread[t] * rank});
+    }
+  }
+  return run;
+}
+
+std::string results_text(const SampleRun& run) {
+  std::ostringstream console;
+  std::ostringstream file;
+  Report report(console, file);
+
+  write_banner(report, run.world_size);
+  write_handling_heading_single(report, Handling::kStream);
+  write_handling_result_single(report, single_of(run, TestId::kStreamHandling));
+  write_handling_heading_single(report, Handling::kDescriptor);
+  write_handling_result_single(report, single_of(run, TestId::kDescriptorHandling));
+  write_bytewise_heading(report);
+  write_bytewise_write_single(report, single_of(run, TestId::kBytewiseWrite));
+  write_bytewise_read_single(report, single_of(run, TestId::kBytewiseRead));
+  write_block_heading(report);
+  write_block_read_single(report, single_of(run, TestId::kBlockRead));
+  write_block_write_single(report, single_of(run, TestId::kBlockWrite));
+
+  // The cluster phases in the driver's order.
+  write_cluster_section(report);
+  const auto stream = record_of(run, TestId::kStreamHandling);
+  write_handling_heading_cluster(report, Handling::kStream);
+  write_handling_workers(report, run, *stream);
+  write_handling_summary(report, Handling::kStream, *stream, run.world_size);
+  const auto descriptor = record_of(run, TestId::kDescriptorHandling);
+  write_handling_heading_cluster(report, Handling::kDescriptor);
+  write_handling_workers(report, run, *descriptor);
+  write_handling_summary(report, Handling::kDescriptor, *descriptor, run.world_size);
+
+  write_cluster_section(report);
+  const auto bytewise_write = record_of(run, TestId::kBytewiseWrite);
+  const auto bytewise_read = record_of(run, TestId::kBytewiseRead);
+  write_bytewise_heading(report);
+  write_access_workers(report, run, *bytewise_write, " Secs. to Write.");
+  write_access_workers(report, run, *bytewise_read, " Secs. to Read.");
+  write_bytewise_summary(report, *bytewise_write, *bytewise_read);
+
+  write_cluster_section(report);
+  const auto block_read = record_of(run, TestId::kBlockRead);
+  const auto block_write = record_of(run, TestId::kBlockWrite);
+  write_block_heading(report);
+  write_access_workers(report, run, *block_read, " Secs. to Read.");
+  write_access_workers(report, run, *block_write, " Secs. to Write.");
+  write_block_summary(report, *block_read, *block_write);
+  return file.str();
+}
+
+std::string sample_file_name(const std::string& processor_name) {
+  std::tm time{};
+  time.tm_year = 2026 - 1900;
+  time.tm_mon = 2;
+  time.tm_mday = 4;
+  time.tm_hour = 5;
+  time.tm_min = 6;
+  time.tm_sec = 7;
+  return results_file_name(processor_name.c_str(), time);
+}
+
+double printed(double value) {
+  std::ostringstream text;
+  text << value;
+  return std::strtod(text.str().c_str(), nullptr);
+}
+
+ExpectedSummary expected_summary(const SampleRun& run, TestId test) {
+  const auto record = record_of(run, test);
+  const Statistics& statistics = record->statistics;
+  ExpectedSummary summary;
+  summary.total = statistics.total;
+  summary.improvement = improvement(statistics.total, record->single.rate);
+  summary.mean = statistics.mean;
+  constexpr std::array<double, kTestCount> kThresholds{
+      kStreamHandlingThreshold, kDescriptorHandlingThreshold, kBytewiseWriteThreshold,
+      kBytewiseReadThreshold,   kBlockReadThreshold,          kBlockWriteThreshold};
+  const bool files = measure_of(test) == Measure::kFiles;
+  const double compared = files ? statistics.deviation : statistics.deviation / kMillion;
+  summary.significant = significant(compared, kThresholds[static_cast<int>(test)]);
+  return summary;
+}
+
+double in_millions(double rate) { return quenda::in_millions(rate); }
+double in_megabytes(double rate) { return quenda::in_megabytes(rate); }
+
+std::vector<int> line_numbers(const std::string& text, const std::string& line) {
+  std::vector<int> numbers;
+  std::istringstream lines(text);
+  std::string current;
+  for (int number = 1; std::getline(lines, current); ++number) {
+    if (current == line) numbers.push_back(number);
+  }
+  return numbers;
+}
+
+int nth_line_starting(const std::string& text, const std::string& prefix, int nth) {
+  std::istringstream lines(text);
+  std::string current;
+  for (int number = 1; std::getline(lines, current); ++number) {
+    if (current.starts_with(prefix) && --nth == 0) return number;
+  }
+  return 0;
+}
+
+std::string first_lines(const std::string& text, int count) {
+  std::size_t end = 0;
+  for (int i = 0; i < count; ++i) {
+    const std::size_t next = text.find('\n', end);
+    if (next == std::string::npos) return text;
+    end = next + 1;
+  }
+  return text.substr(0, end);
+}
+
+}  // namespace quenda::results::samples
