@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows x86-64 program, cross-built with MinGW-w64 against the
 # one-process MPI stand-in (test only) and run under wine: the unit tests,
-# the stand-in's own tests, and a whole small run of the benchmark checked by
-# test/windows/check_windows_run.sh against a Linux run of the same plan.
+# the Windows platform layer's and the stand-in's own tests, and a whole
+# small run of the benchmark checked by test/windows/check_windows_run.sh
+# against a Linux run of the same plan.
 # Runs as root on a fresh Debian 12 machine with no standard input.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -24,7 +25,8 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_CROSSCOMPILING_EMULATOR=wine \
   -DQUENDA_MPI_STANDIN=ON -DQUENDA_WARNINGS_AS_ERRORS=ON >/dev/null
-cmake --build "$build" -j2 --target quenda-lite quenda-lite-small unit_tests mpi_standin_test
+cmake --build "$build" -j2 --target quenda-lite quenda-lite-small unit_tests \
+  platform_windows_test mpi_standin_test
 
 # The Linux build of the same small program, under Open MPI, is what the
 # Windows run's report is compared with.
@@ -48,7 +50,7 @@ wineserver -p
 wineboot -i
 
 ctest --test-dir "$build" --output-on-failure --no-tests=error \
-  -R '^(unit_tests|mpi_standin_test)$'
+  -R '^(unit_tests|platform_windows_test|mpi_standin_test)$'
 
 bash test/windows/check_windows_run.sh "$build/test/quenda-lite-small.exe" \
   "$reference/test/quenda-lite-small" /usr/bin/mpiexec.openmpi

@@ -40,7 +40,8 @@ pass() { echo "ok: $*"; }
 # The small plan's file length, read from the header the small program is
 # built from, so that the two can never disagree.
 plan_line=$(grep -E 'kSmallPlan\{' "$here/../small_plan.h")
-if [[ $plan_line =~ kSmallPlan\{[[:space:]]*[0-9]+,[[:space:]]*[0-9]+,[[:space:]]*([0-9]+)[[:space:]]*\} ]]; then
+plan_pattern='kSmallPlan\{ *[0-9]+, *[0-9]+, *([0-9]+) *\}'
+if [[ $plan_line =~ $plan_pattern ]]; then
   file_length=${BASH_REMATCH[1]}
 else
   echo "cannot read the small plan's file length from: $plan_line" >&2
@@ -175,7 +176,8 @@ head -c "$file_length" /dev/zero | tr '\0' '\013' >"$work/expected.bin"
 if cmp -s "$cluster_tmp" "$work/expected.bin"; then
   pass "data64-windows-cluster.tmp holds $file_length bytes of 0x0B"
 else
-  fail "data64-windows-cluster.tmp is not $file_length bytes of 0x0B ($(stat -c %s "$cluster_tmp" 2>/dev/null || echo missing) bytes)"
+  size=$(stat -c %s "$cluster_tmp" 2>/dev/null || echo missing)
+  fail "data64-windows-cluster.tmp is not $file_length bytes of 0x0B ($size bytes)"
 fi
 if cmp -s "$cluster_copy" "$cluster_tmp"; then
   pass "data64-windows-cluster is an identical copy"
@@ -219,7 +221,8 @@ else
     ((unable == 1 && hostile_lines == normal_lines + 1)); then
     pass "with no scratch file creatable, the run closes the failed descriptors and completes"
   else
-    fail "with no scratch file creatable: $unable 'Unable to open file' lines, $hostile_lines lines against $normal_lines"
+    fail "with no scratch file creatable: $unable 'Unable to open file' lines," \
+      "$hostile_lines lines against $normal_lines"
     cat "$hostile_dir/console.txt" >&2
   fi
 fi
