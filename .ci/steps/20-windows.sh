@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
 
-packages=(cmake make g++ googletest libgtest-dev openmpi-bin libopenmpi-dev
+# nlohmann-json3-dev: configuring the tree finds it for tools/results.
+packages=(cmake make g++ googletest libgtest-dev openmpi-bin libopenmpi-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix wine wine64)
 missing=()
 for p in "${packages[@]}"; do

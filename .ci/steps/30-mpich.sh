@@ -8,7 +8,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-packages=(cmake make g++ googletest libgtest-dev openmpi-bin libopenmpi-dev mpich libmpich-dev)
+# What scripts/setup.sh installs for the whole tree, so that the step also
+# runs on its own, and MPICH.
+packages=(g++ cmake make openmpi-bin libopenmpi-dev libgtest-dev googletest strace
+  nlohmann-json3-dev libxml2-utils mpich libmpich-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
