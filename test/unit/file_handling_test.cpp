@@ -50,19 +50,18 @@ TEST(FileHandlingRunTest, AnEarlierFileOfTheSameNameIsGone) {
 }
 
 TEST(FileHandlingRunTest, NothingCreatableStillRunsEveryCycleAndGivesARate) {
+  ScratchDirectory directory;
   HandlingFiles files;
-  {
-    ScratchDirectory directory;
-    directory.remove_while_inside();
-    const Identity worker{1, 2, "n"};
-    EXPECT_TRUE(usable(run_stream_handling(kCollectorFile, kCycles, files)));
-    EXPECT_TRUE(usable(run_descriptor_handling(kCollectorFile, kCycles)));
-    EXPECT_TRUE(usable(run_stream_handling_worker(worker, kCycles, files)));
-    EXPECT_TRUE(usable(run_descriptor_handling_worker(worker, kCycles, files)));
-  }
+  // Names inside a directory that does not exist: every create fails, even
+  // for root. The worker's name takes the directory from its processor name.
+  const Identity worker{1, 2, "no-such-directory/node"};
+  EXPECT_TRUE(usable(run_stream_handling("no-such-directory/file.tmp", kCycles, files)));
+  EXPECT_TRUE(usable(run_descriptor_handling("no-such-directory/file.tmp", kCycles)));
+  EXPECT_TRUE(usable(run_stream_handling_worker(worker, kCycles, files)));
+  EXPECT_TRUE(usable(run_descriptor_handling_worker(worker, kCycles, files)));
+  EXPECT_TRUE(directory.entries().empty());
   // Failed cycles do not poison the stream objects: once creation works
   // again, the same objects handle the file.
-  ScratchDirectory fresh;
   files.out.open("probe", std::ios::binary | std::ios::out);
   files.in.open("probe", std::ios::binary | std::ios::in);
   EXPECT_TRUE(files.out.good() && files.in.good());

@@ -3,12 +3,10 @@
 #ifndef QUENDA_TEST_UNIT_TEST_SUPPORT_H_
 #define QUENDA_TEST_UNIT_TEST_SUPPORT_H_
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,8 +20,10 @@ namespace quenda::testing {
 class ScratchDirectory {
  public:
   ScratchDirectory() : previous_(std::filesystem::current_path()) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quenda-unit-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
+    std::random_device random;
+    do {
+      path_ = std::filesystem::temp_directory_path() / ("quenda-unit-" + std::to_string(random()));
+    } while (!std::filesystem::create_directory(path_));
     std::filesystem::current_path(path_);
   }
   ~ScratchDirectory() {
@@ -35,10 +35,6 @@ class ScratchDirectory {
   ScratchDirectory& operator=(const ScratchDirectory&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-
-  // Removes the directory while it stays the working directory: nothing can
-  // be created in it any more, not even by root.
-  void remove_while_inside() { std::filesystem::remove_all(path_); }
 
   // Names of the files in the directory.
   std::vector<std::string> entries() const {
