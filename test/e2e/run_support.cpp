@@ -45,15 +45,19 @@ std::string launcher_command(const JobOptions& options) {
 }
 
 JobResult run_job(const JobOptions& options) {
-  const std::filesystem::path out = options.directory.parent_path() /
-                                    (options.directory.filename().string() + ".console");
-  const std::filesystem::path err = options.directory.parent_path() /
-                                    (options.directory.filename().string() + ".errors");
-  const std::string command = "( " + launcher_command(options) + " ) > '" + out.string() +
-                              "' 2> '" + err.string() + "'";
+  return run_command(launcher_command(options), options.directory);
+}
+
+JobResult run_command(const std::string& command, const std::filesystem::path& directory) {
+  const std::filesystem::path out =
+      directory.parent_path() / (directory.filename().string() + ".console");
+  const std::filesystem::path err =
+      directory.parent_path() / (directory.filename().string() + ".errors");
+  const std::string captured =
+      "( " + command + " ) > '" + out.string() + "' 2> '" + err.string() + "'";
   JobResult result;
   const auto start = std::chrono::steady_clock::now();
-  result.exit_code = shell(command);
+  result.exit_code = shell(captured);
   result.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   result.console = read_file(out);

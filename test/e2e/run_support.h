@@ -45,6 +45,11 @@ struct JobOptions {
 // Starts the launcher with the given options and waits for it.
 JobResult run_job(const JobOptions& options);
 
+// Runs a shell command line that starts a job (launcher_command or a
+// variation of it) and waits for it, capturing it as run_job does. The
+// capture files are made next to `directory`, never inside it.
+JobResult run_command(const std::string& command, const std::filesystem::path& directory);
+
 // The command line run_job would use (for tests that need a variation).
 std::string launcher_command(const JobOptions& options);
 

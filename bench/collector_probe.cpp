@@ -1,0 +1,124 @@
+// A profiling-interface shim, preloaded into every rank of a run, that notes
+// when the rank enters and leaves each receive and barrier and when it reaches
+// finalisation. On the collector, time outside the receives is its own work
+// (writing its lines, its statistics); time inside them, and a worker's time
+// inside a barrier, is waiting. The analysis in run.sh splits it per phase.
+//
+// Each event carries two clocks: wall time, and the CPU time of the calling
+// thread, which leaves out the spells when the collector was not running at
+// all (with more processes than cores, those can dwarf its own work).
+//
+// With QUENDA_PROBE_SLEEPY_WAIT=<microseconds>, receives and barriers wait by
+// testing and sleeping instead of inside the library, so a waiting rank takes
+// next to no processor: the reference for what waiting could cost at best.
+//
+// At finalisation each rank writes "<event> <wall seconds> <thread CPU seconds>"
+// lines to "<QUENDA_PROBE_OUT>.<rank>"; without that variable nothing is kept.
+#include <mpi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+namespace {
+
+enum Event { kRecvEnter, kRecvLeave, kBarrierEnter, kBarrierLeave, kFinalize };
+constexpr const char* kEventNames[] = {"recv_enter", "recv_leave", "barrier_enter", "barrier_leave",
+                                       "finalize"};
+
+// 511 workers x 6 tests x 2 tables x 2 events, with room to spare.
+constexpr int kCapacity = 1 << 15;
+struct Record {
+  Event event;
+  double wall;
+  double cpu;
+};
+Record g_records[kCapacity];
+int g_count = 0;
+int g_rank = -1;
+const char* g_out = nullptr;
+long g_sleepy_wait_us = 0;
+
+double seconds(clockid_t clock) {
+  timespec t{};
+  clock_gettime(clock, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+void note(Event event) {
+  if (g_out != nullptr && g_count < kCapacity)
+    g_records[g_count++] =
+        Record{event, seconds(CLOCK_MONOTONIC), seconds(CLOCK_THREAD_CPUTIME_ID)};
+}
+
+// Tests the request, sleeping between tests, until it completes.
+int wait_sleeping(MPI_Request* request, MPI_Status* status) {
+  const timespec pause{0, g_sleepy_wait_us * 1000};
+  for (;;) {
+    int done = 0;
+    const int result = PMPI_Test(request, &done, status);
+    if (result != MPI_SUCCESS || done) return result;
+    nanosleep(&pause, nullptr);
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+int MPI_Init(int* argc, char*** argv) {
+  const int result = PMPI_Init(argc, argv);
+  PMPI_Comm_rank(MPI_COMM_WORLD, &g_rank);
+  g_out = std::getenv("QUENDA_PROBE_OUT");
+  if (const char* sleepy = std::getenv("QUENDA_PROBE_SLEEPY_WAIT")) {
+    g_sleepy_wait_us = std::atol(sleepy);
+    if (g_sleepy_wait_us < 0 || g_sleepy_wait_us > 999999) g_sleepy_wait_us = 0;
+  }
+  return result;
+}
+
+int MPI_Recv(void* buffer, int count, MPI_Datatype type, int source, int tag, MPI_Comm comm,
+             MPI_Status* status) {
+  note(kRecvEnter);
+  int result = MPI_SUCCESS;
+  if (g_sleepy_wait_us > 0) {
+    MPI_Request request;
+    result = PMPI_Irecv(buffer, count, type, source, tag, comm, &request);
+    if (result == MPI_SUCCESS) result = wait_sleeping(&request, status);
+  } else {
+    result = PMPI_Recv(buffer, count, type, source, tag, comm, status);
+  }
+  note(kRecvLeave);
+  return result;
+}
+
+int MPI_Barrier(MPI_Comm comm) {
+  note(kBarrierEnter);
+  int result = MPI_SUCCESS;
+  if (g_sleepy_wait_us > 0) {
+    MPI_Request request;
+    result = PMPI_Ibarrier(comm, &request);
+    if (result == MPI_SUCCESS) result = wait_sleeping(&request, MPI_STATUS_IGNORE);
+  } else {
+    result = PMPI_Barrier(comm);
+  }
+  note(kBarrierLeave);
+  return result;
+}
+
+int MPI_Finalize() {
+  note(kFinalize);
+  if (g_out != nullptr) {
+    const std::string path = std::string(g_out) + "." + std::to_string(g_rank);
+    if (std::FILE* out = std::fopen(path.c_str(), "w")) {
+      for (int i = 0; i < g_count; ++i)
+        std::fprintf(out, "%s %.9f %.9f\n", kEventNames[g_records[i].event], g_records[i].wall,
+                     g_records[i].cpu);
+      std::fclose(out);
+    }
+  }
+  return PMPI_Finalize();
+}
+
+}  // extern "C"

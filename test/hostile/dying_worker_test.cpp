@@ -1,0 +1,116 @@
+// A worker killed in the middle of the run: the job does not hang, the MPI
+// runtime ends every other process and the launcher reports the failure.
+//
+// To kill the worker at a known point, a named pipe stands in place of one
+// scratch file: opening it to write blocks until a reader comes, and none
+// does, so the process that opens it stops there for good. The worker to
+// kill is found by the program it was started from (a link of a unique name
+// to the small benchmark) and its rank.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include "hostile_support.h"
+#include "small_plan.h"
+
+namespace quenda::hostile {
+namespace {
+
+constexpr int kProcesses = 3;
+constexpr int kVictim = 1;
+constexpr double kBoundSeconds = 60;
+
+struct Moment {
+  const char* label;
+  // The scratch file replaced by a pipe, so that its opener stops there.
+  std::string (*blocked)(const std::string& host);
+  // The scratch file whose full length shows that the moment has come.
+  std::string (*reached)(const std::string& host);
+};
+
+// The collector stops in its single-process block write while the workers
+// wait at the first barrier.
+const Moment kCollectorAlone = {
+    "WhileTheCollectorRunsAlone",
+    [](const std::string&) { return std::string("data64-windows-cluster"); },
+    [](const std::string&) { return std::string("data64-windows-cluster.tmp"); }};
+
+// The victim stops in its block write in the last phase, after its byte-wise
+// file was written, while the collector waits for its figures.
+const Moment kLastPhase = {"InTheLastPhase",
+                           [](const std::string& host) { return worker_copy(kVictim, host); },
+                           [](const std::string& host) { return worker_file(kVictim, host); }};
+
+void PrintTo(const Moment& moment, std::ostream* out) { *out << moment.label; }
+
+class DyingWorkerTest : public ::testing::TestWithParam<Moment> {};
+
+TEST_P(DyingWorkerTest, RuntimeEndsTheJobWithAFailure) {
+  e2e::TempDir dir;
+  e2e::TempDir programs;
+  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+  const std::string host = e2e::host_name();
+  const std::filesystem::path program = programs.path() / "quenda-lite-small-doomed";
+  std::filesystem::create_symlink(QUENDA_SMALL_BINARY, program);
+  const std::filesystem::path pipe = directory / GetParam().blocked(host);
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const std::filesystem::path watched = directory / GetParam().reached(host);
+
+  std::atomic<bool> killed{false};
+  std::chrono::steady_clock::time_point killed_at;
+  std::thread killer([&] {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    while (std::chrono::steady_clock::now() < give_up) {
+      std::error_code ignored;
+      if (std::filesystem::file_size(watched, ignored) ==
+          static_cast<std::uintmax_t>(testing::kSmallPlan.file_length)) {
+        for (const Started& process : processes_started_from(program.string())) {
+          if (process.rank == kVictim && ::kill(process.pid, SIGKILL) == 0) {
+            killed_at = std::chrono::steady_clock::now();
+            killed = true;
+          }
+        }
+        if (killed) return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // The moment never came: end the job rather than wait for the timeout.
+    for (const Started& process : processes_started_from(program.string())) {
+      ::kill(process.pid, SIGKILL);
+    }
+  });
+
+  JobOptions options;
+  options.binary = program.string();
+  options.processes = kProcesses;
+  options.directory = directory;
+  options.timeout_seconds = 150;
+  const JobResult result = e2e::run_job(options);
+  const auto ended = std::chrono::steady_clock::now();
+  killer.join();
+
+  ASSERT_TRUE(killed) << "worker " << kVictim << " was not found at the moment\n"
+                      << result.errors << result.console;
+  EXPECT_LT(std::chrono::duration<double>(ended - killed_at).count(), kBoundSeconds);
+  EXPECT_NE(result.exit_code, 0);
+  // The runtime, not the timeout, ended it, and said which process died.
+  EXPECT_NE(result.errors.find("rank " + std::to_string(kVictim)), std::string::npos)
+      << result.errors;
+  EXPECT_NE(result.errors.find("signal 9"), std::string::npos) << result.errors;
+  // No process of the job outlives it.
+  EXPECT_TRUE(processes_started_from(program.string()).empty());
+  // The report stops where the collector was; it never closes.
+  EXPECT_EQ(result.console.find("Press Enter to Exit."), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, DyingWorkerTest, ::testing::Values(kCollectorAlone, kLastPhase),
+                         [](const ::testing::TestParamInfo<Moment>& info) {
+                           return std::string(info.param.label);
+                         });
+
+}  // namespace
+}  // namespace quenda::hostile

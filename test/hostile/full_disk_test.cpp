@@ -1,0 +1,127 @@
+// A working directory on a small tmpfs that fills up during the run: writes
+// fail part way, the run goes on to the end, the console report is complete,
+// and the results file holds as much of the report as fitted. A tmpfs counts
+// whole pages, so with 4096-byte scratch files the sizes below are counted in
+// files: the results file takes one page until the report outgrows it, which
+// happens only in the last section.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "hostile_support.h"
+#include "small_plan.h"
+
+namespace quenda::hostile {
+namespace {
+
+using e2e::ReportShape;
+using e2e::Sink;
+
+constexpr int kProcesses = 3;
+
+// The host name of these runs. It is part of many report lines, so it sets
+// where the report outgrows the results file's first page; this one keeps
+// that in the last section.
+constexpr const char kHost[] = "quenda-disk";
+
+// Runs three processes on a tmpfs of the given size, checks what every full
+// disk must leave (exit 0, the whole console report, the results file a
+// correct but cut-short report) and returns the scratch files left.
+std::map<std::string, std::string> run_on_full_disk(const std::string& size,
+                                                    const std::string& mounts) {
+  e2e::TempDir dir;
+  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+  JobOptions options;
+  options.binary = QUENDA_SMALL_BINARY;
+  options.processes = kProcesses;
+  options.directory = directory;
+  options.timeout_seconds = 120;
+
+  const JobResult result = run_on_tmpfs(options, Tmpfs{.size = size, .host_name = kHost}, mounts);
+
+  EXPECT_EQ(result.exit_code, 0) << result.errors << result.console;
+  const auto results = e2e::results_files(directory);
+  if (results.size() != 1) {
+    ADD_FAILURE() << results.size() << " results files";
+    return {};
+  }
+  const ReportShape shape{kProcesses, kHost,
+                          directory.string() + "/" + results[0].filename().string()};
+  EXPECT_EQ(
+      match_report(e2e::split_lines(result.console), e2e::expected_report(shape, Sink::kConsole)),
+      "");
+
+  // The results file: every whole line as in a normal run, but fewer of them.
+  std::string text = e2e::read_file(results[0]);
+  text.erase(text.rfind('\n') + 1);
+  const Lines lines = e2e::split_lines(text);
+  std::vector<Pattern> expected = e2e::expected_report(shape, Sink::kFile);
+  EXPECT_LT(lines.size(), expected.size()) << "the results file is not cut short";
+  expected.resize(std::min(lines.size(), expected.size()));
+  EXPECT_EQ(match_report(lines, expected), "");
+  return scratch_entries(directory);
+}
+
+class FullDiskTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The sizes below count pages of one scratch file each.
+    ASSERT_EQ(::sysconf(_SC_PAGESIZE), testing::kSmallPlan.file_length);
+    if (mounts_.empty()) GTEST_SKIP() << kNoNamespaces;
+  }
+  const std::string mounts_ = namespace_prefix("--mount --propagation private --uts");
+  const std::string host_ = kHost;
+  const std::string fill_ = filled(testing::kSmallPlan.file_length);
+};
+
+TEST_F(FullDiskTest, FullOnceTheResultsFileHasItsFirstPage) {
+  // Every scratch file stays empty, from the collector's byte-wise write on.
+  const std::map<std::string, std::string> expected = {
+      {"data64-windows-cluster.tmp", kEmptyFile}, {"data64-windows-cluster", kEmptyFile},
+      {worker_file(1, host_), kEmptyFile},        {worker_copy(1, host_), kEmptyFile},
+      {worker_file(2, host_), kEmptyFile},        {worker_copy(2, host_), kEmptyFile},
+  };
+  EXPECT_EQ(run_on_full_disk("4k", mounts_), expected);
+}
+
+TEST_F(FullDiskTest, FullWhenTheCollectorsBlockWriteStarts) {
+  const std::map<std::string, std::string> expected = {
+      {"data64-windows-cluster.tmp", fill_}, {"data64-windows-cluster", kEmptyFile},
+      {worker_file(1, host_), kEmptyFile},   {worker_copy(1, host_), kEmptyFile},
+      {worker_file(2, host_), kEmptyFile},   {worker_copy(2, host_), kEmptyFile},
+  };
+  EXPECT_EQ(run_on_full_disk("8k", mounts_), expected);
+}
+
+TEST_F(FullDiskTest, FullWhileTheWorkersWriteTheirFiles) {
+  // Room for the collector's files, the results file's first page and two
+  // worker files. The workers run the last phase side by side, so which two
+  // get the room varies: both byte-wise files, or one worker's byte-wise file
+  // and its copy. A copy is made from its worker's byte-wise file, so it is
+  // never filled when that file stays empty.
+  auto files = run_on_full_disk("20k", mounts_);
+  std::vector<std::string> names;
+  for (const auto& entry : files) names.push_back(entry.first);
+  std::vector<std::string> expected_names = scratch_names(kProcesses, host_);
+  std::sort(expected_names.begin(), expected_names.end());
+  ASSERT_EQ(names, expected_names);
+  EXPECT_EQ(files["data64-windows-cluster.tmp"], fill_);
+  EXPECT_EQ(files["data64-windows-cluster"], fill_);
+  int full = 0;
+  for (int rank = 1; rank < kProcesses; ++rank) {
+    const std::string& file = files[worker_file(rank, host_)];
+    const std::string& copy = files[worker_copy(rank, host_)];
+    for (const std::string* contents : {&file, &copy}) {
+      EXPECT_TRUE(*contents == fill_ || *contents == kEmptyFile) << *contents;
+      full += *contents == fill_ ? 1 : 0;
+    }
+    if (copy == fill_) {
+      EXPECT_EQ(file, fill_) << "worker " << rank;
+    }
+  }
+  EXPECT_EQ(full, 2);
+}
+
+}  // namespace
+}  // namespace quenda::hostile

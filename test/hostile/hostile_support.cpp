@@ -1,0 +1,222 @@
+#include "hostile_support.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+namespace quenda::hostile {
+
+std::string namespace_prefix(const std::string& kinds) {
+  const std::string prefix =
+      (::geteuid() == 0 ? "unshare " : "unshare --user --map-root-user ") + kinds;
+  return e2e::shell(prefix + " true >/dev/null 2>&1") == 0 ? prefix : "";
+}
+
+std::string quoted(const std::string& text) {
+  std::string result = "'";
+  for (const char c : text) {
+    if (c == '\'') {
+      result += "'\\''";
+    } else {
+      result += c;
+    }
+  }
+  return result + "'";
+}
+
+std::string preloading(const std::string& library, const std::vector<std::string>& variables) {
+  const char* sanitizer = std::getenv("ASAN_OPTIONS");
+  std::string sanitizer_options = sanitizer != nullptr ? sanitizer : "";
+  if (!sanitizer_options.empty()) sanitizer_options += ':';
+  sanitizer_options += "verify_asan_link_order=0";
+  std::string arguments = "-x " + quoted("LD_PRELOAD=" + library) + " -x " +
+                          quoted("ASAN_OPTIONS=" + sanitizer_options);
+  for (const std::string& variable : variables) arguments += " -x " + quoted(variable);
+  return arguments;
+}
+
+JobResult run_on_tmpfs(const JobOptions& options, const Tmpfs& tmpfs,
+                       const std::string& mount_prefix) {
+  const std::filesystem::path& directory = options.directory;
+  const std::filesystem::path script =
+      directory.parent_path() / (directory.filename().string() + ".scene.sh");
+  {
+    std::ofstream out(script);
+    out << "set -e\n"
+        << "directory=" << quoted(directory.string()) << "\n"
+        << "seed=$(mktemp -d)\n"
+        << "after=$(mktemp -d)\n"
+        << "cp -a \"$directory\"/. \"$seed\"/\n"
+        << "mount -t tmpfs -o size=" << tmpfs.size << ",mode=0755 quenda-hostile \"$directory\"\n"
+        << "cp -a \"$seed\"/. \"$directory\"/\n";
+    if (tmpfs.read_only) out << "mount -o remount,ro \"$directory\"\n";
+    if (!tmpfs.host_name.empty()) out << "hostname " << quoted(tmpfs.host_name) << "\n";
+    out << "set +e\n"
+        << "( " << e2e::launcher_command(options) << " )\n"
+        << "status=$?\n"
+        // What the job left, copied out before the tmpfs goes.
+        << "cp -a \"$directory\"/. \"$after\"/\n"
+        << "umount \"$directory\"\n"
+        << "find \"$directory\" -mindepth 1 -delete\n"
+        << "cp -a \"$after\"/. \"$directory\"/\n"
+        << "rm -rf \"$seed\" \"$after\"\n"
+        << "exit $status\n";
+  }
+  JobResult result = e2e::run_command(mount_prefix + " sh " + quoted(script.string()), directory);
+  std::filesystem::remove(script);
+  return result;
+}
+
+std::map<int, Lines> lines_by_rank(const std::string& tagged_console) {
+  static const std::regex tag(R"(\[[0-9]+,([0-9]+)\]<stdout>:)");
+  std::map<int, Lines> by_rank;
+  std::map<int, std::string> unfinished;
+  for (const std::string& line : e2e::split_lines(tagged_console)) {
+    // Every tag opens a piece of its rank's output; all but the last piece
+    // of the line end within a line of their rank, the last ends it.
+    int rank = -1;
+    auto rest = line.cbegin();
+    for (std::sregex_iterator it(line.begin(), line.end(), tag), end; it != end; ++it) {
+      unfinished[rank].append(rest, line.cbegin() + it->position());
+      rank = std::stoi((*it)[1].str());
+      rest = line.cbegin() + it->position() + it->length();
+    }
+    unfinished[rank].append(rest, line.cend());
+    by_rank[rank].push_back(unfinished[rank]);
+    unfinished[rank].clear();
+  }
+  for (const auto& [rank, piece] : unfinished) {
+    if (!piece.empty()) by_rank[rank].push_back(piece);
+  }
+  return by_rank;
+}
+
+int count_occurrences(const std::string& text, const std::string& piece) {
+  int count = 0;
+  for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+std::string keeping_only(const std::string& text, const std::string& piece, int kept) {
+  std::string result;
+  std::size_t from = 0;
+  int index = 0;
+  for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, from)) {
+    result.append(text, from, at - from);
+    if (index++ == kept) result += piece;
+    from = at + piece.size();
+  }
+  return result.append(text, from, std::string::npos);
+}
+
+std::vector<Pattern> with_line_before(std::vector<Pattern> patterns, const std::string& figure,
+                                      const std::string& line) {
+  for (auto it = patterns.begin(); it != patterns.end(); ++it) {
+    for (const std::string& name : it->names) {
+      if (name == figure) {
+        patterns.insert(it, e2e::literal(line));
+        return patterns;
+      }
+    }
+  }
+  throw std::logic_error("no pattern names the figure " + figure);
+}
+
+std::map<std::string, std::string> directory_entries(const std::filesystem::path& directory) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    const std::string name = entry.path().filename().string();
+    const auto status = entry.symlink_status();
+    if (std::filesystem::is_directory(status)) {
+      entries[name] = "<dir>";
+    } else if (std::filesystem::is_fifo(status)) {
+      entries[name] = "<fifo>";
+    } else if (std::filesystem::is_regular_file(status)) {
+      entries[name] = described_file(e2e::read_file(entry.path()));
+    } else {
+      entries[name] = "<other>";
+    }
+  }
+  return entries;
+}
+
+std::map<std::string, std::string> scratch_entries(const std::filesystem::path& directory) {
+  auto entries = directory_entries(directory);
+  std::erase_if(entries, [](const auto& entry) {
+    return entry.first.rfind("results_quenda_lite_windows_clusters @ ", 0) == 0;
+  });
+  return entries;
+}
+
+std::string described_file(const std::string& contents) {
+  if (contents.empty()) return kEmptyFile;
+  const bool fill_only = contents.find_first_not_of('\x0B') == std::string::npos;
+  return std::to_string(contents.size()) + (fill_only ? " bytes of 0x0B" : " bytes, not all 0x0B");
+}
+
+std::string filled(std::int64_t length) {
+  return described_file(std::string(static_cast<std::size_t>(length), '\x0B'));
+}
+
+std::string worker_file(int rank, const std::string& host) {
+  return "data64-windows-" + std::to_string(rank) + "@" + host + ".tmp";
+}
+
+std::string worker_copy(int rank, const std::string& host) {
+  return "data64-windows-" + std::to_string(rank) + "@" + host;
+}
+
+std::vector<std::string> scratch_names(int world_size, const std::string& host) {
+  std::vector<std::string> names = {"data64-windows-cluster.tmp", "data64-windows-cluster"};
+  for (int rank = 1; rank < world_size; ++rank) {
+    names.push_back(worker_file(rank, host));
+    names.push_back(worker_copy(rank, host));
+  }
+  return names;
+}
+
+std::vector<Started> processes_started_from(const std::string& program) {
+  std::vector<Started> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string command_line = e2e::read_file(entry.path() / "cmdline");
+    if (command_line.substr(0, command_line.find('\0')) != program) continue;
+    int rank = -1;
+    std::istringstream environment(e2e::read_file(entry.path() / "environ"));
+    for (std::string variable; std::getline(environment, variable, '\0');) {
+      const std::string key = "OMPI_COMM_WORLD_RANK=";
+      if (variable.rfind(key, 0) == 0) rank = std::stoi(variable.substr(key.size()));
+    }
+    found.push_back(Started{static_cast<pid_t>(std::stol(pid)), rank});
+  }
+  return found;
+}
+
+bool is_results_name(const std::string& name, const std::string& host) {
+  const std::string prefix = "results_quenda_lite_windows_clusters @ " + host + " @ ";
+  static const std::regex stamp(
+      "local date 20[0-9]{2}\\.[01][0-9]\\.[0-3][0-9] time "
+      "[0-2][0-9]\\.[0-5][0-9]\\.[0-6][0-9]\\.txt");
+  return name.rfind(prefix, 0) == 0 && std::regex_match(name.substr(prefix.size()), stamp);
+}
+
+std::string saved_path_shown(const Lines& console) {
+  const std::string closing = "Results have been saved in a file and you can find it at: ";
+  for (const std::string& line : console) {
+    if (line.rfind(closing, 0) == 0) return line.substr(closing.size());
+  }
+  return "";
+}
+
+std::string match_report(const Lines& lines, const std::vector<Pattern>& expected) {
+  std::map<std::string, double> numbers;
+  return e2e::match_lines(lines, expected, numbers);
+}
+
+}  // namespace quenda::hostile

@@ -1,0 +1,133 @@
+// The scenes of the hostile runs: a job enclosed in namespaces of its own, a
+// working directory replaced by a tmpfs of a chosen size or mode, processes
+// found by the program they were started from, the console split by rank,
+// and what a run leaves in its directory.
+#ifndef QUENDA_TEST_HOSTILE_HOSTILE_SUPPORT_H_
+#define QUENDA_TEST_HOSTILE_HOSTILE_SUPPORT_H_
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "e2e/expected_report.h"
+#include "e2e/run_support.h"
+
+namespace quenda::hostile {
+
+using e2e::JobOptions;
+using e2e::JobResult;
+using e2e::Lines;
+using e2e::Pattern;
+
+// The line the byte-wise read writes to a process's console when its file
+// cannot be opened.
+inline constexpr const char kUnableToOpen[] = "Unable to open file";
+
+// The prefix that runs a command in new namespaces of the given kinds (for
+// example "--mount --propagation private" or "--uts"): unshare itself as
+// root, otherwise inside a user namespace that maps the caller to root.
+// Empty when this machine allows neither.
+std::string namespace_prefix(const std::string& kinds);
+
+// Why a test that needs namespaces did not run.
+inline constexpr const char kNoNamespaces[] =
+    "this machine allows no private namespaces (run as root, or allow user namespaces)";
+
+// Text quoted for the shell.
+std::string quoted(const std::string& text);
+
+// Launcher arguments that preload `library` into the benchmark's processes
+// (and nowhere else), with `variables` ("NAME=value", no spaces) set for
+// them. A sanitizer runtime tolerates the library ahead of it.
+std::string preloading(const std::string& library, const std::vector<std::string>& variables);
+
+// A tmpfs put in place of the working directory for one job.
+struct Tmpfs {
+  std::string size;        // the tmpfs size option, for example "8k"
+  bool read_only = false;  // remounted read-only once seeded
+  // When set, the job runs under this host name; the namespaces must then
+  // include a UTS namespace ("--uts").
+  std::string host_name = {};
+};
+
+// Runs the job in a private mount namespace in which options.directory is a
+// fresh tmpfs seeded with the directory's contents. When the job has ended,
+// the tmpfs's contents replace the directory's, so that the test sees what
+// the job left behind. `mount_prefix` is namespace_prefix's answer for
+// "--mount --propagation private".
+JobResult run_on_tmpfs(const JobOptions& options, const Tmpfs& tmpfs,
+                       const std::string& mount_prefix);
+
+// The lines of a console made with the launcher's --tag-output, by rank.
+// The launcher tags what it reads from a process in pieces, and a piece may
+// end within a line; such a line is joined up again. Text without a tag is
+// kept under rank -1.
+std::map<int, Lines> lines_by_rank(const std::string& tagged_console);
+
+// How many times `piece` occurs in `text`.
+int count_occurrences(const std::string& text, const std::string& piece);
+
+// The text with only one occurrence of `piece` left, the one counted by
+// `kept` from 0 (none when `kept` is -1). One process's line may arrive in the middle of another's
+// on the shared console, so a line is taken out as a piece of text, not as a whole line.
+std::string keeping_only(const std::string& text, const std::string& piece, int kept);
+
+// The console report's patterns with one literal line added right before the
+// first pattern that names the figure `figure`.
+std::vector<Pattern> with_line_before(std::vector<Pattern> patterns, const std::string& figure,
+                                      const std::string& line);
+
+// What a directory holds: name -> "<dir>" for a directory, "<fifo>" for a
+// named pipe, "<other>" for anything else but a regular file, which is
+// described by described_file.
+std::map<std::string, std::string> directory_entries(const std::filesystem::path& directory);
+
+// The directory's entries, without the results files.
+std::map<std::string, std::string> scratch_entries(const std::filesystem::path& directory);
+
+// A regular file's contents in short: "empty", "<n> bytes of 0x0B" or
+// "<n> bytes, not all 0x0B".
+std::string described_file(const std::string& contents);
+
+inline constexpr const char kEmptyFile[] = "empty";
+
+// A normal run's scratch file, as described_file puts it: `length` bytes of
+// 0x0B.
+std::string filled(std::int64_t length);
+
+// The names of the scratch files a normal run leaves: the collector's two,
+// and for each worker 1 .. world_size - 1 its two, on the given host.
+std::vector<std::string> scratch_names(int world_size, const std::string& host);
+
+// A worker's byte-wise file and block copy.
+std::string worker_file(int rank, const std::string& host);
+std::string worker_copy(int rank, const std::string& host);
+
+// A process and the rank the launcher gave it (-1 when none).
+struct Started {
+  pid_t pid;
+  int rank;
+};
+
+// The live processes whose program argument (argv[0]) is exactly `program`.
+std::vector<Started> processes_started_from(const std::string& program);
+
+// Whether `name` is a results-file name for the given host:
+// "results_quenda_lite_windows_clusters @ <host> @ local date Y.m.d time H.M.S.txt".
+bool is_results_name(const std::string& name, const std::string& host);
+
+// The path the console's closing line names, or an empty string when the
+// console has no closing line.
+std::string saved_path_shown(const Lines& console);
+
+// The expected report of a run, matched line by line; an empty string when
+// every line matches.
+std::string match_report(const Lines& lines, const std::vector<Pattern>& expected);
+
+}  // namespace quenda::hostile
+
+#endif  // QUENDA_TEST_HOSTILE_HOSTILE_SUPPORT_H_

@@ -1,0 +1,108 @@
+// Files an earlier run (or anything else) left in the working directory:
+// every scratch file is rewritten to exactly what a normal run leaves, and a
+// results file of the same name is replaced, not appended to or patched.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "hostile_support.h"
+#include "small_plan.h"
+
+namespace quenda::hostile {
+namespace {
+
+using e2e::ReportShape;
+using e2e::Sink;
+
+void write_file(const std::filesystem::path& name, const std::string& contents) {
+  std::ofstream(name, std::ios::binary) << contents;
+}
+
+JobOptions small_job(const std::filesystem::path& directory, int processes) {
+  JobOptions options;
+  options.binary = QUENDA_SMALL_BINARY;
+  options.processes = processes;
+  options.directory = directory;
+  options.timeout_seconds = 120;
+  return options;
+}
+
+// The scratch files a normal run of `world_size` processes leaves, and
+// nothing else.
+std::map<std::string, std::string> normal_scratch(int world_size, const std::string& host) {
+  std::map<std::string, std::string> files;
+  for (const std::string& name : scratch_names(world_size, host)) {
+    files[name] = filled(testing::kSmallPlan.file_length);
+  }
+  return files;
+}
+
+TEST(LeftoverFilesTest, StaleScratchFilesEndAsANormalRunLeavesThem) {
+  e2e::TempDir dir;
+  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+  const std::string host = e2e::host_name();
+  constexpr int kProcesses = 3;
+  // Longer, shorter, and different in content from what the run writes.
+  write_file(directory / "data64-windows-cluster.tmp", std::string(3 * 4096 + 5, 'T'));
+  write_file(directory / "data64-windows-cluster", std::string(10000, 'C'));
+  write_file(directory / worker_file(1, host), std::string(8000, 'A'));
+  write_file(directory / worker_copy(1, host), std::string(9000, '\0'));
+  write_file(directory / worker_file(2, host), std::string(100, '\x0B'));
+  write_file(directory / worker_copy(2, host), "short");
+
+  const JobResult result = e2e::run_job(small_job(directory, kProcesses));
+
+  ASSERT_EQ(result.exit_code, 0) << result.errors << result.console;
+  EXPECT_EQ(scratch_entries(directory), normal_scratch(kProcesses, host));
+  const auto results = e2e::results_files(directory);
+  ASSERT_EQ(results.size(), 1u);
+  const ReportShape shape{kProcesses, host,
+                          directory.string() + "/" + results[0].filename().string()};
+  EXPECT_EQ(
+      match_report(e2e::split_lines(result.console), e2e::expected_report(shape, Sink::kConsole)),
+      "");
+  EXPECT_EQ(match_report(e2e::split_lines(e2e::read_file(results[0])),
+                         e2e::expected_report(shape, Sink::kFile)),
+            "");
+}
+
+TEST(LeftoverFilesTest, TwoRunsInTheSameSecondLeaveOneResultsFileTheLaterOnes) {
+  e2e::TempDir dir;
+  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+  const std::string host = e2e::host_name();
+  // Both runs read the same local time, as two runs started within one
+  // second do. The later run is the smaller one, so its report is shorter
+  // and any remainder of the earlier one would show.
+  const std::string clock =
+      preloading(QUENDA_FIXED_LOCAL_TIME_LIBRARY, {"QUENDA_FIXED_LOCAL_TIME=2031-02-03T04:05:06"});
+  const std::string name = "results_quenda_lite_windows_clusters @ " + host +
+                           " @ local date 2031.02.03 time 04.05.06.txt";
+  const std::string saved = directory.string() + "/" + name;
+
+  JobOptions earlier = small_job(directory, 3);
+  earlier.launcher_extra = clock;
+  const JobResult first = e2e::run_job(earlier);
+  ASSERT_EQ(first.exit_code, 0) << first.errors << first.console;
+  ASSERT_EQ(saved_path_shown(e2e::split_lines(first.console)), saved);
+
+  JobOptions later = small_job(directory, 2);
+  later.launcher_extra = clock;
+  const JobResult second = e2e::run_job(later);
+  ASSERT_EQ(second.exit_code, 0) << second.errors << second.console;
+
+  const auto results = e2e::results_files(directory);
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].filename().string(), name);
+  const ReportShape shape{2, host, saved};
+  EXPECT_EQ(
+      match_report(e2e::split_lines(second.console), e2e::expected_report(shape, Sink::kConsole)),
+      "");
+  EXPECT_EQ(match_report(e2e::split_lines(e2e::read_file(results[0])),
+                         e2e::expected_report(shape, Sink::kFile)),
+            "");
+  // The earlier run's worker 2 files stay; every file is a normal run's.
+  EXPECT_EQ(scratch_entries(directory), normal_scratch(3, host));
+}
+
+}  // namespace
+}  // namespace quenda::hostile

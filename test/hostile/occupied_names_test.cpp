@@ -1,0 +1,102 @@
+// Scratch-file names already taken by directories, which no test can open for
+// writing and which read as nothing: the schedule completes, the report is
+// whole, and the block read takes a directory for an empty file. Whether the
+// file system reports a directory's length as huge (ext4) or as an error
+// (tmpfs), the block copy made from it is empty.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "hostile_support.h"
+#include "small_plan.h"
+
+namespace quenda::hostile {
+namespace {
+
+using e2e::ReportShape;
+using e2e::Sink;
+
+// A directory with a file inside, so that the file-handling tests' removals
+// cannot take it away.
+void occupy(const std::filesystem::path& name) {
+  std::filesystem::create_directory(name);
+  std::ofstream(name / "keep") << "kept";
+}
+
+enum class Place { kTestDirectory, kTmpfs };
+
+const char* name_of(Place place) { return place == Place::kTmpfs ? "Tmpfs" : "TestDirectory"; }
+
+void PrintTo(Place place, std::ostream* out) { *out << name_of(place); }
+
+class OccupiedNamesTest : public ::testing::TestWithParam<Place> {};
+
+TEST_P(OccupiedNamesTest, ScheduleCompletesAndABlockReadOfADirectoryIsEmpty) {
+  std::string mounts;
+  if (GetParam() == Place::kTmpfs) {
+    mounts = namespace_prefix("--mount --propagation private");
+    if (mounts.empty()) GTEST_SKIP() << kNoNamespaces;
+  }
+  e2e::TempDir dir;
+  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+  const std::string host = e2e::host_name();
+  constexpr int kProcesses = testing::kSmallPlan.world_size_cap;
+  // The collector and worker 1: both names taken. Worker 2: only its
+  // byte-wise file, so its block copy shows what the block read got.
+  // Worker 3 runs undisturbed.
+  occupy(directory / "data64-windows-cluster.tmp");
+  occupy(directory / "data64-windows-cluster");
+  occupy(directory / worker_file(1, host));
+  occupy(directory / worker_copy(1, host));
+  occupy(directory / worker_file(2, host));
+
+  JobOptions options;
+  options.binary = QUENDA_SMALL_BINARY;
+  options.processes = kProcesses;
+  options.directory = directory;
+  options.timeout_seconds = 120;
+  const JobResult result = GetParam() == Place::kTmpfs
+                               ? run_on_tmpfs(options, Tmpfs{.size = "1m"}, mounts)
+                               : e2e::run_job(options);
+
+  ASSERT_EQ(result.exit_code, 0) << result.errors << result.console;
+  const auto results = e2e::results_files(directory);
+  ASSERT_EQ(results.size(), 1u);
+  const ReportShape shape{kProcesses, host,
+                          directory.string() + "/" + results[0].filename().string()};
+  // A directory opens for reading, so no process reports a file it could
+  // not open: both reports are exactly those of a normal run.
+  EXPECT_EQ(
+      match_report(e2e::split_lines(result.console), e2e::expected_report(shape, Sink::kConsole)),
+      "");
+  EXPECT_EQ(match_report(e2e::split_lines(e2e::read_file(results[0])),
+                         e2e::expected_report(shape, Sink::kFile)),
+            "");
+
+  const std::string fill = filled(testing::kSmallPlan.file_length);
+  const std::map<std::string, std::string> expected = {
+      {"data64-windows-cluster.tmp", "<dir>"},
+      {"data64-windows-cluster", "<dir>"},
+      {worker_file(1, host), "<dir>"},
+      {worker_copy(1, host), "<dir>"},
+      {worker_file(2, host), "<dir>"},
+      {worker_copy(2, host), kEmptyFile},  // copied from a directory: empty
+      {worker_file(3, host), fill},
+      {worker_copy(3, host), fill},
+  };
+  EXPECT_EQ(scratch_entries(directory), expected);
+  for (const auto& [name, contents] : expected) {
+    if (contents == "<dir>") {
+      EXPECT_EQ(e2e::read_file(directory / name / "keep"), "kept") << name;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, OccupiedNamesTest,
+                         ::testing::Values(Place::kTestDirectory, Place::kTmpfs),
+                         [](const ::testing::TestParamInfo<Place>& info) {
+                           return std::string(name_of(info.param));
+                         });
+
+}  // namespace
+}  // namespace quenda::hostile

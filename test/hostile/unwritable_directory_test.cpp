@@ -1,0 +1,102 @@
+// A working directory where nothing can be created (a read-only tmpfs; root
+// ignores permission bits, a read-only mount it cannot): every test still
+// runs, the console report is complete, and each process that takes part
+// says once, on its own console, that it could not open its file to read.
+#include <gtest/gtest.h>
+
+#include "hostile_support.h"
+#include "small_plan.h"
+
+namespace quenda::hostile {
+namespace {
+
+using e2e::ReportShape;
+using e2e::Sink;
+
+// The collector's console report with its own "Unable to open file" line,
+// which comes right before its single-process read lines.
+std::vector<Pattern> collector_console(const ReportShape& shape) {
+  return with_line_before(e2e::expected_report(shape, Sink::kConsole), "br.t", kUnableToOpen);
+}
+
+JobOptions small_job(const std::filesystem::path& directory, int processes) {
+  JobOptions options;
+  options.binary = QUENDA_SMALL_BINARY;
+  options.processes = processes;
+  options.directory = directory;
+  options.timeout_seconds = 120;
+  return options;
+}
+
+TEST(UnwritableDirectoryTest, EveryTestRunsAndTheConsoleReportIsComplete) {
+  const std::string mounts = namespace_prefix("--mount --propagation private");
+  if (mounts.empty()) GTEST_SKIP() << kNoNamespaces;
+  e2e::TempDir dir;
+  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+  constexpr int kProcesses = 3;
+
+  const JobResult result = run_on_tmpfs(small_job(directory, kProcesses),
+                                        Tmpfs{.size = "64k", .read_only = true}, mounts);
+
+  ASSERT_EQ(result.exit_code, 0) << result.errors << result.console;
+  // Nothing was created: neither results file nor scratch file.
+  EXPECT_TRUE(directory_entries(directory).empty());
+  EXPECT_EQ(result.errors.find(kUnableToOpen), std::string::npos) << result.errors;
+
+  // One line from the collector and one from each worker. The launcher
+  // passes on each process's output as it comes, so the workers' lines (from
+  // the last phase) may land anywhere, even before the collector's first
+  // line: one of the lines, taken with the collector's report, must give
+  // exactly that report with its line in place.
+  const std::string unable = std::string(kUnableToOpen) + "\n";
+  ASSERT_EQ(count_occurrences(result.console, unable), kProcesses) << result.console;
+  // The closing line names the file that could not be written, as always.
+  const std::filesystem::path saved =
+      saved_path_shown(e2e::split_lines(keeping_only(result.console, unable, -1)));
+  EXPECT_EQ(saved.parent_path(), directory);
+  EXPECT_TRUE(is_results_name(saved.filename().string(), e2e::host_name())) << saved;
+  const ReportShape shape{kProcesses, e2e::host_name(), saved.string()};
+  std::string mismatch;
+  for (int kept = 0; kept < kProcesses; ++kept) {
+    mismatch = match_report(e2e::split_lines(keeping_only(result.console, unable, kept)),
+                            collector_console(shape));
+    if (mismatch.empty()) break;
+  }
+  EXPECT_EQ(mismatch, "") << result.console;
+}
+
+TEST(UnwritableDirectoryTest, OnlyTheProcessesThatTakePartSayItEachOnItsOwnConsole) {
+  const std::string mounts = namespace_prefix("--mount --propagation private");
+  if (mounts.empty()) GTEST_SKIP() << kNoNamespaces;
+  e2e::TempDir dir;
+  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+  // Six processes against a cap of four: ranks 4 and 5 run no test, so they
+  // have no file to fail on and say nothing.
+  constexpr int kProcesses = 6;
+  constexpr int kWorldSize = testing::kSmallPlan.world_size_cap;
+  JobOptions options = small_job(directory, kProcesses);
+  options.launcher_extra = "--tag-output";
+
+  const JobResult result = run_on_tmpfs(options, Tmpfs{.size = "64k", .read_only = true}, mounts);
+
+  ASSERT_EQ(result.exit_code, 0) << result.errors << result.console;
+  EXPECT_TRUE(directory_entries(directory).empty());
+  auto by_rank = lines_by_rank(result.console);
+  EXPECT_TRUE(by_rank[-1].empty()) << "untagged line: " << by_rank[-1].front();
+  for (int rank = 1; rank < kWorldSize; ++rank) {
+    EXPECT_EQ(by_rank[rank], Lines{kUnableToOpen}) << "rank " << rank;
+  }
+  for (int rank = kWorldSize; rank < kProcesses; ++rank) {
+    EXPECT_TRUE(by_rank[rank].empty()) << "rank " << rank << " wrote " << by_rank[rank].front();
+  }
+  const Lines& collector = by_rank[0];
+  ASSERT_FALSE(collector.empty());
+  const std::filesystem::path saved = saved_path_shown(collector);
+  EXPECT_EQ(saved.parent_path(), directory);
+  EXPECT_TRUE(is_results_name(saved.filename().string(), e2e::host_name())) << saved;
+  const ReportShape shape{kWorldSize, e2e::host_name(), saved.string()};
+  EXPECT_EQ(match_report(collector, collector_console(shape)), "");
+}
+
+}  // namespace
+}  // namespace quenda::hostile

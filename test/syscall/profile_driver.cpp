@@ -1,0 +1,81 @@
+// Runs the collector's six single-process tests exactly as the driver does,
+// with the plan given on the command line, and brackets each call with a
+// marker: a write of "quenda-mark begin <test>" / "quenda-mark end <test>" to
+// /dev/null. A system-call trace of this process then shows, between each
+// pair of markers, the calls that one test makes and nothing else.
+//
+// Usage: syscall_profile_driver <cycles> <file_length> [--stray]
+// --stray adds one call of its own (a one-byte write to /dev/null) inside
+// every bracket, so that the profile check can be shown to notice it.
+#include <fcntl.h>
+#include <mpi.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "plan.h"
+#include "run/driver.h"
+#include "tests/block.h"
+#include "tests/bytewise.h"
+#include "tests/file_handling.h"
+
+namespace {
+
+quenda::ProcessState g_state;
+int g_marker = -1;
+bool g_stray = false;
+
+void mark(const char* edge, const char* test) {
+  const std::string text = std::string("quenda-mark ") + edge + " " + test;
+  (void)!::write(g_marker, text.data(), text.size());
+}
+
+template <typename Test>
+void bracket(const char* name, Test&& test) {
+  mark("begin", name);
+  test();
+  if (g_stray) (void)!::write(g_marker, &quenda::kFillByte, 1);
+  mark("end", name);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::cerr << "usage: syscall_profile_driver <cycles> <file_length> [--stray]\n";
+    return 2;
+  }
+  // The tests read the MPI clock, so MPI runs as in the program.
+  MPI_Init(&argc, &argv);
+  const quenda::Plan plan{quenda::kFullPlan.world_size_cap, std::atoi(argv[1]),
+                          std::atoll(argv[2])};
+  g_stray = argc > 3 && std::strcmp(argv[3], "--stray") == 0;
+  g_marker = ::open("/dev/null", O_WRONLY);
+
+  quenda::ProcessState& state = g_state;
+  bracket("stream_handling", [&] {
+    state.stream_handling.single =
+        quenda::run_stream_handling(quenda::kCollectorFile, plan.handling_cycles, state.handling);
+  });
+  bracket("descriptor_handling", [&] {
+    state.descriptor_handling.single =
+        quenda::run_descriptor_handling(quenda::kCollectorFile, plan.handling_cycles);
+  });
+  bracket("bytewise_write",
+          [&] { state.bytewise_write.single = quenda::run_bytewise_write(plan, state.scratch); });
+  bracket("bytewise_read", [&] {
+    state.bytewise_read.single = quenda::run_bytewise_read(plan, state.scratch, std::cout);
+  });
+  bracket("block_read",
+          [&] { state.block_read.single = quenda::run_block_read(plan, state.scratch); });
+  bracket("block_write",
+          [&] { state.block_write.single = quenda::run_block_write(plan, state.scratch); });
+  quenda::close_single_process_files(state.scratch);
+
+  (void)::close(g_marker);
+  MPI_Finalize();
+  return 0;
+}

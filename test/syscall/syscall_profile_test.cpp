@@ -1,0 +1,330 @@
+// The calls each timed test makes reach the operating system exactly as the
+// tests intend, and nothing else does: the driver runs the six single-process
+// tests under strace, each bracketed by markers, and every bracket must hold
+// precisely the expected sequence of calls.
+//
+// Calls are compared in a canonical form: descriptors are named after the
+// open that returned them within the bracket (#1, #2, ...), so a call on a
+// descriptor the test did not open (a log, the console) stands out; reads
+// show the requested and returned counts; write and writev both show as
+// "write" with their length, and a short write shows its bytes.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "plan.h"
+#include "trace_reader.h"
+
+namespace quenda::syscall {
+namespace {
+
+// Counts small enough for a traced run of a few seconds. The file is longer
+// than two input buffers, so the byte-wise read refills its buffer and the
+// block read takes the library's direct path, as with the full plan.
+constexpr int kCycles = 100;
+constexpr std::int64_t kLength = 16500;
+constexpr std::int64_t kSecond = kLength / 2;
+
+// The fewest bytes one read of a buffered pass may ask for: far more than
+// one, which is what an unbuffered stream would request per byte.
+constexpr long kLeastBuffer = 512;
+
+using Profile = std::vector<std::string>;
+
+// "#k", the name of the descriptor returned by the k-th open of a bracket.
+// (Built by appending: GCC 12 warns falsely about "#" + std::string.)
+std::string descriptor_label(int k) {
+  std::string label(1, '#');
+  label += std::to_string(k);
+  return label;
+}
+
+struct Canonical {
+  std::map<std::string, std::string> names;  // descriptor number -> "#k"
+  int opened = 0;
+
+  std::string descriptor(const std::string& number) const {
+    const auto found = names.find(number);
+    return found != names.end() ? found->second : "fd " + number + " (not opened here)";
+  }
+
+  std::string operator()(const Call& call) {
+    const auto& a = call.args;
+    std::ostringstream out;
+    if (call.name == "openat" && a.size() >= 3) {
+      out << "openat " << a[1] << ' ' << a[2];
+      if (a.size() > 3) out << ' ' << a[3];
+      std::string result = call.result;
+      if (!result.empty() && result[0] != '-') {
+        names[result] = descriptor_label(++opened);
+        result = names[result];
+      }
+      out << " = " << result;
+    } else if ((call.name == "close" || call.name == "fsync") && a.size() == 1) {
+      out << call.name << ' ' << descriptor(a[0]) << " = " << call.result;
+    } else if (call.name == "read" && a.size() == 3) {
+      out << "read " << descriptor(a[0]) << ' ' << a[2] << " = " << call.result;
+    } else if (call.name == "write" && a.size() == 3) {
+      out << "write " << descriptor(a[0]) << ' ';
+      if (std::stol(a[2]) <= 8) out << a[1] << ' ';
+      out << a[2] << " = " << call.result;
+    } else if (call.name == "writev" && a.size() == 3) {
+      out << "write " << descriptor(a[0]) << ' ' << call.result << " = " << call.result;
+    } else if (call.name == "lseek" && a.size() == 3) {
+      out << "lseek " << descriptor(a[0]) << ' ' << a[1] << ' ' << a[2] << " = " << call.result;
+    } else {
+      out << call.name << '(';
+      for (std::size_t i = 0; i < a.size(); ++i) out << (i ? ", " : "") << a[i];
+      out << ") = " << call.result;
+    }
+    return out.str();
+  }
+};
+
+Profile canonical(const std::vector<Call>& calls) {
+  Canonical form;
+  Profile profile;
+  for (const Call& call : calls) profile.push_back(form(call));
+  return profile;
+}
+
+std::string quoted(const char* name) { return std::string("\"") + name + "\""; }
+
+// --- The expected profiles ---------------------------------------------------
+
+Profile stream_handling(int cycles) {
+  const std::string file = quoted(kCollectorFile);
+  Profile p;
+  for (int c = 0; c < cycles; ++c) {
+    const std::string out = descriptor_label(2 * c + 1);
+    const std::string in = descriptor_label(2 * c + 2);
+    p.push_back("openat " + file + " O_WRONLY|O_CREAT|O_TRUNC 0666 = " + out);
+    p.push_back("openat " + file + " O_RDONLY = " + in);
+    p.push_back("close " + in + " = 0");
+    p.push_back("close " + out + " = 0");
+    p.push_back("unlink(" + file + ") = 0");
+  }
+  return p;
+}
+
+Profile descriptor_handling(int cycles) {
+  const std::string file = quoted(kCollectorFile);
+  Profile p;
+  for (int c = 0; c < cycles; ++c) {
+    const std::string fd = descriptor_label(c + 1);
+    p.push_back("openat " + file + " O_RDWR|O_CREAT 0777 = " + fd);
+    p.push_back("close " + fd + " = 0");
+    p.push_back("unlink(" + file + ") = 0");
+  }
+  return p;
+}
+
+Profile bytewise_write(std::int64_t length) {
+  const std::int64_t second = length / 2;
+  Profile p{"openat " + quoted(kCollectorFile) + " O_WRONLY|O_CREAT|O_TRUNC 0666 = #1"};
+  // strace shows the fill byte 0x0B as "\v".
+  const std::string one_byte = R"(write #1 "\v" 1 = 1)";
+  p.insert(p.end(), static_cast<std::size_t>(length), one_byte);
+  p.push_back("lseek #1 0 SEEK_SET = 0");
+  p.push_back("lseek #1 " + std::to_string(second) + " SEEK_SET = " + std::to_string(second));
+  p.insert(p.end(), static_cast<std::size_t>(second), one_byte);
+  return p;
+}
+
+// `buffer` is what every refill of the stream's input buffer asks for.
+Profile bytewise_read(std::int64_t length, long buffer) {
+  const std::int64_t second = length / 2;
+  const std::string request = "read #1 " + std::to_string(buffer) + " = ";
+  Profile p{"openat " + quoted(kCollectorFile) + " O_RDONLY = #1", "lseek #1 0 SEEK_SET = 0"};
+  // The first pass reads to the end: full buffers, the rest, then end of file.
+  for (std::int64_t left = length; left > 0; left -= buffer)
+    p.push_back(request + std::to_string(std::min<std::int64_t>(left, buffer)));
+  p.push_back(request + "0");
+  p.push_back("lseek #1 0 SEEK_SET = 0");
+  p.push_back("lseek #1 " + std::to_string(second) + " SEEK_SET = " + std::to_string(second));
+  // The second pass takes `second` bytes from the offset `second` on.
+  for (std::int64_t taken = 0, left = length - second; taken < second;) {
+    const std::int64_t got = std::min<std::int64_t>(left, buffer);
+    p.push_back(request + std::to_string(got));
+    taken += got;
+    left -= got;
+  }
+  p.push_back("close #1 = 0");  // after the closing clock reading, still inside the call
+  return p;
+}
+
+Profile block_read(std::int64_t length) {
+  const std::string n = std::to_string(length);
+  return {"openat " + quoted(kCollectorFile) + " O_RDONLY = #1", "lseek #1 0 SEEK_END = " + n,
+          "lseek #1 0 SEEK_CUR = " + n, "lseek #1 0 SEEK_SET = 0", "read #1 " + n + " = " + n};
+}
+
+Profile block_write(std::int64_t length) {
+  const std::string n = std::to_string(length);
+  return {"openat " + quoted(kCollectorBlockFile) + " O_WRONLY|O_CREAT|O_TRUNC 0666 = #1",
+          "write #1 " + n + " = " + n};
+}
+
+// The request size of the byte-wise read's first read, or 0 without one.
+long first_read_request(const std::vector<Call>& calls) {
+  for (const Call& call : calls)
+    if (call.name == "read" && call.args.size() == 3) return std::stol(call.args[2]);
+  return 0;
+}
+
+// "" when `actual` is exactly `expected`, else where they part.
+std::string compare(const Profile& actual, const Profile& expected) {
+  const std::size_t common = std::min(actual.size(), expected.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    if (actual[i] != expected[i])
+      return "call " + std::to_string(i + 1) + ": got \"" + actual[i] + "\", expected \"" +
+             expected[i] + "\"";
+  }
+  if (actual.size() == expected.size()) return "";
+  return std::to_string(actual.size()) + " calls, expected " + std::to_string(expected.size()) +
+         (actual.size() > common ? "; first extra: \"" + actual[common] + "\""
+                                 : "; first missing: \"" + expected[common] + "\"");
+}
+
+// Every test's verdict: "" when its bracket holds exactly its profile.
+std::map<std::string, std::string> check_profiles(
+    const std::map<std::string, std::vector<Call>>& stretches) {
+  std::map<std::string, std::string> verdicts;
+  auto check = [&](const std::string& test, const Profile& expected) {
+    const auto found = stretches.find(test);
+    verdicts[test] = found == stretches.end() ? "no bracket in the trace"
+                                              : compare(canonical(found->second), expected);
+  };
+  check("stream_handling", stream_handling(kCycles));
+  check("descriptor_handling", descriptor_handling(kCycles));
+  check("bytewise_write", bytewise_write(kLength));
+  const auto read = stretches.find("bytewise_read");
+  const long buffer = read == stretches.end() ? 0 : first_read_request(read->second);
+  if (buffer < kLeastBuffer) {
+    verdicts["bytewise_read"] =
+        "the first read asks for " + std::to_string(buffer) + " bytes: the stream is not buffered";
+  } else {
+    check("bytewise_read", bytewise_read(kLength, buffer));
+  }
+  check("block_read", block_read(kLength));
+  check("block_write", block_write(kLength));
+  return verdicts;
+}
+
+// --- Running the driver under strace -------------------------------------------
+
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quenda-syscall-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~ScratchDirectory() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Runs the driver under strace in a fresh directory; returns the trace, or
+// "" with `error` set.
+std::string traced_run(bool stray, std::string& error) {
+  const std::string strace = QUENDA_STRACE;
+  if (strace.empty() || strace.find("NOTFOUND") != std::string::npos) {
+    error = "strace is not installed (scripts/setup.sh installs it)";
+    return "";
+  }
+  ScratchDirectory directory;
+  if (directory.path().empty()) {
+    error = "no scratch directory";
+    return "";
+  }
+  const std::filesystem::path trace = directory.path() / "trace";
+  // --seccomp-bpf stops only at the traced calls, which keeps 25,000 one-byte
+  // writes down to a few seconds; %file and %desc cover every call that names
+  // a file or takes a descriptor.
+  const std::string command = "cd '" + directory.path().string() + "' && " + strace +
+                              " -f --seccomp-bpf -qq -s 48 -e trace=%file,%desc -o '" +
+                              trace.string() + "' " + QUENDA_PROFILE_DRIVER + " " +
+                              std::to_string(kCycles) + " " + std::to_string(kLength) +
+                              (stray ? " --stray" : "") + " > /dev/null 2>&1 < /dev/null";
+  const int status = std::system(command.c_str());
+  if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    error = "the traced driver failed: " + command;
+    return "";
+  }
+  std::ifstream in(trace);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+const char* const kTests[] = {"stream_handling", "descriptor_handling", "bytewise_write",
+                              "bytewise_read",   "block_read",          "block_write"};
+
+TEST(SyscallProfile, EveryTimedTestMakesExactlyItsOwnCalls) {
+  std::string error;
+  const std::string trace = traced_run(false, error);
+  ASSERT_EQ(error, "");
+  const auto stretches = read_stretches(trace, error);
+  ASSERT_EQ(error, "");
+  const auto verdicts = check_profiles(stretches);
+  for (const char* test : kTests) EXPECT_EQ(verdicts.at(test), "") << test;
+
+  // The counts the profiles spell out, stated once more as plain facts.
+  EXPECT_EQ(stretches.at("stream_handling").size(), 5u * kCycles);
+  EXPECT_EQ(stretches.at("descriptor_handling").size(), 3u * kCycles);
+  EXPECT_EQ(stretches.at("bytewise_write").size(),
+            static_cast<std::size_t>(1 + kLength + 2 + kSecond));
+  std::size_t reads = 0;
+  for (const Call& call : stretches.at("bytewise_read")) reads += call.name == "read";
+  EXPECT_LT(reads, 10u) << "a read per byte would be " << kLength + kSecond;
+}
+
+TEST(SyscallProfile, OneStrayCallInAnyTimedTestIsNoticed) {
+  std::string error;
+  const std::string trace = traced_run(true, error);
+  ASSERT_EQ(error, "");
+  const auto verdicts = check_profiles(read_stretches(trace, error));
+  ASSERT_EQ(error, "");
+  for (const char* test : kTests) {
+    // The stray write goes to /dev/null, a descriptor no test opened.
+    EXPECT_NE(verdicts.at(test).find("not opened here"), std::string::npos)
+        << test << ": " << verdicts.at(test);
+  }
+}
+
+TEST(TraceReader, JoinsSplitCallsAndKeepsOnlyTheMarkingThread) {
+  const std::string trace =
+      "7 write(3, \"quenda-mark begin t\", 19) = 19\n"
+      "7 openat(AT_FDCWD, \"a, b\", O_RDONLY <unfinished ...>\n"
+      "8 read(5, \"x\", 1) = 1\n"
+      "7 <... openat resumed>) = 4\n"
+      "8 close(5) = 0\n"
+      "7 lseek(4, 0, SEEK_END) = 12\n"
+      "7 --- SIGCHLD {si_signo=SIGCHLD} ---\n"
+      "7 write(3, \"quenda-mark end t\", 17) = 17\n"
+      "7 close(4) = 0\n";
+  std::string error;
+  const auto stretches = read_stretches(trace, error);
+  EXPECT_EQ(error, "");
+  ASSERT_EQ(stretches.count("t"), 1u);
+  EXPECT_EQ(canonical(stretches.at("t")),
+            (Profile{R"(openat "a, b" O_RDONLY = #1)", "lseek #1 0 SEEK_END = 12"}));
+
+  read_stretches("7 write(3, \"quenda-mark begin t\", 19) = 19\n", error);
+  EXPECT_EQ(error, "no end marker for t");
+}
+
+}  // namespace
+}  // namespace quenda::syscall
