@@ -13,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <thread>
+#include <vector>
 
 #include "hostile_support.h"
 #include "small_plan.h"
@@ -26,8 +27,8 @@ constexpr double kBoundSeconds = 60;
 
 struct Moment {
   const char* label;
-  // The scratch file replaced by a pipe, so that its opener stops there.
-  std::string (*blocked)(const std::string& host);
+  // The scratch files replaced by pipes, so that their openers stop there.
+  std::vector<std::string> (*blocked)(const std::string& host);
   // The scratch file whose full length shows that the moment has come.
   std::string (*reached)(const std::string& host);
 };
@@ -36,13 +37,25 @@ struct Moment {
 // wait at the first barrier.
 const Moment kCollectorAlone = {
     "WhileTheCollectorRunsAlone",
-    [](const std::string&) { return std::string("data64-windows-cluster"); },
+    [](const std::string&) { return std::vector<std::string>{"data64-windows-cluster"}; },
     [](const std::string&) { return std::string("data64-windows-cluster.tmp"); }};
 
-// The victim stops in its block write in the last phase, after its byte-wise
-// file was written, while the collector waits for its figures.
+// Every worker stops in its block write in the last phase, after its
+// byte-wise file was written, while the collector waits for their figures.
+// All of them are held, not only the victim: a worker that has finished is
+// finalising MPI, and with Debian 12's Open MPI (4.1.4, PMIx 4.2.2) a process
+// dying at that time now and then leaves mpirun deadlocked in its own
+// shutdown after every process of the job has ended (2 runs in 40 here). That
+// is the launcher's fault, not the program's; docs/failures.md has the
+// advice.
 const Moment kLastPhase = {"InTheLastPhase",
-                           [](const std::string& host) { return worker_copy(kVictim, host); },
+                           [](const std::string& host) {
+                             std::vector<std::string> copies;
+                             for (int rank = 1; rank < kProcesses; ++rank) {
+                               copies.push_back(worker_copy(rank, host));
+                             }
+                             return copies;
+                           },
                            [](const std::string& host) { return worker_file(kVictim, host); }};
 
 void PrintTo(const Moment& moment, std::ostream* out) { *out << moment.label; }
@@ -56,8 +69,9 @@ TEST_P(DyingWorkerTest, RuntimeEndsTheJobWithAFailure) {
   const std::string host = e2e::host_name();
   const std::filesystem::path program = programs.path() / "quenda-lite-small-doomed";
   std::filesystem::create_symlink(QUENDA_SMALL_BINARY, program);
-  const std::filesystem::path pipe = directory / GetParam().blocked(host);
-  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  for (const std::string& name : GetParam().blocked(host)) {
+    ASSERT_EQ(::mkfifo((directory / name).c_str(), 0600), 0) << name;
+  }
   const std::filesystem::path watched = directory / GetParam().reached(host);
 
   std::atomic<bool> killed{false};
