@@ -49,10 +49,15 @@ JobResult run_on_tmpfs(const JobOptions& options, const Tmpfs& tmpfs,
         << "directory=" << quoted(directory.string()) << "\n"
         << "seed=$(mktemp -d)\n"
         << "after=$(mktemp -d)\n"
+        // The launcher's session directory: a private one, so that the
+        // namespace's root never meets one the real root left behind.
+        << "export OMPI_MCA_orte_tmpdir_base=$(mktemp -d)\n"
         << "cp -a \"$directory\"/. \"$seed\"/\n"
         << "mount -t tmpfs -o size=" << tmpfs.size << ",mode=0755 quenda-hostile \"$directory\"\n"
         << "cp -a \"$seed\"/. \"$directory\"/\n";
-    if (tmpfs.read_only) out << "mount -o remount,ro \"$directory\"\n";
+    // A bind remount changes only this mount's flag, which a user namespace
+    // may do as well.
+    if (tmpfs.read_only) out << "mount -o remount,bind,ro \"$directory\"\n";
     if (!tmpfs.host_name.empty()) out << "hostname " << quoted(tmpfs.host_name) << "\n";
     out << "set +e\n"
         << "( " << e2e::launcher_command(options) << " )\n"
@@ -62,7 +67,7 @@ JobResult run_on_tmpfs(const JobOptions& options, const Tmpfs& tmpfs,
         << "umount \"$directory\"\n"
         << "find \"$directory\" -mindepth 1 -delete\n"
         << "cp -a \"$after\"/. \"$directory\"/\n"
-        << "rm -rf \"$seed\" \"$after\"\n"
+        << "rm -rf \"$seed\" \"$after\" \"$OMPI_MCA_orte_tmpdir_base\"\n"
         << "exit $status\n";
   }
   JobResult result = e2e::run_command(mount_prefix + " sh " + quoted(script.string()), directory);
