@@ -222,19 +222,6 @@ TEST(CapTest, ProcessesBeyondTheCapPassTheBarriersAndTakeNoPart) {
                      testing::kSmallPlan, " --threads 9 ignored");
 }
 
-TEST(StandardInputTest, CollectorWaitsForEnterWhenInputStaysOpen) {
-  TempDir dir;
-  JobOptions options;
-  options.binary = QUENDA_SMALL_BINARY;
-  options.processes = 2;
-  options.directory = dir.path();
-  options.stdin_from = "(sleep 4; echo) |";
-  const JobResult result = run_job(options);
-  EXPECT_EQ(result.exit_code, 0) << result.errors;
-  EXPECT_GE(result.seconds, 4.0);
-  EXPECT_NE(result.console.find("Press Enter to Exit."), std::string::npos);
-}
-
 TEST(FullSizeRunTest, OneProcess) { check_complete_run(QUENDA_FULL_BINARY, 1, 1, kFullPlan); }
 
 TEST(FullSizeRunTest, ThreeProcesses) { check_complete_run(QUENDA_FULL_BINARY, 3, 3, kFullPlan); }
