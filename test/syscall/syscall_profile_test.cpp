@@ -322,6 +322,16 @@ TEST(TraceReader, JoinsSplitCallsAndKeepsOnlyTheMarkingThread) {
   EXPECT_EQ(canonical(stretches.at("t")),
             (Profile{R"(openat "a, b" O_RDONLY = #1)", "lseek #1 0 SEEK_END = 12"}));
 
+  // Short process ids are padded with a second blank.
+  const auto padded = read_stretches(
+      "912  write(3, \"quenda-mark begin t\", 19) = 19\n"
+      "912  close(4) = 0\n"
+      "912  write(3, \"quenda-mark end t\", 17) = 17\n",
+      error);
+  EXPECT_EQ(error, "");
+  ASSERT_EQ(padded.count("t"), 1u);
+  EXPECT_EQ(canonical(padded.at("t")), (Profile{"close fd 4 (not opened here) = 0"}));
+
   read_stretches("7 write(3, \"quenda-mark begin t\", 19) = 19\n", error);
   EXPECT_EQ(error, "no end marker for t");
 }

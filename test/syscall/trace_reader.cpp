@@ -101,7 +101,10 @@ std::map<std::string, std::vector<Call>> read_stretches(const std::string& trace
     const std::size_t space = line.find(' ');
     if (space == std::string::npos) continue;
     const std::string thread = line.substr(0, space);
-    std::string text = line.substr(space + 1);
+    // strace pads short process ids ("9071  write(...)"), so skip every blank.
+    const std::size_t start = line.find_first_not_of(' ', space);
+    if (start == std::string::npos) continue;
+    std::string text = line.substr(start);
 
     if (text.size() > sizeof kUnfinished - 1 &&
         text.compare(text.size() - (sizeof kUnfinished - 1), std::string::npos, kUnfinished) == 0) {
