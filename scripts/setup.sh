@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake make openmpi-bin libopenmpi-dev libgtest-dev googletest strace nlohmann-json3-dev libxml2-utils)
+packages=(g++ cmake make openmpi-bin libopenmpi-dev libgtest-dev googletest strace nlohmann-json3-dev libxml2-utils time)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -56,7 +56,20 @@ void run_phase_c_worker(const Plan& plan, ProcessState& state, const Identity& w
 
 }  // namespace
 
-ProcessState::ProcessState() : working_directory(platform::current_directory()) {}
+namespace {
+// Constant-initialised, so it lies in zero-filled pages that stay untouched
+// until a table slot is written.
+constinit TestRecords g_records{};
+}  // namespace
+
+ProcessState::ProcessState()
+    : working_directory(platform::current_directory()),
+      stream_handling(g_records.stream_handling),
+      descriptor_handling(g_records.descriptor_handling),
+      bytewise_write(g_records.bytewise_write),
+      bytewise_read(g_records.bytewise_read),
+      block_read(g_records.block_read),
+      block_write(g_records.block_write) {}
 
 int capped_world_size(int world_size, const Plan& plan) {
   return world_size > plan.world_size_cap ? plan.world_size_cap : world_size;

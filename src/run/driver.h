@@ -11,21 +11,39 @@
 
 namespace quenda {
 
-// Everything a process keeps from start to end. It is created before the
-// entry point runs, so the working directory is the one the job started in,
-// and its streams are reused by the tests rather than created per phase.
-struct ProcessState {
-  const char* working_directory;
-  HandlingFiles handling;
-  ScratchFiles scratch;
+// The six tests' records: 4,096-slot tables of which a run touches only the
+// first world-size slots.
+struct TestRecords {
   TestRecord stream_handling;
   TestRecord descriptor_handling;
   TestRecord bytewise_write;
   TestRecord bytewise_read;
   TestRecord block_read;
   TestRecord block_write;
+};
 
+// Everything a process keeps from start to end. It is created before the
+// entry point runs, so the working directory is the one the job started in,
+// and its streams are reused by the tests rather than created per phase.
+//
+// The records are not members but references into one zero-initialised
+// object of static storage: a constructor that zeroed them itself would
+// write, and so make resident, all 960 KiB of tables in every process.
+struct ProcessState {
+  const char* working_directory;
+  HandlingFiles handling;
+  ScratchFiles scratch;
+  TestRecord& stream_handling;
+  TestRecord& descriptor_handling;
+  TestRecord& bytewise_write;
+  TestRecord& bytewise_read;
+  TestRecord& block_read;
+  TestRecord& block_write;
+
+  // Binds the records of the process; a process has one ProcessState.
   ProcessState();
+  ProcessState(const ProcessState&) = delete;
+  ProcessState& operator=(const ProcessState&) = delete;
 };
 
 // Runs the benchmark from MPI start-up to finalisation; returns 0.
