@@ -4,7 +4,9 @@
 // these figures is what the program itself adds.
 //
 // Prints one line per test, "<test> <elapsed seconds>", in the program's order.
-// Usage: bench_bare_loops [handling_cycles file_length] [--idle-thread]
+// Usage: bench_bare_loops [cycles length [input_name output_name]] [--idle-thread]
+// The names default to the collector's; a worker's names let two loops share a
+// directory as the workers of a run do.
 //
 // --idle-thread starts one thread that only waits, as an MPI rank has its
 // library's threads. A process with more than one thread shares its
@@ -140,15 +142,19 @@ int main(int argc, char** argv) {
     idle_thread = true;
     --argc;
   }
-  if (argc == 3) {
+  const char* file = quenda::kCollectorFile;
+  const char* block_file = quenda::kCollectorBlockFile;
+  if (argc == 3 || argc == 5) {
     cycles = std::atoi(argv[1]);
     length = std::atoll(argv[2]);
+  }
+  if (argc == 5) {
+    file = argv[3];
+    block_file = argv[4];
   }
   std::promise<void> finished;
   std::thread waiter;
   if (idle_thread) waiter = std::thread([done = finished.get_future()] { done.wait(); });
-  const char* file = quenda::kCollectorFile;
-  const char* block_file = quenda::kCollectorBlockFile;
 
   // Every figure is printed after all six loops, as the program's report
   // lines never fall inside a timed stretch either; stdout is not touched

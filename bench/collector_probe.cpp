@@ -8,9 +8,11 @@
 // thread, which leaves out the spells when the collector was not running at
 // all (with more processes than cores, those can dwarf its own work).
 //
-// With QUENDA_PROBE_SLEEPY_WAIT=<microseconds>, receives and barriers wait by
-// testing and sleeping instead of inside the library, so a waiting rank takes
-// next to no processor: the reference for what waiting could cost at best.
+// With QUENDA_PROBE_SLEEPY_WAIT=<microseconds>, receives, sends and barriers
+// wait by testing and sleeping instead of inside the library, so a waiting
+// rank takes next to no processor: the reference for what waiting could cost
+// at best. (A worker's send waits too: once the tables outgrow the library's
+// eager limit, it waits until the collector has come to its rank.)
 //
 // At finalisation each rank writes "<event> <wall seconds> <thread CPU seconds>"
 // lines to "<QUENDA_PROBE_OUT>.<rank>"; without that variable nothing is kept.
@@ -91,6 +93,14 @@ int MPI_Recv(void* buffer, int count, MPI_Datatype type, int source, int tag, MP
   }
   note(kRecvLeave);
   return result;
+}
+
+int MPI_Send(const void* buffer, int count, MPI_Datatype type, int destination, int tag,
+             MPI_Comm comm) {
+  if (g_sleepy_wait_us <= 0) return PMPI_Send(buffer, count, type, destination, tag, comm);
+  MPI_Request request;
+  const int result = PMPI_Isend(buffer, count, type, destination, tag, comm, &request);
+  return result == MPI_SUCCESS ? wait_sleeping(&request, MPI_STATUS_IGNORE) : result;
 }
 
 int MPI_Barrier(MPI_Comm comm) {

@@ -14,7 +14,7 @@
 # Environment: QUENDA_BUILD (build directory, default ./build), ROUNDS
 # (overhead rounds, default 10), WAIT_ROUNDS (default 5), SCALE_WORKERS
 # (default "2 16 64 511"), SCALE_REPEATS (default 3), BEYOND_CAP (processes of
-# the run beyond the cap, default 520; 0 skips it), MEMORY_RUNS (default 1),
+# the run beyond the cap, default 520; 0 skips it), MEMORY_RUNS (default 3),
 # KEEP (set: keep the raw data and run directories). Needs Open MPI's mpirun
 # (it uses --mca, -x and OMPI_COMM_WORLD_RANK) and /usr/bin/time.
 #
@@ -30,7 +30,7 @@ wait_rounds=${WAIT_ROUNDS:-5}
 scale_workers=${SCALE_WORKERS:-"2 16 64 511"}
 scale_repeats=${SCALE_REPEATS:-3}
 beyond_cap=${BEYOND_CAP:-520}
-memory_runs=${MEMORY_RUNS:-1}
+memory_runs=${MEMORY_RUNS:-3}
 
 program=$build/quenda-lite
 bare=$build/bench/bench_bare_loops
@@ -116,7 +116,9 @@ worker_rates() {
 run_program_single() {
   local dir
   dir=$(fresh program)
-  (cd "$dir" && "${launcher[@]}" -np 1 "$program" </dev/null >console 2>errors) || {
+  # Not bound to a core, as the bare loops are not: the comparison is of the
+  # program's code, not of the launcher's placement.
+  (cd "$dir" && "${launcher[@]}" --bind-to none -np 1 "$program" </dev/null >console 2>errors) || {
     echo "program run failed:" >&2; cat "$dir/errors" >&2; exit 1; }
   paste -d' ' <(printf '%s\n' "${tests[@]}") <(single_times "$dir/console") |
     sed "s/^/program $1 /" >>"$work/overhead.dat"
@@ -147,7 +149,7 @@ round_ratios() {
 
 overhead() {
   echo "== Single-process tests: the shipped program against bare loops of the same calls"
-  echo "program:     $program run as 'mpirun -np 1' (figures parsed from its console report)"
+  echo "program:     $program run as 'mpirun --bind-to none -np 1' (figures from its console report)"
   echo "bare:        $bare (hand-written loops, no MPI, no report)"
   echo "bare+thread: the same with one idle thread, as an MPI rank has its library's threads"
   echo "$rounds rounds; each round runs all three in rotating order, each in a fresh directory"
@@ -251,50 +253,56 @@ waiting() {
     END { if (wall > 0) print cpu / wall, wall; else print "nan 0" }' "$1"
 }
 
-# Two bare loops at once with the quarter counts: two workers, nobody waiting.
-wait_bare_pair() {
-  local dir
-  dir=$(fresh wait-bare)
-  mkdir -p "$dir/a" "$dir/b"
-  local cycles=$((131072 / 4)) length=$((8388608 / 4))
-  (cd "$dir/a" && "$bare" "$cycles" "$length" >console) &
-  (cd "$dir/b" && "$bare" "$cycles" "$length" >console) &
+# LOOPS bare loops at once with the quarter counts, as LOOPS workers: one
+# directory, the workers' file names, an idle thread each; nobody waiting.
+# Records their mean rates under SERIES: wait_bare SERIES LOOPS
+wait_bare() {
+  local series=$1 loops=$2 dir
+  dir=$(fresh "wait-$series")
+  local cycles=$((131072 / 4)) length=$((8388608 / 4)) node k
+  node=$(hostname)
+  for ((k = 1; k <= loops; ++k)); do
+    (cd "$dir" && "$bare" "$cycles" "$length" "data64-windows-$k@$node.tmp" \
+      "data64-windows-$k@$node" --idle-thread >"console.$k") &
+  done
   wait
-  cat "$dir/a/console" "$dir/b/console" | awk -v c="$cycles" -v l="$length" '
+  cat "$dir"/console.* | awk -v series="$series" -v c="$cycles" -v l="$length" '
     { credited = c }
     $1 ~ /^bytewise/ { credited = l + int(l / 2) }
     $1 ~ /^block/ { credited = l }
     { s[$1] += credited / $2; n[$1]++ }
-    END { for (k in s) print "bare-pair workers", k, s[k] / n[k] }' >>"$work/wait.dat"
+    END { for (k in s) print series, "workers", k, s[k] / n[k] }' >>"$work/wait.dat"
 }
 
 wait_study() {
   echo "== Processes beyond cores: $(nproc) cores; the program with a quarter of the counts"
   echo "   ($quarter), $wait_rounds rounds, variants in rotating order; medians of rates"
   : >"$work/wait.dat"
-  local variants=(alone np3 np3-yield np3-spin np3-sleep bare-pair)
+  local variants=(alone np2 np3 np3-yield np3-spin np3-sleep bare-one bare-pair)
   for ((r = 1; r <= wait_rounds; ++r)); do
     for ((v = 0; v < ${#variants[@]}; ++v)); do
       case ${variants[(v + r) % ${#variants[@]}]} in
         alone) wait_variant alone "$r" 1 ;;
+        np2) wait_variant np2 "$r" 2 ;;
         np3) wait_variant np3 "$r" 3 ;;
         np3-yield) wait_variant np3-yield "$r" 3 --mca mpi_yield_when_idle 1 ;;
         np3-spin) wait_variant np3-spin "$r" 3 --mca mpi_yield_when_idle 0 ;;
         # Every wait tests and sleeps 1 ms (collector_probe): waiting costs nearly nothing.
         np3-sleep) wait_variant np3-sleep "$r" 3 -x QUENDA_PROBE_SLEEPY_WAIT=1000 ;;
-        bare-pair) wait_bare_pair ;;
+        bare-one) wait_bare bare-one 1 ;;
+        bare-pair) wait_bare bare-pair 2 ;;
       esac
     done
     echo "  round $r of $wait_rounds done" >&2
   done
   echo
   echo "Collector's single-process rates (rate relative to -np 1 in brackets):"
-  printf '%-20s %12s %21s %21s %21s %21s\n' test "-np 1" "-np 3" "-np 3 yield=1" \
+  printf '%-20s %12s %21s %21s %21s %21s %21s\n' test "-np 1" "-np 2" "-np 3" "-np 3 yield=1" \
     "-np 3 yield=0" "-np 3 sleepy waits"
   for t in "${tests[@]}"; do
     local a row=""
     a=$(values "$work/wait.dat" alone single "$t" | median)
-    for v in np3 np3-yield np3-spin np3-sleep; do
+    for v in np2 np3 np3-yield np3-spin np3-sleep; do
       local x
       x=$(values "$work/wait.dat" "$v" single "$t" | median)
       row+=$(printf ' %12.6g [%6s]' "$x" "$(ratio "$x" "$a")")
@@ -302,25 +310,29 @@ wait_study() {
     printf '%-20s %12.6g%s\n' "$t" "$a" "$row"
   done
   echo
-  echo "Mean worker rate, two workers (relative to two bare loops run at once):"
-  printf '%-20s %12s %21s %21s %21s %21s\n' test "bare pair" "-np 3" "-np 3 yield=1" \
-    "-np 3 yield=0" "-np 3 sleepy waits"
+  echo "Mean worker rate (relative, in brackets, to as many bare loops run at once in one"
+  echo "directory with the workers' file names: one loop for -np 2, two for -np 3):"
+  printf '%-20s %12s %21s %12s %21s %21s %21s %21s\n' test "one bare" "-np 2" "bare pair" "-np 3" \
+    "-np 3 yield=1" "-np 3 yield=0" "-np 3 sleepy waits"
   for t in "${tests[@]}"; do
-    local a row=""
+    local a one two row=""
+    one=$(values "$work/wait.dat" bare-one workers "$t" | median)
+    two=$(values "$work/wait.dat" np2 workers "$t" | median)
     a=$(values "$work/wait.dat" bare-pair workers "$t" | median)
+    row=$(printf ' %12.6g [%6s] %12.6g' "$two" "$(ratio "$two" "$one")" "$a")
     for v in np3 np3-yield np3-spin np3-sleep; do
       local x
       x=$(values "$work/wait.dat" "$v" workers "$t" | median)
       row+=$(printf ' %12.6g [%6s]' "$x" "$(ratio "$x" "$a")")
     done
-    printf '%-20s %12.6g%s\n' "$t" "$a" "$row"
+    printf '%-20s %12.6g%s\n' "$t" "$one" "$row"
   done
   echo
   echo "Waiting (medians): the share of a core that a waiting process takes while it waits"
   echo "(its thread's CPU time / wall time inside the call), and how long it waits:"
   printf '%-12s %10s %28s %30s\n' variant "run wall s" "collector in MPI_Recv" \
     "each worker in 1st MPI_Barrier"
-  for v in alone np3 np3-yield np3-spin np3-sleep; do
+  for v in alone np2 np3 np3-yield np3-spin np3-sleep; do
     local c w
     c=$(awk -v v="$v" '$1 == v && $2 == "collector_waiting" { print $3 }' "$work/wait.dat" | median)
     w=$(awk -v v="$v" '$1 == v && $2 == "collector_waiting" { print $4 }' "$work/wait.dat" | median)
@@ -358,7 +370,7 @@ probe_summary() {
 
 scale_study() {
   echo "== The collector's own work as the workers grow: quenda-lite-scale (plan {512, 16, 1024}),"
-  echo "   collector_probe preloaded; every rank waits by testing and sleeping 1 ms, so that"
+  echo "   collector_probe preloaded; every rank waits (receives, sends, barriers) by testing and sleeping 1 ms, so that"
   echo "   hundreds of waiting processes do not take the collector's core; medians of"
   echo "   $scale_repeats run(s) (one above 255 workers)"
   : >"$work/scale.dat"
