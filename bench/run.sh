@@ -9,7 +9,10 @@
 #                             cost the figures when processes outnumber cores
 #   bench/run.sh scale        the collector's own work as the workers grow, and
 #                             one run beyond the 512-process cap
-#   bench/run.sh all          all three
+#   bench/run.sh instructions the user-space instructions of each single-process
+#                             test against the bare loop's (callgrind): the same
+#                             comparison as overhead, without the machine's noise
+#   bench/run.sh all          all four
 #
 # Environment: QUENDA_BUILD (build directory, default ./build), ROUNDS
 # (overhead rounds, default 10), WAIT_ROUNDS (default 5), SCALE_WORKERS
@@ -38,9 +41,10 @@ baseline=$build/bench/bench_mpi_baseline
 quarter=$build/bench/bench_quarter_plan
 probe=$build/bench/libquenda_collector_probe.so
 scale=$build/test/scale/quenda-lite-scale
+driver=$build/test/syscall/syscall_profile_driver
 
 cmake --build "$build" -j2 --target quenda-lite bench_bare_loops bench_mpi_baseline \
-  bench_quarter_plan quenda_collector_probe quenda-lite-scale >/dev/null
+  bench_quarter_plan quenda_collector_probe quenda-lite-scale syscall_profile_driver >/dev/null
 
 launcher=(mpirun)
 [ "$(id -u)" -ne 0 ] || launcher+=(--allow-run-as-root)
@@ -463,11 +467,71 @@ scale_study() {
   fi
 }
 
+# --- instructions: the same calls, counted rather than timed ----------------------
+
+# Inclusive instruction counts of functions whose names contain each of the
+# given words, from a callgrind output file: counted FILE WORD...
+counted() {
+  local file=$1
+  shift
+  callgrind_annotate --inclusive=yes --threshold=100 "$file" 2>/dev/null >"$file.annotated"
+  local word
+  for word in "$@"; do
+    awk -v w="$word" 'index($0, w "(") && $1 ~ /^[0-9,]+$/ { gsub(",", "", $1); print $1; exit }' \
+      "$file.annotated"
+  done
+}
+
+instructions() {
+  command -v valgrind >/dev/null || { echo "bench/run.sh instructions needs valgrind" >&2; exit 1; }
+  local cycles=2048 length=262144
+  echo "== User-space instructions of each single-process test, program against bare loops"
+  echo "   (valgrind --tool=callgrind, inclusive counts of each test's function; $cycles cycles,"
+  echo "   files of $length bytes; the system calls are the same on all sides: test/syscall)"
+  local dir
+  dir=$(fresh instructions-program)
+  # The profile driver runs the program's own single-process test functions
+  # with the given counts, after MPI_Init, as the program does.
+  (cd "$dir" && valgrind -q --tool=callgrind --callgrind-out-file="$dir/out" \
+    "$driver" "$cycles" "$length" >/dev/null 2>errors </dev/null) ||
+    { echo "callgrind run of the program's tests failed" >&2; cat "$dir/errors" >&2; exit 1; }
+  local program_counts bare_counts thread_counts
+  mapfile -t program_counts < <(counted "$dir/out" run_stream_handling run_descriptor_handling \
+    run_bytewise_write run_bytewise_read run_block_read run_block_write)
+  local series
+  for series in bare thread; do
+    dir=$(fresh "instructions-$series")
+    local extra=()
+    [ "$series" = bare ] || extra=(--idle-thread)
+    (cd "$dir" && valgrind -q --tool=callgrind --callgrind-out-file="$dir/out" \
+      "$bare" "$cycles" "$length" "${extra[@]}" >/dev/null 2>errors </dev/null) ||
+      { echo "callgrind run of the bare loops failed" >&2; cat "$dir/errors" >&2; exit 1; }
+    mapfile -t "${series}_counts" < <(counted "$dir/out" "::stream_handling" \
+      "::descriptor_handling" "::bytewise_write" "::bytewise_read" "::block_read" "::block_write")
+  done
+  local units=("$cycles" "$cycles" $((length + length / 2)) $((length + length / 2)) 1 1)
+  local unit_names=(cycle cycle access access file file)
+  printf '%-20s %12s %12s %12s %8s %8s  %s\n' test program bare "bare+thread" p/bare p/+thr \
+    "per unit: program, bare, bare+thread"
+  local k
+  for k in 0 1 2 3 4 5; do
+    local p=${program_counts[k]:-nan} b=${bare_counts[k]:-nan} t=${thread_counts[k]:-nan}
+    printf '%-20s %12s %12s %12s %8s %8s  %s\n' "${tests[k]}" "$p" "$b" "$t" "$(ratio "$p" "$b")" \
+      "$(ratio "$p" "$t")" "$(awk -v p="$p" -v b="$b" -v t="$t" -v u="${units[k]}" -v n="${unit_names[k]}" \
+        'BEGIN { printf "%.1f, %.1f, %.1f per %s", p / u, b / u, t / u, n }')"
+  done
+  echo "(a second thread makes glibc's system-call wrappers take their cancellation path, some"
+  echo " 40 instructions per call: bare+thread is the like-for-like reference for an MPI rank;"
+  echo " the program's block tests read the MPI clock where the bare loops read steady_clock)"
+  echo
+}
+
 case $mode in
   overhead) overhead ;;
   wait) wait_study ;;
   scale) scale_study ;;
-  all) overhead; wait_study; scale_study ;;
-  *) echo "usage: bench/run.sh [overhead|wait|scale|all]" >&2; exit 2 ;;
+  instructions) instructions ;;
+  all) overhead; instructions; wait_study; scale_study ;;
+  *) echo "usage: bench/run.sh [overhead|wait|scale|instructions|all]" >&2; exit 2 ;;
 esac
 echo "date $(date -Iseconds); nproc $(nproc); kernel $(uname -r); run directory $work on $(df -T "$work" | awk 'NR == 2 { print $2 " (" $1 ")" }')"
