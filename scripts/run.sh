@@ -7,7 +7,10 @@
 # (bench/run.sh wait measures this; docs/performance.md has the figures).
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
-cores="$(nproc)"
+# Open MPI gives a node one slot per physical core, not per hardware thread,
+# so count cores the same way (nproc counts hardware threads).
+cores="$(lscpu -p=core,socket 2>/dev/null | grep -v '^#' | sort -u | wc -l)"
+[ "$cores" -gt 0 ] || cores="$(nproc)"
 processes="${1:-$((cores > 2 ? cores : 2))}"
 "$here/scripts/setup.sh" >/dev/null
 

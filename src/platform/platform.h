@@ -3,6 +3,8 @@
 #ifndef QUENDA_PLATFORM_PLATFORM_H_
 #define QUENDA_PLATFORM_PLATFORM_H_
 
+#include <cerrno>
+
 namespace quenda::platform {
 
 // Opens (creating if missing, never truncating) a file for reading and
@@ -13,6 +15,19 @@ int open_descriptor(const char* name);
 // Closes a descriptor. A descriptor of -1 fails with a bad-descriptor error
 // and has no other effect; it never ends the process.
 void close_descriptor(int descriptor);
+
+// What close_descriptor does where the C runtime must not see -1: a
+// negative descriptor (an open that failed) gets the bad-descriptor error a
+// POSIX close gives it and never reaches `close_call`; any other goes to
+// `close_call`.
+template <typename CloseCall>
+void close_unless_failed(int descriptor, CloseCall&& close_call) {
+  if (descriptor < 0) {
+    errno = EBADF;
+    return;
+  }
+  (void)close_call(descriptor);
+}
 
 // The current working directory, allocated once and never freed, or nullptr
 // when it cannot be determined.

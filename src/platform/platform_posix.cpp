@@ -1,7 +1,9 @@
-#include "platform/platform.h"
-
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <cstdio>
+
+#include "platform/platform.h"
 
 namespace quenda::platform {
 
@@ -15,8 +17,10 @@ void close_descriptor(int descriptor) {
 const char* current_directory() { return ::getcwd(nullptr, 0); }
 
 void discard_console_input() {
-  // fflush on an input stream is only defined by POSIX for seekable files;
-  // standard input of an MPI job is a pipe or a terminal, so nothing to do.
+  // glibc and POSIX define fflush on an input stream: unread buffered input is
+  // dropped (and a seekable file repositioned). On a pipe or a terminal, which
+  // is what a launcher gives rank 0, there is nothing to reposition.
+  (void)std::fflush(stdin);
 }
 
 }  // namespace quenda::platform

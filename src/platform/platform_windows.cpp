@@ -24,11 +24,7 @@ void close_descriptor(int descriptor) {
   // The Microsoft C runtime's invalid-parameter handler ends the process on
   // _close(-1). A failed open is answered the POSIX way instead: the close
   // fails with a bad-descriptor error and has no other effect.
-  if (descriptor < 0) {
-    errno = EBADF;
-    return;
-  }
-  (void)_close(descriptor);
+  close_unless_failed(descriptor, _close);
 }
 
 const char* current_directory() { return _getcwd(nullptr, 0); }

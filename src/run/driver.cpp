@@ -92,7 +92,7 @@ int run_benchmark(int* argc, char*** argv, const Plan& plan, ProcessState& state
   // which involves the whole job.
   const bool worker = rank > 0 && rank < world_size;
 
-  std::ofstream results;
+  std::ofstream& results = state.results;
   Report report(std::cout, results);
   std::string results_name;
   if (collector) {

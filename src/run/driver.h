@@ -4,6 +4,8 @@
 #ifndef QUENDA_RUN_DRIVER_H_
 #define QUENDA_RUN_DRIVER_H_
 
+#include <fstream>
+
 #include "cluster/exchange.h"
 #include "plan.h"
 #include "tests/file_handling.h"
@@ -33,6 +35,7 @@ struct ProcessState {
   const char* working_directory;
   HandlingFiles handling;
   ScratchFiles scratch;
+  std::ofstream results;  // the collector's results file; no test uses it
   TestRecord& stream_handling;
   TestRecord& descriptor_handling;
   TestRecord& bytewise_write;

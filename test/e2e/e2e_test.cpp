@@ -224,6 +224,8 @@ TEST(CapTest, ProcessesBeyondTheCapPassTheBarriersAndTakeNoPart) {
 
 TEST(FullSizeRunTest, OneProcess) { check_complete_run(QUENDA_FULL_BINARY, 1, 1, kFullPlan); }
 
+TEST(FullSizeRunTest, TwoProcesses) { check_complete_run(QUENDA_FULL_BINARY, 2, 2, kFullPlan); }
+
 TEST(FullSizeRunTest, ThreeProcesses) { check_complete_run(QUENDA_FULL_BINARY, 3, 3, kFullPlan); }
 
 }  // namespace

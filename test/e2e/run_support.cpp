@@ -58,8 +58,7 @@ JobResult run_command(const std::string& command, const std::filesystem::path& d
   JobResult result;
   const auto start = std::chrono::steady_clock::now();
   result.exit_code = shell(captured);
-  result.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   result.console = read_file(out);
   result.errors = read_file(err);
   std::filesystem::remove(out);
@@ -83,7 +82,8 @@ std::vector<std::filesystem::path> results_files(const std::filesystem::path& di
   std::vector<std::filesystem::path> found;
   for (const auto& entry : std::filesystem::directory_iterator(directory)) {
     const std::string name = entry.path().filename().string();
-    if (name.rfind("results_quenda_lite_windows_clusters @ ", 0) == 0) found.push_back(entry.path());
+    if (name.rfind("results_quenda_lite_windows_clusters @ ", 0) == 0)
+      found.push_back(entry.path());
   }
   return found;
 }
@@ -144,9 +144,17 @@ std::string match_lines(const Lines& actual, const std::vector<Pattern>& expecte
              expected[i].regex + "/";
     }
     for (std::size_t k = 0; k < expected[i].names.size(); ++k) {
-      if (!expected[i].names[k].empty()) {
-        numbers[expected[i].names[k]] = std::strtod(match[k + 1].str().c_str(), nullptr);
+      const std::string text = match[k + 1].str();
+      const double value = std::strtod(text.c_str(), nullptr);
+      // The pattern takes any decimal; only what a stream in its default
+      // state prints (six significant digits, no trailing zeros) is right.
+      std::ostringstream reprinted;
+      reprinted << value;
+      if (reprinted.str() != text) {
+        return "line " + std::to_string(i + 1) + ": \"" + text + "\" in \"" + actual[i] +
+               "\" is not in default stream notation (\"" + reprinted.str() + "\")";
       }
+      if (!expected[i].names[k].empty()) numbers[expected[i].names[k]] = value;
     }
   }
   if (actual.size() != expected.size()) {

@@ -68,7 +68,7 @@ class FullDiskTest : public ::testing::Test {
   void SetUp() override {
     // The sizes below count pages of one scratch file each.
     ASSERT_EQ(::sysconf(_SC_PAGESIZE), testing::kSmallPlan.file_length);
-    if (mounts_.empty()) GTEST_SKIP() << kNoNamespaces;
+    if (mounts_.empty()) QUENDA_SCENE_UNAVAILABLE(kNoNamespaces);
   }
   const std::string mounts_ = namespace_prefix("--mount --propagation private --uts");
   const std::string host_ = kHost;

@@ -15,6 +15,11 @@ std::string namespace_prefix(const std::string& kinds) {
   return e2e::shell(prefix + " true >/dev/null 2>&1") == 0 ? prefix : "";
 }
 
+bool every_scene_must_run() {
+  const char* ci = std::getenv("CI");
+  return ci != nullptr && *ci != '\0' && std::string(ci) != "false";
+}
+
 std::string quoted(const std::string& text) {
   std::string result = "'";
   for (const char c : text) {

@@ -37,6 +37,18 @@ std::string namespace_prefix(const std::string& kinds);
 inline constexpr const char kNoNamespaces[] =
     "this machine allows no private namespaces (run as root, or allow user namespaces)";
 
+// True in CI (the CI environment variable is set), where every scene must
+// run: a scene that cannot be set up there is a failure, not a skip.
+bool every_scene_must_run();
+
+// Leaves the current test for `reason`: skipped on a machine that cannot set
+// the scene up, failed in CI.
+#define QUENDA_SCENE_UNAVAILABLE(reason)                               \
+  do {                                                                 \
+    if (::quenda::hostile::every_scene_must_run()) FAIL() << (reason); \
+    GTEST_SKIP() << (reason);                                          \
+  } while (false)
+
 // Text quoted for the shell.
 std::string quoted(const std::string& text);
 

@@ -84,6 +84,11 @@ TEST(LeftoverFilesTest, TwoRunsInTheSameSecondLeaveOneResultsFileTheLaterOnes) {
   const JobResult first = e2e::run_job(earlier);
   ASSERT_EQ(first.exit_code, 0) << first.errors << first.console;
   ASSERT_EQ(saved_path_shown(e2e::split_lines(first.console)), saved);
+  // The earlier run's results file is there, with its three-process report.
+  ASSERT_TRUE(std::filesystem::is_regular_file(saved));
+  ASSERT_EQ(match_report(e2e::split_lines(e2e::read_file(saved)),
+                         e2e::expected_report(ReportShape{3, host, saved}, Sink::kFile)),
+            "");
 
   JobOptions later = small_job(directory, 2);
   later.launcher_extra = clock;

@@ -35,7 +35,7 @@ TEST_P(OccupiedNamesTest, ScheduleCompletesAndABlockReadOfADirectoryIsEmpty) {
   std::string mounts;
   if (GetParam() == Place::kTmpfs) {
     mounts = namespace_prefix("--mount --propagation private");
-    if (mounts.empty()) GTEST_SKIP() << kNoNamespaces;
+    if (mounts.empty()) QUENDA_SCENE_UNAVAILABLE(kNoNamespaces);
   }
   e2e::TempDir dir;
   const std::filesystem::path directory = std::filesystem::canonical(dir.path());

@@ -26,9 +26,9 @@ TEST(SeveralHostsTest, WorkerFilesCarryTheirOwnHostAndTheReportTheCollectors) {
   // Each process needs a namespace of its own. Without root that takes a
   // user namespace per process, across which Open MPI's shared-memory
   // transport cannot reach, and the job hangs.
-  if (::geteuid() != 0) GTEST_SKIP() << "a host name per process needs root";
+  if (::geteuid() != 0) QUENDA_SCENE_UNAVAILABLE("a host name per process needs root");
   const std::string uts = namespace_prefix("--uts");
-  if (uts.empty()) GTEST_SKIP() << kNoNamespaces;
+  if (uts.empty()) QUENDA_SCENE_UNAVAILABLE(kNoNamespaces);
   e2e::TempDir dir;
   const std::filesystem::path directory = std::filesystem::canonical(dir.path());
   const std::string collector = "quenda-head";

@@ -30,7 +30,7 @@ JobOptions small_job(const std::filesystem::path& directory, int processes) {
 
 TEST(UnwritableDirectoryTest, EveryTestRunsAndTheConsoleReportIsComplete) {
   const std::string mounts = namespace_prefix("--mount --propagation private");
-  if (mounts.empty()) GTEST_SKIP() << kNoNamespaces;
+  if (mounts.empty()) QUENDA_SCENE_UNAVAILABLE(kNoNamespaces);
   e2e::TempDir dir;
   const std::filesystem::path directory = std::filesystem::canonical(dir.path());
   constexpr int kProcesses = 3;
@@ -67,7 +67,7 @@ TEST(UnwritableDirectoryTest, EveryTestRunsAndTheConsoleReportIsComplete) {
 
 TEST(UnwritableDirectoryTest, OnlyTheProcessesThatTakePartSayItEachOnItsOwnConsole) {
   const std::string mounts = namespace_prefix("--mount --propagation private");
-  if (mounts.empty()) GTEST_SKIP() << kNoNamespaces;
+  if (mounts.empty()) QUENDA_SCENE_UNAVAILABLE(kNoNamespaces);
   e2e::TempDir dir;
   const std::filesystem::path directory = std::filesystem::canonical(dir.path());
   // Six processes against a cap of four: ranks 4 and 5 run no test, so they

@@ -240,7 +240,7 @@ class ScratchDirectory {
 
 // Runs the driver under strace in a fresh directory; returns the trace, or
 // "" with `error` set.
-std::string traced_run(bool stray, std::string& error) {
+std::string traced_run(bool stray, std::string& error, bool occupied = false) {
   const std::string strace = QUENDA_STRACE;
   if (strace.empty() || strace.find("NOTFOUND") != std::string::npos) {
     error = "strace is not installed (scripts/setup.sh installs it)";
@@ -250,6 +250,15 @@ std::string traced_run(bool stray, std::string& error) {
   if (directory.path().empty()) {
     error = "no scratch directory";
     return "";
+  }
+  if (occupied) {
+    // Directories in the places of both collector files, each holding a
+    // file so that removing them fails too: nothing the tests create or
+    // remove can succeed.
+    for (const char* name : {kCollectorFile, kCollectorBlockFile}) {
+      std::filesystem::create_directory(directory.path() / name);
+      std::ofstream(directory.path() / name / "keep") << "keep";
+    }
   }
   const std::filesystem::path trace = directory.path() / "trace";
   // --seccomp-bpf stops only at the traced calls, which keeps 25,000 one-byte
@@ -301,6 +310,31 @@ TEST(SyscallProfile, OneStrayCallInAnyTimedTestIsNoticed) {
     // The stray write goes to /dev/null, a descriptor no test opened.
     EXPECT_NE(verdicts.at(test).find("not opened here"), std::string::npos)
         << test << ": " << verdicts.at(test);
+  }
+}
+
+TEST(SyscallProfile, WhenNoFileCanBeCreatedEveryHandlingCycleStillRuns) {
+  std::string error;
+  const std::string trace = traced_run(false, error, true);
+  ASSERT_EQ(error, "");
+  const auto stretches = read_stretches(trace, error);
+  ASSERT_EQ(error, "");
+  for (const char* test : {"stream_handling", "descriptor_handling"}) {
+    ASSERT_EQ(stretches.count(test), 1u) << test;
+    int creates = 0;
+    int failed_creates = 0;
+    int removes = 0;
+    for (const Call& call : stretches.at(test)) {
+      if (call.name == "openat" && call.args.size() >= 3 &&
+          call.args[2].find("O_CREAT") != std::string::npos) {
+        ++creates;
+        failed_creates += call.result.rfind("-1", 0) == 0;
+      }
+      removes += call.name == "unlink";
+    }
+    EXPECT_EQ(creates, kCycles) << test;
+    EXPECT_EQ(failed_creates, kCycles) << test;
+    EXPECT_EQ(removes, kCycles) << test;
   }
 }
 

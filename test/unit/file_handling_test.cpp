@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "test_support.h"
 
 namespace quenda {
@@ -65,6 +67,21 @@ TEST(FileHandlingRunTest, NothingCreatableStillRunsEveryCycleAndGivesARate) {
   files.out.open("probe", std::ios::binary | std::ios::out);
   files.in.open("probe", std::ios::binary | std::ios::in);
   EXPECT_TRUE(files.out.good() && files.in.good());
+}
+
+TEST(PlatformCloseTest, AFailedOpensMinusOneNeverReachesTheRuntime) {
+  std::vector<int> closed;
+  auto close_call = [&](int descriptor) {
+    closed.push_back(descriptor);
+    return 0;
+  };
+  errno = 0;
+  platform::close_unless_failed(-1, close_call);
+  EXPECT_EQ(errno, EBADF);
+  EXPECT_TRUE(closed.empty());
+  platform::close_unless_failed(0, close_call);
+  platform::close_unless_failed(7, close_call);
+  EXPECT_EQ(closed, (std::vector<int>{0, 7}));
 }
 
 TEST(FileHandlingReportTest, SingleProcessLinesDifferBetweenSinks) {
