@@ -24,7 +24,7 @@ std::string cell(const Figure& value) { return value ? exact_text(*value) : std:
 std::string to_csv(const RunResults& run) {
   std::string csv =
       "processor_name,local_date,local_time,test,rank,seconds,files_per_sec,"
-      "million_accesses_per_sec,mb_per_sec\n";
+      "million_accesses_per_sec,mb_per_sec,partial\n";
   std::string run_cells;
   if (run.metadata) {
     run_cells = cell(run.metadata->processor_name) + "," + cell(run.metadata->local_date) + "," +
@@ -32,12 +32,16 @@ std::string to_csv(const RunResults& run) {
   } else {
     run_cells = ",,";
   }
+  // Every row says whether its run was stopped, so that the rows of a
+  // partial run stay apart from whole runs once many CSVs are concatenated.
+  const std::string partial_cell = run.partial ? "true" : "false";
   for (const TestResults& test : run.tests) {
     for (const WorkerFigures& worker : test.workers) {
       const Figures& f = worker.figures;
       csv += run_cells + "," + cell(test_key(test.id)) + "," + std::to_string(worker.rank) + "," +
              cell(f.seconds) + "," + cell(f.files_per_sec) + "," +
-             cell(f.million_accesses_per_sec) + "," + cell(f.mb_per_sec) + "\n";
+             cell(f.million_accesses_per_sec) + "," + cell(f.mb_per_sec) + "," + partial_cell +
+             "\n";
     }
   }
   return csv;

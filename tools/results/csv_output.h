@@ -10,8 +10,10 @@
 namespace quenda::results {
 
 // Header "processor_name,local_date,local_time,test,rank,seconds,
-// files_per_sec,million_accesses_per_sec,mb_per_sec"; a cell the test does
-// not have (or the file does not hold) is empty. Numbers read back exactly.
+// files_per_sec,million_accesses_per_sec,mb_per_sec,partial"; a cell the
+// test does not have (or the file does not hold) is empty, and `partial` is
+// "true" on every row of a stopped run, else "false". Numbers read back
+// exactly.
 std::string to_csv(const RunResults& run);
 
 }  // namespace quenda::results

@@ -1,7 +1,9 @@
 #include "svg_chart.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <locale>
 #include <optional>
 #include <sstream>
@@ -15,7 +17,8 @@ namespace {
 
 // Page and panel geometry, in pixels.
 constexpr double kMargin = 24;
-constexpr double kHeaderHeight = 84;
+constexpr double kHeaderHeight = 84;     // with a legend of one row
+constexpr double kLegendRowHeight = 18;  // each further row of the legend
 constexpr double kPanelGap = 24;
 constexpr double kPanelHeight = 300;
 constexpr double kPlotLeft = 76;
@@ -27,6 +30,16 @@ constexpr double kMinSlotPerWorker = 8;  // wider panels for large clusters
 constexpr double kMaxBarWidth = 48;
 constexpr double kValueLabelSlot = 56;  // narrower slots get no value label
 constexpr double kRankDigitWidth = 7;   // a digit of a 10-pixel rank label, and then some
+// A rate above zero gets at least this height, so that a worker a hundred
+// times slower than the rest still shows a bar and not a gap.
+constexpr double kMinBarHeight = 2;
+// Kept free above the tallest bar for its value and the slowest worker's
+// label.
+constexpr double kLabelRoom = 40;
+constexpr double kMarkerHeight = 8;          // the triangle over the slowest worker's bar
+constexpr double kLabelLineHeight = 13;      // of the slowest worker's two lines of 11 pixels
+constexpr double kLabelCharWidth = 6.4;      // a character of those lines, and then some
+constexpr double kValueLabelHalfWidth = 26;  // half a 10-pixel value label, "0.913219"
 
 constexpr const char kBarColour[] = "#4c78a8";
 constexpr const char kSlowBarColour[] = "#e45756";
@@ -34,6 +47,7 @@ constexpr const char kSingleColour[] = "#d95f02";
 constexpr const char kMeanColour[] = "#1b9e77";
 constexpr const char kSignificantColour[] = "#c0392b";
 constexpr const char kQuietColour[] = "#666666";
+constexpr const char kMarkerColour[] = "#222222";
 
 std::string escape(std::string_view text) {
   std::string escaped;
@@ -75,6 +89,48 @@ Figure plotted(const Figures& figures, Measure measure) {
 
 bool drawable(const Figure& value) { return value && std::isfinite(*value); }
 
+// A share in percent with three significant digits, "4.44" or "75.2".
+std::string percent(double share) {
+  std::ostringstream text;
+  text.imbue(std::locale::classic());
+  text.precision(3);
+  text << share * 100.0;
+  return text.str();
+}
+
+// The legend's entries in the order shown, each with the room it takes
+// (symbol and caption). A page too narrow for one row wraps them.
+enum class Key { kBar, kSlowest, kSingle, kMean };
+struct LegendEntry {
+  Key key;
+  double width;
+};
+constexpr std::array<LegendEntry, 4> kLegend{
+    {{Key::kBar, 125}, {Key::kSlowest, 380}, {Key::kSingle, 255}, {Key::kMean, 160}}};
+
+// The legend's entries laid out from the left margin of a page `width`
+// wide: each entry's x and row.
+std::vector<std::pair<double, int>> legend_places(double width) {
+  std::vector<std::pair<double, int>> places;
+  double x = kMargin;
+  int row = 0;
+  for (const LegendEntry& entry : kLegend) {
+    if (x > kMargin && x + entry.width > width - kMargin) {
+      x = kMargin;
+      ++row;
+    }
+    places.emplace_back(x, row);
+    x += entry.width;
+  }
+  return places;
+}
+
+// Where a worker's bar ended up in its panel.
+struct BarPlace {
+  double centre = 0;
+  double top = 0;
+};
+
 // A round step that divides [0, top] into about four intervals.
 double tick_step(double top) {
   const double raw = top / 4.0;
@@ -103,7 +159,8 @@ class Chart {
     columns_ = plot_width_ > kMinPlotWidth ? 1 : 2;
     const int rows = (kTestCount + columns_ - 1) / columns_;
     width_ = 2 * kMargin + columns_ * panel_width_ + (columns_ - 1) * kPanelGap;
-    height_ = kMargin + kHeaderHeight + rows * (kPanelHeight + kPanelGap) - kPanelGap + kMargin;
+    header_height_ = kHeaderHeight + kLegendRowHeight * legend_places(width_).back().second;
+    height_ = kMargin + header_height_ + rows * (kPanelHeight + kPanelGap) - kPanelGap + kMargin;
   }
 
   std::string draw() {
@@ -115,7 +172,7 @@ class Chart {
     header();
     for (int i = 0; i < kTestCount; ++i) {
       const double x = kMargin + (i % columns_) * (panel_width_ + kPanelGap);
-      const double y = kMargin + kHeaderHeight + (i / columns_) * (kPanelHeight + kPanelGap);
+      const double y = kMargin + header_height_ + (i / columns_) * (kPanelHeight + kPanelGap);
       panel(run_.tests[i], x, y);
     }
     svg_ << "</svg>\n";
@@ -151,26 +208,47 @@ class Chart {
       text(kMargin, kMargin + 58, "Partial run: " + reason,
            std::string("font-size=\"12\" font-weight=\"bold\" fill=\"") + kSignificantColour + '"');
     }
-    const double y = kMargin + 74;
-    double x = kMargin;
-    const auto swatch = [&](const char* colour, std::string_view caption, double width) {
-      svg_ << "<rect x=\"" << number(x) << "\" y=\"" << number(y - 10) << "\" width=\"14\" "
-           << "height=\"12\" fill=\"" << colour << "\"/>\n";
-      text(x + 20, y, caption, "font-size=\"12\"");
-      x += width;
-    };
-    const auto rule = [&](const char* colour, std::string_view dashes, std::string_view caption,
-                          double width) {
-      line(x, y - 4, x + 30, y - 4,
-           std::string("stroke=\"") + colour + "\" stroke-width=\"2\"" +
-               (dashes.empty() ? "" : " stroke-dasharray=\"" + std::string(dashes) + '"'));
-      text(x + 36, y, caption, "font-size=\"12\"");
-      x += width;
-    };
-    swatch(kBarColour, "a worker's rate", 130);
-    swatch(kSlowBarColour, "the slowest, where differences are significant", 310);
-    rule(kSingleColour, "6 4", "single process (the collector alone)", 260);
-    rule(kMeanColour, "", "mean of the workers", 0);
+    const auto places = legend_places(width_);
+    for (std::size_t i = 0; i < kLegend.size(); ++i) {
+      const double x = places[i].first;
+      const double y = kMargin + 74 + kLegendRowHeight * places[i].second;
+      const auto swatch = [&](double left, const char* colour, std::string_view caption) {
+        svg_ << "<rect x=\"" << number(left) << "\" y=\"" << number(y - 10) << "\" width=\"14\" "
+             << "height=\"12\" fill=\"" << colour << "\"/>\n";
+        text(left + 20, y, caption, "font-size=\"12\"");
+      };
+      const auto rule = [&](const char* colour, std::string_view dashes, std::string_view caption) {
+        line(x, y - 4, x + 30, y - 4,
+             std::string("stroke=\"") + colour + "\" stroke-width=\"2\"" +
+                 (dashes.empty() ? "" : " stroke-dasharray=\"" + std::string(dashes) + '"'));
+        text(x + 36, y, caption, "font-size=\"12\"");
+      };
+      switch (kLegend[i].key) {
+        case Key::kBar:
+          swatch(x, kBarColour, "a worker's rate");
+          break;
+        case Key::kSlowest:
+          marker(x + 5, y - 2);
+          swatch(x + 14, kSlowBarColour,
+                 "the slowest worker, red where differences are significant");
+          break;
+        case Key::kSingle:
+          rule(kSingleColour, "6 4", "single process (the collector alone)");
+          break;
+        case Key::kMean:
+          rule(kMeanColour, "", "mean of the workers");
+          break;
+      }
+    }
+  }
+
+  // A triangle pointing down at (x, tip_y).
+  void marker(double x, double tip_y, std::string_view attributes = "") {
+    svg_ << "<path";
+    if (!attributes.empty()) svg_ << ' ' << attributes;
+    svg_ << " d=\"M " << number(x - 5) << ' ' << number(tip_y - kMarkerHeight) << " L "
+         << number(x + 5) << ' ' << number(tip_y - kMarkerHeight) << " L " << number(x) << ' '
+         << number(tip_y) << " Z\" fill=\"" << kMarkerColour << "\"/>\n";
   }
 
   void panel(const TestResults& test, double x, double y) {
@@ -209,10 +287,11 @@ class Chart {
     consider(mean);
     for (const WorkerFigures& worker : test.workers) consider(plotted(worker.figures, measure));
     if (largest <= 0.0) largest = 1.0;
-    const double step = tick_step(largest * 1.1);
-    const double top = std::ceil(largest * 1.1 / step) * step;
-
     const double plot_height = kPanelHeight - kPlotTop - kPlotBottom;
+    const double headroom = plot_height / (plot_height - kLabelRoom);
+    const double step = tick_step(largest * headroom);
+    const double top = std::ceil(largest * headroom / step) * step;
+
     const double bottom = kPlotTop + plot_height;
     const double right = kPlotLeft + plot_width_;
     const auto y_of = [&](double value) {
@@ -236,22 +315,31 @@ class Chart {
            cut_off ? "the results file ends before the workers" : "no workers in this run",
            std::string("font-size=\"12\" text-anchor=\"middle\" fill=\"") + kQuietColour + '"');
     }
-    // Where the benchmark itself calls the differences significant, the
-    // slowest worker is the one to look at first.
-    std::optional<double> slowest;
-    if (test.significant == true && count > 1) {
-      for (const WorkerFigures& worker : test.workers) {
-        const Figure value = plotted(worker.figures, measure);
-        if (drawable(value) && (!slowest || *value < *slowest)) slowest = *value;
+    // The slowest worker is labelled wherever the workers differ, whatever
+    // the verdict: one worker far behind the rest is worth a look even when
+    // the others pull the verdict to "not significant". Its bar is red only
+    // where the benchmark itself calls the differences significant.
+    std::optional<double> least;
+    std::optional<double> most;
+    std::size_t slowest = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      const Figure value = plotted(test.workers[i].figures, measure);
+      if (!drawable(value)) continue;
+      if (!least || *value < *least) {
+        least = *value;
+        slowest = i;
       }
+      most = std::max(most.value_or(*value), *value);
     }
+    const bool labelled = count > 1 && least && *least < *most;
+    const bool red = test.significant == true && count > 1 && least;
     const double slot = count > 0 ? plot_width_ / static_cast<double>(count) : plot_width_;
     const double bar_width = std::max(1.0, std::min(kMaxBarWidth, slot * 0.7));
     // Rank labels as often as they fit side by side.
     const double label_width =
         kRankDigitWidth * (static_cast<double>(std::to_string(count).size()) + 1.0);
     const auto label_every = static_cast<std::size_t>(std::max(1.0, std::ceil(label_width / slot)));
-    std::vector<std::pair<double, double>> label_positions;  // bar centre, bar top
+    std::vector<BarPlace> places;
     for (std::size_t i = 0; i < count; ++i) {
       const WorkerFigures& worker = test.workers[i];
       const Figure value = plotted(worker.figures, measure);
@@ -260,15 +348,16 @@ class Chart {
       double height = 0.0;
       if (drawable(value)) height = bottom - y_of(*value);
       if (value && std::isinf(*value) && *value > 0) height = plot_height;
+      if (drawable(value) && *value > 0) height = std::max(height, kMinBarHeight);
       const double centre = kPlotLeft + slot * (static_cast<double>(i) + 0.5);
-      const bool slow = slowest && drawable(value) && *value == *slowest;
+      const bool slow = red && drawable(value) && *value == *least;
       svg_ << "<rect class=\"bar\" data-rank=\"" << worker.rank << '"'
            << (slow ? " data-slowest=\"true\"" : "") << " x=\"" << number(centre - bar_width / 2)
            << "\" y=\"" << number(bottom - height) << "\" width=\"" << number(bar_width)
            << "\" height=\"" << number(height) << "\" fill=\""
            << (slow ? kSlowBarColour : kBarColour) << "\"><title>thread " << worker.rank << ": "
            << escape(figure_text(value)) << ' ' << unit << "</title></rect>\n";
-      label_positions.emplace_back(centre, bottom - height);
+      places.push_back(BarPlace{centre, bottom - height});
       if (i % label_every == 0) {
         text(centre, bottom + 14, std::to_string(worker.rank),
              "font-size=\"10\" text-anchor=\"middle\" fill=\"#444444\"");
@@ -280,31 +369,95 @@ class Chart {
 
     // The lines go over the bars so that they stay visible across them, and
     // the value labels over the lines, on a white halo, so that they stay
-    // readable where a line crosses them.
+    // readable where a line crosses them. The dashed single-process line
+    // goes over the wider mean line: where the two rates nearly agree, the
+    // mean still shows through the dashes.
+    if (drawable(mean)) {
+      line(kPlotLeft, y_of(*mean), right, y_of(*mean),
+           std::string("class=\"mean-rate\" stroke=\"") + kMeanColour + "\" stroke-width=\"3\"");
+    }
     if (drawable(single)) {
       line(kPlotLeft, y_of(*single), right, y_of(*single),
            std::string("class=\"single-rate\" stroke=\"") + kSingleColour +
                "\" stroke-width=\"2\" stroke-dasharray=\"6 4\"");
     }
-    if (drawable(mean)) {
-      line(kPlotLeft, y_of(*mean), right, y_of(*mean),
-           std::string("class=\"mean-rate\" stroke=\"") + kMeanColour + "\" stroke-width=\"2\"");
-    }
-    if (slot >= kValueLabelSlot) {
+    const bool value_labels = slot >= kValueLabelSlot;
+    if (value_labels) {
       for (std::size_t i = 0; i < count; ++i) {
-        const auto [centre, top_of_bar] = label_positions[i];
-        text(centre, top_of_bar - 4, figure_text(plotted(test.workers[i].figures, measure)),
+        if (labelled && i == slowest) continue;  // its label gives the rate
+        text(places[i].centre, places[i].top - 4,
+             figure_text(plotted(test.workers[i].figures, measure)),
              "font-size=\"10\" text-anchor=\"middle\" stroke=\"#ffffff\" stroke-width=\"3\" "
              "paint-order=\"stroke\"");
       }
     }
+    if (labelled) {
+      std::string share;
+      if (drawable(mean) && *mean > 0) share = ", " + percent(*least / *mean) + "% of the mean";
+      label_slowest(test.workers[slowest].rank, report_text(*least) + " " + unit + share, places,
+                    slowest, bar_width, value_labels);
+    }
     svg_ << "</g>\n";
+  }
+
+  // A marker over the slowest worker's bar and, above it, its rank and rate.
+  // The two lines rise over whatever bar or value label they would cover,
+  // with a dotted leader down to the marker, and stay inside the plot.
+  void label_slowest(std::uint64_t rank, const std::string& rate,
+                     const std::vector<BarPlace>& places, std::size_t index, double bar_width,
+                     bool value_labels) {
+    const std::string heading = "slowest: thread " + std::to_string(rank);
+    const double width =
+        kLabelCharWidth * static_cast<double>(std::max(heading.size(), rate.size()));
+    const double right = kPlotLeft + plot_width_;
+    const BarPlace own = places[index];
+    double x = own.centre;
+    double left_edge = own.centre - width / 2;
+    std::string anchor = "middle";
+    if (left_edge < kPlotLeft + 2) {
+      x = left_edge = kPlotLeft + 2;
+      anchor = "start";
+    } else if (own.centre + width / 2 > right - 2) {
+      x = right - 2;
+      left_edge = x - width;
+      anchor = "end";
+    }
+    const double right_edge = left_edge + width;
+
+    const double marker_tip = own.top - 2;
+    const double marker_top = marker_tip - kMarkerHeight;
+    double baseline = marker_top - 5;  // of the lower line
+    const double half = std::max(bar_width / 2, value_labels ? kValueLabelHalfWidth : 0.0);
+    for (std::size_t i = 0; i < places.size(); ++i) {
+      if (i == index) continue;
+      const BarPlace& other = places[i];
+      if (other.centre + half < left_edge - 4 || other.centre - half > right_edge + 4) continue;
+      baseline = std::min(baseline, other.top - (value_labels ? 16 : 4));
+    }
+    // No higher than the panel's own heading lines allow.
+    baseline = std::max(baseline, kPlotTop + kLabelLineHeight - 6);
+
+    if (baseline < marker_top - 8) {
+      line(own.centre, baseline + 4, own.centre, marker_top - 2,
+           std::string("class=\"slowest-leader\" stroke=\"") + kMarkerColour +
+               "\" stroke-width=\"1\" stroke-dasharray=\"2 2\"");
+    }
+    marker(own.centre, marker_tip,
+           "class=\"slowest-marker\" data-rank=\"" + std::to_string(rank) + '"');
+    const std::string tspan = "<tspan x=\"" + number(x) + "\" y=\"";
+    svg_ << "<text class=\"slowest-label\" data-rank=\"" << rank << "\" x=\"" << number(x)
+         << "\" y=\"" << number(baseline) << "\" font-size=\"11\" text-anchor=\"" << anchor
+         << "\" fill=\"" << kMarkerColour
+         << "\" stroke=\"#ffffff\" stroke-width=\"3\" paint-order=\"stroke\">" << tspan
+         << number(baseline - kLabelLineHeight) << "\" font-weight=\"bold\">" << escape(heading)
+         << "</tspan>" << tspan << number(baseline) << "\">" << escape(rate) << "</tspan></text>\n";
   }
 
   const RunResults& run_;
   std::ostringstream svg_;
   int workers_ = 0;
   int columns_ = 2;
+  double header_height_ = kHeaderHeight;
   double plot_width_ = 0;
   double panel_width_ = 0;
   double width_ = 0;

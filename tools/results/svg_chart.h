@@ -12,7 +12,10 @@ namespace quenda::results {
 
 // File-handling panels show files/sec, the others MB/sec (the unit the
 // report gives their means in). Every panel is a <g class="panel"
-// data-test="<key>"> holding one <rect class="bar"> per worker.
+// data-test="<key>"> holding one <rect class="bar"> per worker; where the
+// workers' rates differ, also a <path class="slowest-marker"> over the
+// slowest worker's bar and a <text class="slowest-label"> naming it, both
+// with its data-rank.
 std::string to_svg(const RunResults& run);
 
 }  // namespace quenda::results

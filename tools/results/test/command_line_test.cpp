@@ -1,8 +1,10 @@
 // The tool as a user runs it: the real executable on files in a folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -113,7 +115,14 @@ TEST_F(CommandLine, RefusesAFileCutShortUnlessAskedForAPartialRun) {
   EXPECT_EQ(json["tests"]["bytewise_write"]["workers"].size(), 2u);
   EXPECT_TRUE(json["tests"]["bytewise_write"]["workers"][1]["seconds"].is_number());
   EXPECT_TRUE(json["tests"]["bytewise_write"]["workers"][1]["mb_per_sec"].is_null());
-  EXPECT_TRUE(fs::exists(folder_.path() / (stem + ".csv")));
+  // The CSV says so on every row, header included.
+  std::istringstream csv(samples::read_file(folder_.path() / (stem + ".csv")));
+  std::string line;
+  ASSERT_TRUE(std::getline(csv, line));
+  EXPECT_TRUE(line.ends_with(",mb_per_sec,partial")) << line;
+  int rows = 0;
+  for (; std::getline(csv, line); ++rows) EXPECT_TRUE(line.ends_with(",true")) << line;
+  EXPECT_GT(rows, 0);
   EXPECT_TRUE(fs::exists(folder_.path() / (stem + ".svg")));
 }
 
@@ -174,6 +183,33 @@ TEST_F(CommandLine, WritesAllThreeOutputsOrNone) {
       << result.err;
   EXPECT_EQ(file_names(folder_.path()), (std::vector<std::string>{stem + ".svg", stem + ".txt"}));
   EXPECT_TRUE(fs::is_empty(folder_.path() / (stem + ".svg")));
+}
+
+TEST_F(CommandLine, KeepsAnEarlierConversionWhenALaterOneFails) {
+  const fs::path path = write_results(sample_text(3));
+  const std::string stem = stem_of(path.filename().string());
+  ASSERT_EQ(tool({path.string()}).exit_code, 0);
+  const std::string json = samples::read_file(folder_.path() / (stem + ".json"));
+  const std::string svg = samples::read_file(folder_.path() / (stem + ".svg"));
+  // A folder in the CSV's place: the second rename fails, after the JSON's.
+  fs::remove(folder_.path() / (stem + ".csv"));
+  fs::create_directory(folder_.path() / (stem + ".csv"));
+
+  samples::write_file(path, sample_text(4));
+  const samples::ProcessResult result = tool({path.string()});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.err.rfind(path.string() + ": error: cannot rename a finished output to " +
+                                 (folder_.path() / (stem + ".csv")).string() + ": ",
+                             0),
+            0u)
+      << result.err;
+  std::vector<std::string> expected = outputs_of(stem);
+  expected.push_back(path.filename().string());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(file_names(folder_.path()), expected);
+  EXPECT_EQ(samples::read_file(folder_.path() / (stem + ".json")), json);
+  EXPECT_EQ(samples::read_file(folder_.path() / (stem + ".svg")), svg);
+  EXPECT_TRUE(fs::is_empty(folder_.path() / (stem + ".csv")));
 }
 
 TEST_F(CommandLine, ConvertsARenamedResultsFileWithoutItsNameMetadata) {

@@ -170,9 +170,9 @@ TEST(CsvOutput, HasOneRowPerTestAndWorkerThatReadsBackExactly) {
   const RunResults run = sample(3);
   const auto rows = csv_rows(to_csv(run));
   ASSERT_EQ(rows.size(), 1u + kTestCount * 2);
-  EXPECT_EQ(rows[0], (std::vector<std::string>{"processor_name", "local_date", "local_time", "test",
-                                               "rank", "seconds", "files_per_sec",
-                                               "million_accesses_per_sec", "mb_per_sec"}));
+  EXPECT_EQ(rows[0], (std::vector<std::string>{
+                         "processor_name", "local_date", "local_time", "test", "rank", "seconds",
+                         "files_per_sec", "million_accesses_per_sec", "mb_per_sec", "partial"}));
   std::size_t row = 1;
   const auto expect_cell = [](const std::string& cell, const Figure& figure) {
     if (!figure) {
@@ -185,7 +185,7 @@ TEST(CsvOutput, HasOneRowPerTestAndWorkerThatReadsBackExactly) {
     for (const WorkerFigures& worker : test.workers) {
       SCOPED_TRACE("row " + std::to_string(row));
       const auto& cells = rows[row++];
-      ASSERT_EQ(cells.size(), 9u);
+      ASSERT_EQ(cells.size(), 10u);
       EXPECT_EQ(cells[0], "node-a");
       EXPECT_EQ(cells[1], "2026-03-04");
       EXPECT_EQ(cells[2], "05:06:07");
@@ -195,9 +195,27 @@ TEST(CsvOutput, HasOneRowPerTestAndWorkerThatReadsBackExactly) {
       expect_cell(cells[6], worker.figures.files_per_sec);
       expect_cell(cells[7], worker.figures.million_accesses_per_sec);
       expect_cell(cells[8], worker.figures.mb_per_sec);
+      EXPECT_EQ(cells[9], "false");
     }
   }
   EXPECT_EQ(csv_rows(to_csv(sample(1))).size(), 1u);
+}
+
+TEST(CsvOutput, SaysOnEveryRowThatARunIsPartial) {
+  const std::string text = samples::results_text(samples::sample_run(3));
+  const int cut = samples::nth_line_starting(text, "Thread:2@node-a It was: ");
+  const auto rows = csv_rows(to_csv(sample(3, true, cut)));
+  ASSERT_EQ(rows[0].size(), 10u);
+  EXPECT_EQ(rows[0][9], "partial");
+  // Both workers of the file tests and of byte-wise writing, where the file
+  // ends.
+  ASSERT_EQ(rows.size(), 1u + 3 * 2);
+  for (std::size_t row = 1; row < rows.size(); ++row) {
+    ASSERT_EQ(rows[row].size(), 10u) << row;
+    EXPECT_EQ(rows[row][9], "true") << row;
+  }
+  EXPECT_EQ(rows[6][3], "bytewise_write");
+  EXPECT_EQ(rows[6][8], "");  // its MB/sec is past the end
 }
 
 TEST(CsvOutput, QuotesProcessorNamesThatNeedIt) {
@@ -265,6 +283,11 @@ TEST(SvgChart, IsWellFormedWithOneBarPerWorkerInEveryPanel) {
               kTestCount);
     EXPECT_EQ(samples::xpath_count(path, "//*[local-name()='line'][@class='mean-rate']"),
               world_size > 1 ? kTestCount : 0);
+    // The slowest worker is labelled in the three tests whose workers differ.
+    EXPECT_EQ(samples::xpath_count(path,
+                                   "//*[local-name()='g'][@class='panel']/"
+                                   "*[local-name()='text'][@class='slowest-label']"),
+              world_size > 2 ? 3 : 0);
   }
 }
 
@@ -316,6 +339,106 @@ TEST(SvgChart, KeepsBarsForFiguresItCannotScale) {
   EXPECT_EQ(bars[2].height, 0.0);
   EXPECT_NE(svg.find("<title>thread 2: nan MB/sec</title>"), std::string::npos);
   EXPECT_NE(svg.find("<title>thread 3: n/a MB/sec</title>"), std::string::npos);
+}
+
+// An attribute of the <line> of `css_class` in a panel; empty when the line
+// or the attribute is not there.
+std::string line_attribute(const std::string& panel, const std::string& css_class,
+                           const std::string& attribute) {
+  const std::size_t at = panel.find("class=\"" + css_class + "\"");
+  if (at == std::string::npos) return {};
+  const std::size_t start = panel.rfind("<line", at);
+  const std::string element = panel.substr(start, panel.find("/>", at) - start);
+  std::smatch match;
+  if (!std::regex_search(element, match, std::regex(" " + attribute + "=\"([^\"]*)\""))) return {};
+  return match[1];
+}
+
+int occurrences(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+TEST(SvgChart, MarksTheSlowestWorkerWhateverTheVerdict) {
+  RunResults run = sample(4);
+  TestResults& block = run.tests[static_cast<int>(TestId::kBlockWrite)];
+  block.single.mb_per_sec = 18.0;
+  block.workers[0].figures.mb_per_sec = 30.0;
+  block.workers[1].figures.mb_per_sec = 0.1;  // 300 times slower than the others
+  block.workers[2].figures.mb_per_sec = 33.0;
+  block.mean.mb_per_sec = 21.0;
+  block.significant = false;
+  std::string panel = panel_of(to_svg(run), "block_write");
+  std::vector<Bar> bars = bars_of(panel);
+  ASSERT_EQ(bars.size(), 3u);
+
+  // A bar two pixels high at least, on the same baseline as the others: a
+  // slow worker, not a missing one. At this scale it would be 0.3 pixels.
+  EXPECT_GE(bars[1].height, 2.0);
+  EXPECT_LT(bars[1].height, 3.0);
+  EXPECT_NEAR(bars[1].y + bars[1].height, bars[0].y + bars[0].height, 0.11);
+  // Not red: the benchmark does not call the differences significant.
+  for (const Bar& bar : bars) EXPECT_FALSE(bar.slowest) << bar.rank;
+
+  // A marker right over the slow bar, and above it who and how slow.
+  static const std::regex kMarker(
+      R"re(<path class="slowest-marker" data-rank="(\d+)" d="M [\d.]+ ([\d.]+) L [\d.]+ [\d.]+ L [\d.]+ ([\d.]+) Z")re");
+  static const std::regex kLabel(
+      R"re(<text class="slowest-label" data-rank="(\d+)" x="[\d.]+" y="([\d.]+)"[^>]*><tspan[^>]*>([^<]*)</tspan><tspan[^>]*>([^<]*)</tspan></text>)re");
+  EXPECT_EQ(occurrences(panel, "class=\"slowest-marker\""), 1);
+  EXPECT_EQ(occurrences(panel, "class=\"slowest-label\""), 1);
+  std::smatch marker;
+  ASSERT_TRUE(std::regex_search(panel, marker, kMarker)) << panel;
+  EXPECT_EQ(marker[1], "2");
+  const double marker_top = std::stod(marker[2]);
+  const double tip = std::stod(marker[3]);
+  EXPECT_LE(tip, bars[1].y);
+  EXPECT_GE(tip, bars[1].y - 4);
+  std::smatch label;
+  ASSERT_TRUE(std::regex_search(panel, label, kLabel)) << panel;
+  EXPECT_EQ(label[1], "2");
+  EXPECT_LT(std::stod(label[2]), marker_top);
+  EXPECT_EQ(label[3], "slowest: thread 2");
+  EXPECT_EQ(label[4], "0.1 MB/sec, 0.476% of the mean");
+  // Its rate is in the label; no second value label over the bar.
+  EXPECT_EQ(occurrences(panel, ">0.1</text>"), 0);
+  EXPECT_EQ(occurrences(panel, ">30</text>"), 1);
+
+  // Where the differences are significant, the same worker is also red.
+  block.significant = true;
+  panel = panel_of(to_svg(run), "block_write");
+  bars = bars_of(panel);
+  ASSERT_EQ(bars.size(), 3u);
+  EXPECT_FALSE(bars[0].slowest);
+  EXPECT_TRUE(bars[1].slowest);
+  EXPECT_FALSE(bars[2].slowest);
+  EXPECT_EQ(occurrences(panel, "class=\"slowest-marker\" data-rank=\"2\""), 1);
+
+  // Workers that are all equally fast have no slowest; nor has one alone.
+  const std::string svg = to_svg(run);
+  EXPECT_EQ(occurrences(panel_of(svg, "descriptor_handling"), "slowest-"), 0);
+  EXPECT_EQ(occurrences(panel_of(svg, "stream_handling"), "class=\"slowest-marker\""), 1);
+  EXPECT_EQ(occurrences(to_svg(sample(2)), "slowest-"), 0);
+}
+
+TEST(SvgChart, KeepsTheSingleProcessLineVisibleWhereItMeetsTheMean) {
+  RunResults run = sample(4);
+  TestResults& stream = run.tests[0];
+  stream.single.files_per_sec = 100.0;
+  stream.mean.files_per_sec = 100.0;
+  const std::string panel = panel_of(to_svg(run), "stream_handling");
+  ASSERT_TRUE(line_y(panel, "single-rate"));
+  EXPECT_EQ(line_y(panel, "single-rate"), line_y(panel, "mean-rate"));
+  // The dashed line is drawn last, over a wider solid mean that shows
+  // between and beside its dashes.
+  EXPECT_GT(panel.find("class=\"single-rate\""), panel.find("class=\"mean-rate\""));
+  EXPECT_NE(line_attribute(panel, "single-rate", "stroke-dasharray"), "");
+  EXPECT_EQ(line_attribute(panel, "mean-rate", "stroke-dasharray"), "");
+  EXPECT_GT(std::stod(line_attribute(panel, "mean-rate", "stroke-width")),
+            std::stod(line_attribute(panel, "single-rate", "stroke-width")));
 }
 
 }  // namespace

@@ -109,7 +109,7 @@ TEST_P(RoundTrip, TheToolReadsBackEveryFigureTheBenchmarkPrinted) {
   std::getline(csv, line);
   EXPECT_EQ(line,
             "processor_name,local_date,local_time,test,rank,seconds,files_per_sec,"
-            "million_accesses_per_sec,mb_per_sec");
+            "million_accesses_per_sec,mb_per_sec,partial");
   std::size_t rows = 0;
   for (const std::string& test : kTests) {
     for (const json& worker : document["tests"][test]["workers"]) {
@@ -118,9 +118,10 @@ TEST_P(RoundTrip, TheToolReadsBackEveryFigureTheBenchmarkPrinted) {
       std::vector<std::string> cells;
       std::istringstream split(line + ",");
       for (std::string cell; std::getline(split, cell, ',');) cells.push_back(cell);
-      ASSERT_EQ(cells.size(), 9u) << line;
+      ASSERT_EQ(cells.size(), 10u) << line;
       EXPECT_EQ(cells[3], test);
       EXPECT_EQ(cells[4], std::to_string(worker["rank"].get<int>()));
+      EXPECT_EQ(cells[9], "false");
       EXPECT_EQ(std::strtod(cells[5].c_str(), nullptr), samples::json_figure(worker["seconds"]));
       const std::string rate_cell = worker.contains("files_per_sec") ? cells[6] : cells[8];
       const json& rate =

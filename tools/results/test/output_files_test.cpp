@@ -1,0 +1,170 @@
+// Writing a conversion's three outputs, over an earlier conversion's or not,
+// with one step made to fail where the system's would not.
+#include "output_files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "process.h"
+
+namespace quenda::results {
+namespace {
+
+namespace fs = std::filesystem;
+using samples::file_names;
+using samples::read_file;
+
+// Every rename the writer asked for, in order, and whether the one chosen
+// to fail was reached.
+struct RenameLog {
+  std::vector<std::pair<fs::path, fs::path>> renames;
+  bool failed = false;
+};
+
+// The system's steps, but the first rename that `fails` picks returns an
+// error and leaves both names alone; without hard links, every link fails
+// the way it does on a file system that has none.
+FileSteps steps_failing(const std::function<bool(const fs::path& from, const fs::path& to)>& fails,
+                        bool hard_links, const std::shared_ptr<RenameLog>& log) {
+  FileSteps steps = system_file_steps();
+  steps.rename = [fails, log, rename = steps.rename](const fs::path& from, const fs::path& to,
+                                                     std::error_code& error) {
+    log->renames.emplace_back(from, to);
+    if (!log->failed && fails(from, to)) {
+      log->failed = true;
+      error = std::make_error_code(std::errc::io_error);
+      return;
+    }
+    rename(from, to, error);
+  };
+  if (!hard_links) {
+    steps.create_hard_link = [](const fs::path&, const fs::path&, std::error_code& error) {
+      error = std::make_error_code(std::errc::operation_not_supported);
+    };
+  }
+  return steps;
+}
+
+class OutputFiles : public ::testing::TestWithParam<bool> {
+ protected:
+  bool hard_links() const { return GetParam(); }
+  fs::path output(const std::string& extension) const {
+    return folder_.path() / ("run" + extension);
+  }
+
+  std::vector<OutputFile> conversion(const std::string& which) const {
+    return {{output(".json"), which + " json\n"},
+            {output(".csv"), which + " csv\n"},
+            {output(".svg"), which + " svg\n"}};
+  }
+
+  void write_earlier_conversion() const {
+    for (const OutputFile& file : conversion("earlier"))
+      samples::write_file(file.path, file.content);
+  }
+
+  // The folder holds exactly the three outputs, with `which` conversion's
+  // content.
+  void expect_conversion(const std::string& which) const {
+    EXPECT_EQ(file_names(folder_.path()),
+              (std::vector<std::string>{"run.csv", "run.json", "run.svg"}));
+    for (const OutputFile& file : conversion(which)) {
+      EXPECT_EQ(read_file(file.path), file.content) << file.path;
+    }
+  }
+
+  samples::TemporaryFolder folder_;
+};
+
+TEST_P(OutputFiles, ReplacesAnEarlierConversionAndLeavesNoOtherName) {
+  write_earlier_conversion();
+  const auto log = std::make_shared<RenameLog>();
+  const auto never = [](const fs::path&, const fs::path&) { return false; };
+  EXPECT_EQ(write_all_or_nothing(conversion("later"), steps_failing(never, hard_links(), log)), "");
+  expect_conversion("later");
+  // Three renames into place, and without hard links three aside first.
+  EXPECT_EQ(log->renames.size(), hard_links() ? 3u : 6u);
+}
+
+TEST_P(OutputFiles, PutsAnEarlierConversionBackWhenTheSecondRenameFails) {
+  write_earlier_conversion();
+  const auto log = std::make_shared<RenameLog>();
+  const fs::path csv = output(".csv");
+  // The finished .csv cannot take its place; the .json already has.
+  const auto onto_csv = [&csv](const fs::path& from, const fs::path& to) {
+    return to == csv && from.filename().string().starts_with("run.csv.tmp-");
+  };
+  const std::string error =
+      write_all_or_nothing(conversion("later"), steps_failing(onto_csv, hard_links(), log));
+  ASSERT_TRUE(log->failed);
+  EXPECT_EQ(error.rfind("cannot rename a finished output to " + csv.string() + ": ", 0), 0u)
+      << error;
+  // The .json was renamed into place before the failure.
+  std::vector<fs::path> targets;
+  for (const auto& [from, to] : log->renames) targets.push_back(to);
+  const auto json_at = std::find(targets.begin(), targets.end(), output(".json"));
+  const auto csv_at = std::find(targets.begin(), targets.end(), csv);
+  EXPECT_LT(json_at, csv_at);
+  expect_conversion("earlier");
+}
+
+TEST_P(OutputFiles, PutsAnEarlierConversionBackWhenTheLastRenameFails) {
+  write_earlier_conversion();
+  const auto log = std::make_shared<RenameLog>();
+  const fs::path svg = output(".svg");
+  const auto onto_svg = [&svg](const fs::path& from, const fs::path& to) {
+    return to == svg && from.filename().string().starts_with("run.svg.tmp-");
+  };
+  EXPECT_NE(write_all_or_nothing(conversion("later"), steps_failing(onto_svg, hard_links(), log)),
+            "");
+  ASSERT_TRUE(log->failed);
+  expect_conversion("earlier");
+}
+
+TEST_P(OutputFiles, LeavesNothingBehindWhenThereWasNoEarlierConversion) {
+  const auto log = std::make_shared<RenameLog>();
+  const fs::path csv = output(".csv");
+  const auto onto_csv = [&csv](const fs::path&, const fs::path& to) { return to == csv; };
+  EXPECT_NE(write_all_or_nothing(conversion("later"), steps_failing(onto_csv, hard_links(), log)),
+            "");
+  ASSERT_TRUE(log->failed);
+  EXPECT_EQ(file_names(folder_.path()), std::vector<std::string>{});
+}
+
+TEST(OutputFilesWithoutHardLinks, PutsBackWhatItSetAsideWhenTheNextCannotBe) {
+  samples::TemporaryFolder folder;
+  std::vector<OutputFile> files;
+  for (const std::string extension : {".json", ".csv", ".svg"}) {
+    const fs::path path = folder.path() / ("run" + extension);
+    samples::write_file(path, "earlier" + extension);
+    files.push_back({path, "later" + extension});
+  }
+  const auto log = std::make_shared<RenameLog>();
+  const fs::path svg = files[2].path;
+  const auto svg_aside = [&svg](const fs::path& from, const fs::path&) { return from == svg; };
+  const std::string error = write_all_or_nothing(files, steps_failing(svg_aside, false, log));
+  ASSERT_TRUE(log->failed);
+  EXPECT_EQ(error.rfind("cannot set the earlier " + svg.string() + " aside: ", 0), 0u) << error;
+  EXPECT_EQ(file_names(folder.path()),
+            (std::vector<std::string>{"run.csv", "run.json", "run.svg"}));
+  for (const std::string extension : {".json", ".csv", ".svg"}) {
+    EXPECT_EQ(read_file(folder.path() / ("run" + extension)), "earlier" + extension);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, OutputFiles, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? std::string("HardLinks")
+                                             : std::string("NoHardLinks");
+                         });
+
+}  // namespace
+}  // namespace quenda::results
