@@ -21,37 +21,40 @@ void run_single_process_tests(Report& report, const Plan& plan, ProcessState& st
   write_banner(report, collector.world_size);
 
   write_handling_heading_single(report, Handling::kStream);
-  state.stream_handling.single =
+  state.records.stream_handling.single =
       run_stream_handling(kCollectorFile, plan.handling_cycles, state.handling);
-  write_handling_result_single(report, state.stream_handling.single);
+  write_handling_result_single(report, state.records.stream_handling.single);
 
   write_handling_heading_single(report, Handling::kDescriptor);
-  state.descriptor_handling.single = run_descriptor_handling(kCollectorFile, plan.handling_cycles);
-  write_handling_result_single(report, state.descriptor_handling.single);
+  state.records.descriptor_handling.single =
+      run_descriptor_handling(kCollectorFile, plan.handling_cycles);
+  write_handling_result_single(report, state.records.descriptor_handling.single);
 
   write_bytewise_heading(report);
-  state.bytewise_write.single = run_bytewise_write(plan, state.scratch);
-  write_bytewise_write_single(report, state.bytewise_write.single);
-  state.bytewise_read.single = run_bytewise_read(plan, state.scratch, std::cout);
-  write_bytewise_read_single(report, state.bytewise_read.single);
+  state.records.bytewise_write.single = run_bytewise_write(plan, state.scratch);
+  write_bytewise_write_single(report, state.records.bytewise_write.single);
+  state.records.bytewise_read.single = run_bytewise_read(plan, state.scratch, std::cout);
+  write_bytewise_read_single(report, state.records.bytewise_read.single);
 
   write_block_heading(report);
-  state.block_read.single = run_block_read(plan, state.scratch);
-  write_block_read_single(report, state.block_read.single);
-  state.block_write.single = run_block_write(plan, state.scratch);
-  write_block_write_single(report, state.block_write.single);
+  state.records.block_read.single = run_block_read(plan, state.scratch);
+  write_block_read_single(report, state.records.block_read.single);
+  state.records.block_write.single = run_block_write(plan, state.scratch);
+  write_block_write_single(report, state.records.block_write.single);
 
   close_single_process_files(state.scratch);
 }
 
 // A worker's phase C: four tests back to back, each sent as soon as it ends.
 void run_phase_c_worker(const Plan& plan, ProcessState& state, const Identity& worker) {
-  send_results(state.bytewise_write, worker,
+  send_results(state.records.bytewise_write, worker,
                run_bytewise_write_worker(plan, worker, state.scratch));
-  send_results(state.bytewise_read, worker,
+  send_results(state.records.bytewise_read, worker,
                run_bytewise_read_worker(plan, worker, state.scratch, std::cout));
-  send_results(state.block_read, worker, run_block_read_worker(plan, worker, state.scratch));
-  send_results(state.block_write, worker, run_block_write_worker(plan, worker, state.scratch));
+  send_results(state.records.block_read, worker,
+               run_block_read_worker(plan, worker, state.scratch));
+  send_results(state.records.block_write, worker,
+               run_block_write_worker(plan, worker, state.scratch));
 }
 
 }  // namespace
@@ -63,13 +66,7 @@ constinit TestRecords g_records{};
 }  // namespace
 
 ProcessState::ProcessState()
-    : working_directory(platform::current_directory()),
-      stream_handling(g_records.stream_handling),
-      descriptor_handling(g_records.descriptor_handling),
-      bytewise_write(g_records.bytewise_write),
-      bytewise_read(g_records.bytewise_read),
-      block_read(g_records.block_read),
-      block_write(g_records.block_write) {}
+    : working_directory(platform::current_directory()), records(g_records) {}
 
 int capped_world_size(int world_size, const Plan& plan) {
   return world_size > plan.world_size_cap ? plan.world_size_cap : world_size;
@@ -106,26 +103,26 @@ int run_benchmark(int* argc, char*** argv, const Plan& plan, ProcessState& state
   MPI_Barrier(MPI_COMM_WORLD);
   if (collector) {
     write_cluster_section(report);
-    collect_handling(report, Handling::kStream, state.stream_handling, self);
+    collect_handling(report, Handling::kStream, state.records.stream_handling, self);
   } else if (worker) {
-    send_results(state.stream_handling, self,
+    send_results(state.records.stream_handling, self,
                  run_stream_handling_worker(self, plan.handling_cycles, state.handling));
   }
 
   MPI_Barrier(MPI_COMM_WORLD);
   if (collector) {
-    collect_handling(report, Handling::kDescriptor, state.descriptor_handling, self);
+    collect_handling(report, Handling::kDescriptor, state.records.descriptor_handling, self);
   } else if (worker) {
-    send_results(state.descriptor_handling, self,
+    send_results(state.records.descriptor_handling, self,
                  run_descriptor_handling_worker(self, plan.handling_cycles, state.handling));
   }
 
   MPI_Barrier(MPI_COMM_WORLD);
   if (collector) {
     write_cluster_section(report);
-    collect_bytewise(report, state.bytewise_write, state.bytewise_read, self);
+    collect_bytewise(report, state.records.bytewise_write, state.records.bytewise_read, self);
     write_cluster_section(report);
-    collect_block(report, state.block_read, state.block_write, self);
+    collect_block(report, state.records.block_read, state.records.block_write, self);
 
     write_closing(report, saved_path(state.working_directory, results_name));
     results.close();

@@ -28,7 +28,7 @@ struct TestRecords {
 // entry point runs, so the working directory is the one the job started in,
 // and its streams are reused by the tests rather than created per phase.
 //
-// The records are not members but references into one zero-initialised
+// The records are not a member but a reference to one zero-initialised
 // object of static storage: a constructor that zeroed them itself would
 // write, and so make resident, all 960 KiB of tables in every process.
 struct ProcessState {
@@ -36,12 +36,7 @@ struct ProcessState {
   HandlingFiles handling;
   ScratchFiles scratch;
   std::ofstream results;  // the collector's results file; no test uses it
-  TestRecord& stream_handling;
-  TestRecord& descriptor_handling;
-  TestRecord& bytewise_write;
-  TestRecord& bytewise_read;
-  TestRecord& block_read;
-  TestRecord& block_write;
+  TestRecords& records;
 
   // Binds the records of the process; a process has one ProcessState.
   ProcessState();

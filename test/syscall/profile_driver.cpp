@@ -57,22 +57,23 @@ int main(int argc, char** argv) {
 
   quenda::ProcessState& state = g_state;
   bracket("stream_handling", [&] {
-    state.stream_handling.single =
+    state.records.stream_handling.single =
         quenda::run_stream_handling(quenda::kCollectorFile, plan.handling_cycles, state.handling);
   });
   bracket("descriptor_handling", [&] {
-    state.descriptor_handling.single =
+    state.records.descriptor_handling.single =
         quenda::run_descriptor_handling(quenda::kCollectorFile, plan.handling_cycles);
   });
-  bracket("bytewise_write",
-          [&] { state.bytewise_write.single = quenda::run_bytewise_write(plan, state.scratch); });
+  bracket("bytewise_write", [&] {
+    state.records.bytewise_write.single = quenda::run_bytewise_write(plan, state.scratch);
+  });
   bracket("bytewise_read", [&] {
-    state.bytewise_read.single = quenda::run_bytewise_read(plan, state.scratch, std::cout);
+    state.records.bytewise_read.single = quenda::run_bytewise_read(plan, state.scratch, std::cout);
   });
   bracket("block_read",
-          [&] { state.block_read.single = quenda::run_block_read(plan, state.scratch); });
+          [&] { state.records.block_read.single = quenda::run_block_read(plan, state.scratch); });
   bracket("block_write",
-          [&] { state.block_write.single = quenda::run_block_write(plan, state.scratch); });
+          [&] { state.records.block_write.single = quenda::run_block_write(plan, state.scratch); });
   quenda::close_single_process_files(state.scratch);
 
   (void)::close(g_marker);
