@@ -238,9 +238,16 @@ class ScratchDirectory {
   std::filesystem::path path_;
 };
 
+// What the traced run is made of besides the six tests.
+enum class Scene {
+  kPlain,
+  kStray,     // the driver adds a call of its own inside every bracket
+  kOccupied,  // directories stand where the collector's files go
+};
+
 // Runs the driver under strace in a fresh directory; returns the trace, or
 // "" with `error` set.
-std::string traced_run(bool stray, std::string& error, bool occupied = false) {
+std::string traced_run(Scene scene, std::string& error) {
   const std::string strace = QUENDA_STRACE;
   if (strace.empty() || strace.find("NOTFOUND") != std::string::npos) {
     error = "strace is not installed (scripts/setup.sh installs it)";
@@ -251,7 +258,7 @@ std::string traced_run(bool stray, std::string& error, bool occupied = false) {
     error = "no scratch directory";
     return "";
   }
-  if (occupied) {
+  if (scene == Scene::kOccupied) {
     // Directories in the places of both collector files, each holding a
     // file so that removing them fails too: nothing the tests create or
     // remove can succeed.
@@ -264,11 +271,11 @@ std::string traced_run(bool stray, std::string& error, bool occupied = false) {
   // --seccomp-bpf stops only at the traced calls, which keeps 25,000 one-byte
   // writes down to a few seconds; %file and %desc cover every call that names
   // a file or takes a descriptor.
-  const std::string command = "cd '" + directory.path().string() + "' && " + strace +
-                              " -f --seccomp-bpf -qq -s 48 -e trace=%file,%desc -o '" +
-                              trace.string() + "' " + QUENDA_PROFILE_DRIVER + " " +
-                              std::to_string(kCycles) + " " + std::to_string(kLength) +
-                              (stray ? " --stray" : "") + " > /dev/null 2>&1 < /dev/null";
+  const std::string command =
+      "cd '" + directory.path().string() + "' && " + strace +
+      " -f --seccomp-bpf -qq -s 48 -e trace=%file,%desc -o '" + trace.string() + "' " +
+      QUENDA_PROFILE_DRIVER + " " + std::to_string(kCycles) + " " + std::to_string(kLength) +
+      (scene == Scene::kStray ? " --stray" : "") + " > /dev/null 2>&1 < /dev/null";
   const int status = std::system(command.c_str());
   if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     error = "the traced driver failed: " + command;
@@ -283,7 +290,7 @@ const char* const kTests[] = {"stream_handling", "descriptor_handling", "bytewis
 
 TEST(SyscallProfile, EveryTimedTestMakesExactlyItsOwnCalls) {
   std::string error;
-  const std::string trace = traced_run(false, error);
+  const std::string trace = traced_run(Scene::kPlain, error);
   ASSERT_EQ(error, "");
   const auto stretches = read_stretches(trace, error);
   ASSERT_EQ(error, "");
@@ -302,7 +309,7 @@ TEST(SyscallProfile, EveryTimedTestMakesExactlyItsOwnCalls) {
 
 TEST(SyscallProfile, OneStrayCallInAnyTimedTestIsNoticed) {
   std::string error;
-  const std::string trace = traced_run(true, error);
+  const std::string trace = traced_run(Scene::kStray, error);
   ASSERT_EQ(error, "");
   const auto verdicts = check_profiles(read_stretches(trace, error));
   ASSERT_EQ(error, "");
@@ -315,7 +322,7 @@ TEST(SyscallProfile, OneStrayCallInAnyTimedTestIsNoticed) {
 
 TEST(SyscallProfile, WhenNoFileCanBeCreatedEveryHandlingCycleStillRuns) {
   std::string error;
-  const std::string trace = traced_run(false, error, true);
+  const std::string trace = traced_run(Scene::kOccupied, error);
   ASSERT_EQ(error, "");
   const auto stretches = read_stretches(trace, error);
   ASSERT_EQ(error, "");

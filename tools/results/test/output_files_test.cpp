@@ -53,6 +53,14 @@ FileSteps steps_failing(const std::function<bool(const fs::path& from, const fs:
   return steps;
 }
 
+// Picks the rename that puts the finished output `target` in its place.
+std::function<bool(const fs::path&, const fs::path&)> finished_onto(const fs::path& target) {
+  const std::string temporary = target.filename().string() + ".tmp-";
+  return [target, temporary](const fs::path& from, const fs::path& to) {
+    return to == target && from.filename().string().starts_with(temporary);
+  };
+}
+
 class OutputFiles : public ::testing::TestWithParam<bool> {
  protected:
   bool hard_links() const { return GetParam(); }
@@ -99,11 +107,8 @@ TEST_P(OutputFiles, PutsAnEarlierConversionBackWhenTheSecondRenameFails) {
   const auto log = std::make_shared<RenameLog>();
   const fs::path csv = output(".csv");
   // The finished .csv cannot take its place; the .json already has.
-  const auto onto_csv = [&csv](const fs::path& from, const fs::path& to) {
-    return to == csv && from.filename().string().starts_with("run.csv.tmp-");
-  };
-  const std::string error =
-      write_all_or_nothing(conversion("later"), steps_failing(onto_csv, hard_links(), log));
+  const std::string error = write_all_or_nothing(
+      conversion("later"), steps_failing(finished_onto(csv), hard_links(), log));
   ASSERT_TRUE(log->failed);
   EXPECT_EQ(error.rfind("cannot rename a finished output to " + csv.string() + ": ", 0), 0u)
       << error;
@@ -119,11 +124,8 @@ TEST_P(OutputFiles, PutsAnEarlierConversionBackWhenTheSecondRenameFails) {
 TEST_P(OutputFiles, PutsAnEarlierConversionBackWhenTheLastRenameFails) {
   write_earlier_conversion();
   const auto log = std::make_shared<RenameLog>();
-  const fs::path svg = output(".svg");
-  const auto onto_svg = [&svg](const fs::path& from, const fs::path& to) {
-    return to == svg && from.filename().string().starts_with("run.svg.tmp-");
-  };
-  EXPECT_NE(write_all_or_nothing(conversion("later"), steps_failing(onto_svg, hard_links(), log)),
+  EXPECT_NE(write_all_or_nothing(conversion("later"),
+                                 steps_failing(finished_onto(output(".svg")), hard_links(), log)),
             "");
   ASSERT_TRUE(log->failed);
   expect_conversion("earlier");
