@@ -30,6 +30,9 @@ inline constexpr Plan kFullPlan{512, 131072, 8388608};
 
 static_assert(kFullPlan.world_size_cap < kTableSlots);
 
+// The name standard error gives the program, whatever it was started as.
+inline constexpr const char kProgramName[] = "quenda-lite";
+
 // File names. Worker files add the rank, "@" and the processor name.
 inline constexpr const char kFilePrefix[] = "data64-windows-";
 inline constexpr const char kCollectorFile[] = "data64-windows-cluster.tmp";

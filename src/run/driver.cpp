@@ -2,59 +2,133 @@
 
 #include <mpi.h>
 
+#include <cerrno>
 #include <fstream>
 #include <iostream>
 #include <string>
 
 #include "platform/platform.h"
+#include "run/failures.h"
 #include "run/report.h"
 #include "tests/block.h"
 #include "tests/bytewise.h"
+#include "tests/outcome.h"
 
 namespace quenda {
 namespace {
 
+// Runs one timed test with errno cleared before it; returns the errno it
+// left, read once the test has taken its closing clock reading.
+template <typename Test>
+int errno_left_by(Test&& test) {
+  errno = 0;
+  test();
+  return errno;
+}
+
 // The collector's part before the first barrier: banner and the six tests
-// run alone.
+// run alone. Each test's outcome is found out after its figures are taken.
 void run_single_process_tests(Report& report, const Plan& plan, ProcessState& state,
-                              const Identity& collector) {
+                              const Identity& collector, FailureLog& failures) {
+  TestRecords& records = state.records;
+  ScratchFiles& scratch = state.scratch;
   write_banner(report, collector.world_size);
 
   write_handling_heading_single(report, Handling::kStream);
-  state.records.stream_handling.single =
+  records.stream_handling.single =
       run_stream_handling(kCollectorFile, plan.handling_cycles, state.handling);
-  write_handling_result_single(report, state.records.stream_handling.single);
+  write_handling_result_single(report, records.stream_handling.single);
+  failures.note(kStreamHandlingTest, stream_handling_outcome(kCollectorFile, state.handling));
 
   write_handling_heading_single(report, Handling::kDescriptor);
-  state.records.descriptor_handling.single =
-      run_descriptor_handling(kCollectorFile, plan.handling_cycles);
-  write_handling_result_single(report, state.records.descriptor_handling.single);
+  int error = errno_left_by([&] {
+    records.descriptor_handling.single =
+        run_descriptor_handling(kCollectorFile, plan.handling_cycles);
+  });
+  write_handling_result_single(report, records.descriptor_handling.single);
+  failures.note(kDescriptorHandlingTest, descriptor_handling_outcome(kCollectorFile, error));
 
   write_bytewise_heading(report);
-  state.records.bytewise_write.single = run_bytewise_write(plan, state.scratch);
-  write_bytewise_write_single(report, state.records.bytewise_write.single);
-  state.records.bytewise_read.single = run_bytewise_read(plan, state.scratch, std::cout);
-  write_bytewise_read_single(report, state.records.bytewise_read.single);
+  error = errno_left_by([&] { records.bytewise_write.single = run_bytewise_write(plan, scratch); });
+  write_bytewise_write_single(report, records.bytewise_write.single);
+  failures.note(kBytewiseWriteTest,
+                written_outcome(kCollectorFile, scratch.bytewise_out, error, plan.file_length));
+  records.bytewise_read.single = run_bytewise_read(plan, scratch, std::cout);
+  write_bytewise_read_single(report, records.bytewise_read.single);
+  failures.note(kBytewiseReadTest, input_outcome(kCollectorFile, plan.file_length));
 
   write_block_heading(report);
-  state.records.block_read.single = run_block_read(plan, state.scratch);
-  write_block_read_single(report, state.records.block_read.single);
-  state.records.block_write.single = run_block_write(plan, state.scratch);
-  write_block_write_single(report, state.records.block_write.single);
+  error = errno_left_by([&] { records.block_read.single = run_block_read(plan, scratch); });
+  write_block_read_single(report, records.block_read.single);
+  failures.note(kBlockReadTest,
+                block_read_outcome(kCollectorFile, scratch.in, error, plan.file_length));
+  error = errno_left_by([&] { records.block_write.single = run_block_write(plan, scratch); });
+  write_block_write_single(report, records.block_write.single);
+  failures.note(kBlockWriteTest,
+                written_outcome(kCollectorBlockFile, scratch.block_out, error, plan.file_length));
 
-  close_single_process_files(state.scratch);
+  close_single_process_files(scratch);
+}
+
+// A worker's phase A or B: one handling test, sent as soon as it ends.
+void run_handling_worker(Handling test, const Plan& plan, ProcessState& state,
+                         const Identity& worker, FailureLog& failures) {
+  HandlingFiles& files = state.handling;
+  if (test == Handling::kStream) {
+    send_results(state.records.stream_handling, worker,
+                 run_stream_handling_worker(worker, plan.handling_cycles, files));
+    failures.note(kStreamHandlingTest, stream_handling_outcome(files.name, files));
+    return;
+  }
+  Timing timing;
+  const int error = errno_left_by(
+      [&] { timing = run_descriptor_handling_worker(worker, plan.handling_cycles, files); });
+  send_results(state.records.descriptor_handling, worker, timing);
+  failures.note(kDescriptorHandlingTest, descriptor_handling_outcome(files.name, error));
 }
 
 // A worker's phase C: four tests back to back, each sent as soon as it ends.
-void run_phase_c_worker(const Plan& plan, ProcessState& state, const Identity& worker) {
-  send_results(state.records.bytewise_write, worker,
-               run_bytewise_write_worker(plan, worker, state.scratch));
-  send_results(state.records.bytewise_read, worker,
-               run_bytewise_read_worker(plan, worker, state.scratch, std::cout));
-  send_results(state.records.block_read, worker,
-               run_block_read_worker(plan, worker, state.scratch));
-  send_results(state.records.block_write, worker,
-               run_block_write_worker(plan, worker, state.scratch));
+void run_phase_c_worker(const Plan& plan, ProcessState& state, const Identity& worker,
+                        FailureLog& failures) {
+  TestRecords& records = state.records;
+  ScratchFiles& files = state.scratch;
+  Timing timing;
+  int error = errno_left_by([&] { timing = run_bytewise_write_worker(plan, worker, files); });
+  send_results(records.bytewise_write, worker, timing);
+  failures.note(kBytewiseWriteTest,
+                written_outcome(files.input_name, files.bytewise_out, error, plan.file_length));
+
+  send_results(records.bytewise_read, worker,
+               run_bytewise_read_worker(plan, worker, files, std::cout));
+  failures.note(kBytewiseReadTest, input_outcome(files.input_name, plan.file_length));
+
+  error = errno_left_by([&] { timing = run_block_read_worker(plan, worker, files); });
+  send_results(records.block_read, worker, timing);
+  failures.note(kBlockReadTest,
+                block_read_outcome(files.input_name, files.in, error, plan.file_length));
+
+  error = errno_left_by([&] { timing = run_block_write_worker(plan, worker, files); });
+  send_results(records.block_write, worker, timing);
+  failures.note(kBlockWriteTest,
+                written_outcome(files.output_name, files.block_out, error, plan.file_length));
+}
+
+// Closes the results file and says on standard error when it was never
+// created or lost lines: a full disk fails a flush, and the stream stays
+// failed from then on.
+void close_results_file(std::ofstream& results, const std::string& path, int open_error,
+                        FailureLog& failures) {
+  if (!results.is_open()) {
+    failures.note_results_file(path, reason_for(open_error, "cannot be created"), false);
+    return;
+  }
+  const bool lost_lines = results.fail();
+  errno = 0;
+  results.close();
+  const int close_error = errno;
+  if (lost_lines || results.fail()) {
+    failures.note_results_file(path, reason_for(close_error, "a write failed"), true);
+  }
 }
 
 }  // namespace
@@ -91,13 +165,17 @@ int run_benchmark(int* argc, char*** argv, const Plan& plan, ProcessState& state
 
   std::ofstream& results = state.results;
   Report report(std::cout, results);
+  FailureLog failures(std::cerr, rank, processor_name);
   std::string results_name;
+  int results_open_error = 0;
   if (collector) {
     results_name = results_file_name_now(processor_name);
-    // A directory without write permission leaves the stream failed; the
-    // console report goes on and nothing is said about it.
+    // A results file that cannot be created leaves the stream failed; the
+    // console report goes on, and standard error says so at the end.
+    errno = 0;
     results.open(results_name, std::ios::out);
-    run_single_process_tests(report, plan, state, self);
+    results_open_error = errno;
+    run_single_process_tests(report, plan, state, self, failures);
   }
 
   MPI_Barrier(MPI_COMM_WORLD);
@@ -105,16 +183,14 @@ int run_benchmark(int* argc, char*** argv, const Plan& plan, ProcessState& state
     write_cluster_section(report);
     collect_handling(report, Handling::kStream, state.records.stream_handling, self);
   } else if (worker) {
-    send_results(state.records.stream_handling, self,
-                 run_stream_handling_worker(self, plan.handling_cycles, state.handling));
+    run_handling_worker(Handling::kStream, plan, state, self, failures);
   }
 
   MPI_Barrier(MPI_COMM_WORLD);
   if (collector) {
     collect_handling(report, Handling::kDescriptor, state.records.descriptor_handling, self);
   } else if (worker) {
-    send_results(state.records.descriptor_handling, self,
-                 run_descriptor_handling_worker(self, plan.handling_cycles, state.handling));
+    run_handling_worker(Handling::kDescriptor, plan, state, self, failures);
   }
 
   MPI_Barrier(MPI_COMM_WORLD);
@@ -124,16 +200,18 @@ int run_benchmark(int* argc, char*** argv, const Plan& plan, ProcessState& state
     write_cluster_section(report);
     collect_block(report, state.records.block_read, state.records.block_write, self);
 
-    write_closing(report, saved_path(state.working_directory, results_name));
-    results.close();
+    const std::string path = saved_path(state.working_directory, results_name);
+    write_closing(report, path);
+    close_results_file(results, path, results_open_error, failures);
     platform::discard_console_input();
     (void)std::cin.get();
   } else if (worker) {
-    run_phase_c_worker(plan, state, self);
+    run_phase_c_worker(plan, state, self, failures);
   }
 
   MPI_Finalize();
-  return 0;
+  // Status 0 means that every figure this process took is a measurement.
+  return failures.any() ? 1 : 0;
 }
 
 }  // namespace quenda

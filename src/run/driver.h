@@ -44,7 +44,8 @@ struct ProcessState {
   ProcessState& operator=(const ProcessState&) = delete;
 };
 
-// Runs the benchmark from MPI start-up to finalisation; returns 0.
+// Runs the benchmark from MPI start-up to finalisation. Returns 0 when every
+// file operation worked, 1 when any failed (standard error says which).
 int run_benchmark(int* argc, char*** argv, const Plan& plan, ProcessState& state);
 
 // The world size the run works with: at most the plan's cap.

@@ -11,7 +11,9 @@
 
 #include <cstdint>
 #include <ctime>
+#include <initializer_list>
 #include <ostream>
+#include <sstream>
 #include <string>
 
 namespace quenda {
@@ -47,6 +49,22 @@ class Report {
   void both(const Pieces&... pieces) {
     console(pieces...);
     file(pieces...);
+  }
+
+  // Writes a group of lines to the console, then the same group to the
+  // results file.
+  void group(std::initializer_list<std::string> lines) {
+    for (const std::string& line : lines) console(line);
+    for (const std::string& line : lines) file(line);
+  }
+
+  // The text of one line made of the given pieces, numbers formatted as the
+  // sinks format them, for lines written more than once.
+  template <typename... Pieces>
+  static std::string text(const Pieces&... pieces) {
+    std::ostringstream line;
+    (line << ... << pieces);
+    return line.str();
   }
 
  private:

@@ -34,24 +34,26 @@ void write_access_worker(Report& report, const char* collector_name, int rank, d
   report.file("Conventionally, it was: ", in_megabytes(rate), " MB/sec.");
 }
 
-void write_access_totals(Report& report, const TestRecord& write, const TestRecord& read) {
+AccessSummary access_summary(const TestRecord& write, const TestRecord& read) {
   const double write_total = write.statistics.total;
   const double read_total = read.statistics.total;
-  report.both("Overall, It was: ", in_millions(write_total), " Millions Accesses/sec.to Write");
-  report.both("Conventionally, total writing speed was: ", in_megabytes(write_total), " MB/sec.");
-  report.both("Multi-Thread Improvements: ", improvement(write_total, write.single.rate),
-              " times.");
-  report.both("Overall, It was: ", in_millions(read_total), " Millions Accesses/sec.to Read");
-  report.both("Conventionally, total reading speed was: ", in_megabytes(read_total), " MB/sec.");
-  report.both("Multi-Thread Improvements: ", improvement(read_total, read.single.rate), " times.");
+  return AccessSummary{
+      Report::text("Overall, It was: ", in_millions(write_total),
+                   " Millions Accesses/sec.to Write"),
+      Report::text("Conventionally, total writing speed was: ", in_megabytes(write_total),
+                   " MB/sec."),
+      Report::text("Multi-Thread Improvements: ", improvement(write_total, write.single.rate),
+                   " times."),
+      Report::text("Overall, It was: ", in_millions(read_total), " Millions Accesses/sec.to Read"),
+      Report::text("Conventionally, total reading speed was: ", in_megabytes(read_total),
+                   " MB/sec."),
+      Report::text("Multi-Thread Improvements: ", improvement(read_total, read.single.rate),
+                   " times."),
+  };
 }
 
-void write_mean_and_verdict(Report& report, const char* mean_label, double mean_rate,
-                            const char* unit, bool differs, const char* calm_verdict,
-                            const char* uneven_verdict) {
-  report.both();
-  report.both(mean_label, in_megabytes(mean_rate), unit);
-  report.both(differs ? uneven_verdict : calm_verdict);
+std::string mean_line(const char* mean_label, double mean_rate, const char* unit) {
+  return Report::text(mean_label, in_megabytes(mean_rate), unit);
 }
 
 }  // namespace quenda

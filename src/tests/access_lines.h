@@ -3,6 +3,8 @@
 #ifndef QUENDA_TESTS_ACCESS_LINES_H_
 #define QUENDA_TESTS_ACCESS_LINES_H_
 
+#include <string>
+
 #include "cluster/exchange.h"
 #include "plan.h"
 #include "run/report.h"
@@ -23,15 +25,19 @@ void write_access_single(Report& report, const Timing& timing, const char* time_
 void write_access_worker(Report& report, const char* collector_name, int rank, double elapsed,
                          double rate, const char* time_unit);
 
-// The totals of a write test and a read test over all workers, each in
-// millions and in MB, with its improvement over the collector's own rate.
-void write_access_totals(Report& report, const TestRecord& write, const TestRecord& read);
+// The summary lines that follow the per-worker lines of a write test and a
+// read test, as texts that each summary writes in its own order.
+struct AccessSummary {
+  // The totals over all workers, each in millions and in MB, with its
+  // improvement over the collector's own rate: write, then read.
+  std::string write_millions, write_megabytes, write_improvement;
+  std::string read_millions, read_megabytes, read_improvement;
+};
 
-// An empty line, the mean per worker in MB (label and unit given) and the
-// verdict line chosen by `differs`.
-void write_mean_and_verdict(Report& report, const char* mean_label, double mean_rate,
-                            const char* unit, bool differs, const char* calm_verdict,
-                            const char* uneven_verdict);
+AccessSummary access_summary(const TestRecord& write, const TestRecord& read);
+
+// The mean per worker in MB (label and unit given).
+std::string mean_line(const char* mean_label, double mean_rate, const char* unit);
 
 }  // namespace quenda
 

@@ -103,26 +103,32 @@ void write_block_write_single(Report& report, const Timing& timing) {
 }
 
 void write_block_summary(Report& report, const TestRecord& read, const TestRecord& write) {
-  report.both();
-  write_access_totals(report, write, read);
-  report.both();
-  write_mean_and_verdict(
-      report,
-      "Among all nodes, the average high writing process per thread was: ", write.statistics.mean,
-      "  MB/sec.", significant(write.statistics.deviation / kMillion, kBlockWriteThreshold),
-      "Among all nodes, high writing performance differences of threads tend to be not "
-      "significant.",
-      "Among all nodes, high writing the performance differences of threads tend to be "
-      "significant.");
-  write_mean_and_verdict(
-      report,
-      "Among all nodes, the average high reading process per thread was: ", read.statistics.mean,
-      "  MB/sec.", significant(read.statistics.deviation / kMillion, kBlockReadThreshold),
-      "Among all nodes, high reading performance differences of threads tend to be not "
-      "significant.",
-      "Among all nodes, high reading the performance differences of threads tend to be "
-      "significant.");
-  report.both();
+  const AccessSummary totals = access_summary(write, read);
+  const char* write_verdict =
+      significant(write.statistics.deviation / kMillion, kBlockWriteThreshold)
+          ? "Among all nodes, high writing the performance differences of threads tend to be "
+            "significant."
+          : "Among all nodes, high writing performance differences of threads tend to be not "
+            "significant.";
+  const char* read_verdict =
+      significant(read.statistics.deviation / kMillion, kBlockReadThreshold)
+          ? "Among all nodes, high reading the performance differences of threads tend to be "
+            "significant."
+          : "Among all nodes, high reading performance differences of threads tend to be not "
+            "significant.";
+  // Line by line: each line goes to the console, then to the results file.
+  for (const std::string& line :
+       {std::string(), totals.write_millions, totals.write_megabytes, totals.write_improvement,
+        totals.read_millions, totals.read_megabytes, totals.read_improvement, std::string(),
+        std::string(),
+        mean_line("Among all nodes, the average high writing process per thread was: ",
+                  write.statistics.mean, "  MB/sec."),
+        std::string(write_verdict), std::string(),
+        mean_line("Among all nodes, the average high reading process per thread was: ",
+                  read.statistics.mean, "  MB/sec."),
+        std::string(read_verdict), std::string()}) {
+    report.both(line);
+  }
 }
 
 void collect_block(Report& report, TestRecord& read, TestRecord& write, const Identity& collector) {

@@ -131,27 +131,33 @@ void write_bytewise_read_single(Report& report, const Timing& timing) {
 }
 
 void write_bytewise_summary(Report& report, const TestRecord& write, const TestRecord& read) {
-  report.both();
-  report.both();
-  write_access_totals(report, write, read);
-  report.both();
-  write_mean_and_verdict(
-      report,
-      "Among all nodes, the average low writing process per thread was: ", write.statistics.mean,
-      " MB/sec.", significant(write.statistics.deviation / kMillion, kBytewiseWriteThreshold),
-      "Among all nodes, low writing performance differences of threads tend to be not "
-      "significant.",
-      "Among all nodes, low writing the performance differences of threads tend to be "
-      "significant.");
-  write_mean_and_verdict(
-      report,
-      "Among all nodes, the average low reading process per thread was: ", read.statistics.mean,
-      "  MB/sec.", significant(read.statistics.deviation / kMillion, kBytewiseReadThreshold),
-      "Among all nodes, low reading performance differences of threads tend to be not "
-      "significant.",
-      "Among all nodes, low reading the performance differences of threads tend to be "
-      "significant.");
-  report.both();
+  const AccessSummary totals = access_summary(write, read);
+  const char* write_verdict =
+      significant(write.statistics.deviation / kMillion, kBytewiseWriteThreshold)
+          ? "Among all nodes, low writing the performance differences of threads tend to be "
+            "significant."
+          : "Among all nodes, low writing performance differences of threads tend to be not "
+            "significant.";
+  const char* read_verdict =
+      significant(read.statistics.deviation / kMillion, kBytewiseReadThreshold)
+          ? "Among all nodes, low reading the performance differences of threads tend to be "
+            "significant."
+          : "Among all nodes, low reading performance differences of threads tend to be not "
+            "significant.";
+  // Each group goes to the console and then to the results file before the
+  // next group starts.
+  report.group({"", "", totals.write_millions, totals.write_megabytes});
+  report.group({totals.write_improvement});
+  report.group({totals.read_millions, totals.read_megabytes});
+  report.group({totals.read_improvement});
+  report.group({""});
+  report.group({"", mean_line("Among all nodes, the average low writing process per thread was: ",
+                              write.statistics.mean, " MB/sec.")});
+  report.group({write_verdict});
+  report.group({"", mean_line("Among all nodes, the average low reading process per thread was: ",
+                              read.statistics.mean, "  MB/sec.")});
+  report.group({read_verdict});
+  report.group({""});
 }
 
 void collect_bytewise(Report& report, TestRecord& write, TestRecord& read,

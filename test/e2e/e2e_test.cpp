@@ -178,6 +178,7 @@ void check_complete_run(const std::string& binary, int processes, int world_size
   options.directory = directory;
   const JobResult result = run_job(options);
   ASSERT_EQ(result.exit_code, 0) << result.errors << result.console;
+  EXPECT_EQ(result.errors, "") << "a complete run says nothing on standard error";
 
   const auto results = results_files(directory);
   ASSERT_EQ(results.size(), 1u);

@@ -32,6 +32,7 @@ TEST(CapMessagesTest, ProcessesBeyondTheCapOnlyPassTheBarriers) {
 
   const JobResult result = e2e::run_job(options);
   ASSERT_EQ(result.exit_code, 0) << result.errors << result.console;
+  EXPECT_EQ(result.errors, "") << "a clean run says nothing on standard error";
 
   std::map<int, Lines> trace;
   for (int rank = 0; rank < kProcesses; ++rank) {

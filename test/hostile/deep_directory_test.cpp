@@ -31,6 +31,7 @@ TEST(DeepDirectoryTest, ClosingLineShowsTheWholePath) {
   const JobResult result = e2e::run_job(options);
 
   ASSERT_EQ(result.exit_code, 0) << result.errors << result.console;
+  EXPECT_EQ(result.errors, "") << "a clean run says nothing on standard error";
   const auto results = e2e::results_files(directory);
   ASSERT_EQ(results.size(), 1u);
   const std::string saved = directory.string() + "/" + results[0].filename().string();

@@ -3,7 +3,9 @@
 // and the results file holds as much of the report as fitted. A tmpfs counts
 // whole pages, so with 4096-byte scratch files the sizes below are counted in
 // files: the results file takes one page until the report outgrows it, which
-// happens only in the last section.
+// happens only in the last section. Standard error names every test that
+// ran out of room and every test left without a whole file to work on, and
+// the job ends with a non-zero status.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -25,9 +27,27 @@ constexpr int kProcesses = 3;
 // that in the last section.
 constexpr const char kHost[] = "quenda-disk";
 
+// What a process says on standard error, read off the two files it left: a
+// byte-wise file left empty had no room for its first byte and leaves the
+// read tests and the block copy nothing; a copy left empty of a whole file
+// had no room itself.
+Lines failures_of(int rank, const std::string& file, const std::string& copy,
+                  std::map<std::string, std::string> files) {
+  const std::string no_room = "No space left on device";
+  if (files[file] == kEmptyFile) {
+    return {failure_line(rank, kHost, "byte-wise write", file, no_room),
+            failure_line(rank, kHost, "byte-wise read", file, holds(0)),
+            failure_line(rank, kHost, "block read", file, holds(0)),
+            failure_line(rank, kHost, "block write", copy, holds(0))};
+  }
+  if (files[copy] == kEmptyFile) return {failure_line(rank, kHost, "block write", copy, no_room)};
+  return {};
+}
+
 // Runs three processes on a tmpfs of the given size, checks what every full
-// disk must leave (exit 0, the whole console report, the results file a
-// correct but cut-short report) and returns the scratch files left.
+// disk must leave (a non-zero status, the whole console report, the results
+// file a correct but cut-short report, each process's failures on standard
+// error) and returns the scratch files left.
 std::map<std::string, std::string> run_on_full_disk(const std::string& size,
                                                     const std::string& mounts) {
   e2e::TempDir dir;
@@ -40,7 +60,7 @@ std::map<std::string, std::string> run_on_full_disk(const std::string& size,
 
   const JobResult result = run_on_tmpfs(options, Tmpfs{.size = size, .host_name = kHost}, mounts);
 
-  EXPECT_EQ(result.exit_code, 0) << result.errors << result.console;
+  EXPECT_NE(result.exit_code, 0) << result.errors << result.console;
   const auto results = e2e::results_files(directory);
   if (results.size() != 1) {
     ADD_FAILURE() << results.size() << " results files";
@@ -60,7 +80,19 @@ std::map<std::string, std::string> run_on_full_disk(const std::string& size,
   EXPECT_LT(lines.size(), expected.size()) << "the results file is not cut short";
   expected.resize(std::min(lines.size(), expected.size()));
   EXPECT_EQ(match_report(lines, expected), "");
-  return scratch_entries(directory);
+
+  const auto files = scratch_entries(directory);
+  std::map<int, Lines> failures;
+  failures[0] = failures_of(0, "data64-windows-cluster.tmp", "data64-windows-cluster", files);
+  failures[0].push_back(
+      results_file_failure(kHost, shape.saved_path, "No space left on device", true));
+  for (int rank = 1; rank < kProcesses; ++rank) {
+    Lines lines_of_rank =
+        failures_of(rank, worker_file(rank, kHost), worker_copy(rank, kHost), files);
+    if (!lines_of_rank.empty()) failures[rank] = lines_of_rank;
+  }
+  EXPECT_EQ(failures_by_rank(result.errors), failures) << result.errors;
+  return files;
 }
 
 class FullDiskTest : public ::testing::Test {

@@ -7,6 +7,8 @@
 #include <regex>
 #include <sstream>
 
+#include "small_plan.h"
+
 namespace quenda::hostile {
 
 std::string namespace_prefix(const std::string& kinds) {
@@ -78,6 +80,35 @@ JobResult run_on_tmpfs(const JobOptions& options, const Tmpfs& tmpfs,
   JobResult result = e2e::run_command(mount_prefix + " sh " + quoted(script.string()), directory);
   std::filesystem::remove(script);
   return result;
+}
+
+std::map<int, Lines> failures_by_rank(const std::string& errors) {
+  // With --tag-output the launcher puts its tag before each line.
+  static const std::regex own(
+      R"((?:\[[0-9]+,[0-9]+\]<stderr>:)?(quenda-lite: rank ([0-9]+) on .*))");
+  std::map<int, Lines> by_rank;
+  std::smatch match;
+  for (const std::string& line : e2e::split_lines(errors)) {
+    if (std::regex_match(line, match, own)) by_rank[std::stoi(match[2].str())].push_back(match[1]);
+  }
+  return by_rank;
+}
+
+std::string failure_line(int rank, const std::string& node, const std::string& test,
+                         const std::string& file, const std::string& reason) {
+  return "quenda-lite: rank " + std::to_string(rank) + " on " + node + ": " + test + ": " + file +
+         ": " + reason + "; the figures of this test are not measurements";
+}
+
+std::string results_file_failure(const std::string& node, const std::string& path,
+                                 const std::string& reason, bool created) {
+  return "quenda-lite: rank 0 on " + node + ": results file: " + path + ": " + reason + "; " +
+         (created ? "the report in it is cut short" : "the report was not saved");
+}
+
+std::string holds(std::int64_t size) {
+  return "the file holds " + std::to_string(size) + " bytes, not " +
+         std::to_string(testing::kSmallPlan.file_length);
 }
 
 std::map<int, Lines> lines_by_rank(const std::string& tagged_console) {

@@ -57,6 +57,25 @@ std::string quoted(const std::string& text);
 // them. A sanitizer runtime tolerates the library ahead of it.
 std::string preloading(const std::string& library, const std::vector<std::string>& variables);
 
+// The benchmark's own lines on a job's standard error, by rank, each rank's
+// in the order it wrote them, without the tag --tag-output adds; the
+// launcher's notices are left out.
+std::map<int, Lines> failures_by_rank(const std::string& errors);
+
+// The line a process writes when the file operations of `test` failed on
+// `file` for `reason`.
+std::string failure_line(int rank, const std::string& node, const std::string& test,
+                         const std::string& file, const std::string& reason);
+
+// The collector's line when its results file at `path` was never created,
+// or was created and then lost lines.
+std::string results_file_failure(const std::string& node, const std::string& path,
+                                 const std::string& reason, bool created);
+
+// The reason given for a file the test needs whole that holds `size` bytes
+// instead of the small plan's file length.
+std::string holds(std::int64_t size);
+
 // A tmpfs put in place of the working directory for one job.
 struct Tmpfs {
   std::string size;        // the tmpfs size option, for example "8k"

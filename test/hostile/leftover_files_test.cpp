@@ -53,6 +53,7 @@ TEST(LeftoverFilesTest, StaleScratchFilesEndAsANormalRunLeavesThem) {
   const JobResult result = e2e::run_job(small_job(directory, kProcesses));
 
   ASSERT_EQ(result.exit_code, 0) << result.errors << result.console;
+  EXPECT_EQ(result.errors, "") << "a clean run says nothing on standard error";
   EXPECT_EQ(scratch_entries(directory), normal_scratch(kProcesses, host));
   const auto results = e2e::results_files(directory);
   ASSERT_EQ(results.size(), 1u);
@@ -83,6 +84,7 @@ TEST(LeftoverFilesTest, TwoRunsInTheSameSecondLeaveOneResultsFileTheLaterOnes) {
   earlier.launcher_extra = clock;
   const JobResult first = e2e::run_job(earlier);
   ASSERT_EQ(first.exit_code, 0) << first.errors << first.console;
+  EXPECT_EQ(first.errors, "") << "a clean run says nothing on standard error";
   ASSERT_EQ(saved_path_shown(e2e::split_lines(first.console)), saved);
   // The earlier run's results file is there, with its three-process report.
   ASSERT_TRUE(std::filesystem::is_regular_file(saved));
@@ -94,6 +96,7 @@ TEST(LeftoverFilesTest, TwoRunsInTheSameSecondLeaveOneResultsFileTheLaterOnes) {
   later.launcher_extra = clock;
   const JobResult second = e2e::run_job(later);
   ASSERT_EQ(second.exit_code, 0) << second.errors << second.console;
+  EXPECT_EQ(second.errors, "") << "a clean run says nothing on standard error";
 
   const auto results = e2e::results_files(directory);
   ASSERT_EQ(results.size(), 1u);

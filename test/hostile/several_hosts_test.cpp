@@ -52,6 +52,7 @@ TEST(SeveralHostsTest, WorkerFilesCarryTheirOwnHostAndTheReportTheCollectors) {
   const JobResult result = e2e::run_job(options);
 
   ASSERT_EQ(result.exit_code, 0) << result.errors << result.console;
+  EXPECT_EQ(result.errors, "") << "a clean run says nothing on standard error";
   const auto results = e2e::results_files(directory);
   ASSERT_EQ(results.size(), 1u);
   const std::string results_name = results[0].filename().string();

@@ -58,6 +58,7 @@ TEST(SilentInputTest, JobEndsAfterOneLineWhileInputStaysOpen) {
   if (release >= 0) ::close(release);
 
   EXPECT_EQ(result.exit_code, 0) << result.errors;
+  EXPECT_EQ(result.errors, "") << "a clean run says nothing on standard error";
   const Lines console = e2e::split_lines(result.console);
   ASSERT_FALSE(console.empty());
   EXPECT_EQ(console.back(), "Press Enter to Exit.");

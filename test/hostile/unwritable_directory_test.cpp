@@ -2,6 +2,9 @@
 // ignores permission bits, a read-only mount it cannot): every test still
 // runs, the console report is complete, and each process that takes part
 // says once, on its own console, that it could not open its file to read.
+// On standard error every process that takes part names each of its six
+// tests as failed, the collector its results file too, and the job ends
+// with a non-zero status.
 #include <gtest/gtest.h>
 
 #include "hostile_support.h"
@@ -17,6 +20,33 @@ using e2e::Sink;
 // which comes right before its single-process read lines.
 std::vector<Pattern> collector_console(const ReportShape& shape) {
   return with_line_before(e2e::expected_report(shape, Sink::kConsole), "br.t", kUnableToOpen);
+}
+
+// What a process none of whose files can be created says on standard error:
+// the tests that create fail for the read-only file system, the two reads
+// find nothing to read.
+Lines nothing_created(int rank, const std::string& host, const std::string& file,
+                      const std::string& copy) {
+  const std::string read_only = "Read-only file system";
+  const std::string missing = "No such file or directory";
+  return {failure_line(rank, host, "stream handling", file, read_only),
+          failure_line(rank, host, "descriptor handling", file, read_only),
+          failure_line(rank, host, "byte-wise write", file, read_only),
+          failure_line(rank, host, "byte-wise read", file, missing),
+          failure_line(rank, host, "block read", file, missing),
+          failure_line(rank, host, "block write", copy, read_only)};
+}
+
+// Every process's lines on standard error, for ranks 0 .. world_size - 1.
+std::map<int, Lines> nothing_created_anywhere(int world_size, const std::string& host,
+                                              const std::string& results_path) {
+  std::map<int, Lines> expected;
+  expected[0] = nothing_created(0, host, "data64-windows-cluster.tmp", "data64-windows-cluster");
+  expected[0].push_back(results_file_failure(host, results_path, "Read-only file system", false));
+  for (int rank = 1; rank < world_size; ++rank) {
+    expected[rank] = nothing_created(rank, host, worker_file(rank, host), worker_copy(rank, host));
+  }
+  return expected;
 }
 
 JobOptions small_job(const std::filesystem::path& directory, int processes) {
@@ -38,7 +68,7 @@ TEST(UnwritableDirectoryTest, EveryTestRunsAndTheConsoleReportIsComplete) {
   const JobResult result = run_on_tmpfs(small_job(directory, kProcesses),
                                         Tmpfs{.size = "64k", .read_only = true}, mounts);
 
-  ASSERT_EQ(result.exit_code, 0) << result.errors << result.console;
+  EXPECT_NE(result.exit_code, 0) << result.errors << result.console;
   // Nothing was created: neither results file nor scratch file.
   EXPECT_TRUE(directory_entries(directory).empty());
   EXPECT_EQ(result.errors.find(kUnableToOpen), std::string::npos) << result.errors;
@@ -63,6 +93,9 @@ TEST(UnwritableDirectoryTest, EveryTestRunsAndTheConsoleReportIsComplete) {
     if (mismatch.empty()) break;
   }
   EXPECT_EQ(mismatch, "") << result.console;
+  EXPECT_EQ(failures_by_rank(result.errors),
+            nothing_created_anywhere(kProcesses, e2e::host_name(), saved.string()))
+      << result.errors;
 }
 
 TEST(UnwritableDirectoryTest, OnlyTheProcessesThatTakePartSayItEachOnItsOwnConsole) {
@@ -79,7 +112,7 @@ TEST(UnwritableDirectoryTest, OnlyTheProcessesThatTakePartSayItEachOnItsOwnConso
 
   const JobResult result = run_on_tmpfs(options, Tmpfs{.size = "64k", .read_only = true}, mounts);
 
-  ASSERT_EQ(result.exit_code, 0) << result.errors << result.console;
+  EXPECT_NE(result.exit_code, 0) << result.errors << result.console;
   EXPECT_TRUE(directory_entries(directory).empty());
   auto by_rank = lines_by_rank(result.console);
   EXPECT_TRUE(by_rank[-1].empty()) << "untagged line: " << by_rank[-1].front();
@@ -96,6 +129,9 @@ TEST(UnwritableDirectoryTest, OnlyTheProcessesThatTakePartSayItEachOnItsOwnConso
   EXPECT_TRUE(is_results_name(saved.filename().string(), e2e::host_name())) << saved;
   const ReportShape shape{kWorldSize, e2e::host_name(), saved.string()};
   EXPECT_EQ(match_report(collector, collector_console(shape)), "");
+  EXPECT_EQ(failures_by_rank(result.errors),
+            nothing_created_anywhere(kWorldSize, e2e::host_name(), saved.string()))
+      << result.errors;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "test_support.h"
 #include "tests/access_lines.h"
+#include "tests/block.h"
 #include "tests/worker_names.h"
 
 namespace quenda {
@@ -181,6 +182,34 @@ TEST(BytewiseReportTest, NoWorkerWritesZerosAndNotSignificantVerdicts) {
       ""};
   EXPECT_EQ(captured.console_lines(), expected);
   EXPECT_EQ(captured.file_lines(), expected);
+}
+
+TEST(AccessSummaryTest, ByteWiseGoesToTheSinksGroupByGroupAndBlockLineByLine) {
+  TestRecord write;
+  TestRecord read;
+  // Both sinks get the same lines; what differs is how they take turns.
+  const auto interleaved = [](const Lines& lines, const std::vector<std::size_t>& groups) {
+    Lines log;
+    std::size_t first = 0;
+    for (const std::size_t size : groups) {
+      for (const char* sink : {"console: ", "file: "}) {
+        for (std::size_t i = first; i < first + size; ++i) log.push_back(sink + lines[i]);
+      }
+      first += size;
+    }
+    return log;
+  };
+  testing::OrderedReport bytewise;
+  write_bytewise_summary(bytewise.report, write, read);
+  testing::CapturedReport bytewise_lines;
+  write_bytewise_summary(bytewise_lines.report, write, read);
+  EXPECT_EQ(bytewise.log, interleaved(bytewise_lines.file_lines(), {4, 1, 2, 1, 1, 2, 1, 2, 1, 1}));
+
+  testing::OrderedReport block;
+  write_block_summary(block.report, read, write);
+  testing::CapturedReport block_lines;
+  write_block_summary(block_lines.report, read, write);
+  EXPECT_EQ(block.log, interleaved(block_lines.file_lines(), std::vector<std::size_t>(15, 1)));
 }
 
 TEST(BytewiseReportTest, VerdictsFlipJustAboveTheirThresholds) {

@@ -67,6 +67,42 @@ struct CapturedReport {
   }
 };
 
+// A report whose two sinks write into one log, each line marked with its
+// sink ("console: " or "file: "), in the order the lines were written.
+class OrderedReport {
+ public:
+  std::vector<std::string> log;
+
+ private:
+  class MarkedLines : public std::streambuf {
+   public:
+    MarkedLines(std::vector<std::string>& log, const char* mark) : log_(log), mark_(mark) {}
+
+   protected:
+    int overflow(int c) override {
+      if (c == '\n') {
+        log_.push_back(mark_ + pending_);
+        pending_.clear();
+      } else if (c != traits_type::eof()) {
+        pending_ += static_cast<char>(c);
+      }
+      return c;
+    }
+
+   private:
+    std::vector<std::string>& log_;
+    std::string mark_;
+    std::string pending_;
+  };
+  MarkedLines console_lines_{log, "console: "};
+  MarkedLines file_lines_{log, "file: "};
+  std::ostream console_{&console_lines_};
+  std::ostream file_{&file_lines_};
+
+ public:
+  Report report{console_, file_};
+};
+
 inline std::string file_bytes(const std::string& name) {
   std::ifstream in(name, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

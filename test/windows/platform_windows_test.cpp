@@ -107,6 +107,19 @@ TEST(PlatformWindows, DescriptorOpenCreatesRemovableFilesAndNeverTruncates) {
   quenda::platform::close_descriptor(reopened);
   EXPECT_EQ(contents("old.tmp"), "kept");
 
+  // The open adds no translation mode of its own: the runtime's default,
+  // text, is what _setmode reports as the one it replaces. Control: an open
+  // that asks for binary mode is reported as binary.
+  const int text = quenda::platform::open_descriptor("mode.tmp");
+  ASSERT_GE(text, 0);
+  EXPECT_EQ(_setmode(text, _O_BINARY), _O_TEXT);
+  quenda::platform::close_descriptor(text);
+  int binary = -1;
+  ASSERT_EQ(_sopen_s(&binary, "mode.tmp", _O_RDWR | _O_BINARY, _SH_DENYNO, _S_IREAD | _S_IWRITE),
+            0);
+  EXPECT_EQ(_setmode(binary, _O_TEXT), _O_BINARY);
+  _close(binary);
+
   // A directory in the file's place makes the open fail with -1.
   fs::create_directory("taken.tmp");
   EXPECT_EQ(quenda::platform::open_descriptor("taken.tmp"), -1);

@@ -1,0 +1,35 @@
+#include "run/failures.h"
+
+#include <cstring>
+
+#include "plan.h"
+
+namespace quenda {
+
+void FailureLog::note(const char* test, const Outcome& outcome) {
+  if (!outcome) return;
+  line(test, outcome->file, outcome->reason, "the figures of this test are not measurements");
+}
+
+void FailureLog::note_results_file(const std::string& path, const std::string& reason,
+                                   bool created) {
+  line("results file", path, reason,
+       created ? "the report in it is cut short" : "the report was not saved");
+}
+
+void FailureLog::line(const char* what, const std::string& file, const std::string& reason,
+                      const char* consequence) {
+  any_ = true;
+  // One write of the whole line, so that lines of processes sharing the
+  // launcher's standard error stay whole.
+  const std::string text = std::string(kProgramName) + ": rank " + std::to_string(rank_) + " on " +
+                           node_ + ": " + what + ": " + file + ": " + reason + "; " + consequence +
+                           "\n";
+  errors_ << text << std::flush;
+}
+
+std::string reason_for(int error, const char* otherwise) {
+  return error != 0 ? std::strerror(error) : otherwise;
+}
+
+}  // namespace quenda

@@ -1,0 +1,62 @@
+// Failures of file operations, told on a process's standard error. The timed
+// tests never look at what their calls return; what they did is found out
+// after each timed stretch, and a test whose operations failed gets one line
+// here, so that its figures are never taken for a measurement. The report on
+// the console and in the results file stays as it is.
+#ifndef QUENDA_RUN_FAILURES_H_
+#define QUENDA_RUN_FAILURES_H_
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace quenda {
+
+// Where and why a test's file operations failed.
+struct Failure {
+  std::string file;
+  std::string reason;  // the system's words where it gave any
+};
+
+// A test's outcome: nothing when its operations worked.
+using Outcome = std::optional<Failure>;
+
+// The tests as standard error names them.
+inline constexpr const char kStreamHandlingTest[] = "stream handling";
+inline constexpr const char kDescriptorHandlingTest[] = "descriptor handling";
+inline constexpr const char kBytewiseWriteTest[] = "byte-wise write";
+inline constexpr const char kBytewiseReadTest[] = "byte-wise read";
+inline constexpr const char kBlockReadTest[] = "block read";
+inline constexpr const char kBlockWriteTest[] = "block write";
+
+class FailureLog {
+ public:
+  FailureLog(std::ostream& errors, int rank, const char* node)
+      : errors_(errors), rank_(rank), node_(node) {}
+
+  // One line for a test whose operations failed; nothing otherwise.
+  void note(const char* test, const Outcome& outcome);
+
+  // The results file could not be created, or not every line reached it.
+  void note_results_file(const std::string& path, const std::string& reason, bool created);
+
+  // Whether any failure was noted: the process then ends with a non-zero
+  // status.
+  bool any() const { return any_; }
+
+ private:
+  void line(const char* what, const std::string& file, const std::string& reason,
+            const char* consequence);
+
+  std::ostream& errors_;
+  int rank_;
+  const char* node_;
+  bool any_ = false;
+};
+
+// The system's words for an errno value, or `otherwise` when it is 0.
+std::string reason_for(int error, const char* otherwise);
+
+}  // namespace quenda
+
+#endif  // QUENDA_RUN_FAILURES_H_

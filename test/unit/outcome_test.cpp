@@ -1,0 +1,68 @@
+#include "tests/outcome.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "test_support.h"
+
+namespace quenda {
+namespace {
+
+// What the system says when a directory is opened as a file.
+#ifdef _WIN32
+constexpr const char kDirectoryOpened[] = "Permission denied";
+#else
+constexpr const char kDirectoryOpened[] = "Is a directory";
+#endif
+
+std::string reason_of(const Outcome& outcome) { return outcome ? outcome->reason : "(worked)"; }
+
+TEST(OutcomeTest, HandlingFailsWhenItsNameCannotBeCreatedAgain) {
+  testing::ScratchDirectory scratch;
+  HandlingFiles files;
+  EXPECT_EQ(reason_of(stream_handling_outcome("f.tmp", files)), "(worked)");
+  // An error number left by a call that worked is no failure; the fresh
+  // create and remove that tells leaves nothing behind.
+  EXPECT_EQ(reason_of(descriptor_handling_outcome("f.tmp", ENOENT)), "(worked)");
+  EXPECT_TRUE(scratch.entries().empty());
+
+  std::filesystem::create_directory("f.tmp");
+  files.out.open("f.tmp", std::ios::binary | std::ios::out);
+  ASSERT_TRUE(files.out.fail());
+  EXPECT_EQ(reason_of(stream_handling_outcome("f.tmp", files)), kDirectoryOpened);
+  EXPECT_EQ(reason_of(descriptor_handling_outcome("f.tmp", EISDIR)), kDirectoryOpened);
+  EXPECT_EQ(reason_of(descriptor_handling_outcome("f.tmp", 0)), "(worked)");
+  // The last cycle failed, though the name works again by now.
+  std::filesystem::remove("f.tmp");
+  EXPECT_EQ(reason_of(stream_handling_outcome("f.tmp", files)),
+            "the last cycle's open or close failed");
+}
+
+TEST(OutcomeTest, WrittenAndReadFilesMustBeWholeRegularFiles) {
+  testing::ScratchDirectory scratch;
+  testing::write_file("three", "abc");
+  std::filesystem::create_directory("folder");
+  const std::ofstream written;
+  std::ofstream failed_write;
+  failed_write.setstate(std::ios::badbit);
+  std::ifstream failed_read;
+  failed_read.setstate(std::ios::failbit);
+
+  EXPECT_EQ(reason_of(written_outcome("three", written, EINVAL, 3)), "(worked)");
+  EXPECT_EQ(reason_of(written_outcome("three", written, 0, 4)), "the file holds 3 bytes, not 4");
+  EXPECT_EQ(reason_of(written_outcome("folder", written, 0, 3)), "Is a directory");
+  EXPECT_EQ(reason_of(written_outcome("three", failed_write, ENOSPC, 3)),
+            "No space left on device");
+  EXPECT_EQ(reason_of(written_outcome("three", failed_write, 0, 3)), "a write failed");
+  EXPECT_EQ(reason_of(input_outcome("three", 2)), "(worked)");
+  EXPECT_EQ(reason_of(input_outcome("missing", 1)), "No such file or directory");
+  EXPECT_EQ(reason_of(block_read_outcome("three", failed_read, 0, 3)), "a read failed");
+  EXPECT_EQ(reason_of(block_read_outcome("missing", failed_read, 0, 3)),
+            "No such file or directory");
+  EXPECT_EQ(written_outcome("three", failed_write, EIO, 3)->file, "three");
+}
+
+}  // namespace
+}  // namespace quenda
