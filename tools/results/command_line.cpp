@@ -32,7 +32,8 @@ constexpr const char kUsage[] =
     "  -o, --output-dir DIR  write into DIR (created if needed), not next to each file\n"
     "  --partial             also convert files of runs that were stopped; their\n"
     "                        JSON says \"partial\": true\n"
-    "  -h, --help            show this text\n";
+    "  -h, --help            show this text\n"
+    "  --version             show the version of Quenda Lite this tool belongs to\n";
 
 struct Options {
   bool allow_partial = false;
@@ -197,6 +198,10 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
         return arg == "-h" || arg == "--help";
       }) != args.end()) {
     out << kUsage;
+    return kExitConverted;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    out << "quenda-lite-results " << QUENDA_LITE_VERSION << '\n';
     return kExitConverted;
   }
   const auto parsed = parse_arguments(args);

@@ -1,0 +1,200 @@
+#!/usr/bin/env bash
+# A Slurm cluster of three nodes on one machine, for the cluster tests and for
+# trying the batch script by hand:
+#
+#   test/cluster/cluster.sh up <root> <build dir>   # install into <root>/prefix, start the daemons
+#   test/cluster/cluster.sh down <root>             # stop them by their pid files, unmount
+#
+# Debian's Slurm runs several slurmd on one machine, each named with -N and
+# listening on a port of its own. Each slurmd starts in UTS and mount
+# namespaces of its own, which its job steps inherit: there the host name is
+# the node's name, <root>/scratch is the node's own disk (a tmpfs under
+# <root>/nodes/<node>/disk, seen from outside), /tmp is the node's own, and
+# <root>/shared is one directory bound on every node, a shared file system.
+# Everything else under <root> (the installed programs, job logs) is the same
+# on every node. munged, slurmctld and the slurmd talk over loopback through
+# a private munge socket and key; the host's /etc, users and network stay as
+# they are. Needs root.
+set -euo pipefail
+
+readonly nodes=(node01 node02 node03)
+# Cores per node: the collector's node holds two tasks, the others one each,
+# so that a default run has four processes, a worker beside the collector,
+# and fits the small test plan's cap of four.
+readonly node_cpus=(2 1 1)
+readonly port_base="${QUENDA_CLUSTER_PORT:-16817}"
+readonly disk_size=64m
+
+usage() {
+  echo "usage: $0 up <root> <build dir> | down <root> | env <root>" >&2
+  exit 2
+}
+
+# The environment a client of this cluster needs.
+client_environment() {
+  local root="$1"
+  echo "export SLURM_CONF=$root/etc/slurm.conf"
+}
+
+stop_by_pid_file() {
+  local pid_file="$1" pid
+  [ -s "$pid_file" ] || return 0
+  pid="$(cat "$pid_file")"
+  if kill "$pid" 2>/dev/null; then
+    for _ in $(seq 50); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -9 "$pid" 2>/dev/null || true
+  fi
+  rm -f "$pid_file"
+}
+
+down() {
+  local root="$1" node
+  [ -d "$root" ] || return 0
+  if [ -s "$root/ctld/slurmctld.pid" ]; then
+    # Job steps outlive a stopped slurmd; end them while Slurm still can.
+    SLURM_CONF="$root/etc/slurm.conf" timeout 10 scancel --full --signal=KILL --user=root \
+      2>/dev/null || true
+    sleep 1
+  fi
+  for node in "${nodes[@]}"; do
+    stop_by_pid_file "$root/nodes/$node/slurmd.pid"
+  done
+  stop_by_pid_file "$root/ctld/slurmctld.pid"
+  stop_by_pid_file "$root/munge/munged.pid"
+  for node in "${nodes[@]}"; do
+    if mountpoint -q "$root/nodes/$node/disk"; then
+      umount "$root/nodes/$node/disk" || umount -l "$root/nodes/$node/disk"
+    fi
+  done
+}
+
+write_config() {
+  local root="$1" index
+  cat >"$root/etc/slurm.conf" <<CONF
+ClusterName=quenda
+SlurmctldHost=$(hostname -s)(127.0.0.1)
+SlurmctldPort=$port_base
+SlurmUser=root
+SlurmdUser=root
+AuthType=auth/munge
+AuthInfo=socket=$root/munge/munge.socket.2
+CredType=cred/munge
+StateSaveLocation=$root/ctld/state
+SlurmctldPidFile=$root/ctld/slurmctld.pid
+SlurmctldLogFile=$root/ctld/slurmctld.log
+SlurmdSpoolDir=$root/nodes/%n/spool
+SlurmdPidFile=$root/nodes/%n/slurmd.pid
+SlurmdLogFile=$root/nodes/%n/slurmd.log
+SlurmdParameters=config_overrides
+ProctrackType=proctrack/linuxproc
+TaskPlugin=task/none
+JobAcctGatherType=jobacct_gather/none
+AccountingStorageType=accounting_storage/none
+JobCompType=jobcomp/none
+SchedulerType=sched/builtin
+SelectType=select/cons_tres
+SelectTypeParameters=CR_Core
+MpiDefault=none
+ReturnToService=2
+KillWait=5
+MinJobAge=600
+TmpFS=/tmp
+CONF
+  for index in "${!nodes[@]}"; do
+    echo "NodeName=${nodes[$index]} NodeHostname=localhost NodeAddr=127.0.0.1" \
+      "Port=$((port_base + 1 + index)) CPUs=${node_cpus[$index]} Sockets=1" \
+      "CoresPerSocket=${node_cpus[$index]} ThreadsPerCore=1 RealMemory=1000 State=UNKNOWN" \
+      >>"$root/etc/slurm.conf"
+  done
+  echo "PartitionName=quenda Nodes=ALL Default=YES MaxTime=INFINITE State=UP" \
+    >>"$root/etc/slurm.conf"
+}
+
+# Open MPI's remote launch in place of ssh: runs the command in the node's
+# namespaces, those of its slurmd.
+write_agent() {
+  local root="$1"
+  cat >"$root/bin/node-agent" <<AGENT
+#!/usr/bin/env bash
+# Usage as ssh's: node-agent <node> <command...>
+set -euo pipefail
+node="\$1"
+shift
+exec nsenter --target "\$(cat "$root/nodes/\$node/slurmd.pid")" --uts --mount -- /bin/sh -c "\$*"
+AGENT
+  chmod 755 "$root/bin/node-agent"
+}
+
+start_node() {
+  local root="$1" node="$2"
+  local dir="$root/nodes/$node"
+  unshare --uts --mount --propagation private /bin/sh -c '
+    set -e
+    hostname "$1"
+    mount --bind "$2/disk" "$3/scratch"
+    mount --bind "$3/shared-disk" "$3/shared"
+    mount --bind "$2/tmp" /tmp
+    exec slurmd -f "$3/etc/slurm.conf" -N "$1"' node "$node" "$dir" "$root"
+}
+
+up() {
+  local root="$1" build="$2" index node
+  [ "$(id -u)" -eq 0 ] || {
+    echo "$0: the simulated cluster needs root" >&2
+    exit 1
+  }
+  down "$root"
+  rm -rf "$root"
+  mkdir -p "$root"/{etc,bin,jobs,munge,ctld/state,scratch,shared,shared-disk}
+  chmod 755 "$root"
+  chmod 1777 "$root/jobs" "$root/shared-disk"
+  chmod 700 "$root/munge"
+  for index in "${!nodes[@]}"; do
+    node="${nodes[$index]}"
+    mkdir -p "$root/nodes/$node"/{disk,tmp,spool}
+    chmod 1777 "$root/nodes/$node/tmp"
+    mount -t tmpfs -o "size=$disk_size,mode=1777" "quenda-$node" "$root/nodes/$node/disk"
+  done
+
+  # The programs, from a prefix outside the build tree as on a real cluster;
+  # the small-plan benchmark goes along for the tests.
+  cmake --install "$build" --prefix "$root/prefix" >"$root/install.log"
+  cmake --install "$build" --prefix "$root/prefix" --component quenda-tests >>"$root/install.log"
+
+  write_config "$root"
+  write_agent "$root"
+
+  dd if=/dev/urandom of="$root/munge/munge.key" bs=1024 count=1 status=none
+  chmod 400 "$root/munge/munge.key"
+  munged --force --socket="$root/munge/munge.socket.2" --key-file="$root/munge/munge.key" \
+    --pid-file="$root/munge/munged.pid" --log-file="$root/munge/munged.log" \
+    --seed-file="$root/munge/munged.seed"
+
+  slurmctld -f "$root/etc/slurm.conf"
+  for node in "${nodes[@]}"; do
+    start_node "$root" "$node"
+  done
+
+  # Up when every node is idle.
+  export SLURM_CONF="$root/etc/slurm.conf"
+  for _ in $(seq 60); do
+    if [ "$(sinfo -h -N -t idle -o '%N' 2>/dev/null | sort -u | wc -l)" -eq "${#nodes[@]}" ]; then
+      return 0
+    fi
+    sleep 0.5
+  done
+  echo "$0: the nodes did not come up:" >&2
+  sinfo -N >&2 || true
+  tail -n 20 "$root/ctld/slurmctld.log" "$root"/nodes/*/slurmd.log >&2 || true
+  exit 1
+}
+
+case "${1:-}" in
+  up) [ $# -eq 3 ] || usage; up "$2" "$(cd "$3" && pwd)" ;;
+  down) [ $# -eq 2 ] || usage; down "$2" ;;
+  env) [ $# -eq 2 ] || usage; client_environment "$2" ;;
+  *) usage ;;
+esac
