@@ -1,0 +1,311 @@
+// The installed benchmark on the simulated cluster of cluster.sh: three Slurm
+// nodes, each with its own host name, scratch disk and /tmp. Jobs start
+// through the shipped batch script (srun and mpirun inside the allocation),
+// srun directly, and mpirun with a host file; every worker's files must land
+// on its own node's disk with its own node's name, and the results file on
+// the collector's node only.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <set>
+
+#include "e2e/figure_checks.h"
+#include "hostile_support.h"
+#include "small_plan.h"
+
+namespace quenda::hostile {
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::ReportShape;
+using e2e::Sink;
+
+const fs::path kRoot = QUENDA_CLUSTER_ROOT;
+const std::vector<std::string> kNodes = {"node01", "node02", "node03"};
+// Each node's local scratch disk, at this path on every node.
+const fs::path kScratch = kRoot / "scratch";
+// One directory bound at this path on every node.
+const fs::path kShared = kRoot / "shared";
+const fs::path kPrefix = kRoot / "prefix";
+const fs::path kBatchScript = kPrefix / "share/quenda-lite/quenda-lite.sbatch";
+const std::string kSmallProgram = (kPrefix / "bin/quenda-lite-small").string();
+
+// Where a node's files land when it works in `workdir`, seen from outside
+// the nodes.
+fs::path storage(const fs::path& workdir, const std::string& node) {
+  return workdir == kShared ? kRoot / "shared-disk" : kRoot / "nodes" / node / "disk";
+}
+
+// The node of each rank, rank 0 first.
+using Placement = std::vector<std::string>;
+
+// A command of a cluster client, with the cluster's configuration.
+std::string client(const std::string& command) {
+  return "env SLURM_CONF=" + quoted((kRoot / "etc/slurm.conf").string()) + " " + command;
+}
+
+struct ClusterRun {
+  JobResult job;
+  Lines console;       // the benchmark's console
+  Placement map;       // the job log's rank-to-node map (batch jobs only)
+  std::string errors;  // the benchmark's standard error
+};
+
+fs::path fresh_job_directory(const std::string& name) {
+  const fs::path directory = kRoot / "jobs" / name;
+  fs::remove_all(directory);
+  fs::create_directories(directory);
+  return directory;
+}
+
+// Submits the installed batch script unchanged over the three nodes with
+// `environment` ("NAME=value ...") and `sbatch_options`, and waits for the
+// job. The log's leading lines (what runs where, the rank-to-node map) are
+// taken off the console.
+ClusterRun submit(const std::string& name, const std::string& environment,
+                  const std::string& sbatch_options, int timeout_seconds) {
+  const fs::path directory = fresh_job_directory(name);
+  const fs::path log = directory / "job.log";
+  const fs::path errors = directory / "job.errors";
+  ClusterRun run;
+  run.job = e2e::run_command(
+      "cd " + quoted(directory.string()) + " && " +
+          client(environment + " timeout -k 10 " + std::to_string(timeout_seconds) +
+                 " sbatch --wait --nodes=3 " + sbatch_options +
+                 " --output=" + quoted(log.string()) + " --error=" + quoted(errors.string()) + " " +
+                 quoted(kBatchScript.string())),
+      directory);
+  run.console = e2e::split_lines(e2e::read_file(log));
+  run.errors = e2e::read_file(errors);
+  static const std::regex map_line("rank ([0-9]+) on (\\S+)");
+  std::size_t taken = 0;
+  if (!run.console.empty() && run.console[0].rfind("quenda-lite: ", 0) == 0) ++taken;
+  for (std::smatch match;
+       taken < run.console.size() && std::regex_match(run.console[taken], match, map_line);
+       ++taken) {
+    if (std::stoul(match[1].str()) != run.map.size()) break;
+    run.map.push_back(match[2].str());
+  }
+  run.console.erase(run.console.begin(), run.console.begin() + static_cast<long>(taken));
+  return run;
+}
+
+// Starts a launcher's command line from the machine outside the nodes.
+ClusterRun launch(const std::string& name, const std::string& command) {
+  const fs::path directory = fresh_job_directory(name);
+  ClusterRun run;
+  run.job = e2e::run_command("cd " + quoted(directory.string()) + " && timeout -k 10 120 " +
+                                 client(command) + " < /dev/null",
+                             directory);
+  run.console = e2e::split_lines(run.job.console);
+  run.errors = run.job.errors;
+  return run;
+}
+
+// What the run must leave on each disk: the collector's files and the
+// results file where rank 0 ran, each worker's two files where it ran, with
+// its own node's name, each file `fill`; and nothing else anywhere.
+void expect_files_where_they_ran(const fs::path& workdir, const Placement& placement,
+                                 const std::string& fill) {
+  std::map<fs::path, std::map<std::string, std::string>> expected;
+  for (const std::string& node : kNodes) expected[storage(workdir, node)];
+  const fs::path collectors = storage(workdir, placement[0]);
+  expected[collectors]["data64-windows-cluster.tmp"] = fill;
+  expected[collectors]["data64-windows-cluster"] = fill;
+  for (std::size_t rank = 1; rank < placement.size(); ++rank) {
+    auto& files = expected[storage(workdir, placement[rank])];
+    files[worker_file(static_cast<int>(rank), placement[rank])] = fill;
+    files[worker_copy(static_cast<int>(rank), placement[rank])] = fill;
+  }
+  for (const auto& [disk, files] : expected) {
+    EXPECT_EQ(scratch_entries(disk), files) << disk;
+    EXPECT_EQ(e2e::results_files(disk).size(), disk == collectors ? 1u : 0u) << disk;
+  }
+}
+
+// The whole report on the console and in the results file on the collector's
+// disk; the figures both show.
+e2e::Numbers expect_complete_report(const ClusterRun& run, const fs::path& workdir, int world_size,
+                                    const std::string& collector) {
+  const auto results = e2e::results_files(storage(workdir, collector));
+  if (results.size() != 1) {
+    ADD_FAILURE() << results.size() << " results files on " << collector << "'s disk";
+    return {};
+  }
+  const std::string name = results[0].filename().string();
+  EXPECT_TRUE(is_results_name(name, collector)) << name;
+  const ReportShape shape{world_size, collector, (workdir / name).string()};
+  e2e::Numbers console_numbers;
+  EXPECT_EQ(
+      e2e::match_lines(run.console, e2e::expected_report(shape, Sink::kConsole), console_numbers),
+      "");
+  e2e::Numbers file_numbers;
+  EXPECT_EQ(e2e::match_lines(e2e::split_lines(e2e::read_file(results[0])),
+                             e2e::expected_report(shape, Sink::kFile), file_numbers),
+            "");
+  EXPECT_EQ(console_numbers, file_numbers);
+  return file_numbers;
+}
+
+class ClusterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string unavailable = e2e::read_file(kRoot / "unavailable");
+    if (!unavailable.empty()) QUENDA_SCENE_UNAVAILABLE(unavailable);
+    ASSERT_TRUE(fs::exists(kBatchScript)) << "the cluster is not up (ctest -R cluster_up)";
+    for (const std::string& node : kNodes) {
+      for (const fs::path& workdir : {kScratch, kShared}) {
+        for (const auto& entry : fs::directory_iterator(storage(workdir, node))) {
+          fs::remove_all(entry.path());
+        }
+      }
+    }
+  }
+};
+
+struct Launch {
+  std::string name;
+  // Starts the job in the given working directory.
+  std::function<ClusterRun(const std::string& name, const fs::path& workdir)> start;
+  fs::path workdir;
+  Placement placement;
+  bool batch_script;  // the job log then has the rank-to-node map
+};
+
+void PrintTo(const Launch& launch, std::ostream* out) { *out << launch.name; }
+
+// The batch script, unchanged, through each launcher it offers.
+ClusterRun batch_with_srun(const std::string& name, const fs::path& workdir) {
+  return submit(name, "QUENDA_PROGRAM=" + kSmallProgram, "--chdir=" + quoted(workdir.string()),
+                120);
+}
+
+ClusterRun batch_with_mpirun(const std::string& name, const fs::path& workdir) {
+  return submit(name,
+                "QUENDA_PROGRAM=" + kSmallProgram + " QUENDA_LAUNCHER=mpirun " +
+                    "OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1",
+                "--chdir=" + quoted(workdir.string()), 120);
+}
+
+// Working directory by the script's variable rather than sbatch's --chdir.
+ClusterRun batch_in_named_directory(const std::string& name, const fs::path& workdir) {
+  return submit(name, "QUENDA_PROGRAM=" + kSmallProgram + " QUENDA_WORKDIR=" + quoted(workdir), "",
+                120);
+}
+
+ClusterRun srun_with_pmix(const std::string& name, const fs::path& workdir) {
+  return launch(name, "srun --mpi=pmix --nodes=3 --ntasks=4 --chdir=" + quoted(workdir) + " " +
+                          kSmallProgram);
+}
+
+// A host file as the README shows it, the collector's node first with one
+// slot; Open MPI reaches each node through the agent that enters its
+// namespaces, as ssh would log in.
+ClusterRun mpirun_with_host_file(const std::string& name, const fs::path& workdir) {
+  const fs::path hosts = kRoot / "jobs" / (name + ".hosts");
+  std::ofstream(hosts) << "node01 slots=1\nnode02 slots=2\nnode03 slots=1\n";
+  return launch(name, std::string(QUENDA_MPIRUN) + " " + QUENDA_MPIRUN_FLAGS +
+                          " --mca plm_rsh_agent " + quoted((kRoot / "bin/node-agent").string()) +
+                          " --hostfile " + quoted(hosts) + " -np 4 --wdir " + quoted(workdir) +
+                          " " + kSmallProgram);
+}
+
+// Nodes of two, one and one cores: Slurm places ranks 0 and 1 on the first.
+const Placement kBlockPlacement = {"node01", "node01", "node02", "node03"};
+
+class LaunchTest : public ClusterTest, public ::testing::WithParamInterface<Launch> {};
+
+TEST_P(LaunchTest, EveryNodesFilesOnItsOwnDiskAndTheReportComplete) {
+  const Launch& launch = GetParam();
+  const ClusterRun run = launch.start(launch.name, launch.workdir);
+  ASSERT_EQ(run.job.exit_code, 0) << run.job.errors << run.errors;
+  if (launch.batch_script) {
+    EXPECT_EQ(run.map, launch.placement);
+  }
+  expect_complete_report(run, launch.workdir, static_cast<int>(launch.placement.size()),
+                         launch.placement[0]);
+  expect_files_where_they_ran(launch.workdir, launch.placement,
+                              filled(testing::kSmallPlan.file_length));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cluster, LaunchTest,
+    ::testing::Values(
+        Launch{"BatchScriptWithSrun", batch_with_srun, kScratch, kBlockPlacement, true},
+        Launch{"BatchScriptWithMpirun", batch_with_mpirun, kScratch, kBlockPlacement, true},
+        Launch{"SrunWithPmix", srun_with_pmix, kScratch, kBlockPlacement, false},
+        Launch{"MpirunWithHostFile",
+               mpirun_with_host_file,
+               kScratch,
+               {"node01", "node02", "node02", "node03"},
+               false},
+        Launch{"BatchScriptOnSharedFileSystem", batch_in_named_directory, kShared, kBlockPlacement,
+               true}),
+    [](const ::testing::TestParamInfo<Launch>& info) { return info.param.name; });
+
+// node03's disk, full for the length of a test: a tmpfs of one page, taken
+// by a file.
+class FullDisk {
+ public:
+  FullDisk() : disk_(storage(kScratch, "node03")) {
+    remount("4k");
+    std::ofstream(disk_ / "ballast") << std::string(4096, 'x');
+  }
+  ~FullDisk() {
+    for (const auto& entry : fs::directory_iterator(disk_)) fs::remove_all(entry.path());
+    remount("64m");
+  }
+  FullDisk(const FullDisk&) = delete;
+  FullDisk& operator=(const FullDisk&) = delete;
+
+ private:
+  void remount(const std::string& size) {
+    EXPECT_EQ(e2e::shell("mount -o remount,size=" + size + " " + quoted(disk_)), 0);
+  }
+  fs::path disk_;
+};
+
+TEST_F(ClusterTest, FullDiskOnOneNodeFailsTheJobAndNamesThatNodesRanks) {
+  ClusterRun run;
+  {
+    const FullDisk full;
+    run = batch_with_srun("FullDisk", kScratch);
+    // The disk was full indeed: rank 3's byte-wise file got nothing.
+    EXPECT_EQ(scratch_entries(storage(kScratch, "node03"))[worker_file(3, "node03")], kEmptyFile);
+  }
+  EXPECT_NE(run.job.exit_code, 0);
+  std::set<int> named;
+  static const std::regex failure("[^:]+: rank ([0-9]+) on ([^:]+): .*");
+  bool no_space = false;
+  for (const std::string& line : e2e::split_lines(run.errors)) {
+    std::smatch match;
+    if (!std::regex_match(line, match, failure)) continue;
+    named.insert(std::stoi(match[1].str()));
+    EXPECT_EQ(match[2].str(), "node03") << line;
+    no_space = no_space || line.find("No space left on device") != std::string::npos;
+  }
+  // Rank 3 is node03's only rank.
+  EXPECT_EQ(named, std::set<int>{3}) << run.errors;
+  EXPECT_TRUE(no_space) << run.errors;
+}
+
+TEST_F(ClusterTest, FullSizeRunOfTheBatchScriptAsShipped) {
+  // Nothing but sbatch's own options: the installed full-size program.
+  const ClusterRun run = submit("FullSize", "", "--chdir=" + quoted(kScratch.string()), 1500);
+  ASSERT_EQ(run.job.exit_code, 0) << run.job.errors << run.errors;
+  EXPECT_EQ(run.map, kBlockPlacement);
+  const int world_size = static_cast<int>(kBlockPlacement.size());
+  const e2e::Numbers figures = expect_complete_report(run, kScratch, world_size, "node01");
+  e2e::check_figures(figures, world_size, kFullPlan);
+  const auto results = e2e::results_files(storage(kScratch, "node01"));
+  if (results.size() == 1) {
+    e2e::check_verdicts(e2e::split_lines(e2e::read_file(results[0])), figures, world_size);
+  }
+  expect_files_where_they_ran(kScratch, kBlockPlacement, filled(kFullPlan.file_length));
+}
+
+}  // namespace
+}  // namespace quenda::hostile
