@@ -6,6 +6,7 @@
 // the collector's node only.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -196,6 +197,11 @@ ClusterRun batch_in_named_directory(const std::string& name, const fs::path& wor
                 120);
 }
 
+ClusterRun batch_with_collector_alone(const std::string& name, const fs::path& workdir) {
+  return submit(name, "QUENDA_PROGRAM=" + kSmallProgram + " QUENDA_COLLECTOR_ALONE=1",
+                "--chdir=" + quoted(workdir.string()), 120);
+}
+
 ClusterRun srun_with_pmix(const std::string& name, const fs::path& workdir) {
   return launch(name, "srun --mpi=pmix --nodes=3 --ntasks=4 --chdir=" + quoted(workdir) + " " +
                           kSmallProgram);
@@ -242,9 +248,26 @@ INSTANTIATE_TEST_SUITE_P(
                kScratch,
                {"node01", "node02", "node02", "node03"},
                false},
+        Launch{"BatchScriptWithCollectorAlone",
+               batch_with_collector_alone,
+               kScratch,
+               {"node01", "node02", "node03"},
+               true},
         Launch{"BatchScriptOnSharedFileSystem", batch_in_named_directory, kShared, kBlockPlacement,
                true}),
     [](const ::testing::TestParamInfo<Launch>& info) { return info.param.name; });
+
+TEST_F(ClusterTest, InstalledOnceWithAVersion) {
+  EXPECT_EQ(e2e::shell("test -x " + quoted(kPrefix / "bin/quenda-lite")), 0);
+  const JobResult version =
+      e2e::run_command(quoted(kPrefix / "bin/quenda-lite-results") + " --version", kRoot / "jobs");
+  EXPECT_EQ(version.console, "quenda-lite-results " QUENDA_VERSION "\n") << version.errors;
+  // The installed batch script knows where the programs are.
+  const Lines script = e2e::split_lines(e2e::read_file(kBatchScript));
+  EXPECT_NE(std::find(script.begin(), script.end(),
+                      "installed_bindir=\"" + (kPrefix / "bin").string() + "\""),
+            script.end());
+}
 
 // node03's disk, full for the length of a test: a tmpfs of one page, taken
 // by a file.
