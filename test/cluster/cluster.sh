@@ -135,6 +135,7 @@ AGENT
 start_node() {
   local root="$1" node="$2"
   local dir="$root/nodes/$node"
+  # shellcheck disable=SC2016 # expanded by the inner shell
   unshare --uts --mount --propagation private /bin/sh -c '
     set -e
     hostname "$1"
