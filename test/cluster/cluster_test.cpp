@@ -11,7 +11,6 @@
 #include <fstream>
 #include <functional>
 #include <regex>
-#include <set>
 
 #include "e2e/figure_checks.h"
 #include "hostile_support.h"
@@ -228,6 +227,7 @@ TEST_P(LaunchTest, EveryNodesFilesOnItsOwnDiskAndTheReportComplete) {
   const Launch& launch = GetParam();
   const ClusterRun run = launch.start(launch.name, launch.workdir);
   ASSERT_EQ(run.job.exit_code, 0) << run.job.errors << run.errors;
+  EXPECT_EQ(run.errors, "") << "a complete run says nothing on standard error";
   if (launch.batch_script) {
     EXPECT_EQ(run.map, launch.placement);
   }
@@ -299,26 +299,24 @@ TEST_F(ClusterTest, FullDiskOnOneNodeFailsTheJobAndNamesThatNodesRanks) {
     // The disk was full indeed: rank 3's byte-wise file got nothing.
     EXPECT_EQ(scratch_entries(storage(kScratch, "node03"))[worker_file(3, "node03")], kEmptyFile);
   }
+  // Only rank 3, node03's only rank, names its failures: the byte-wise write
+  // that found no room, and the tests after it that found its files empty.
   EXPECT_NE(run.job.exit_code, 0);
-  std::set<int> named;
-  static const std::regex failure("[^:]+: rank ([0-9]+) on ([^:]+): .*");
-  bool no_space = false;
-  for (const std::string& line : e2e::split_lines(run.errors)) {
-    std::smatch match;
-    if (!std::regex_match(line, match, failure)) continue;
-    named.insert(std::stoi(match[1].str()));
-    EXPECT_EQ(match[2].str(), "node03") << line;
-    no_space = no_space || line.find("No space left on device") != std::string::npos;
-  }
-  // Rank 3 is node03's only rank.
-  EXPECT_EQ(named, std::set<int>{3}) << run.errors;
-  EXPECT_TRUE(no_space) << run.errors;
+  const std::string file = worker_file(3, "node03");
+  const std::map<int, Lines> expected = {
+      {3,
+       {failure_line(3, "node03", "byte-wise write", file, "No space left on device"),
+        failure_line(3, "node03", "byte-wise read", file, holds(0)),
+        failure_line(3, "node03", "block read", file, holds(0)),
+        failure_line(3, "node03", "block write", worker_copy(3, "node03"), holds(0))}}};
+  EXPECT_EQ(failures_by_rank(run.errors), expected) << run.errors;
 }
 
 TEST_F(ClusterTest, FullSizeRunOfTheBatchScriptAsShipped) {
   // Nothing but sbatch's own options: the installed full-size program.
   const ClusterRun run = submit("FullSize", "", "--chdir=" + quoted(kScratch.string()), 1500);
   ASSERT_EQ(run.job.exit_code, 0) << run.job.errors << run.errors;
+  EXPECT_EQ(run.errors, "") << "a complete run says nothing on standard error";
   EXPECT_EQ(run.map, kBlockPlacement);
   const int world_size = static_cast<int>(kBlockPlacement.size());
   const e2e::Numbers figures = expect_complete_report(run, kScratch, world_size, "node01");
