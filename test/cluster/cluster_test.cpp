@@ -227,7 +227,10 @@ TEST_P(LaunchTest, EveryNodesFilesOnItsOwnDiskAndTheReportComplete) {
   const Launch& launch = GetParam();
   const ClusterRun run = launch.start(launch.name, launch.workdir);
   ASSERT_EQ(run.job.exit_code, 0) << run.job.errors << run.errors;
-  EXPECT_EQ(run.errors, "") << "a complete run says nothing on standard error";
+  // No process names a failure. The launchers may add notices of their own:
+  // Open MPI's remote launch at times warns that it could not set an agent's
+  // process group, the agent having started first.
+  EXPECT_EQ(failures_by_rank(run.errors), (std::map<int, Lines>{})) << run.errors;
   if (launch.batch_script) {
     EXPECT_EQ(run.map, launch.placement);
   }
@@ -316,7 +319,7 @@ TEST_F(ClusterTest, FullSizeRunOfTheBatchScriptAsShipped) {
   // Nothing but sbatch's own options: the installed full-size program.
   const ClusterRun run = submit("FullSize", "", "--chdir=" + quoted(kScratch.string()), 1500);
   ASSERT_EQ(run.job.exit_code, 0) << run.job.errors << run.errors;
-  EXPECT_EQ(run.errors, "") << "a complete run says nothing on standard error";
+  EXPECT_EQ(failures_by_rank(run.errors), (std::map<int, Lines>{})) << run.errors;
   EXPECT_EQ(run.map, kBlockPlacement);
   const int world_size = static_cast<int>(kBlockPlacement.size());
   const e2e::Numbers figures = expect_complete_report(run, kScratch, world_size, "node01");
