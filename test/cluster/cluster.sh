@@ -26,14 +26,8 @@ readonly port_base="${QUENDA_CLUSTER_PORT:-16817}"
 readonly disk_size=64m
 
 usage() {
-  echo "usage: $0 up <root> <build dir> | down <root> | env <root>" >&2
+  echo "usage: $0 up <root> <build dir> | down <root>" >&2
   exit 2
-}
-
-# The environment a client of this cluster needs.
-client_environment() {
-  local root="$1"
-  echo "export SLURM_CONF=$root/etc/slurm.conf"
 }
 
 # Stops the daemons whose pid files are given, all at once: TERM, up to ten
@@ -167,8 +161,21 @@ up() {
   done
   unshare --uts --mount true 2>/dev/null ||
     unavailable "$root" "this machine allows no private UTS and mount namespaces"
+  case "$root" in
+    /tmp | /tmp/*)
+      echo "$0: $root lies under /tmp, which every node replaces with its own" >&2
+      exit 1
+      ;;
+  esac
+  # <root> is removed and made anew: only an earlier cluster's, or nothing.
+  if [ -e "$root" ] && [ ! -e "$root/etc/slurm.conf" ] && [ -n "$(ls -A "$root")" ]; then
+    echo "$0: $root is not a simulated cluster's folder; not replacing it" >&2
+    exit 1
+  fi
   down "$root"
   rm -rf "$root"
+  # A cluster that fails to come up is taken down again.
+  trap 'down "$root"' ERR
   mkdir -p "$root"/{etc,bin,jobs,munge,ctld/state,scratch,shared,shared-disk}
   chmod 755 "$root"
   chmod 1777 "$root/jobs" "$root/shared-disk"
@@ -210,12 +217,12 @@ up() {
   echo "$0: the nodes did not come up:" >&2
   sinfo -N >&2 || true
   tail -n 20 "$root/ctld/slurmctld.log" "$root"/nodes/*/slurmd.log >&2 || true
+  down "$root"
   exit 1
 }
 
 case "${1:-}" in
   up) [ $# -eq 3 ] || usage; up "$2" "$(cd "$3" && pwd)" ;;
   down) [ $# -eq 2 ] || usage; down "$2" ;;
-  env) [ $# -eq 2 ] || usage; client_environment "$2" ;;
   *) usage ;;
 esac
