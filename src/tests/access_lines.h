@@ -36,6 +36,14 @@ struct AccessSummary {
 
 AccessSummary access_summary(const TestRecord& write, const TestRecord& read);
 
+// The verdict on a test's workers: `uneven` when their standard deviation, in
+// millions of accesses per second, exceeds `threshold` (or is not a number),
+// `calm` otherwise.
+inline const char* verdict(const TestRecord& record, double threshold, const char* calm,
+                           const char* uneven) {
+  return significant(record.statistics.deviation / kMillion, threshold) ? uneven : calm;
+}
+
 // The mean per worker in MB (label and unit given).
 std::string mean_line(const char* mean_label, double mean_rate, const char* unit);
 

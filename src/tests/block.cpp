@@ -104,18 +104,16 @@ void write_block_write_single(Report& report, const Timing& timing) {
 
 void write_block_summary(Report& report, const TestRecord& read, const TestRecord& write) {
   const AccessSummary totals = access_summary(write, read);
-  const char* write_verdict =
-      significant(write.statistics.deviation / kMillion, kBlockWriteThreshold)
-          ? "Among all nodes, high writing the performance differences of threads tend to be "
-            "significant."
-          : "Among all nodes, high writing performance differences of threads tend to be not "
-            "significant.";
-  const char* read_verdict =
-      significant(read.statistics.deviation / kMillion, kBlockReadThreshold)
-          ? "Among all nodes, high reading the performance differences of threads tend to be "
-            "significant."
-          : "Among all nodes, high reading performance differences of threads tend to be not "
-            "significant.";
+  const char* write_verdict = verdict(write, kBlockWriteThreshold,
+                                      "Among all nodes, high writing performance differences of "
+                                      "threads tend to be not significant.",
+                                      "Among all nodes, high writing the performance differences "
+                                      "of threads tend to be significant.");
+  const char* read_verdict = verdict(read, kBlockReadThreshold,
+                                     "Among all nodes, high reading performance differences of "
+                                     "threads tend to be not significant.",
+                                     "Among all nodes, high reading the performance differences of "
+                                     "threads tend to be significant.");
   // Line by line: each line goes to the console, then to the results file.
   for (const std::string& line :
        {std::string(), totals.write_millions, totals.write_megabytes, totals.write_improvement,

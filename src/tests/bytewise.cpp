@@ -132,18 +132,16 @@ void write_bytewise_read_single(Report& report, const Timing& timing) {
 
 void write_bytewise_summary(Report& report, const TestRecord& write, const TestRecord& read) {
   const AccessSummary totals = access_summary(write, read);
-  const char* write_verdict =
-      significant(write.statistics.deviation / kMillion, kBytewiseWriteThreshold)
-          ? "Among all nodes, low writing the performance differences of threads tend to be "
-            "significant."
-          : "Among all nodes, low writing performance differences of threads tend to be not "
-            "significant.";
-  const char* read_verdict =
-      significant(read.statistics.deviation / kMillion, kBytewiseReadThreshold)
-          ? "Among all nodes, low reading the performance differences of threads tend to be "
-            "significant."
-          : "Among all nodes, low reading performance differences of threads tend to be not "
-            "significant.";
+  const char* write_verdict = verdict(
+      write, kBytewiseWriteThreshold,
+      "Among all nodes, low writing performance differences of threads tend to be not significant.",
+      "Among all nodes, low writing the performance differences of threads tend to be "
+      "significant.");
+  const char* read_verdict = verdict(
+      read, kBytewiseReadThreshold,
+      "Among all nodes, low reading performance differences of threads tend to be not significant.",
+      "Among all nodes, low reading the performance differences of threads tend to be "
+      "significant.");
   // Each group goes to the console and then to the results file before the
   // next group starts.
   report.group({"", "", totals.write_millions, totals.write_megabytes});
