@@ -1,12 +1,12 @@
 #include "command_line.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <system_error>
 #include <variant>
 
@@ -15,6 +15,7 @@
 #include "output_files.h"
 #include "results_file.h"
 #include "svg_chart.h"
+#include "text_escape.h"
 
 namespace quenda::results {
 namespace {
@@ -26,12 +27,13 @@ namespace fs = std::filesystem;
 constexpr std::uintmax_t kLargestResultsFile = 64u * 1024u * 1024u;
 
 constexpr const char kUsage[] =
-    "usage: quenda-lite-results [--partial] [--output-dir DIR] PATH...\n"
+    "usage: quenda-lite-results [--partial] [--output-dir DIR] [--] PATH...\n"
     "Converts Quenda Lite results files into JSON, CSV and an SVG chart.\n"
     "  PATH                  a results file, or a folder: all results files in it\n"
     "  -o, --output-dir DIR  write into DIR (created if needed), not next to each file\n"
     "  --partial             also convert files of runs that were stopped; their\n"
     "                        JSON says \"partial\": true\n"
+    "  --                    what follows are paths, even where they start with -\n"
     "  -h, --help            show this text\n"
     "  --version             show the version of Quenda Lite this tool belongs to\n";
 
@@ -53,32 +55,46 @@ std::variant<Options, std::string> parse_arguments(const std::vector<std::string
       only_paths = true;
     } else if (arg == "--partial") {
       options.allow_partial = true;
-    } else if (arg == "-o" || arg == "--output-dir") {
-      if (i + 1 == args.size()) return arg + " needs a folder";
-      options.output_dir = fs::path(args[++i]);
-    } else if (arg.starts_with("--output-dir=")) {
-      options.output_dir = fs::path(arg.substr(std::string("--output-dir=").size()));
+    } else if (arg == "-o" || arg == "--output-dir" || arg.starts_with("--output-dir=")) {
+      std::string folder;
+      if (arg.starts_with("--output-dir=")) {
+        folder = arg.substr(std::string("--output-dir=").size());
+      } else if (i + 1 == args.size()) {
+        return arg + " needs a folder";
+      } else {
+        folder = args[++i];
+      }
+      if (options.output_dir) return "the output folder is given twice";
+      if (folder.empty()) return "the output folder's name is empty";
+      options.output_dir = fs::path(folder);
     } else {
-      return "unknown option " + arg;
+      return "unknown option " + printable(arg);
     }
   }
   if (options.paths.empty()) return "no results file or folder given";
   return options;
 }
 
-// Reads the whole file into `text`; returns the reason it cannot, or an
-// empty string.
-std::string read_text(const fs::path& path, std::string& text) {
+// The system's reason for the last failed call, or `fallback` where the
+// library left none.
+std::string system_reason(int error_number, std::string_view fallback) {
+  if (error_number == 0) return std::string(fallback);
+  return std::generic_category().message(error_number);
+}
+
+// Opens a results file once its size is known to be that of one; returns
+// the reason it cannot, or an empty string.
+std::string open_results(const fs::path& path, std::ifstream& in) {
   std::error_code error;
   const auto size = fs::file_size(path, error);
   if (error) return "cannot read: " + error.message();
-  if (size > kLargestResultsFile) return "too large for a results file";
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "cannot open";
-  std::ostringstream contents;
-  contents << in.rdbuf();
-  if (in.bad()) return "cannot read";
-  text = contents.str();
+  if (size > kLargestResultsFile) {
+    return "too large for a results file (" + std::to_string(size) + " bytes; at most " +
+           std::to_string(kLargestResultsFile) + ")";
+  }
+  errno = 0;
+  in.open(path, std::ios::binary);
+  if (!in) return "cannot open: " + system_reason(errno, "the library gives no reason");
   return {};
 }
 
@@ -100,30 +116,37 @@ class Converter {
       std::error_code error;
       fs::create_directories(*options_.output_dir, error);
       if (error) {
-        err_ << options_.output_dir->string()
+        err_ << printable(options_.output_dir->string())
              << ": error: cannot create the output folder: " << error.message() << '\n';
         return kExitFailed;
       }
     }
     for (const fs::path& path : options_.paths) take(path);
+    // A listing cut short by a full disk or a closed pipe is a failure.
+    errno = 0;
+    out_.flush();
+    if (!out_) {
+      err_ << "quenda-lite-results: error: cannot write to standard output: "
+           << system_reason(errno, "the stream failed") << '\n';
+      return kExitFailed;
+    }
     return failed_ ? kExitFailed : kExitConverted;
   }
 
  private:
   void fail(const fs::path& path, std::string_view reason) {
-    err_ << path.string() << ": error: " << reason << '\n';
+    err_ << printable(path.string()) << ": error: " << reason << '\n';
     failed_ = true;
   }
 
   void take(const fs::path& path) {
     std::error_code error;
-    if (fs::is_directory(path, error)) {
-      take_folder(path);
-    } else if (fs::exists(path, error)) {
-      convert(path);
-    } else {
-      fail(path, "no such file or folder");
-    }
+    const fs::file_status status = fs::status(path, error);
+    if (error == std::errc::no_such_file_or_directory) return fail(path, "no such file or folder");
+    if (error) return fail(path, "cannot open: " + error.message());
+    if (fs::is_directory(status)) return take_folder(path);
+    if (!fs::is_regular_file(status)) return fail(path, "not a regular file");
+    convert(path);
   }
 
   // A folder's results files, in name order; other files are left alone.
@@ -148,20 +171,23 @@ class Converter {
     // The same file named twice is converted once.
     if (!error && !converted_inputs_.insert(identity).second) return;
 
-    std::string text;
-    const std::string read_error = read_text(path, text);
-    if (!read_error.empty()) return fail(path, read_error);
+    std::ifstream in;
+    const std::string open_error = open_results(path, in);
+    if (!open_error.empty()) return fail(path, open_error);
 
     RunResults run;
     try {
-      run = parse_results(text, path.filename().string(),
+      run = parse_results(in, path.filename().string(),
                           ParseOptions{.allow_partial = options_.allow_partial});
     } catch (const ParseError& parse_error) {
-      err_ << path.string() << ':' << parse_error.line() << ": error: " << parse_error.reason()
-           << '\n';
+      // A line the reader could not get is a read error, not the file's.
+      if (in.bad()) return fail(path, "cannot read: " + system_reason(errno, "read failed"));
+      err_ << printable(path.string()) << ':' << parse_error.line()
+           << ": error: " << parse_error.reason() << '\n';
       failed_ = true;
       return;
     }
+    if (in.bad()) return fail(path, "cannot read: " + system_reason(errno, "read failed"));
 
     const fs::path folder = options_.output_dir ? *options_.output_dir : path.parent_path();
     const fs::path stem = folder / output_stem(path);
@@ -174,13 +200,29 @@ class Converter {
         {fs::path(stem) += ".csv", to_csv(run)},
         {fs::path(stem) += ".svg", to_svg(run)},
     };
+    recover_once(folder);
     const std::string write_error = write_all_or_nothing(outputs);
     if (!write_error.empty()) return fail(path, write_error);
 
     if (run.partial) {
-      err_ << path.string() << ": note: converted a partial run (" << run.partial_reason << ")\n";
+      err_ << printable(path.string()) << ": note: converted a partial run (" << run.partial_reason
+           << ")\n";
     }
-    out_ << path.string() << " -> " << outputs[0].path.string() << ", .csv, .svg\n";
+    out_ << printable(path.string()) << " -> " << printable(outputs[0].path.string())
+         << ", .csv, .svg\n";
+  }
+
+  // Before the first conversion into a folder: outputs that an interrupted
+  // conversion left half replaced are put back as they were.
+  void recover_once(const fs::path& folder) {
+    std::error_code error;
+    const fs::path identity = fs::weakly_canonical(folder.empty() ? "." : folder, error);
+    if (!recovered_folders_.insert(error ? folder : identity).second) return;
+    const std::string unrestored = recover_interrupted(folder);
+    if (!unrestored.empty()) {
+      err_ << printable(folder.empty() ? "." : folder.string())
+           << ": warning: an interrupted conversion's outputs: " << unrestored << '\n';
+    }
   }
 
   const Options& options_;
@@ -189,6 +231,7 @@ class Converter {
   bool failed_ = false;
   std::set<fs::path> converted_inputs_;
   std::set<fs::path> output_stems_;
+  std::set<fs::path> recovered_folders_;
 };
 
 }  // namespace

@@ -1,13 +1,22 @@
 #include "csv_output.h"
 
 #include "figure_text.h"
+#include "text_escape.h"
 
 namespace quenda::results {
 namespace {
 
-// A cell quoted where it has to be, doubling inner quotes.
-std::string cell(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+// A text cell quoted where it has to be, doubling inner quotes. A spreadsheet
+// takes a cell that starts with =, +, -, @, tab or carriage return for a
+// formula, so such a cell gets a single quote in front, which the
+// spreadsheet shows as text. Figures are never text cells: "-inf" stays a
+// number.
+std::string cell(std::string_view raw) {
+  std::string text = valid_text(raw);
+  if (!text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos) {
+    text.insert(0, 1, '\'');
+  }
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
   for (const char c : text) {
     if (c == '"') quoted += '"';

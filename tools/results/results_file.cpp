@@ -1,8 +1,12 @@
 #include "results_file.h"
 
 #include <charconv>
+#include <istream>
 #include <regex>
+#include <streambuf>
 #include <utility>
+
+#include "text_escape.h"
 
 namespace quenda::results {
 namespace {
@@ -11,6 +15,7 @@ namespace {
 // change only the date at its end.
 constexpr std::string_view kTitlePrefix =
     "Torvane :: Lumicrest Benchmark Quenda Lite for Windows Clusters";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kFileNamePrefix = "results_quenda_lite_windows_clusters @ ";
 
 constexpr std::string_view kClusterSection = "Multi-Thread Enabled:";
@@ -35,15 +40,11 @@ constexpr std::string_view kItWas = " It was: ";
 constexpr std::size_t kQuoteLength = 80;
 
 std::string quote(std::string_view text, std::size_t limit = kQuoteLength) {
-  std::string quoted = "'";
-  for (const char c : text.substr(0, limit)) {
-    quoted += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
-  }
+  std::string quoted = "'" + printable(text.substr(0, limit));
   if (text.size() > limit) quoted += "...";
   quoted += "'";
   return quoted;
 }
-
 std::string quote_whole(std::string_view text) { return quote(text, std::string_view::npos); }
 
 // A number as the report's streams print it: general notation, or "inf",
@@ -110,44 +111,54 @@ struct EndOfFile {
   std::string reason;
 };
 
-// The file's complete lines, one at a time. A last line without its line end
-// was cut while being written and is never handed out.
+// Far longer than any line of a results file (the longest holds a
+// processor name, which MPI caps at a few hundred bytes); what a longer line
+// holds past this is skipped unread into memory.
+constexpr std::size_t kLongestLine = 64 * 1024;
+
+// One line as read: its text without the line end, whether the file ended
+// before its line end, and whether it was longer than kLongestLine.
+struct Line {
+  std::string text;
+  bool cut = false;
+  bool too_long = false;
+};
+
+// The file's complete lines, one at a time, read as they are needed: the
+// parser never holds more than the line it looks at and the one after, so
+// that a file of millions of lines costs no more memory than a short one.
+// A last line without its line end was cut while being written and is never
+// handed out.
 class LineReader {
  public:
-  explicit LineReader(std::string_view text) {
-    std::size_t start = 0;
-    while (start < text.size()) {
-      const std::size_t end = text.find('\n', start);
-      if (end == std::string_view::npos) {
-        cut_line_ = text.substr(start);
-        break;
-      }
-      std::string_view line = text.substr(start, end - start);
-      // Results files written on Windows end their lines in CR LF.
-      if (line.ends_with('\r')) line.remove_suffix(1);
-      lines_.push_back(line);
-      start = end + 1;
-    }
-  }
+  explicit LineReader(std::istream& in) : in_(*in.rdbuf()) { ahead_ = read(); }
 
-  // The first line, complete or not; empty for an empty file.
-  std::string_view first_line() const {
-    if (!lines_.empty()) return lines_.front();
-    return cut_line_.value_or(std::string_view());
-  }
+  // The first line, complete or not, before anything is taken; nothing for
+  // an empty file.
+  const std::optional<Line>& first_line() const { return ahead_; }
 
   // The number of the line that take() hands out next.
-  int next_number() const { return static_cast<int>(index_) + 1; }
+  int next_number() const { return taken_ + 1; }
 
   std::optional<std::string_view> peek() const {
-    if (index_ >= lines_.size()) return std::nullopt;
-    return lines_[index_];
+    if (!ahead_ || ahead_->cut) return std::nullopt;
+    return std::string_view(ahead_->text);
   }
 
-  // The next line; at the end of the file, says what was expected there.
+  // The next line, valid until the next call; at the end of the file, says
+  // what was expected there.
   std::string_view take(std::string_view section, std::string_view expected) {
-    if (index_ < lines_.size()) return lines_[index_++];
-    if (cut_line_) {
+    if (ahead_ && !ahead_->cut) {
+      if (ahead_->too_long) {
+        throw ParseError(next_number(), "the line is longer than " + std::to_string(kLongestLine) +
+                                            " bytes, which no line of a results file is");
+      }
+      current_ = std::move(ahead_->text);
+      ++taken_;
+      ahead_ = read();
+      return current_;
+    }
+    if (ahead_) {
       throw EndOfFile{next_number(), "the line is cut short (it has no line end), in " +
                                          std::string(section) + "; expected " +
                                          std::string(expected)};
@@ -158,19 +169,42 @@ class LineReader {
   }
 
   // Lines left after the report: blank ones are harmless, anything else is
-  // not the benchmark's.
-  std::optional<int> first_trailing_text() const {
-    for (std::size_t i = index_; i < lines_.size(); ++i) {
-      if (!lines_[i].empty()) return static_cast<int>(i) + 1;
+  // not the benchmark's. Reads to the end of the file.
+  std::optional<int> first_trailing_text() {
+    for (int number = next_number(); ahead_; ++number, ahead_ = read()) {
+      if (!ahead_->text.empty() || ahead_->too_long) return number;
     }
-    if (cut_line_ && !cut_line_->empty()) return static_cast<int>(lines_.size()) + 1;
     return std::nullopt;
   }
 
  private:
-  std::vector<std::string_view> lines_;
-  std::optional<std::string_view> cut_line_;
-  std::size_t index_ = 0;
+  std::optional<Line> read() {
+    Line line;
+    bool any = false;
+    for (;;) {
+      const int c = in_.sbumpc();
+      if (c == std::char_traits<char>::eof()) {
+        line.cut = true;
+        break;
+      }
+      any = true;
+      if (c == '\n') break;
+      if (line.text.size() < kLongestLine) {
+        line.text += static_cast<char>(c);
+      } else {
+        line.too_long = true;
+      }
+    }
+    if (!any) return std::nullopt;
+    // Results files written on Windows end their lines in CR LF.
+    if (!line.cut && !line.too_long && line.text.ends_with('\r')) line.text.pop_back();
+    return line;
+  }
+
+  std::streambuf& in_;
+  std::optional<Line> ahead_;  // read, not yet taken
+  std::string current_;        // the line take() handed out last
+  int taken_ = 0;
 };
 
 // Which verdict wording a test uses: the file-handling tests say nothing
@@ -195,15 +229,35 @@ std::string not_significant_verdict(std::string_view kind) {
 // file that ends early leaves everything read so far in place.
 class Parser {
  public:
-  Parser(std::string_view text, RunResults& run) : reader_(text), run_(run) {}
+  Parser(std::istream& in, RunResults& run) : reader_(in), run_(run) {}
 
   void parse_header() {
     section_ = "the header";
-    // Checked before anything else, so that a file of some other kind is
-    // called that rather than "cut short".
-    const std::string_view first = reader_.first_line();
-    if (!first.starts_with(kTitlePrefix)) {
-      throw ParseError(1, "not a Quenda Lite results file: the first line is " + quote(first) +
+    // Checked before anything else is read, so that a file of some other
+    // kind is called that rather than "cut short", and a huge one is
+    // refused after its first line.
+    const std::optional<Line>& first = reader_.first_line();
+    if (!first) throw ParseError(1, "the file is empty; not a results file");
+    std::string_view title = first->text;
+    if (title.starts_with(kByteOrderMark)) {
+      throw ParseError(1,
+                       "the file starts with a byte-order mark (EF BB BF), which the benchmark "
+                       "never writes; remove it and convert again");
+    }
+    if (title.starts_with(kTitlePrefix)) {
+      // A complete line has lost its CR LF's CR already.
+      if (title.find('\r') != std::string_view::npos) {
+        throw ParseError(1,
+                         "the lines end in a carriage return alone (CR, as on classic Mac OS); "
+                         "the benchmark ends them in LF or CR LF");
+      }
+    }
+    if (first->cut && !first->too_long &&
+        (title.starts_with(kTitlePrefix) || kTitlePrefix.starts_with(title))) {
+      throw ParseError(1, "the title line is cut short (the file ends before its line end)");
+    }
+    if (!title.starts_with(kTitlePrefix)) {
+      throw ParseError(1, "not a Quenda Lite results file: the first line is " + quote(title) +
                               ", not the benchmark's title");
     }
     run_.benchmark = std::string(reader_.take(section_, "the benchmark's title"));
@@ -495,15 +549,14 @@ Measure measure_of(TestId test) { return kTestInfo[static_cast<int>(test)].measu
 std::string_view test_key(TestId test) { return kTestInfo[static_cast<int>(test)].key; }
 std::string_view test_label(TestId test) { return kTestInfo[static_cast<int>(test)].label; }
 
-RunResults parse_results(std::string_view text, std::string_view file_name,
+RunResults parse_results(std::istream& in, std::string_view file_name,
                          const ParseOptions& options) {
-  if (text.empty()) throw ParseError(1, "the file is empty; not a results file");
   RunResults run;
   run.source_file = std::string(file_name);
   run.metadata = parse_results_file_name(file_name);
   for (int i = 0; i < kTestCount; ++i) run.tests[i].id = kAllTests[i];
 
-  Parser parser(text, run);
+  Parser parser(in, run);
   try {
     parser.parse_header();
   } catch (const EndOfFile& end) {
@@ -518,6 +571,19 @@ RunResults parse_results(std::string_view text, std::string_view file_name,
     run.partial_reason = "line " + std::to_string(end.line) + ": " + end.reason;
   }
   return run;
+}
+
+RunResults parse_results(std::string_view text, std::string_view file_name,
+                         const ParseOptions& options) {
+  // Reads the text where it is, without a copy.
+  struct ViewBuffer : std::streambuf {
+    explicit ViewBuffer(std::string_view view) {
+      char* begin = const_cast<char*>(view.data());
+      setg(begin, begin, begin + view.size());
+    }
+  } buffer(text);
+  std::istream in(&buffer);
+  return parse_results(in, file_name, options);
 }
 
 std::optional<NameMetadata> parse_results_file_name(std::string_view file_name) {

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <istream>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -108,8 +109,11 @@ struct ParseOptions {
   bool allow_partial = false;
 };
 
-// Reads the text of one results file; `file_name` (without folder) supplies
-// the metadata. Throws ParseError.
+// Reads one results file line by line, holding no more than two lines at a
+// time; `file_name` (without folder) supplies the metadata. Throws
+// ParseError.
+RunResults parse_results(std::istream& in, std::string_view file_name, const ParseOptions& options);
+// The same for a file's text already in memory.
 RunResults parse_results(std::string_view text, std::string_view file_name,
                          const ParseOptions& options);
 

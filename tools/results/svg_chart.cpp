@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "figure_text.h"
+#include "text_escape.h"
 
 namespace quenda::results {
 namespace {
@@ -48,30 +49,6 @@ constexpr const char kMeanColour[] = "#1b9e77";
 constexpr const char kSignificantColour[] = "#c0392b";
 constexpr const char kQuietColour[] = "#666666";
 constexpr const char kMarkerColour[] = "#222222";
-
-std::string escape(std::string_view text) {
-  std::string escaped;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        escaped += "&amp;";
-        break;
-      case '<':
-        escaped += "&lt;";
-        break;
-      case '>':
-        escaped += "&gt;";
-        break;
-      case '"':
-        escaped += "&quot;";
-        break;
-      default:
-        // Control characters are not allowed in XML 1.0 text.
-        escaped += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
-    }
-  }
-  return escaped;
-}
 
 std::string number(double value) {
   std::ostringstream text;
@@ -131,18 +108,66 @@ struct BarPlace {
   double top = 0;
 };
 
-// A round step that divides [0, top] into about four intervals.
-double tick_step(double top) {
-  const double raw = top / 4.0;
-  const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
-  const double scaled = raw / magnitude;
-  const double step = scaled <= 1.0   ? 1.0
-                      : scaled <= 2.0 ? 2.0
-                      : scaled <= 2.5 ? 2.5
-                      : scaled <= 5.0 ? 5.0
-                                      : 10.0;
-  return step * magnitude;
+// value × 10^power for every power a double's range spans, in two halves
+// so that neither factor overflows to infinity or vanishes to zero.
+double times_power_of_ten(double value, int power) {
+  const int half = power / 2;
+  return value * std::pow(10.0, half) * std::pow(10.0, power - half);
 }
+
+// A panel's vertical scale: `intervals` round steps from zero, counted in
+// units of 10^exponent. Every figure from the smallest subnormal to the
+// largest double has a scale whose top is a double of about ten units:
+// scaled down first, a figure near the largest double cannot overflow the
+// headroom above it, and the number of grid lines does not depend on it.
+class Scale {
+ public:
+  // Covers `largest` (finite, above zero) times `headroom`.
+  Scale(double largest, double headroom) {
+    exponent_ = static_cast<int>(std::floor(std::log10(largest)));
+    const double top = times_power_of_ten(largest, -exponent_) * headroom;
+    const double raw = top / 4.0;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    const double scaled = raw / magnitude;
+    const double step = scaled <= 1.0   ? 1.0
+                        : scaled <= 2.0 ? 2.0
+                        : scaled <= 2.5 ? 2.5
+                        : scaled <= 5.0 ? 5.0
+                                        : 10.0;
+    step_ = step * magnitude;
+    // About four; rounding can add one. The clamp is the loop's bound.
+    intervals_ = std::clamp(static_cast<int>(std::ceil(top / step_ - 1e-9)), 1, kMaxIntervals);
+  }
+
+  int intervals() const { return intervals_; }
+
+  // Where `value` stands between zero (0) and the top (1). Infinity is at
+  // the top; an undefined or negative value at zero.
+  double share(double value) const {
+    const double share = times_power_of_ten(value, -exponent_) / (step_ * intervals_);
+    if (!(share > 0.0)) return 0.0;
+    return std::min(share, 1.0);
+  }
+
+  // The label of grid line `i` (0 at the axis). Near the largest double the
+  // top line stands for a value past it, written as digits and a power.
+  std::string label(int i) const {
+    double units = step_ * i;
+    const double value = times_power_of_ten(units, exponent_);
+    if (std::isfinite(value) && (value != 0.0 || i == 0)) return report_text(value);
+    int exponent = exponent_;
+    for (; units >= 10.0; units /= 10.0) ++exponent;
+    const std::string digits = std::to_string(std::abs(exponent));
+    return report_text(units) + (exponent < 0 ? "e-" : "e+") + (digits.size() < 2 ? "0" : "") +
+           digits;
+  }
+
+ private:
+  static constexpr int kMaxIntervals = 8;
+  int exponent_ = 0;
+  double step_ = 1.0;  // in units of 10^exponent_
+  int intervals_ = 1;
+};
 
 class Chart {
  public:
@@ -183,7 +208,7 @@ class Chart {
   void text(double x, double y, std::string_view content, std::string_view attributes = "") {
     svg_ << "<text x=\"" << number(x) << "\" y=\"" << number(y) << '"';
     if (!attributes.empty()) svg_ << ' ' << attributes;
-    svg_ << '>' << escape(content) << "</text>\n";
+    svg_ << '>' << xml_text(content) << "</text>\n";
   }
 
   void line(double x1, double y1, double x2, double y2, std::string_view attributes) {
@@ -288,20 +313,16 @@ class Chart {
     for (const WorkerFigures& worker : test.workers) consider(plotted(worker.figures, measure));
     if (largest <= 0.0) largest = 1.0;
     const double plot_height = kPanelHeight - kPlotTop - kPlotBottom;
-    const double headroom = plot_height / (plot_height - kLabelRoom);
-    const double step = tick_step(largest * headroom);
-    const double top = std::ceil(largest * headroom / step) * step;
+    const Scale scale(largest, plot_height / (plot_height - kLabelRoom));
 
     const double bottom = kPlotTop + plot_height;
     const double right = kPlotLeft + plot_width_;
-    const auto y_of = [&](double value) {
-      return bottom - std::clamp(value / top, 0.0, 1.0) * plot_height;
-    };
+    const auto y_of = [&](double value) { return bottom - scale.share(value) * plot_height; };
 
-    for (int i = 0; i * step <= top * (1 + 1e-9); ++i) {
-      const double value = i * step;
-      line(kPlotLeft, y_of(value), right, y_of(value), "stroke=\"#eeeeee\"");
-      text(kPlotLeft - 6, y_of(value) + 4, report_text(value),
+    for (int i = 0; i <= scale.intervals(); ++i) {
+      const double y = bottom - plot_height * i / scale.intervals();
+      line(kPlotLeft, y, right, y, "stroke=\"#eeeeee\"");
+      text(kPlotLeft - 6, y + 4, scale.label(i),
            "font-size=\"10\" text-anchor=\"end\" fill=\"#444444\"");
     }
     text(14, kPlotTop + plot_height / 2, unit,
@@ -356,7 +377,7 @@ class Chart {
            << "\" y=\"" << number(bottom - height) << "\" width=\"" << number(bar_width)
            << "\" height=\"" << number(height) << "\" fill=\""
            << (slow ? kSlowBarColour : kBarColour) << "\"><title>thread " << worker.rank << ": "
-           << escape(figure_text(value)) << ' ' << unit << "</title></rect>\n";
+           << xml_text(figure_text(value)) << ' ' << unit << "</title></rect>\n";
       places.push_back(BarPlace{centre, bottom - height});
       if (i % label_every == 0) {
         text(centre, bottom + 14, std::to_string(worker.rank),
@@ -393,7 +414,9 @@ class Chart {
     }
     if (labelled) {
       std::string share;
-      if (drawable(mean) && *mean > 0) share = ", " + percent(*least / *mean) + "% of the mean";
+      if (drawable(mean) && *mean > 0 && std::isfinite(*least / *mean)) {
+        share = ", " + percent(*least / *mean) + "% of the mean";
+      }
       label_slowest(test.workers[slowest].rank, report_text(*least) + " " + unit + share, places,
                     slowest, bar_width, value_labels);
     }
@@ -449,8 +472,9 @@ class Chart {
          << "\" y=\"" << number(baseline) << "\" font-size=\"11\" text-anchor=\"" << anchor
          << "\" fill=\"" << kMarkerColour
          << "\" stroke=\"#ffffff\" stroke-width=\"3\" paint-order=\"stroke\">" << tspan
-         << number(baseline - kLabelLineHeight) << "\" font-weight=\"bold\">" << escape(heading)
-         << "</tspan>" << tspan << number(baseline) << "\">" << escape(rate) << "</tspan></text>\n";
+         << number(baseline - kLabelLineHeight) << "\" font-weight=\"bold\">" << xml_text(heading)
+         << "</tspan>" << tspan << number(baseline) << "\">" << xml_text(rate)
+         << "</tspan></text>\n";
   }
 
   const RunResults& run_;

@@ -53,11 +53,12 @@ FileSteps steps_failing(const std::function<bool(const fs::path& from, const fs:
   return steps;
 }
 
-// Picks the rename that puts the finished output `target` in its place.
+// Picks the rename that puts the finished output `target` in its place,
+// from the work folder, where it has its own name.
 std::function<bool(const fs::path&, const fs::path&)> finished_onto(const fs::path& target) {
-  const std::string temporary = target.filename().string() + ".tmp-";
-  return [target, temporary](const fs::path& from, const fs::path& to) {
-    return to == target && from.filename().string().starts_with(temporary);
+  return [target](const fs::path& from, const fs::path& to) {
+    return to == target && from.filename() == target.filename() &&
+           from.parent_path().parent_path() == target.parent_path();
   };
 }
 

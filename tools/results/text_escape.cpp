@@ -1,0 +1,115 @@
+#include "text_escape.h"
+
+#include <array>
+#include <cstdint>
+
+namespace quenda::results {
+namespace {
+
+constexpr char32_t kNotUtf8 = 0xFFFFFFFF;
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+// The code point that starts at `text[at]` and the bytes it takes, or
+// kNotUtf8 and one byte where no well-formed sequence starts (overlong
+// forms, surrogates and values past U+10FFFF included).
+std::pair<char32_t, std::size_t> decode(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[at + i]); };
+  const std::uint8_t first = byte(0);
+  if (first < 0x80) return {first, 1};
+  std::size_t length = 0;
+  std::uint8_t low = 0x80;  // the range of the second byte
+  std::uint8_t high = 0xBF;
+  char32_t value = 0;
+  if (first >= 0xC2 && first <= 0xDF) {
+    length = 2;
+    value = first & 0x1F;
+  } else if (first >= 0xE0 && first <= 0xEF) {
+    length = 3;
+    value = first & 0x0F;
+    if (first == 0xE0) low = 0xA0;
+    if (first == 0xED) high = 0x9F;
+  } else if (first >= 0xF0 && first <= 0xF4) {
+    length = 4;
+    value = first & 0x07;
+    if (first == 0xF0) low = 0x90;
+    if (first == 0xF4) high = 0x8F;
+  } else {
+    return {kNotUtf8, 1};
+  }
+  if (text.size() - at < length) return {kNotUtf8, 1};
+  for (std::size_t i = 1; i < length; ++i) {
+    const std::uint8_t next = byte(i);
+    if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF)) return {kNotUtf8, 1};
+    value = (value << 6) | (next & 0x3F);
+  }
+  return {value, length};
+}
+
+bool allowed_in_xml(char32_t c) {
+  if (c < 0x20) return c == '\t' || c == '\n';
+  return c != 0xFFFE && c != 0xFFFF;
+}
+
+}  // namespace
+
+std::string valid_text(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  for (std::size_t at = 0; at < bytes.size();) {
+    const auto [c, length] = decode(bytes, at);
+    if (c != kNotUtf8 && allowed_in_xml(c)) {
+      text += bytes.substr(at, length);
+    } else {
+      text += kReplacement;
+    }
+    at += length;
+  }
+  return text;
+}
+
+std::string xml_text(std::string_view bytes) {
+  std::string escaped;
+  for (const char c : valid_text(bytes)) {
+    switch (c) {
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return escaped;
+}
+
+std::string printable(std::string_view bytes) {
+  constexpr std::array<char, 16> kHex{'0', '1', '2', '3', '4', '5', '6', '7',
+                                      '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
+  std::string text;
+  for (std::size_t at = 0; at < bytes.size();) {
+    const auto [c, length] = decode(bytes, at);
+    const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == '\\';
+    if (c != kNotUtf8 && !control) {
+      text += bytes.substr(at, length);
+    } else {
+      for (std::size_t i = 0; i < length; ++i) {
+        const auto byte = static_cast<std::uint8_t>(bytes[at + i]);
+        text += "\\x";
+        text += kHex[byte >> 4];
+        text += kHex[byte & 0x0F];
+      }
+    }
+    at += length;
+  }
+  return text;
+}
+
+}  // namespace quenda::results

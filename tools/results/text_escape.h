@@ -1,0 +1,29 @@
+// Text from other machines made safe for the outputs and the terminal.
+// Processor names come from file names and may hold any byte; the title
+// and the lines quoted in messages come from the file itself.
+#ifndef QUENDA_TOOLS_RESULTS_TEXT_ESCAPE_H_
+#define QUENDA_TOOLS_RESULTS_TEXT_ESCAPE_H_
+
+#include <string>
+#include <string_view>
+
+namespace quenda::results {
+
+// Valid UTF-8 holding only characters XML 1.0 allows: every byte that does
+// not start a well-formed UTF-8 sequence, every control character but tab
+// and line feed, U+FFFE and U+FFFF become U+FFFD. Every text that goes into
+// the JSON, the CSV or the chart passes through here.
+std::string valid_text(std::string_view bytes);
+
+// valid_text() with &, <, > and " as entities, for XML content and
+// attribute values.
+std::string xml_text(std::string_view bytes);
+
+// For the terminal: control characters (C0, DEL, C1), backslashes and bytes
+// that are not UTF-8 as \xNN, so that a file name cannot move the cursor or
+// change the colours.
+std::string printable(std::string_view bytes);
+
+}  // namespace quenda::results
+
+#endif  // QUENDA_TOOLS_RESULTS_TEXT_ESCAPE_H_
