@@ -1,6 +1,8 @@
 #include "process.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,9 +17,11 @@ namespace quenda::results::samples {
 
 namespace fs = std::filesystem;
 
-ProcessResult run_process(const std::vector<std::string>& argv, const fs::path& folder) {
+ProcessResult run_process(const std::vector<std::string>& argv, const fs::path& folder,
+                          const ProcessOptions& options) {
   TemporaryFolder capture;
-  const fs::path out_path = capture.path() / "stdout";
+  const fs::path out_path =
+      options.out_path.empty() ? capture.path() / "stdout" : fs::path(options.out_path);
   const fs::path err_path = capture.path() / "stderr";
   std::vector<char*> pointers;
   for (const std::string& arg : argv) pointers.push_back(const_cast<char*>(arg.c_str()));
@@ -33,16 +37,23 @@ ProcessResult run_process(const std::vector<std::string>& argv, const fs::path& 
         chdir(folder.c_str()) != 0) {
       _exit(127);
     }
+    constexpr uid_t kNobody = 65534;
+    if (options.unprivileged && getuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+      _exit(127);
+    }
     execvp(pointers[0], pointers.data());
     _exit(127);
   }
   int status = 0;
-  while (waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) throw std::runtime_error("waitpid failed");
+  rusage usage{};
+  while (wait4(child, &status, 0, &usage) < 0) {
+    if (errno != EINTR) throw std::runtime_error("wait4 failed");
   }
   ProcessResult result;
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = read_file(out_path);
+  result.peak_kilobytes = usage.ru_maxrss;
+  if (options.out_path.empty()) result.out = read_file(out_path);
   result.err = read_file(err_path);
   return result;
 }

@@ -13,12 +13,21 @@ struct ProcessResult {
   int exit_code = -1;  // -1 when the process did not end normally
   std::string out;
   std::string err;
+  long peak_kilobytes = 0;  // the most memory it held at once
+};
+
+struct ProcessOptions {
+  // Where its standard output goes instead of being captured ("/dev/full").
+  std::string out_path;
+  // Run as the user "nobody" when started as root, so that permissions
+  // apply to it.
+  bool unprivileged = false;
 };
 
 // Runs `argv` (argv[0] found on PATH if it has no slash) in `folder` with
 // stdin from /dev/null, and waits for it.
-ProcessResult run_process(const std::vector<std::string>& argv,
-                          const std::filesystem::path& folder);
+ProcessResult run_process(const std::vector<std::string>& argv, const std::filesystem::path& folder,
+                          const ProcessOptions& options = {});
 
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the object goes.
