@@ -5,6 +5,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "chart_check.h"
@@ -15,6 +16,7 @@
 #include "results_file.h"
 #include "sample_report.h"
 #include "svg_chart.h"
+#include "text_escape.h"
 
 namespace quenda::results {
 namespace {
@@ -218,13 +220,56 @@ TEST(CsvOutput, SaysOnEveryRowThatARunIsPartial) {
   EXPECT_EQ(rows[6][8], "");  // its MB/sec is past the end
 }
 
-TEST(CsvOutput, QuotesProcessorNamesThatNeedIt) {
+TEST(CsvOutput, QuotesProcessorNamesAndKeepsThemFromBeingFormulas) {
   RunResults run = sample(2);
-  run.metadata->processor_name = "rack \"7\", node 2";
-  const std::string csv = to_csv(run);
-  EXPECT_NE(csv.find("\n\"rack \"\"7\"\", node 2\",2026-03-04,05:06:07,stream_handling,1,"),
-            std::string::npos)
-      << csv;
+  run.tests[0].workers[0].figures.seconds = -INFINITY;
+  // The processor name's cell as written, then the row's first figures.
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"rack \"7\", node 2", "\"rack \"\"7\"\", node 2\""},
+      {"node-a", "node-a"},
+      {"=1+2", "'=1+2"},
+      {"+49 30", "'+49 30"},
+      {"-node", "'-node"},
+      {"@SUM(A1)", "'@SUM(A1)"},
+      {"\tnode", "'\tnode"},
+      {"=HYPERLINK(\"x\",1)", "\"'=HYPERLINK(\"\"x\"\",1)\""},
+      {"n\xFFode", "n\xEF\xBF\xBDode"},
+  };
+  for (const auto& [name, cell] : cases) {
+    run.metadata->processor_name = name;
+    // A figure is a number, whatever its first character.
+    EXPECT_NE(to_csv(run).find("\n" + cell + ",2026-03-04,05:06:07,stream_handling,1,-inf,"),
+              std::string::npos)
+        << to_csv(run);
+  }
+}
+
+TEST(TextEscape, LeavesOnlyValidUtf8ThatXmlAllows) {
+  struct Case {
+    std::string bytes;
+    std::string valid;      // valid_text()
+    std::string printable;  // printable()
+  };
+  const std::string fffd = "\xEF\xBF\xBD";
+  const std::vector<Case> cases{
+      {"node-a \xC3\xA9\xE2\x82\xAC\xF0\x9F\x92\xBE", "node-a \xC3\xA9\xE2\x82\xAC\xF0\x9F\x92\xBE",
+       "node-a \xC3\xA9\xE2\x82\xAC\xF0\x9F\x92\xBE"},
+      {"a\tb\nc", "a\tb\nc", "a\\x09b\\x0ac"},
+      {std::string("\x00\x01\r\x1B", 4), fffd + fffd + fffd + fffd, "\\x00\\x01\\x0d\\x1b"},
+      {"\xFF\xFE", fffd + fffd, "\\xff\\xfe"},
+      {"\xC0\xAF", fffd + fffd, "\\xc0\\xaf"},                                  // overlong '/'
+      {"\xED\xA0\x80", fffd + fffd + fffd, "\\xed\\xa0\\x80"},                  // a surrogate
+      {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd, "\\xf4\\x90\\x80\\x80"},  // past U+10FFFF
+      {"\xEF\xBF\xBE\xEF\xBF\xBF", fffd + fffd, "\xEF\xBF\xBE\xEF\xBF\xBF"},    // U+FFFE, U+FFFF
+      {"\xC2\x9B\x7F\\", "\xC2\x9B\x7F\\", "\\xc2\\x9b\\x7f\\x5c"},  // C1, DEL, backslash
+      {"cut \xE2\x82", "cut " + fffd + fffd, "cut \\xe2\\x82"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.bytes));
+    EXPECT_EQ(valid_text(c.bytes), c.valid);
+    EXPECT_EQ(printable(c.bytes), c.printable);
+  }
+  EXPECT_EQ(xml_text("<a & \"b\">\x01"), "&lt;a &amp; &quot;b&quot;&gt;" + fffd);
 }
 
 // One bar's attributes in a chart's panel.
@@ -266,13 +311,21 @@ std::optional<double> line_y(const std::string& panel, const std::string& css_cl
 
 TEST(SvgChart, IsWellFormedWithOneBarPerWorkerInEveryPanel) {
   samples::TemporaryFolder folder;
-  for (const int world_size : {1, 3, 41}) {
+  // Processor names come from file names, which hold whatever bytes a
+  // machine calls itself by.
+  const std::vector<std::pair<int, std::string>> cases{{1, "<rack & \"node\">"},
+                                                       {3, "n\xFF\xFE\x01od\xEF\xBF\xBE"},
+                                                       {41, "\xED\xA0\x80\xC0\xAF\r\x1B"}};
+  for (const auto& [world_size, name] : cases) {
     SCOPED_TRACE("world size " + std::to_string(world_size));
     RunResults run = sample(world_size);
-    run.metadata->processor_name = "<rack & \"node\">";
+    run.metadata->processor_name = name;
+    run.source_file = samples::sample_file_name(name);
     const auto path = folder.path() / ("chart-" + std::to_string(world_size) + ".svg");
     samples::write_file(path, to_svg(run));
     EXPECT_EQ(samples::xml_problems(path), "");
+    // The JSON holds the same characters, as strict UTF-8.
+    EXPECT_EQ(json::parse(to_json(run))["processor_name"], valid_text(name));
     EXPECT_EQ(samples::xpath_count(path, "//*[local-name()='g'][@class='panel']"), kTestCount);
     for (const TestId id : kAllTests) {
       EXPECT_EQ(samples::bars_in_panel(path, std::string(test_key(id))), world_size - 1)
@@ -339,6 +392,38 @@ TEST(SvgChart, KeepsBarsForFiguresItCannotScale) {
   EXPECT_EQ(bars[2].height, 0.0);
   EXPECT_NE(svg.find("<title>thread 2: nan MB/sec</title>"), std::string::npos);
   EXPECT_NE(svg.find("<title>thread 3: n/a MB/sec</title>"), std::string::npos);
+}
+
+TEST(SvgChart, DrawsEveryFiniteFigureInsideThePanel) {
+  samples::TemporaryFolder folder;
+  const double kPlotHeight = 300 - 78 - 46;
+  // From the smallest subnormal to the largest double, as the report prints
+  // them.
+  for (const double value :
+       {4.94066e-324, 2.22507e-308, 1e-300, 0.5, 1e300, 1.3e308, 1.5e308, 1.79769e308}) {
+    SCOPED_TRACE(value);
+    RunResults run = sample(4);
+    TestResults& block = run.tests[static_cast<int>(TestId::kBlockRead)];
+    block.single.mb_per_sec = value;
+    block.mean.mb_per_sec = value;
+    block.workers[0].figures.mb_per_sec = value;
+    block.workers[1].figures.mb_per_sec = value / 3;
+    block.workers[2].figures.mb_per_sec = 0.0;
+    const std::string svg = to_svg(run);
+    const auto path = folder.path() / "chart.svg";
+    samples::write_file(path, svg);
+    EXPECT_EQ(samples::xml_problems(path), "");
+    EXPECT_FALSE(std::regex_search(svg, std::regex(R"(="[^"]*(nan|inf)[^"]*")")));
+    const std::vector<Bar> bars = bars_of(panel_of(svg, "block_read"));
+    ASSERT_EQ(bars.size(), 3u);
+    EXPECT_GT(bars[0].height, kPlotHeight / 2);
+    EXPECT_LE(bars[0].height, kPlotHeight);
+    // A third, or the least height above zero; the smallest subnormal's third
+    // is zero.
+    EXPECT_EQ(bars[1].height >= 2.0, value / 3 > 0.0) << bars[1].height;
+    EXPECT_EQ(bars[2].height, 0.0);
+    EXPECT_EQ(line_y(panel_of(svg, "block_read"), "mean-rate"), bars[0].y);
+  }
 }
 
 // An attribute of the <line> of `css_class` in a panel; empty when the line

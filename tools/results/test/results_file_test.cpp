@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "json_output.h"
 #include "sample_report.h"
@@ -211,7 +214,33 @@ TEST(ResultsFile, RejectsWhatIsNotAResultsFile) {
   EXPECT_EQ(error.line(), 1);
   EXPECT_NE(error.reason().find("not a Quenda Lite results file"), std::string::npos);
 
+  // Files that are nearly results files are called what they are, with
+  // --partial too.
   const std::string text = samples::results_text(samples::sample_run(3));
+  std::string cr_only = text;
+  std::replace(cr_only.begin(), cr_only.end(), '\n', '\r');
+  const std::string title = samples::first_lines(text, 1);
+  const std::vector<std::pair<std::string, std::string>> nearly{
+      {"\xEF\xBB\xBF" + text,
+       "the file starts with a byte-order mark (EF BB BF), which the benchmark never writes; "
+       "remove it and convert again"},
+      {cr_only,
+       "the lines end in a carriage return alone (CR, as on classic Mac OS); the benchmark ends "
+       "them in LF or CR LF"},
+      {title.substr(0, 30), "the title line is cut short (the file ends before its line end)"},
+      {title.substr(0, title.size() - 1),
+       "the title line is cut short (the file ends before its line end)"},
+      {title + "\n" + std::string(70'000, 'T') + "\n",
+       "the line is longer than 65536 bytes, which no line of a results file is"},
+  };
+  for (const auto& [content, reason] : nearly) {
+    for (const bool allow_partial : {false, true}) {
+      error = error_of(content, allow_partial);
+      EXPECT_EQ(error.reason(), reason);
+      EXPECT_EQ(error.line(), reason.starts_with("the line is longer") ? 3 : 1);
+    }
+  }
+
   error = error_of(replace_first(text, "Thread(s): 3", "Thread(s): three"));
   EXPECT_EQ(error.line(), 3);
   EXPECT_EQ(error.reason(),
