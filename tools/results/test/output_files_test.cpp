@@ -3,6 +3,8 @@
 #include "output_files.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -140,6 +142,56 @@ TEST_P(OutputFiles, LeavesNothingBehindWhenThereWasNoEarlierConversion) {
             "");
   ASSERT_TRUE(log->failed);
   EXPECT_EQ(file_names(folder_.path()), std::vector<std::string>{});
+}
+
+TEST_P(OutputFiles, ANextRunUndoesAConversionInterruptedAtAnyStep) {
+  for (const bool earlier : {true, false}) {
+    // Renames and links a conversion makes: three renames into place, and
+    // over an earlier conversion three links before, or without hard links
+    // three failed links and three renames aside.
+    const int steps = !earlier ? 3 : hard_links() ? 6 : 9;
+    for (int interrupted_at = 0; interrupted_at < steps; ++interrupted_at) {
+      SCOPED_TRACE("earlier conversion: " + std::to_string(earlier) + ", interrupted before step " +
+                   std::to_string(interrupted_at));
+      if (earlier) write_earlier_conversion();
+      // The conversion runs in a process of its own, which ends at the
+      // chosen step as a signal would end it: nothing after runs.
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        auto count = std::make_shared<int>(0);
+        FileSteps steps_until = system_file_steps();
+        const auto interrupt = [count, interrupted_at](const FileSteps::Step& step) {
+          return [count, interrupted_at, step](const fs::path& from, const fs::path& to,
+                                               std::error_code& error) {
+            if ((*count)++ == interrupted_at) _exit(0);
+            step(from, to, error);
+          };
+        };
+        steps_until.rename = interrupt(steps_until.rename);
+        steps_until.create_hard_link =
+            interrupt(hard_links() ? steps_until.create_hard_link
+                                   : steps_failing([](auto&, auto&) { return false; }, false,
+                                                   std::make_shared<RenameLog>())
+                                         .create_hard_link);
+        write_all_or_nothing(conversion("later"), steps_until);
+        _exit(1);  // not interrupted: the count of steps is wrong
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      ASSERT_EQ(WEXITSTATUS(status), 0);
+
+      EXPECT_EQ(recover_interrupted(folder_.path()), "");
+      if (earlier) {
+        expect_conversion("earlier");
+      } else {
+        EXPECT_EQ(file_names(folder_.path()), std::vector<std::string>{});
+      }
+      EXPECT_EQ(write_all_or_nothing(conversion("later")), "");
+      expect_conversion("later");
+      for (const OutputFile& file : conversion("")) fs::remove(file.path);
+    }
+  }
 }
 
 TEST(OutputFilesWithoutHardLinks, PutsBackWhatItSetAsideWhenTheNextCannotBe) {
