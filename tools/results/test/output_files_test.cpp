@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -154,32 +155,49 @@ TEST_P(OutputFiles, ANextRunUndoesAConversionInterruptedAtAnyStep) {
       SCOPED_TRACE("earlier conversion: " + std::to_string(earlier) + ", interrupted before step " +
                    std::to_string(interrupted_at));
       if (earlier) write_earlier_conversion();
-      // The conversion runs in a process of its own, which ends at the
-      // chosen step as a signal would end it: nothing after runs.
+      // The conversion runs in a process of its own, which stops at the
+      // chosen step until a signal ends it.
+      int pipe_ends[2];
+      ASSERT_EQ(pipe(pipe_ends), 0);
       const pid_t child = fork();
       ASSERT_GE(child, 0);
       if (child == 0) {
         auto count = std::make_shared<int>(0);
         FileSteps steps_until = system_file_steps();
-        const auto interrupt = [count, interrupted_at](const FileSteps::Step& step) {
-          return [count, interrupted_at, step](const fs::path& from, const fs::path& to,
-                                               std::error_code& error) {
-            if ((*count)++ == interrupted_at) _exit(0);
+        const auto stop = [count, interrupted_at, &pipe_ends](const FileSteps::Step& step) {
+          return [count, interrupted_at, step, &pipe_ends](const fs::path& from, const fs::path& to,
+                                                           std::error_code& error) {
+            if ((*count)++ == interrupted_at) {
+              const char ready = 'r';
+              if (write(pipe_ends[1], &ready, 1) == 1) pause();
+              _exit(2);
+            }
             step(from, to, error);
           };
         };
-        steps_until.rename = interrupt(steps_until.rename);
+        steps_until.rename = stop(steps_until.rename);
         steps_until.create_hard_link =
-            interrupt(hard_links() ? steps_until.create_hard_link
-                                   : steps_failing([](auto&, auto&) { return false; }, false,
-                                                   std::make_shared<RenameLog>())
-                                         .create_hard_link);
+            stop(hard_links() ? steps_until.create_hard_link
+                              : steps_failing([](auto&, auto&) { return false; }, false,
+                                              std::make_shared<RenameLog>())
+                                    .create_hard_link);
         write_all_or_nothing(conversion("later"), steps_until);
-        _exit(1);  // not interrupted: the count of steps is wrong
+        _exit(1);  // never stopped: the count of steps is wrong
       }
+      char ready = 0;
+      ASSERT_EQ(read(pipe_ends[0], &ready, 1), 1);
+      close(pipe_ends[0]);
+      close(pipe_ends[1]);
+      // A conversion still running is left alone.
+      EXPECT_EQ(recover_interrupted(folder_.path()), "");
+      const auto names = file_names(folder_.path());
+      EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                              [](const std::string& name) { return name.starts_with("."); }),
+                1);
+      kill(child, SIGKILL);
       int status = 0;
       ASSERT_EQ(waitpid(child, &status, 0), child);
-      ASSERT_EQ(WEXITSTATUS(status), 0);
+      ASSERT_TRUE(WIFSIGNALED(status));
 
       EXPECT_EQ(recover_interrupted(folder_.path()), "");
       if (earlier) {
