@@ -20,8 +20,14 @@ bool have_xmllint() {
 }  // namespace
 
 std::string xml_problems(const std::filesystem::path& svg) {
+  return xml_problems(std::vector<std::filesystem::path>{svg});
+}
+
+std::string xml_problems(const std::vector<std::filesystem::path>& svgs) {
   if (!have_xmllint()) return "no xmllint";
-  const ProcessResult result = run_process({kXmllint, "--noout", svg.string()}, ".");
+  std::vector<std::string> argv{kXmllint, "--noout"};
+  for (const std::filesystem::path& svg : svgs) argv.push_back(svg.string());
+  const ProcessResult result = run_process(argv, ".");
   if (result.exit_code == 0 && result.err.empty()) return {};
   return "xmllint exit " + std::to_string(result.exit_code) + ": " + result.err;
 }

@@ -4,11 +4,14 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace quenda::results::samples {
 
 // xmllint's complaints about the file; empty when it is well-formed XML.
 std::string xml_problems(const std::filesystem::path& svg);
+// The same for many files in one run of xmllint.
+std::string xml_problems(const std::vector<std::filesystem::path>& svgs);
 
 // The number of elements an XPath expression selects in the file.
 int xpath_count(const std::filesystem::path& svg, const std::string& expression);
