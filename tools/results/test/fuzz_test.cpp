@@ -5,12 +5,14 @@
 // whole CSV rows and a well-formed chart.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,28 +30,10 @@ namespace {
 constexpr std::array<const char*, 12> kExtremes{
     "1.79769e+308", "-1.79769e+308", "4.94066e-324", "2.22507e-308", "9.99999e+307", "1.3e+308",
     "nan",          "-nan",          "inf",          "-inf",         "-0",           "1e-300"};
-constexpr std::array<const char*, 10> kOddBytes{
-    "\xFF", "\xC0\xAF", "\xED\xA0\x80", "\xEF\xBF\xBE", "\x1B[2J", "<&\"'>", "=", "\t", "\r", "\n"};
-
-// The cells of every CSV record, quoted cells (with their line ends) whole.
-std::vector<std::vector<std::string>> csv_records(const std::string& csv) {
-  std::vector<std::vector<std::string>> records{{""}};
-  bool quoted = false;
-  for (std::size_t i = 0; i < csv.size(); ++i) {
-    if (csv[i] == '"') {
-      quoted = !quoted;
-      if (!quoted && i + 1 < csv.size() && csv[i + 1] == '"') records.back().back() += '"';
-    } else if (!quoted && csv[i] == ',') {
-      records.back().emplace_back();
-    } else if (!quoted && csv[i] == '\n') {
-      records.push_back({""});
-    } else {
-      records.back().back() += csv[i];
-    }
-  }
-  records.pop_back();  // after the last line end
-  return records;
-}
+// No comma, quote or line end: the CSV's quoting has tests of its own, and
+// without them every line is a row of ten cells.
+constexpr std::array<const char*, 9> kOddBytes{
+    "\xFF", "\xC0\xAF", "\xED\xA0\x80", "\xEF\xBF\xBE", "\x1B[2J", "<&'>", "=", "\t", "\r"};
 
 TEST(ResultsFuzz, EveryMutationIsConvertedWellFormedOrRefused) {
   const std::string original = samples::results_text(samples::sample_run(4));
@@ -101,9 +85,10 @@ TEST(ResultsFuzz, EveryMutationIsConvertedWellFormedOrRefused) {
     const std::string svg = to_svg(run);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_TRUE(nlohmann::json::accept(to_json(run)));
-    for (const std::vector<std::string>& record : csv_records(csv)) {
-      ASSERT_EQ(record.size(), 10u) << csv;
-      EXPECT_TRUE(record[0].empty() || !std::strchr("=+-@\t\r", record[0][0])) << record[0];
+    std::istringstream rows(csv);
+    for (std::string row; std::getline(rows, row);) {
+      EXPECT_EQ(std::count(row.begin(), row.end(), ','), 9) << row;
+      EXPECT_TRUE(row[0] == ',' || !std::strchr("=+-@\t\r", row[0])) << row;
     }
     EXPECT_EQ(valid_text(csv + svg), csv + svg);
     EXPECT_FALSE(std::regex_search(svg, std::regex(R"(="[^"]*(nan|inf)[^"]*")")));
