@@ -27,7 +27,7 @@ flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-fr
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
   -DCMAKE_CXX_FLAGS="$flags -Wno-maybe-uninitialized" >/dev/null
 cmake --build build-asan -j2 --target quenda-lite quenda-lite-small unit_tests e2e_tests \
-  hostile_tests exchange_test
+  hostile_tests exchange_test results_fuzz_test
 
 # allocator_may_return_null=1: the block read asks for a buffer as long as the
 # file claims to be, and a directory on ext4 claims 2^63 - 1 bytes; the program
@@ -55,6 +55,9 @@ ASAN_OPTIONS=$leak_check build-asan/test/unit_tests
 ASAN_OPTIONS=$leak_check build-asan/test/e2e_tests --gtest_filter='-FullSizeRunTest.*'
 ASAN_OPTIONS=$leak_check ctest --test-dir build-asan --output-on-failure --no-tests=error \
   -R '^exchange_test$'
+# The results tool on a few hundred mutated results files, a few seconds. It
+# runs no MPI, so the fast unwinder serves its leak check.
+build-asan/tools/results/test/results_fuzz_test
 # The hostile runs go through the same code with more processes and in
 # stranger places, looking for memory errors and undefined behaviour; the slow
 # unwinder would make them several times slower, so the leak check is left to
