@@ -84,10 +84,9 @@ class WorkLock {
   bool take(const fs::path& path) {
 #ifdef _WIN32
     // A file held open cannot be removed on Windows; that is the lock.
-    if (fs::exists(path)) {
-      std::error_code error;
-      if (!fs::remove(path, error)) return false;
-    }
+    std::error_code error;
+    fs::remove(path, error);
+    if (error) return false;
     file_ = _wfopen(path.c_str(), L"wb");
     return file_ != nullptr;
 #else

@@ -45,6 +45,7 @@ std::string quote(std::string_view text, std::size_t limit = kQuoteLength) {
   quoted += "'";
   return quoted;
 }
+
 std::string quote_whole(std::string_view text) { return quote(text, std::string_view::npos); }
 
 // A number as the report's streams print it: general notation, or "inf",
