@@ -82,6 +82,17 @@ std::string system_reason(int error_number, std::string_view fallback) {
   return std::generic_category().message(error_number);
 }
 
+// `status`, once everything written to `out` has reached it; a listing or a
+// help text cut short by a full disk or a closed pipe is a failure.
+int flushed(std::ostream& out, std::ostream& err, int status) {
+  errno = 0;
+  out.flush();
+  if (out) return status;
+  err << "quenda-lite-results: error: cannot write to standard output: "
+      << system_reason(errno, "the stream failed") << '\n';
+  return kExitFailed;
+}
+
 // Opens a results file once its size is known to be that of one; returns
 // the reason it cannot, or an empty string.
 std::string open_results(const fs::path& path, std::ifstream& in) {
@@ -122,15 +133,7 @@ class Converter {
       }
     }
     for (const fs::path& path : options_.paths) take(path);
-    // A listing cut short by a full disk or a closed pipe is a failure.
-    errno = 0;
-    out_.flush();
-    if (!out_) {
-      err_ << "quenda-lite-results: error: cannot write to standard output: "
-           << system_reason(errno, "the stream failed") << '\n';
-      return kExitFailed;
-    }
-    return failed_ ? kExitFailed : kExitConverted;
+    return flushed(out_, err_, failed_ ? kExitFailed : kExitConverted);
   }
 
  private:
@@ -241,11 +244,11 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
         return arg == "-h" || arg == "--help";
       }) != args.end()) {
     out << kUsage;
-    return kExitConverted;
+    return flushed(out, err, kExitConverted);
   }
   if (args.size() == 1 && args[0] == "--version") {
     out << "quenda-lite-results " << QUENDA_LITE_VERSION << '\n';
-    return kExitConverted;
+    return flushed(out, err, kExitConverted);
   }
   const auto parsed = parse_arguments(args);
   if (parsed.index() == 1) {

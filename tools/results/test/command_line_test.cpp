@@ -255,6 +255,10 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
        1,
        tool_says + "error: cannot write to standard output: No space left on device\n",
        "/dev/full"},
+      {{"--help"},
+       1,
+       tool_says + "error: cannot write to standard output: No space left on device\n",
+       "/dev/full"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
