@@ -34,6 +34,13 @@ constexpr const char kEarlierName[] = "earlier";
 constexpr const char kAbsentName[] = "absent";
 constexpr const char kDoneName[] = "done";
 
+// ".quenda-results-" and the digits a conversion gives its work folder.
+bool is_work_folder_name(std::string_view name) {
+  if (!name.starts_with(kWorkPrefix) || name.size() == kWorkPrefix.size()) return false;
+  name.remove_prefix(kWorkPrefix.size());
+  return name.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 // The system's reason for the last failed call, or `fallback` where the
 // library left none.
 std::string system_reason(int error_number, std::string_view fallback) {
@@ -79,18 +86,18 @@ class WorkLock {
   WorkLock& operator=(const WorkLock&) = delete;
   ~WorkLock() { release(); }
 
-  // Creates and takes the lock file; false where it is held elsewhere or
-  // cannot be made.
-  bool take(const fs::path& path) {
+  // Takes the lock file, creating it for a new work folder; false where it
+  // is held elsewhere, or cannot be made or found.
+  bool take(const fs::path& path, bool create) {
 #ifdef _WIN32
     // A file held open cannot be removed on Windows; that is the lock.
     std::error_code error;
-    fs::remove(path, error);
+    if (!fs::remove(path, error) && !create) return false;
     if (error) return false;
     file_ = _wfopen(path.c_str(), L"wb");
     return file_ != nullptr;
 #else
-    descriptor_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    descriptor_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0600);
     if (descriptor_ < 0) return false;
     if (::flock(descriptor_, LOCK_EX | LOCK_NB) != 0) {
       release();
@@ -214,7 +221,8 @@ class Writer {
                error.message();
       }
       work_ = work;
-      if (!lock_.take(work_ / kLockName) || !fs::create_directory(work_ / kEarlierName, error) ||
+      if (!lock_.take(work_ / kLockName, true) ||
+          !fs::create_directory(work_ / kEarlierName, error) ||
           !fs::create_directory(work_ / kAbsentName, error)) {
         const std::string reason = system_reason(error ? error.value() : errno, "no lock");
         fs::remove_all(work_, error);
@@ -304,11 +312,12 @@ std::string recover_interrupted(const fs::path& folder, const FileSteps& steps) 
   std::string unrestored;
   for (const fs::path& work : entries_of(where)) {
     std::error_code ignored;
-    if (!work.filename().string().starts_with(kWorkPrefix) || !fs::is_directory(work, ignored)) {
+    if (!is_work_folder_name(work.filename().string()) || !fs::is_directory(work, ignored)) {
       continue;
     }
+    // Held: a conversion still running. Missing: not a work folder of ours.
     WorkLock lock;
-    if (!lock.take(work / kLockName)) continue;  // a conversion still running
+    if (!lock.take(work / kLockName, false)) continue;
     bool restored = true;
     if (!fs::exists(work / kDoneName, ignored)) {
       // Interrupted before every new output was in place: the earlier
