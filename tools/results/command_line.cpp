@@ -183,14 +183,11 @@ class Converter {
       run = parse_results(in, path.filename().string(),
                           ParseOptions{.allow_partial = options_.allow_partial});
     } catch (const ParseError& parse_error) {
-      // A line the reader could not get is a read error, not the file's.
-      if (in.bad()) return fail(path, "cannot read: " + system_reason(errno, "read failed"));
       err_ << printable(path.string()) << ':' << parse_error.line()
            << ": error: " << parse_error.reason() << '\n';
       failed_ = true;
       return;
     }
-    if (in.bad()) return fail(path, "cannot read: " + system_reason(errno, "read failed"));
 
     const fs::path folder = options_.output_dir ? *options_.output_dir : path.parent_path();
     const fs::path stem = folder / output_stem(path);
