@@ -243,8 +243,7 @@ class Writer {
     if (!holds_file(path)) {
       const fs::file_status status = fs::symlink_status(path, error);
       if (fs::is_directory(status)) return {};
-      const std::string failure = write_file(work_ / kAbsentName / path.filename(), "");
-      return failure;
+      return write_file(work_ / kAbsentName / path.filename(), "");
     }
     slot.earlier = work_ / kEarlierName / path.filename();
     steps_.create_hard_link(path, slot.earlier, error);
