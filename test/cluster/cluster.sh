@@ -9,8 +9,9 @@
 # listening on a port of its own. Each slurmd starts in UTS and mount
 # namespaces of its own, which its job steps inherit: there the host name is
 # the node's name, <root>/scratch is the node's own disk (a tmpfs under
-# <root>/nodes/<node>/disk, seen from outside), /tmp is the node's own, and
-# <root>/shared is one directory bound on every node, a shared file system.
+# <root>/nodes/<node>/disk, seen from outside), /tmp and /dev/shm are the
+# node's own (Open MPI keeps per-node files in both), and <root>/shared is
+# one directory bound on every node, a shared file system.
 # Everything else under <root> (the installed programs, job logs) is the same
 # on every node. munged, slurmctld and the slurmd talk over loopback through
 # a private munge socket and key; the host's /etc, users and network stay as
@@ -136,6 +137,7 @@ start_node() {
     mount --bind "$2/disk" "$3/scratch"
     mount --bind "$3/shared-disk" "$3/shared"
     mount --bind "$2/tmp" /tmp
+    mount -t tmpfs -o mode=1777,size=256m "quenda-shm-$1" /dev/shm
     exec slurmd -f "$3/etc/slurm.conf" -N "$1"' node "$node" "$dir" "$root"
 }
 

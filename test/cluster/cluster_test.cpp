@@ -42,9 +42,13 @@ fs::path storage(const fs::path& workdir, const std::string& node) {
 // The node of each rank, rank 0 first.
 using Placement = std::vector<std::string>;
 
-// A command of a cluster client, with the cluster's configuration.
+// A command of a cluster client, with the cluster's configuration. The nodes
+// share this machine's network, so Open MPI is kept to the loopback
+// interface, as the nodes' daemons are; the environment reaches every rank
+// and every Open MPI daemon of the job.
 std::string client(const std::string& command) {
-  return "env SLURM_CONF=" + quoted((kRoot / "etc/slurm.conf").string()) + " " + command;
+  return "env SLURM_CONF=" + quoted((kRoot / "etc/slurm.conf").string()) +
+         " OMPI_MCA_btl_tcp_if_include=lo OMPI_MCA_oob_tcp_if_include=lo " + command;
 }
 
 struct ClusterRun {
