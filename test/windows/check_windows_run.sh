@@ -209,10 +209,23 @@ hostile_dir=$work/no-scratch
 mkdir -p "$hostile_dir/data64-windows-cluster.tmp"
 status=0
 run_windows "$hostile_dir" || status=$?
-if ((status != 0)); then
-  fail "with a directory in place of the scratch file the run exited with status $status"
+# Every test meets the directory: the three that create cannot open it, the
+# reads find no regular file, and the block copy made from nothing is empty.
+# Each says so on standard error, and the status is 1.
+expected_errors="quenda-lite: rank 0 on NODE: stream handling: data64-windows-cluster.tmp: Permission denied; the figures of this test are not measurements
+quenda-lite: rank 0 on NODE: descriptor handling: data64-windows-cluster.tmp: Permission denied; the figures of this test are not measurements
+quenda-lite: rank 0 on NODE: byte-wise write: data64-windows-cluster.tmp: Permission denied; the figures of this test are not measurements
+quenda-lite: rank 0 on NODE: byte-wise read: data64-windows-cluster.tmp: Is a directory; the figures of this test are not measurements
+quenda-lite: rank 0 on NODE: block read: data64-windows-cluster.tmp: Is a directory; the figures of this test are not measurements
+quenda-lite: rank 0 on NODE: block write: data64-windows-cluster: the file holds 0 bytes, not 4096; the figures of this test are not measurements"
+errors=$(to_lf "$hostile_dir/stderr.txt" | sed 's/^\(quenda-lite: rank 0 on \)[^:]*:/\1NODE:/')
+if ((status != 1)) || [[ $errors != "$expected_errors" ]]; then
+  fail "with a directory in place of the scratch file the run exited with status $status" \
+    "and said on standard error:"
   cat "$hostile_dir/stderr.txt" >&2 || true
 else
+  pass "with a directory in place of the scratch file, every test says so on standard error" \
+    "and the status is 1"
   to_lf "$hostile_dir/console.raw" >"$hostile_dir/console.txt"
   unable=$(grep -c '^Unable to open file$' "$hostile_dir/console.txt" || true)
   normal_lines=$(wc -l <"$win_dir/console.txt")
