@@ -70,16 +70,19 @@ void run_single_process_tests(Report& report, const Plan& plan, ProcessState& st
   close_single_process_files(scratch);
 }
 
-// A worker's phase A or B: one handling test, sent as soon as it ends.
-void run_handling_worker(Handling test, const Plan& plan, ProcessState& state,
-                         const Identity& worker, FailureLog& failures) {
+// A worker's phase A: the stream handling test, sent as soon as it ends.
+void run_phase_a_worker(const Plan& plan, ProcessState& state, const Identity& worker,
+                        FailureLog& failures) {
   HandlingFiles& files = state.handling;
-  if (test == Handling::kStream) {
-    send_results(state.records.stream_handling, worker,
-                 run_stream_handling_worker(worker, plan.handling_cycles, files));
-    failures.note(kStreamHandlingTest, stream_handling_outcome(files.name, files));
-    return;
-  }
+  send_results(state.records.stream_handling, worker,
+               run_stream_handling_worker(worker, plan.handling_cycles, files));
+  failures.note(kStreamHandlingTest, stream_handling_outcome(files.name, files));
+}
+
+// A worker's phase B: the descriptor handling test, sent as soon as it ends.
+void run_phase_b_worker(const Plan& plan, ProcessState& state, const Identity& worker,
+                        FailureLog& failures) {
+  HandlingFiles& files = state.handling;
   Timing timing;
   const int error = errno_left_by(
       [&] { timing = run_descriptor_handling_worker(worker, plan.handling_cycles, files); });
@@ -183,14 +186,14 @@ int run_benchmark(int* argc, char*** argv, const Plan& plan, ProcessState& state
     write_cluster_section(report);
     collect_handling(report, Handling::kStream, state.records.stream_handling, self);
   } else if (worker) {
-    run_handling_worker(Handling::kStream, plan, state, self, failures);
+    run_phase_a_worker(plan, state, self, failures);
   }
 
   MPI_Barrier(MPI_COMM_WORLD);
   if (collector) {
     collect_handling(report, Handling::kDescriptor, state.records.descriptor_handling, self);
   } else if (worker) {
-    run_handling_worker(Handling::kDescriptor, plan, state, self, failures);
+    run_phase_b_worker(plan, state, self, failures);
   }
 
   MPI_Barrier(MPI_COMM_WORLD);
