@@ -385,8 +385,10 @@ class Parser {
     const auto ends_list = [](std::string_view line) { return line.starts_with("Overall, "); };
     const auto never = [](std::string_view) { return false; };
     for (std::uint64_t rank = 1; rank <= static_cast<std::uint64_t>(workers()); ++rank) {
+      // A worker is listed from its first line on, not before.
+      const double seconds = worker_number(rank, false, t::kSpent, t::kSecs, true, ends_list);
       Figures& figures = results.workers.emplace_back(WorkerFigures{rank, {}}).figures;
-      figures.seconds = worker_number(rank, false, t::kSpent, t::kSecs, true, ends_list);
+      figures.seconds = seconds;
       figures.files_per_sec =
           worker_number(rank, false, t::kProcess, t::kFilesPerSec, false, never);
     }
@@ -412,8 +414,9 @@ class Parser {
     };
     const auto never = [](std::string_view) { return false; };
     for (std::uint64_t rank = 1; rank <= static_cast<std::uint64_t>(workers()); ++rank) {
+      const double seconds = worker_number(rank, true, t::kSpent, suffix, true, ends_list);
       Figures& figures = results.workers.emplace_back(WorkerFigures{rank, {}}).figures;
-      figures.seconds = worker_number(rank, true, t::kSpent, suffix, true, ends_list);
+      figures.seconds = seconds;
       figures.million_accesses_per_sec =
           worker_number(rank, true, t::kItWas, t::kAccessesPerSec, false, never);
       figures.mb_per_sec = number_line(t::kConventionally, t::kMbPerSec);
