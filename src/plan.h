@@ -10,6 +10,10 @@
 
 namespace quenda {
 
+// The tests a run makes, each once alone and once on every worker
+// (test_table.h lists them).
+inline constexpr int kTestCount = 6;
+
 // Per-rank tables have this many slots; the world-size cap must stay below it.
 inline constexpr int kTableSlots = 4096;
 // Capacity of the name buffers of the worker forms.
@@ -45,16 +49,6 @@ inline constexpr char kFillByte = 0x0B;
 // Display scales.
 inline constexpr double kMillion = 1000000.0;
 inline constexpr double kMegabyteFactor = 0.0009765625;  // 2^-10, applied twice
-
-// Verdict thresholds. File handling compares the plain standard deviation in
-// files per second; the other tests compare it in millions of accesses per
-// second.
-inline constexpr double kStreamHandlingThreshold = 1.5;
-inline constexpr double kDescriptorHandlingThreshold = 1.5;
-inline constexpr double kBytewiseWriteThreshold = 0.01;
-inline constexpr double kBytewiseReadThreshold = 1.0;
-inline constexpr double kBlockWriteThreshold = 350.0;
-inline constexpr double kBlockReadThreshold = 150.0;
 
 }  // namespace quenda
 

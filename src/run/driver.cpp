@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "run/failures.h"
 #include "run/report.h"
+#include "test_table.h"
 #include "tests/block.h"
 #include "tests/bytewise.h"
 #include "tests/outcome.h"
@@ -38,7 +39,8 @@ void run_single_process_tests(Report& report, const Plan& plan, ProcessState& st
   records.stream_handling.single =
       run_stream_handling(kCollectorFile, plan.handling_cycles, state.handling);
   write_handling_result_single(report, records.stream_handling.single);
-  failures.note(kStreamHandlingTest, stream_handling_outcome(kCollectorFile, state.handling));
+  failures.note(test_name(TestId::kStreamHandling),
+                stream_handling_outcome(kCollectorFile, state.handling));
 
   write_handling_heading_single(report, Handling::kDescriptor);
   int error = errno_left_by([&] {
@@ -46,25 +48,26 @@ void run_single_process_tests(Report& report, const Plan& plan, ProcessState& st
         run_descriptor_handling(kCollectorFile, plan.handling_cycles);
   });
   write_handling_result_single(report, records.descriptor_handling.single);
-  failures.note(kDescriptorHandlingTest, descriptor_handling_outcome(kCollectorFile, error));
+  failures.note(test_name(TestId::kDescriptorHandling),
+                descriptor_handling_outcome(kCollectorFile, error));
 
   write_bytewise_heading(report);
   error = errno_left_by([&] { records.bytewise_write.single = run_bytewise_write(plan, scratch); });
   write_bytewise_write_single(report, records.bytewise_write.single);
-  failures.note(kBytewiseWriteTest,
+  failures.note(test_name(TestId::kBytewiseWrite),
                 written_outcome(kCollectorFile, scratch.bytewise_out, error, plan.file_length));
   records.bytewise_read.single = run_bytewise_read(plan, scratch, std::cout);
   write_bytewise_read_single(report, records.bytewise_read.single);
-  failures.note(kBytewiseReadTest, input_outcome(kCollectorFile, plan.file_length));
+  failures.note(test_name(TestId::kBytewiseRead), input_outcome(kCollectorFile, plan.file_length));
 
   write_block_heading(report);
   error = errno_left_by([&] { records.block_read.single = run_block_read(plan, scratch); });
   write_block_read_single(report, records.block_read.single);
-  failures.note(kBlockReadTest,
+  failures.note(test_name(TestId::kBlockRead),
                 block_read_outcome(kCollectorFile, scratch.in, error, plan.file_length));
   error = errno_left_by([&] { records.block_write.single = run_block_write(plan, scratch); });
   write_block_write_single(report, records.block_write.single);
-  failures.note(kBlockWriteTest,
+  failures.note(test_name(TestId::kBlockWrite),
                 written_outcome(kCollectorBlockFile, scratch.block_out, error, plan.file_length));
 
   close_single_process_files(scratch);
@@ -76,7 +79,7 @@ void run_phase_a_worker(const Plan& plan, ProcessState& state, const Identity& w
   HandlingFiles& files = state.handling;
   send_results(state.records.stream_handling, worker,
                run_stream_handling_worker(worker, plan.handling_cycles, files));
-  failures.note(kStreamHandlingTest, stream_handling_outcome(files.name, files));
+  failures.note(test_name(TestId::kStreamHandling), stream_handling_outcome(files.name, files));
 }
 
 // A worker's phase B: the descriptor handling test, sent as soon as it ends.
@@ -87,7 +90,8 @@ void run_phase_b_worker(const Plan& plan, ProcessState& state, const Identity& w
   const int error = errno_left_by(
       [&] { timing = run_descriptor_handling_worker(worker, plan.handling_cycles, files); });
   send_results(state.records.descriptor_handling, worker, timing);
-  failures.note(kDescriptorHandlingTest, descriptor_handling_outcome(files.name, error));
+  failures.note(test_name(TestId::kDescriptorHandling),
+                descriptor_handling_outcome(files.name, error));
 }
 
 // A worker's phase C: four tests back to back, each sent as soon as it ends.
@@ -98,21 +102,22 @@ void run_phase_c_worker(const Plan& plan, ProcessState& state, const Identity& w
   Timing timing;
   int error = errno_left_by([&] { timing = run_bytewise_write_worker(plan, worker, files); });
   send_results(records.bytewise_write, worker, timing);
-  failures.note(kBytewiseWriteTest,
+  failures.note(test_name(TestId::kBytewiseWrite),
                 written_outcome(files.input_name, files.bytewise_out, error, plan.file_length));
 
   send_results(records.bytewise_read, worker,
                run_bytewise_read_worker(plan, worker, files, std::cout));
-  failures.note(kBytewiseReadTest, input_outcome(files.input_name, plan.file_length));
+  failures.note(test_name(TestId::kBytewiseRead),
+                input_outcome(files.input_name, plan.file_length));
 
   error = errno_left_by([&] { timing = run_block_read_worker(plan, worker, files); });
   send_results(records.block_read, worker, timing);
-  failures.note(kBlockReadTest,
+  failures.note(test_name(TestId::kBlockRead),
                 block_read_outcome(files.input_name, files.in, error, plan.file_length));
 
   error = errno_left_by([&] { timing = run_block_write_worker(plan, worker, files); });
   send_results(records.block_write, worker, timing);
-  failures.note(kBlockWriteTest,
+  failures.note(test_name(TestId::kBlockWrite),
                 written_outcome(files.output_name, files.block_out, error, plan.file_length));
 }
 

@@ -1,7 +1,5 @@
 #include "run/failures.h"
 
-#include <cstring>
-
 #include "plan.h"
 
 namespace quenda {
@@ -26,10 +24,6 @@ void FailureLog::line(const char* what, const std::string& file, const std::stri
                            node_ + ": " + what + ": " + file + ": " + reason + "; " + consequence +
                            "\n";
   errors_ << text << std::flush;
-}
-
-std::string reason_for(int error, const char* otherwise) {
-  return error != 0 ? std::strerror(error) : otherwise;
 }
 
 }  // namespace quenda

@@ -10,6 +10,8 @@
 #include <ostream>
 #include <string>
 
+#include "reason.h"
+
 namespace quenda {
 
 // Where and why a test's file operations failed.
@@ -20,14 +22,6 @@ struct Failure {
 
 // A test's outcome: nothing when its operations worked.
 using Outcome = std::optional<Failure>;
-
-// The tests as standard error names them.
-inline constexpr const char kStreamHandlingTest[] = "stream handling";
-inline constexpr const char kDescriptorHandlingTest[] = "descriptor handling";
-inline constexpr const char kBytewiseWriteTest[] = "byte-wise write";
-inline constexpr const char kBytewiseReadTest[] = "byte-wise read";
-inline constexpr const char kBlockReadTest[] = "block read";
-inline constexpr const char kBlockWriteTest[] = "block write";
 
 class FailureLog {
  public:
@@ -53,9 +47,6 @@ class FailureLog {
   const char* node_;
   bool any_ = false;
 };
-
-// The system's words for an errno value, or `otherwise` when it is 0.
-std::string reason_for(int error, const char* otherwise);
 
 }  // namespace quenda
 

@@ -2,12 +2,11 @@
 
 #include <array>
 
+#include "report_texts.h"
+
 namespace quenda {
 namespace {
 
-constexpr const char kTitle[] =
-    "Torvane :: Lumicrest Benchmark Quenda Lite for Windows Clusters on x86 64bit system "
-    "2019.12.06.";
 constexpr const char kCopyright[] = "Copyright (C) 2019 Torvane Lumicrest. All rights reserved.";
 constexpr const char kSupport[] = "For Support: quenda-support@torvane.com";
 
@@ -16,7 +15,7 @@ constexpr const char kSupport[] = "For Support: quenda-support@torvane.com";
 std::string results_file_name(const char* processor_name, const std::tm& local_time) {
   std::array<char, 1024> date{};
   std::strftime(date.data(), date.size(), "local date %Y.%m.%d time %H.%M.%S.txt", &local_time);
-  std::string name = "results_quenda_lite_windows_clusters @ ";
+  std::string name = texts::kResultsFilePrefix;
   name += processor_name;
   name += " @ ";
   name += date.data();
@@ -39,25 +38,25 @@ std::string saved_path(const char* working_directory, const std::string& results
 
 void write_banner(Report& report, int world_size) {
   report.console();
-  report.console(kTitle);
+  report.console(texts::kTitle);
   report.console(kCopyright);
   report.console(kSupport);
   report.console();
   report.console();
   report.console();
-  report.console("Thread(s): ", world_size);
+  report.console(texts::kThreads, world_size);
   report.console();
-  report.file(kTitle);
+  report.file(texts::kTitle);
   report.file();
-  report.file("Thread(s): ", world_size);
+  report.file(texts::kThreads, world_size);
   report.file();
-  report.console("Force to be single thread.");
+  report.console(texts::kSingleSection);
   report.console();
-  report.file("Force to be single thread.");
+  report.file(texts::kSingleSection);
   report.file();
 }
 
-void write_cluster_section(Report& report) { report.both("Multi-Thread Enabled:"); }
+void write_cluster_section(Report& report) { report.both(texts::kClusterSection); }
 
 void write_closing(Report& report, const std::string& saved_path) {
   report.console("Results have been saved in a file and you can find it at: ", saved_path);

@@ -7,7 +7,9 @@
 
 #include "cluster/exchange.h"
 #include "plan.h"
+#include "report_texts.h"
 #include "run/report.h"
+#include "test_table.h"
 
 namespace quenda {
 
@@ -36,16 +38,16 @@ struct AccessSummary {
 
 AccessSummary access_summary(const TestRecord& write, const TestRecord& read);
 
-// The verdict on a test's workers: `uneven` when their standard deviation, in
-// millions of accesses per second, exceeds `threshold` (or is not a number),
-// `calm` otherwise.
-inline const char* verdict(const TestRecord& record, double threshold, const char* calm,
-                           const char* uneven) {
-  return significant(record.statistics.deviation / kMillion, threshold) ? uneven : calm;
+// The verdict line on a test's workers, for the kind of access ("low
+// writing", ...): significant when their standard deviation, in millions of
+// accesses per second, exceeds the test's threshold (or is not a number).
+inline std::string verdict(const TestRecord& record, TestId test, const char* kind) {
+  return texts::verdict_text(
+      kind, significant(record.statistics.deviation / kMillion, threshold_of(test)));
 }
 
-// The mean per worker in MB (label and unit given).
-std::string mean_line(const char* mean_label, double mean_rate, const char* unit);
+// The mean per worker in MB, for the kind of access and with its unit.
+std::string mean_line(const char* kind, double mean_rate, const char* unit);
 
 }  // namespace quenda
 

@@ -10,7 +10,7 @@
 namespace quenda {
 namespace {
 
-constexpr const char kHeading[] = "High writing and reading speeds:";
+constexpr const char* kHeading = texts::kBlockHeading;
 
 // The file length as the stream reports it. A stream that failed to open
 // reports -1; it counts as an empty file rather than a size to allocate.
@@ -93,38 +93,27 @@ void write_block_heading(Report& report) {
 }
 
 void write_block_read_single(Report& report, const Timing& timing) {
-  write_access_single(report, timing, " Secs. to Read:", false);
+  write_access_single(report, timing, texts::kSecsToReadSingle, false);
 }
 
 void write_block_write_single(Report& report, const Timing& timing) {
-  write_access_single(report, timing, " Secs. to Write.", true);
+  write_access_single(report, timing, texts::kSecsToWrite, true);
   report.console();
   report.file();
 }
 
 void write_block_summary(Report& report, const TestRecord& read, const TestRecord& write) {
   const AccessSummary totals = access_summary(write, read);
-  const char* write_verdict = verdict(write, kBlockWriteThreshold,
-                                      "Among all nodes, high writing performance differences of "
-                                      "threads tend to be not significant.",
-                                      "Among all nodes, high writing the performance differences "
-                                      "of threads tend to be significant.");
-  const char* read_verdict = verdict(read, kBlockReadThreshold,
-                                     "Among all nodes, high reading performance differences of "
-                                     "threads tend to be not significant.",
-                                     "Among all nodes, high reading the performance differences of "
-                                     "threads tend to be significant.");
+  const std::string write_verdict = verdict(write, TestId::kBlockWrite, texts::kHighWriting);
+  const std::string read_verdict = verdict(read, TestId::kBlockRead, texts::kHighReading);
   // Line by line: each line goes to the console, then to the results file.
   for (const std::string& line :
        {std::string(), totals.write_millions, totals.write_megabytes, totals.write_improvement,
         totals.read_millions, totals.read_megabytes, totals.read_improvement, std::string(),
-        std::string(),
-        mean_line("Among all nodes, the average high writing process per thread was: ",
-                  write.statistics.mean, "  MB/sec."),
-        std::string(write_verdict), std::string(),
-        mean_line("Among all nodes, the average high reading process per thread was: ",
-                  read.statistics.mean, "  MB/sec."),
-        std::string(read_verdict), std::string()}) {
+        std::string(), mean_line(texts::kHighWriting, write.statistics.mean, texts::kMbPerSecWide),
+        write_verdict, std::string(),
+        mean_line(texts::kHighReading, read.statistics.mean, texts::kMbPerSecWide), read_verdict,
+        std::string()}) {
     report.both(line);
   }
 }
@@ -132,11 +121,12 @@ void write_block_summary(Report& report, const TestRecord& read, const TestRecor
 void collect_block(Report& report, TestRecord& read, TestRecord& write, const Identity& collector) {
   write_block_heading(report);
   collect_results(read, collector.world_size, [&](int rank, double elapsed, double rate) {
-    write_access_worker(report, collector.processor_name, rank, elapsed, rate, " Secs. to Read.");
+    write_access_worker(report, collector.processor_name, rank, elapsed, rate,
+                        texts::kSecsToReadWorker);
   });
   summarise(read.statistics, collector.world_size);
   collect_results(write, collector.world_size, [&](int rank, double elapsed, double rate) {
-    write_access_worker(report, collector.processor_name, rank, elapsed, rate, " Secs. to Write.");
+    write_access_worker(report, collector.processor_name, rank, elapsed, rate, texts::kSecsToWrite);
   });
   summarise(write.statistics, collector.world_size);
   write_block_summary(report, read, write);

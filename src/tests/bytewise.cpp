@@ -8,7 +8,7 @@
 namespace quenda {
 namespace {
 
-constexpr const char kHeading[] = "Low writing and reading speeds:";
+constexpr const char* kHeading = texts::kBytewiseHeading;
 
 // put + flush per byte: one write request per byte reaches the system.
 inline void write_bytes(std::ofstream& out, std::int64_t count) {
@@ -123,25 +123,17 @@ void write_bytewise_heading(Report& report) {
 }
 
 void write_bytewise_write_single(Report& report, const Timing& timing) {
-  write_access_single(report, timing, " Secs. to Write.", false);
+  write_access_single(report, timing, texts::kSecsToWrite, false);
 }
 
 void write_bytewise_read_single(Report& report, const Timing& timing) {
-  write_access_single(report, timing, " Secs. to Read:", true);
+  write_access_single(report, timing, texts::kSecsToReadSingle, true);
 }
 
 void write_bytewise_summary(Report& report, const TestRecord& write, const TestRecord& read) {
   const AccessSummary totals = access_summary(write, read);
-  const char* write_verdict = verdict(
-      write, kBytewiseWriteThreshold,
-      "Among all nodes, low writing performance differences of threads tend to be not significant.",
-      "Among all nodes, low writing the performance differences of threads tend to be "
-      "significant.");
-  const char* read_verdict = verdict(
-      read, kBytewiseReadThreshold,
-      "Among all nodes, low reading performance differences of threads tend to be not significant.",
-      "Among all nodes, low reading the performance differences of threads tend to be "
-      "significant.");
+  const std::string write_verdict = verdict(write, TestId::kBytewiseWrite, texts::kLowWriting);
+  const std::string read_verdict = verdict(read, TestId::kBytewiseRead, texts::kLowReading);
   // Each group goes to the console and then to the results file before the
   // next group starts.
   report.group({"", "", totals.write_millions, totals.write_megabytes});
@@ -149,11 +141,9 @@ void write_bytewise_summary(Report& report, const TestRecord& write, const TestR
   report.group({totals.read_millions, totals.read_megabytes});
   report.group({totals.read_improvement});
   report.group({""});
-  report.group({"", mean_line("Among all nodes, the average low writing process per thread was: ",
-                              write.statistics.mean, " MB/sec.")});
+  report.group({"", mean_line(texts::kLowWriting, write.statistics.mean, texts::kMbPerSec)});
   report.group({write_verdict});
-  report.group({"", mean_line("Among all nodes, the average low reading process per thread was: ",
-                              read.statistics.mean, "  MB/sec.")});
+  report.group({"", mean_line(texts::kLowReading, read.statistics.mean, texts::kMbPerSecWide)});
   report.group({read_verdict});
   report.group({""});
 }
@@ -162,11 +152,12 @@ void collect_bytewise(Report& report, TestRecord& write, TestRecord& read,
                       const Identity& collector) {
   write_bytewise_heading(report);
   collect_results(write, collector.world_size, [&](int rank, double elapsed, double rate) {
-    write_access_worker(report, collector.processor_name, rank, elapsed, rate, " Secs. to Write.");
+    write_access_worker(report, collector.processor_name, rank, elapsed, rate, texts::kSecsToWrite);
   });
   summarise(write.statistics, collector.world_size);
   collect_results(read, collector.world_size, [&](int rank, double elapsed, double rate) {
-    write_access_worker(report, collector.processor_name, rank, elapsed, rate, " Secs. to Read.");
+    write_access_worker(report, collector.processor_name, rank, elapsed, rate,
+                        texts::kSecsToReadWorker);
   });
   summarise(read.statistics, collector.world_size);
   write_bytewise_summary(report, write, read);

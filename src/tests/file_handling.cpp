@@ -5,16 +5,16 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "report_texts.h"
+#include "test_table.h"
 #include "tests/worker_names.h"
 
 namespace quenda {
 namespace {
 
-constexpr const char kLower[] = "Power of Handling Files -- Lower";
-constexpr const char kHigher[] = "Power of Handling Files -- Higher";
-// The console's single-process heading of the descriptor test has always
-// carried this spelling; result parsers match it.
-constexpr const char kHigherSingleConsole[] = "Power of Handling Files -- Hihger";
+using namespace texts;
+constexpr const char* kLower = kStreamHeading;
+constexpr const char* kHigher = kDescriptorHeading;
 
 constexpr std::ios::openmode kWriteMode = std::ios::binary | std::ios::out;
 constexpr std::ios::openmode kReadMode = std::ios::binary | std::ios::in;
@@ -74,18 +74,18 @@ Timing run_descriptor_handling_worker(const Identity& worker, int cycles, Handli
 }
 
 void write_handling_heading_single(Report& report, Handling test) {
-  report.console(test == Handling::kStream ? kLower : kHigherSingleConsole);
+  report.console(test == Handling::kStream ? kLower : kDescriptorHeadingSingleConsole);
   report.console();
   report.file(test == Handling::kStream ? kLower : kHigher);
   report.file();
 }
 
 void write_handling_result_single(Report& report, const Timing& timing) {
-  report.console("The system spent: ", timing.elapsed, " Secs.");
-  report.console("The system could process ", timing.rate, " Files/sec.");
+  report.console(kSpent, timing.elapsed, kSecs);
+  report.console(kProcess, timing.rate, kFilesPerSec);
   report.console();
-  report.file("The system spent: ", timing.elapsed, " Secs.");
-  report.file("The system could process  ", timing.rate, " Files/sec.");
+  report.file(kSpent, timing.elapsed, kSecs);
+  report.file(kProcessSingleFile, timing.rate, kFilesPerSec);
   report.file();
 }
 
@@ -100,36 +100,28 @@ void write_handling_heading_cluster(Report& report, Handling test) {
 void write_handling_worker(Report& report, const char* collector_name, int rank, double elapsed,
                            double rate) {
   const auto thread = worker_label(rank);
-  report.console("Thread:", thread, "@", collector_name, " The system spent: ", elapsed, " Secs.");
-  report.console("Thread:", thread, "@", collector_name, " The system could process ", rate,
-                 " Files/sec.");
-  report.file("Thread:", thread, " ", "The system spent: ", elapsed, " Secs.");
-  report.file("Thread:", thread, " ", "The system could process ", rate, " Files/sec.");
+  report.console(kThread, thread, "@", collector_name, " ", kSpent, elapsed, kSecs);
+  report.console(kThread, thread, "@", collector_name, " ", kProcess, rate, kFilesPerSec);
+  report.file(kThread, thread, " ", kSpent, elapsed, kSecs);
+  report.file(kThread, thread, " ", kProcess, rate, kFilesPerSec);
 }
 
 void write_handling_summary(Report& report, Handling test, const TestRecord& record,
                             int world_size) {
   const Statistics& statistics = record.statistics;
-  report.both("Overall, The system could process: ", statistics.total, " Files/sec.");
-  report.both("Multi-Thread Improvements: ", improvement(statistics.total, record.single.rate),
-              " times.");
+  report.both(kOverallFiles, statistics.total, kFilesPerSec);
+  report.both(kImprovements, improvement(statistics.total, record.single.rate), kTimes);
   report.console();
   report.file();
   if (world_size != 1) {
-    const double threshold =
-        test == Handling::kStream ? kStreamHandlingThreshold : kDescriptorHandlingThreshold;
-    const char* verdict =
-        significant(statistics.deviation, threshold)
-            ? "Among all nodes, the performance differences of threads tend to be significant."
-            : "Among all nodes, the performance differences of threads tend to be not "
-              "significant.";
+    const double threshold = threshold_of(test == Handling::kStream ? TestId::kStreamHandling
+                                                                    : TestId::kDescriptorHandling);
+    const std::string verdict = verdict_text("", significant(statistics.deviation, threshold));
     report.console();
     report.console();
-    report.console("Among all nodes, the average process per thread was: ", statistics.mean,
-                   " Files/sec.");
+    report.console(mean_start(""), statistics.mean, kFilesPerSec);
     report.file();
-    report.file("Among all nodes, the average process per thread was: ", statistics.mean,
-                " Files/sec.");
+    report.file(mean_start(""), statistics.mean, kFilesPerSec);
     report.both(verdict);
   }
   report.console();

@@ -7,6 +7,7 @@
 
 #include "cluster/exchange.h"
 #include "run/driver.h"
+#include "test_table.h"
 
 namespace quenda {
 namespace {
@@ -25,12 +26,12 @@ TEST(StatisticsTest, TwoWorkersDividedByTheNumberOfWorkers) {
   EXPECT_DOUBLE_EQ(close.mean, 101);
   EXPECT_DOUBLE_EQ(close.variance, 1);
   EXPECT_DOUBLE_EQ(close.deviation, 1);
-  EXPECT_FALSE(significant(close.deviation, kStreamHandlingThreshold));
+  EXPECT_FALSE(significant(close.deviation, threshold_of(TestId::kStreamHandling)));
 
   const Statistics apart = over({100, 104});
   EXPECT_DOUBLE_EQ(apart.mean, 102);
   EXPECT_DOUBLE_EQ(apart.deviation, 2);
-  EXPECT_TRUE(significant(apart.deviation, kDescriptorHandlingThreshold));
+  EXPECT_TRUE(significant(apart.deviation, threshold_of(TestId::kDescriptorHandling)));
 
   // Population deviation (divided by 3), not the sample one (divided by 2).
   const Statistics three = over({1, 2, 3});
@@ -41,7 +42,7 @@ TEST(StatisticsTest, OneWorkerHasItsOwnRateAsMeanAndNoDeviation) {
   const Statistics one = over({12345.5});
   EXPECT_DOUBLE_EQ(one.mean, 12345.5);
   EXPECT_DOUBLE_EQ(one.deviation, 0);
-  EXPECT_FALSE(significant(one.deviation, kBytewiseWriteThreshold));
+  EXPECT_FALSE(significant(one.deviation, threshold_of(TestId::kBytewiseWrite)));
 }
 
 TEST(StatisticsTest, NoWorkerLeavesEverythingAtZero) {
@@ -56,8 +57,8 @@ TEST(StatisticsTest, NoWorkerLeavesEverythingAtZero) {
 TEST(StatisticsTest, ThresholdItselfIsNotSignificantAndNaNIs) {
   EXPECT_FALSE(significant(1.5, 1.5));
   EXPECT_TRUE(significant(std::nextafter(1.5, 2.0), 1.5));
-  EXPECT_FALSE(significant(10000 / kMillion, kBytewiseWriteThreshold));
-  EXPECT_FALSE(significant(1000000 / kMillion, kBytewiseReadThreshold));
+  EXPECT_FALSE(significant(10000 / kMillion, threshold_of(TestId::kBytewiseWrite)));
+  EXPECT_FALSE(significant(1000000 / kMillion, threshold_of(TestId::kBytewiseRead)));
   EXPECT_TRUE(significant(std::numeric_limits<double>::quiet_NaN(), 1e300));
 }
 
@@ -65,7 +66,7 @@ TEST(StatisticsTest, AnInfiniteRateMakesTheVerdictSignificant) {
   const Statistics statistics = over({100, std::numeric_limits<double>::infinity()});
   EXPECT_TRUE(std::isinf(statistics.total));
   EXPECT_TRUE(std::isnan(statistics.deviation));
-  EXPECT_TRUE(significant(statistics.deviation, kBlockWriteThreshold));
+  EXPECT_TRUE(significant(statistics.deviation, threshold_of(TestId::kBlockWrite)));
 }
 
 TEST(TimingTest, RateIsTheCreditedCountOverElapsedSeconds) {

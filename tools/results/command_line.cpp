@@ -1,8 +1,10 @@
 #include "command_line.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -12,7 +14,7 @@
 
 #include "csv_output.h"
 #include "json_output.h"
-#include "output_files.h"
+#include "reason.h"
 #include "results_file.h"
 #include "svg_chart.h"
 #include "text_escape.h"
@@ -75,11 +77,72 @@ std::variant<Options, std::string> parse_arguments(const std::vector<std::string
   return options;
 }
 
-// The system's reason for the last failed call, or `fallback` where the
-// library left none.
-std::string system_reason(int error_number, std::string_view fallback) {
-  if (error_number == 0) return std::string(fallback);
-  return std::generic_category().message(error_number);
+// The longest file name, in bytes, of the file systems the outputs go to.
+constexpr std::size_t kLongestName = 255;
+
+struct OutputFile {
+  fs::path path;
+  std::string content;
+};
+
+// The temporary file that becomes `output`: a short name beside it, the same
+// on every run, so that a conversion killed midway leaves at most one per
+// output, which the next conversion overwrites.
+fs::path temporary_for(const fs::path& output) {
+  std::uint64_t hash = 14695981039346656037u;  // FNV-1a of the output's name
+  for (const char c : output.filename().string()) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+  }
+  std::array<char, 40> name{};
+  std::snprintf(name.data(), name.size(), ".quenda-results-%016llx.tmp",
+                static_cast<unsigned long long>(hash));
+  return output.parent_path() / name.data();
+}
+
+// Writes every output into its temporary file, then renames each over the
+// output, so that a reader finds an output whole, old or new. Nothing is
+// renamed unless all were written and no output's place holds a folder.
+// Returns the reason, or an empty string.
+std::string write_outputs(const std::vector<OutputFile>& outputs) {
+  for (const OutputFile& output : outputs) {
+    const std::size_t length = output.path.filename().string().size();
+    if (length > kLongestName) {
+      return "the output name " + printable(output.path.filename().string()) + " would be " +
+             std::to_string(length) + " bytes long, more than the " + std::to_string(kLongestName) +
+             " the file system allows";
+    }
+    // A folder in an output's place is left alone, before any output moves.
+    std::error_code ignored;
+    if (fs::is_directory(output.path, ignored)) {
+      return "cannot rename a finished output to " + printable(output.path.string()) + ": " +
+             std::make_error_code(std::errc::is_a_directory).message();
+    }
+  }
+  std::string error;
+  for (const OutputFile& output : outputs) {
+    errno = 0;
+    std::ofstream file(temporary_for(output.path), std::ios::binary | std::ios::trunc);
+    file.write(output.content.data(), static_cast<std::streamsize>(output.content.size()));
+    file.close();
+    if (!file) {
+      error = "cannot write " + printable(temporary_for(output.path).string()) + ": " +
+              reason_for(errno, "the stream failed");
+      break;
+    }
+  }
+  for (std::size_t i = 0; error.empty() && i < outputs.size(); ++i) {
+    std::error_code failure;
+    fs::rename(temporary_for(outputs[i].path), outputs[i].path, failure);
+    if (failure) {
+      error = "cannot rename a finished output to " + printable(outputs[i].path.string()) + ": " +
+              failure.message();
+    }
+  }
+  for (const OutputFile& output : outputs) {
+    std::error_code ignored;
+    fs::remove(temporary_for(output.path), ignored);
+  }
+  return error;
 }
 
 // `status`, once everything written to `out` has reached it; a listing or a
@@ -89,7 +152,7 @@ int flushed(std::ostream& out, std::ostream& err, int status) {
   out.flush();
   if (out) return status;
   err << "quenda-lite-results: error: cannot write to standard output: "
-      << system_reason(errno, "the stream failed") << '\n';
+      << reason_for(errno, "the stream failed") << '\n';
   return kExitFailed;
 }
 
@@ -105,7 +168,7 @@ std::string open_results(const fs::path& path, std::ifstream& in) {
   }
   errno = 0;
   in.open(path, std::ios::binary);
-  if (!in) return "cannot open: " + system_reason(errno, "the library gives no reason");
+  if (!in) return "cannot open: " + reason_for(errno, "the library gives no reason");
   return {};
 }
 
@@ -200,8 +263,7 @@ class Converter {
         {fs::path(stem) += ".csv", to_csv(run)},
         {fs::path(stem) += ".svg", to_svg(run)},
     };
-    recover_once(folder);
-    const std::string write_error = write_all_or_nothing(outputs);
+    const std::string write_error = write_outputs(outputs);
     if (!write_error.empty()) return fail(path, write_error);
 
     if (run.partial) {
@@ -212,26 +274,12 @@ class Converter {
          << ", .csv, .svg\n";
   }
 
-  // Before the first conversion into a folder: outputs that an interrupted
-  // conversion left half replaced are put back as they were.
-  void recover_once(const fs::path& folder) {
-    std::error_code error;
-    const fs::path identity = fs::weakly_canonical(folder.empty() ? "." : folder, error);
-    if (!recovered_folders_.insert(error ? folder : identity).second) return;
-    const std::string unrestored = recover_interrupted(folder);
-    if (!unrestored.empty()) {
-      err_ << printable(folder.empty() ? "." : folder.string())
-           << ": warning: an interrupted conversion's outputs: " << unrestored << '\n';
-    }
-  }
-
   const Options& options_;
   std::ostream& out_;
   std::ostream& err_;
   bool failed_ = false;
   std::set<fs::path> converted_inputs_;
   std::set<fs::path> output_stems_;
-  std::set<fs::path> recovered_folders_;
 };
 
 }  // namespace

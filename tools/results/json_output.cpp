@@ -3,8 +3,6 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "text_escape.h"
-
 namespace quenda::results {
 namespace {
 
@@ -69,11 +67,11 @@ Json test_json(const RunResults& run, const TestResults& test) {
 
 std::string to_json(const RunResults& run) {
   Json json = Json::object();
-  json["source_file"] = valid_text(run.source_file);
+  json["source_file"] = run.source_file;
   json["partial"] = run.partial;
-  if (run.partial) json["partial_reason"] = valid_text(run.partial_reason);
-  json["benchmark"] = valid_text(run.benchmark);
-  json["processor_name"] = run.metadata ? Json(valid_text(run.metadata->processor_name)) : Json();
+  if (run.partial) json["partial_reason"] = run.partial_reason;
+  json["benchmark"] = run.benchmark;
+  json["processor_name"] = run.metadata ? Json(run.metadata->processor_name) : Json();
   json["local_date"] = run.metadata ? Json(run.metadata->local_date) : Json();
   json["local_time"] = run.metadata ? Json(run.metadata->local_time) : Json();
   json["threads"] = run.threads;
@@ -82,9 +80,9 @@ std::string to_json(const RunResults& run) {
   for (const TestResults& test : run.tests)
     tests[std::string(test_key(test.id))] = test_json(run, test);
   json["tests"] = std::move(tests);
-  // Every string went through valid_text(), as in the chart; the library's
-  // own check would only throw.
-  return json.dump(2) + "\n";
+  // Bytes that are not UTF-8 (a processor name from another machine) become
+  // U+FFFD rather than stopping the dump.
+  return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace quenda::results

@@ -16,31 +16,17 @@
 #include <string_view>
 #include <vector>
 
+#include "test_table.h"
+
 namespace quenda::results {
 
-// The six tests, in the order the report lists them.
-enum class TestId {
-  kStreamHandling,
-  kDescriptorHandling,
-  kBytewiseWrite,
-  kBytewiseRead,
-  kBlockRead,
-  kBlockWrite,
-};
-inline constexpr int kTestCount = 6;
-inline constexpr std::array<TestId, kTestCount> kAllTests{
-    TestId::kStreamHandling, TestId::kDescriptorHandling, TestId::kBytewiseWrite,
-    TestId::kBytewiseRead,   TestId::kBlockRead,          TestId::kBlockWrite};
-
-// What a test counts: files handled per second, or accesses (bytes) per
-// second, which the report shows in millions and in MB.
-enum class Measure { kFiles, kAccesses };
-
-Measure measure_of(TestId test);
-// The key used in the JSON and CSV output, e.g. "stream_handling".
-std::string_view test_key(TestId test);
-// A short human name, e.g. "Handling files: streams (Lower)".
-std::string_view test_label(TestId test);
+// The six tests and their names come from the benchmark's own table.
+using quenda::kTestCount;
+using quenda::Measure;
+using quenda::TestId;
+inline constexpr Measure measure_of(TestId test) { return test_info(test).measure; }
+inline constexpr std::string_view test_key(TestId test) { return test_info(test).key; }
+inline constexpr std::string_view test_label(TestId test) { return test_info(test).label; }
 
 using Figure = std::optional<double>;
 
@@ -109,13 +95,9 @@ struct ParseOptions {
   bool allow_partial = false;
 };
 
-// Reads one results file line by line, holding no more than two lines at a
-// time; `file_name` (without folder) supplies the metadata. Throws
-// ParseError.
+// Reads one results file a line at a time, holding no more than two lines;
+// `file_name` (without folder) supplies the metadata. Throws ParseError.
 RunResults parse_results(std::istream& in, std::string_view file_name, const ParseOptions& options);
-// The same for a file's text already in memory.
-RunResults parse_results(std::string_view text, std::string_view file_name,
-                         const ParseOptions& options);
 
 // True for "results_quenda_lite_windows_clusters @ ... .txt", the names the
 // collector gives its results files.

@@ -135,8 +135,11 @@ class Scale {
                         : scaled <= 5.0 ? 5.0
                                         : 10.0;
     step_ = step * magnitude;
-    // About four; rounding can add one. The clamp is the loop's bound.
+    // About four; rounding can add one. The clamp is the loop's bound. The
+    // top grid line never falls below the largest figure, or its bar would
+    // be cut.
     intervals_ = std::clamp(static_cast<int>(std::ceil(top / step_ - 1e-9)), 1, kMaxIntervals);
+    if (step_ * intervals_ < top) ++intervals_;
   }
 
   int intervals() const { return intervals_; }

@@ -12,7 +12,7 @@ namespace quenda::results {
 // Valid UTF-8 holding only characters XML 1.0 allows: every byte that does
 // not start a well-formed UTF-8 sequence, every control character but tab
 // and line feed, U+FFFE and U+FFFF become U+FFFD. Every text that goes into
-// the JSON, the CSV or the chart passes through here.
+// the CSV or the chart passes through here.
 std::string valid_text(std::string_view bytes);
 
 // valid_text() with &, <, > and " as entities, for XML content and

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,7 +24,8 @@ const std::string kSampleName = samples::sample_file_name("node-a");
 
 RunResults parse(const std::string& text, bool allow_partial = false,
                  const std::string& name = kSampleName) {
-  return parse_results(text, name, ParseOptions{.allow_partial = allow_partial});
+  std::istringstream in(text);
+  return parse_results(in, name, ParseOptions{.allow_partial = allow_partial});
 }
 
 // The error a text gives: its line and reason. Fails the test when the text
@@ -60,7 +62,8 @@ TEST(ResultsFile, ReadsEveryFigureThatTheReportPrints) {
     EXPECT_EQ(run.benchmark,
               "Torvane :: Lumicrest Benchmark Quenda Lite for Windows Clusters on x86 64bit "
               "system 2019.12.06.");
-    for (const TestId id : kAllTests) {
+    for (const quenda::TestInfo& info : quenda::kTests) {
+      const TestId id = info.id;
       SCOPED_TRACE(std::string(test_key(id)));
       const TestResults& test = run.test(id);
       const samples::SampleTest& fed = sample.tests[static_cast<int>(id)];
@@ -262,6 +265,11 @@ TEST(ResultsFile, NamesTheLineThatDepartsFromTheReport) {
   EXPECT_EQ(error.line(), nth_line_starting(text, first_worker));
   EXPECT_EQ(error.reason(),
             "expected thread 1 in the cluster stream_handling section, found thread 2");
+  // A lower number than expected, in a section with the processor name.
+  const std::string second_worker = "Thread:2@node-a The system spent: ";
+  error = error_of(replace_first(text, second_worker, "Thread:1@node-a The system spent: "));
+  EXPECT_EQ(error.line(), nth_line_starting(text, second_worker));
+  EXPECT_EQ(error.reason(), "expected thread 2 in the cluster byte-wise tests, found thread 1");
 
   const std::string verdict =
       "Among all nodes, high writing performance differences of threads tend to be not "

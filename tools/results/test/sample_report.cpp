@@ -144,12 +144,9 @@ ExpectedSummary expected_summary(const SampleRun& run, TestId test) {
   summary.total = statistics.total;
   summary.improvement = improvement(statistics.total, record->single.rate);
   summary.mean = statistics.mean;
-  constexpr std::array<double, kTestCount> kThresholds{
-      kStreamHandlingThreshold, kDescriptorHandlingThreshold, kBytewiseWriteThreshold,
-      kBytewiseReadThreshold,   kBlockReadThreshold,          kBlockWriteThreshold};
   const bool files = measure_of(test) == Measure::kFiles;
   const double compared = files ? statistics.deviation : statistics.deviation / kMillion;
-  summary.significant = significant(compared, kThresholds[static_cast<int>(test)]);
+  summary.significant = significant(compared, threshold_of(test));
   return summary;
 }
 
