@@ -35,6 +35,10 @@ TEST(OutcomeTest, HandlingFailsWhenItsNameCannotBeCreatedAgain) {
   const int left = errno;
   std::filesystem::create_directory("f.tmp");
   EXPECT_EQ(reason_of(descriptor_handling_outcome("f.tmp", left)), "(worked)");
+#ifdef _WIN32
+  // What the Visual C++ runtime's text-mode open of an empty file leaves (wine's leaves 0).
+  EXPECT_EQ(reason_of(descriptor_handling_outcome("f.tmp", EINVAL)), "(worked)");
+#endif
 
   files.out.open("f.tmp", std::ios::binary | std::ios::out);
   ASSERT_TRUE(files.out.fail());
