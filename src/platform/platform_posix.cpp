@@ -20,7 +20,8 @@ bool descriptor_calls_failed(int error) { return error != 0; }
 std::optional<FileId> identify_file(const char* name) {
   struct stat status {};
   if (::stat(name, &status) != 0) return std::nullopt;
-  return FileId{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+  return FileId{static_cast<std::uint64_t>(status.st_dev),
+                static_cast<std::uint64_t>(status.st_ino)};
 }
 
 const char* current_directory() { return ::getcwd(nullptr, 0); }

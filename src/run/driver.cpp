@@ -163,8 +163,8 @@ void run_phase_c_worker(const Plan& plan, ProcessState& state, const Identity& w
 // failed from then on), or is no longer where the closing line says: removed
 // or replaced during the run, its report is nowhere.
 void close_results_file(std::ofstream& results, const std::string& name,
-                        const std::optional<platform::FileId>& created_as,
-                        const std::string& path, int open_error, FailureLog& failures) {
+                        const std::optional<platform::FileId>& created_as, const std::string& path,
+                        int open_error, FailureLog& failures) {
   if (!results.is_open()) {
     failures.note_results_file(path, reason_for(open_error, "cannot be created"), false);
     return;

@@ -17,8 +17,7 @@ void FailureLog::note_results_file(const std::string& path, const std::string& r
        created ? "the report in it is cut short" : "the report was not saved");
 }
 
-void FailureLog::note_special_file(const char* test, const std::string& file,
-                                   const char* kind) {
+void FailureLog::note_special_file(const char* test, const std::string& file, const char* kind) {
   line(test, file, std::string("it is ") + kind + ", which the test would wait on for ever",
        "the job is ended");
 }

@@ -11,10 +11,10 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
-#include <memory>
 #include <chrono>
 #include <csignal>
+#include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <csignal>
-
 #include <cstdlib>
 #include <fstream>
 #include <regex>

@@ -134,16 +134,16 @@ TEST(LeftoverFilesTest, ARunWhoseReportIsNowhereEndsNonZero) {
       collector_block_write.release();
     });
     JobOptions options = small_job(directory, 3);
-    options.launcher_extra =
-        preloading(QUENDA_FIXED_LOCAL_TIME_LIBRARY, {"QUENDA_FIXED_LOCAL_TIME=2031-02-03T04:05:06"});
+    options.launcher_extra = preloading(QUENDA_FIXED_LOCAL_TIME_LIBRARY,
+                                        {"QUENDA_FIXED_LOCAL_TIME=2031-02-03T04:05:06"});
     const JobResult result = e2e::run_job(options);
     remover.join();
 
     EXPECT_NE(result.exit_code, 0) << removed;
     const std::map<int, Lines> said = {
-        {0, {results_file_failure(host, directory.string() + "/" + name,
-                                  removed ? "No such file or directory" : "Is a directory",
-                                  false)}}};
+        {0,
+         {results_file_failure(host, directory.string() + "/" + name,
+                               removed ? "No such file or directory" : "Is a directory", false)}}};
     EXPECT_EQ(failures_by_rank(result.errors), said) << result.errors;
     EXPECT_EQ(scratch_entries(directory), normal_scratch(3, host));
   }

@@ -140,10 +140,10 @@ TEST(ForeignFilesTest, RemovesThatFailAndAnInputThatCannotBeReadAreNamed) {
   options.processes = 3;
   options.directory = directory;
   options.timeout_seconds = 120;
-  const JobResult result = e2e::run_command(
-      "setpriv --reuid=4242 --regid=4242 --clear-groups env HOME=/tmp sh -c " +
-          quoted(e2e::launcher_command(options)),
-      directory);
+  const JobResult result =
+      e2e::run_command("setpriv --reuid=4242 --regid=4242 --clear-groups env HOME=/tmp sh -c " +
+                           quoted(e2e::launcher_command(options)),
+                       directory);
 
   EXPECT_NE(result.exit_code, 0);
   const std::string collector = "data64-windows-cluster.tmp";

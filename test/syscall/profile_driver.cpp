@@ -95,8 +95,7 @@ int main(int argc, char** argv) {
           [&] { quenda::run_stream_handling_worker(worker, plan.handling_cycles, handling); });
   bracket("worker_descriptor_handling",
           [&] { quenda::run_descriptor_handling_worker(worker, plan.handling_cycles, handling); });
-  bracket("worker_bytewise_write",
-          [&] { quenda::run_bytewise_write_worker(plan, worker, files); });
+  bracket("worker_bytewise_write", [&] { quenda::run_bytewise_write_worker(plan, worker, files); });
   bracket("worker_bytewise_read",
           [&] { quenda::run_bytewise_read_worker(plan, worker, files, std::cout); });
   bracket("worker_block_read", [&] { quenda::run_block_read_worker(plan, worker, files); });

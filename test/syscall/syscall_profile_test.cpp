@@ -232,8 +232,8 @@ std::map<std::string, std::string> check_profiles(
       actual.push_back((call.name == "writev" ? "write" : call.name) + " " +
                        Canonical().descriptor(call.args.at(0)));
     }
-    verdicts["bytewise_read_lines"] = results == "1" ? "no line in the results file"
-                                                     : compare(actual, expected);
+    verdicts["bytewise_read_lines"] =
+        results == "1" ? "no line in the results file" : compare(actual, expected);
   }
   // The worker forms of worker 2 on node "node", whose second passes take
   // kLength / 3 bytes.
@@ -315,19 +315,12 @@ std::string traced_run(Scene scene, std::string& error) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-const char* const kTests[] = {"stream_handling",
-                              "descriptor_handling",
-                              "bytewise_write",
-                              "bytewise_read",
-                              "bytewise_read_lines",
-                              "block_read",
-                              "block_write",
-                              "worker_stream_handling",
-                              "worker_descriptor_handling",
-                              "worker_bytewise_write",
-                              "worker_bytewise_read",
-                              "worker_block_read",
-                              "worker_block_write"};
+const char* const kTests[] = {
+    "stream_handling",       "descriptor_handling",    "bytewise_write",
+    "bytewise_read",         "bytewise_read_lines",    "block_read",
+    "block_write",           "worker_stream_handling", "worker_descriptor_handling",
+    "worker_bytewise_write", "worker_bytewise_read",   "worker_block_read",
+    "worker_block_write"};
 
 TEST(SyscallProfile, EveryTimedTestMakesExactlyItsOwnCalls) {
   std::string error;
