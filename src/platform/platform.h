@@ -4,6 +4,8 @@
 #define QUENDA_PLATFORM_PLATFORM_H_
 
 #include <cerrno>
+#include <cstdint>
+#include <optional>
 
 namespace quenda::platform {
 
@@ -28,6 +30,23 @@ void close_unless_failed(int descriptor, CloseCall&& close_call) {
   }
   (void)close_call(descriptor);
 }
+
+// Whether the errno value that a run of the descriptor test left (cleared
+// before it) can come from a call of the test that failed. A call that
+// worked may leave a value behind where the C runtime says so (below).
+bool descriptor_calls_failed(int error);
+
+// A file as the system tells files apart while it keeps its name.
+struct FileId {
+  std::uint64_t device = 0;
+  std::uint64_t number = 0;
+  bool operator==(const FileId&) const = default;
+};
+
+// The file at `name` now, or nothing (errno says why) when the name is gone.
+// Where a file that a process holds open can be neither removed nor renamed
+// (Windows), every file that exists is the same to this.
+std::optional<FileId> identify_file(const char* name);
 
 // The current working directory, allocated once and never freed, or nullptr
 // when it cannot be determined.

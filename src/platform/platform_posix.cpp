@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +13,15 @@ int open_descriptor(const char* name) { return ::open(name, O_RDWR | O_CREAT, 07
 void close_descriptor(int descriptor) {
   // close(-1) fails with EBADF and does nothing else; the benchmark ignores it.
   (void)::close(descriptor);
+}
+
+bool descriptor_calls_failed(int error) { return error != 0; }
+
+std::optional<FileId> identify_file(const char* name) {
+  struct stat status {};
+  if (::stat(name, &status) != 0) return std::nullopt;
+  return FileId{static_cast<std::uint64_t>(status.st_dev),
+                static_cast<std::uint64_t>(status.st_ino)};
 }
 
 const char* current_directory() { return ::getcwd(nullptr, 0); }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "platform/platform.h"
@@ -14,6 +15,7 @@
 #include "tests/block.h"
 #include "tests/bytewise.h"
 #include "tests/outcome.h"
+#include "tests/worker_names.h"
 
 namespace quenda {
 namespace {
@@ -27,6 +29,17 @@ int errno_left_by(Test&& test) {
   return errno;
 }
 
+// A scratch name taken by a named pipe, a socket or a device would hold the
+// test in its open for ever (a pipe waits for a reader), and with it every
+// other process at the next barrier. The process that meets one says so and
+// ends the whole job; it looks before the test's start clock.
+void end_job_at_special_file(const char* test, const char* name, FailureLog& failures) {
+  const char* kind = special_file_kind(name);
+  if (kind == nullptr) return;
+  failures.note_special_file(test, name, kind);
+  MPI_Abort(MPI_COMM_WORLD, 1);
+}
+
 // The collector's part before the first barrier: banner and the six tests
 // run alone. Each test's outcome is found out after its figures are taken.
 void run_single_process_tests(Report& report, const Plan& plan, ProcessState& state,
@@ -36,6 +49,7 @@ void run_single_process_tests(Report& report, const Plan& plan, ProcessState& st
   write_banner(report, collector.world_size);
 
   write_handling_heading_single(report, Handling::kStream);
+  end_job_at_special_file(test_name(TestId::kStreamHandling), kCollectorFile, failures);
   records.stream_handling.single =
       run_stream_handling(kCollectorFile, plan.handling_cycles, state.handling);
   write_handling_result_single(report, records.stream_handling.single);
@@ -43,6 +57,7 @@ void run_single_process_tests(Report& report, const Plan& plan, ProcessState& st
                 stream_handling_outcome(kCollectorFile, state.handling));
 
   write_handling_heading_single(report, Handling::kDescriptor);
+  end_job_at_special_file(test_name(TestId::kDescriptorHandling), kCollectorFile, failures);
   int error = errno_left_by([&] {
     records.descriptor_handling.single =
         run_descriptor_handling(kCollectorFile, plan.handling_cycles);
@@ -52,31 +67,46 @@ void run_single_process_tests(Report& report, const Plan& plan, ProcessState& st
                 descriptor_handling_outcome(kCollectorFile, error));
 
   write_bytewise_heading(report);
+  end_job_at_special_file(test_name(TestId::kBytewiseWrite), kCollectorFile, failures);
   error = errno_left_by([&] { records.bytewise_write.single = run_bytewise_write(plan, scratch); });
   write_bytewise_write_single(report, records.bytewise_write.single);
   failures.note(test_name(TestId::kBytewiseWrite),
                 written_outcome(kCollectorFile, scratch.bytewise_out, error, plan.file_length));
-  records.bytewise_read.single = run_bytewise_read(plan, scratch, std::cout);
+  end_job_at_special_file(test_name(TestId::kBytewiseRead), kCollectorFile, failures);
+  error = errno_left_by(
+      [&] { records.bytewise_read.single = run_bytewise_read(plan, scratch, std::cout); });
   write_bytewise_read_single(report, records.bytewise_read.single);
-  failures.note(test_name(TestId::kBytewiseRead), input_outcome(kCollectorFile, plan.file_length));
+  failures.note(test_name(TestId::kBytewiseRead),
+                read_outcome(kCollectorFile, scratch.in, error, plan.file_length));
+  // Closed once its lines are on both sinks; the block read opens it again.
+  failures.note(test_name(TestId::kBytewiseRead), close_outcome(kCollectorFile, scratch.in));
 
   write_block_heading(report);
+  end_job_at_special_file(test_name(TestId::kBlockRead), kCollectorFile, failures);
   error = errno_left_by([&] { records.block_read.single = run_block_read(plan, scratch); });
   write_block_read_single(report, records.block_read.single);
   failures.note(test_name(TestId::kBlockRead),
-                block_read_outcome(kCollectorFile, scratch.in, error, plan.file_length));
+                read_outcome(kCollectorFile, scratch.in, error, plan.file_length));
+  end_job_at_special_file(test_name(TestId::kBlockWrite), kCollectorBlockFile, failures);
   error = errno_left_by([&] { records.block_write.single = run_block_write(plan, scratch); });
   write_block_write_single(report, records.block_write.single);
   failures.note(test_name(TestId::kBlockWrite),
                 written_outcome(kCollectorBlockFile, scratch.block_out, error, plan.file_length));
 
-  close_single_process_files(scratch);
+  // A close that fails is put on the test whose stream it was.
+  const SingleProcessCloses closes = close_single_process_files(scratch);
+  failures.note(test_name(TestId::kBlockRead), closes.input);
+  failures.note(test_name(TestId::kBlockWrite), closes.block_output);
+  failures.note(test_name(TestId::kBytewiseWrite), closes.bytewise_output);
 }
 
 // A worker's phase A: the stream handling test, sent as soon as it ends.
 void run_phase_a_worker(const Plan& plan, ProcessState& state, const Identity& worker,
                         FailureLog& failures) {
   HandlingFiles& files = state.handling;
+  char name[kNameBufferSize];
+  format_worker_file_name(name, worker.rank, worker.processor_name);
+  end_job_at_special_file(test_name(TestId::kStreamHandling), name, failures);
   send_results(state.records.stream_handling, worker,
                run_stream_handling_worker(worker, plan.handling_cycles, files));
   failures.note(test_name(TestId::kStreamHandling), stream_handling_outcome(files.name, files));
@@ -86,6 +116,9 @@ void run_phase_a_worker(const Plan& plan, ProcessState& state, const Identity& w
 void run_phase_b_worker(const Plan& plan, ProcessState& state, const Identity& worker,
                         FailureLog& failures) {
   HandlingFiles& files = state.handling;
+  char name[kNameBufferSize];
+  format_worker_file_name(name, worker.rank, worker.processor_name);
+  end_job_at_special_file(test_name(TestId::kDescriptorHandling), name, failures);
   Timing timing;
   const int error = errno_left_by(
       [&] { timing = run_descriptor_handling_worker(worker, plan.handling_cycles, files); });
@@ -99,22 +132,32 @@ void run_phase_c_worker(const Plan& plan, ProcessState& state, const Identity& w
                         FailureLog& failures) {
   TestRecords& records = state.records;
   ScratchFiles& files = state.scratch;
+  // The tests format these names inside their timed stretches; the look
+  // for special files needs them before.
+  char input[kNameBufferSize];
+  char output[kNameBufferSize];
+  format_worker_file_name(input, worker.rank, worker.processor_name);
+  format_worker_output_name(output, worker.rank, worker.processor_name);
   Timing timing;
+  end_job_at_special_file(test_name(TestId::kBytewiseWrite), input, failures);
   int error = errno_left_by([&] { timing = run_bytewise_write_worker(plan, worker, files); });
   send_results(records.bytewise_write, worker, timing);
   failures.note(test_name(TestId::kBytewiseWrite),
                 written_outcome(files.input_name, files.bytewise_out, error, plan.file_length));
 
-  send_results(records.bytewise_read, worker,
-               run_bytewise_read_worker(plan, worker, files, std::cout));
+  end_job_at_special_file(test_name(TestId::kBytewiseRead), input, failures);
+  error = errno_left_by([&] { timing = run_bytewise_read_worker(plan, worker, files, std::cout); });
+  send_results(records.bytewise_read, worker, timing);
   failures.note(test_name(TestId::kBytewiseRead),
-                input_outcome(files.input_name, plan.file_length));
+                read_outcome(files.input_name, files.in, error, plan.file_length));
 
+  end_job_at_special_file(test_name(TestId::kBlockRead), input, failures);
   error = errno_left_by([&] { timing = run_block_read_worker(plan, worker, files); });
   send_results(records.block_read, worker, timing);
   failures.note(test_name(TestId::kBlockRead),
-                block_read_outcome(files.input_name, files.in, error, plan.file_length));
+                read_outcome(files.input_name, files.in, error, plan.file_length));
 
+  end_job_at_special_file(test_name(TestId::kBlockWrite), output, failures);
   error = errno_left_by([&] { timing = run_block_write_worker(plan, worker, files); });
   send_results(records.block_write, worker, timing);
   failures.note(test_name(TestId::kBlockWrite),
@@ -122,10 +165,12 @@ void run_phase_c_worker(const Plan& plan, ProcessState& state, const Identity& w
 }
 
 // Closes the results file and says on standard error when it was never
-// created or lost lines: a full disk fails a flush, and the stream stays
-// failed from then on.
-void close_results_file(std::ofstream& results, const std::string& path, int open_error,
-                        FailureLog& failures) {
+// created, lost lines (a full disk fails a flush, and the stream stays
+// failed from then on), or is no longer where the closing line says: removed
+// or replaced during the run, its report is nowhere.
+void close_results_file(std::ofstream& results, const std::string& name,
+                        const std::optional<platform::FileId>& created_as, const std::string& path,
+                        int open_error, FailureLog& failures) {
   if (!results.is_open()) {
     failures.note_results_file(path, reason_for(open_error, "cannot be created"), false);
     return;
@@ -134,7 +179,12 @@ void close_results_file(std::ofstream& results, const std::string& path, int ope
   errno = 0;
   results.close();
   const int close_error = errno;
-  if (lost_lines || results.fail()) {
+  errno = 0;
+  const auto now = platform::identify_file(name.c_str());
+  if (!now || (created_as && *now != *created_as)) {
+    failures.note_results_file(
+        path, now ? "another file has taken its name" : reason_for(errno, "it is gone"), false);
+  } else if (lost_lines || results.fail()) {
     failures.note_results_file(path, reason_for(close_error, "a write failed"), true);
   }
 }
@@ -176,6 +226,7 @@ int run_benchmark(int* argc, char*** argv, const Plan& plan, ProcessState& state
   FailureLog failures(std::cerr, rank, processor_name);
   std::string results_name;
   int results_open_error = 0;
+  std::optional<platform::FileId> results_created_as;
   if (collector) {
     results_name = results_file_name_now(processor_name);
     // A results file that cannot be created leaves the stream failed; the
@@ -183,6 +234,7 @@ int run_benchmark(int* argc, char*** argv, const Plan& plan, ProcessState& state
     errno = 0;
     results.open(results_name, std::ios::out);
     results_open_error = errno;
+    results_created_as = platform::identify_file(results_name.c_str());
     run_single_process_tests(report, plan, state, self, failures);
   }
 
@@ -210,7 +262,8 @@ int run_benchmark(int* argc, char*** argv, const Plan& plan, ProcessState& state
 
     const std::string path = saved_path(state.working_directory, results_name);
     write_closing(report, path);
-    close_results_file(results, path, results_open_error, failures);
+    close_results_file(results, results_name, results_created_as, path, results_open_error,
+                       failures);
     platform::discard_console_input();
     (void)std::cin.get();
   } else if (worker) {

@@ -5,7 +5,7 @@
 namespace quenda {
 
 void FailureLog::note(const char* test, const Outcome& outcome) {
-  if (!outcome) return;
+  if (!outcome || !noted_.insert(test).second) return;
   line(test, outcome->file, outcome->reason, "the figures of this test are not measurements");
 }
 
@@ -13,6 +13,11 @@ void FailureLog::note_results_file(const std::string& path, const std::string& r
                                    bool created) {
   line("results file", path, reason,
        created ? "the report in it is cut short" : "the report was not saved");
+}
+
+void FailureLog::note_special_file(const char* test, const std::string& file, const char* kind) {
+  line(test, file, std::string("it is ") + kind + ", which the test would wait on for ever",
+       "the job is ended");
 }
 
 void FailureLog::line(const char* what, const std::string& file, const std::string& reason,

@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 
 #include "reason.h"
@@ -28,11 +29,17 @@ class FailureLog {
   FailureLog(std::ostream& errors, int rank, const char* node)
       : errors_(errors), rank_(rank), node_(node) {}
 
-  // One line for a test whose operations failed; nothing otherwise.
+  // One line for a test whose operations failed; nothing otherwise, and
+  // nothing for a test that already has its line.
   void note(const char* test, const Outcome& outcome);
 
-  // The results file could not be created, or not every line reached it.
+  // The results file could not be created or was gone at the end (`created`
+  // false: the report was not saved), or not every line reached it.
   void note_results_file(const std::string& path, const std::string& reason, bool created);
+
+  // A named pipe, a socket or a device (`kind`) stands where `test` would
+  // open `file`; the caller then ends the job.
+  void note_special_file(const char* test, const std::string& file, const char* kind);
 
   // Whether any failure was noted: the process then ends with a non-zero
   // status.
@@ -46,6 +53,7 @@ class FailureLog {
   int rank_;
   const char* node_;
   bool any_ = false;
+  std::set<std::string> noted_;
 };
 
 }  // namespace quenda

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "tests/access_lines.h"
+#include "tests/outcome.h"
 #include "tests/worker_names.h"
 
 namespace quenda {
@@ -59,12 +60,17 @@ Timing run_block_write(const Plan& plan, ScratchFiles& files) {
   return timed(static_cast<double>(plan.file_length), start, end);
 }
 
-void close_single_process_files(ScratchFiles& files) {
-  files.in.close();
-  files.block_out.close();
-  files.bytewise_out.close();
+SingleProcessCloses close_single_process_files(ScratchFiles& files) {
+  SingleProcessCloses closes;
+  closes.input = close_outcome(kCollectorFile, files.in);
+  closes.block_output = close_outcome(kCollectorBlockFile, files.block_out);
+  closes.bytewise_output = close_outcome(kCollectorFile, files.bytewise_out);
+  return closes;
 }
 
+// Differs from the collector's form on purpose: the buffer is allocated
+// before the stream is positioned back at the start, the order the workers'
+// figures have always been taken in.
 Timing run_block_read_worker(const Plan& plan, const Identity&, ScratchFiles& files) {
   const double start = MPI_Wtime();
   files.in.open(files.input_name, kBinaryRead);

@@ -7,6 +7,7 @@
 
 #include "cluster/exchange.h"
 #include "plan.h"
+#include "run/failures.h"
 #include "run/report.h"
 #include "tests/scratch_files.h"
 
@@ -17,9 +18,16 @@ namespace quenda {
 Timing run_block_read(const Plan& plan, ScratchFiles& files);
 Timing run_block_write(const Plan& plan, ScratchFiles& files);
 
+// What the closes of the collector's three scratch streams came to.
+struct SingleProcessCloses {
+  Outcome input;            // the block read's
+  Outcome block_output;     // the block write's
+  Outcome bytewise_output;  // the byte-wise write's
+};
+
 // Closes the collector's three scratch streams once its tests are done: the
 // shared input, the block output, then the byte-wise output.
-void close_single_process_files(ScratchFiles& files);
+SingleProcessCloses close_single_process_files(ScratchFiles& files);
 
 // Worker forms on the worker's own files; the read opens files.input_name as
 // the byte-wise write formatted it.

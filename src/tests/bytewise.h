@@ -20,12 +20,14 @@ std::int64_t worker_second_pass(const Plan& plan, int rank);
 
 // Single-process forms on the collector's file. The write leaves
 // files.bytewise_out open; the read reports a file it cannot open to
-// `console` and closes files.in after it has been timed.
+// `console` and leaves files.in for the caller to close once the read's
+// report lines are written.
 Timing run_bytewise_write(const Plan& plan, ScratchFiles& files);
 Timing run_bytewise_read(const Plan& plan, ScratchFiles& files, std::ostream& console);
 
 // Worker forms on the worker's own file; the write formats its name into
-// files.input_name, the read uses it as it stands.
+// files.input_name, the read uses it as it stands and closes it before its
+// closing clock reading.
 Timing run_bytewise_write_worker(const Plan& plan, const Identity& worker, ScratchFiles& files);
 Timing run_bytewise_read_worker(const Plan& plan, const Identity& worker, ScratchFiles& files,
                                 std::ostream& console);

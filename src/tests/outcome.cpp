@@ -54,13 +54,19 @@ Outcome failed_on(const char* name, std::string reason) { return Failure{name, s
 }  // namespace
 
 Outcome stream_handling_outcome(const char* name, const HandlingFiles& files) {
-  if (!files.out.fail() && !files.in.fail()) return std::nullopt;
-  const auto probe = create_and_remove(name, Through::kStream);
-  return failed_on(name, probe ? *probe : "the last cycle's open or close failed");
+  if (files.out.fail() || files.in.fail()) {
+    const auto probe = create_and_remove(name, Through::kStream);
+    return failed_on(name, probe ? *probe : "the last cycle's open or close failed");
+  }
+  std::error_code error;
+  if (!std::filesystem::exists(std::filesystem::symlink_status(name, error))) return std::nullopt;
+  errno = 0;
+  if (std::remove(name) != 0) return failed_on(name, reason_for(errno, "cannot be removed"));
+  return failed_on(name, "the last cycle's remove failed");
 }
 
 Outcome descriptor_handling_outcome(const char* name, int error) {
-  if (error == 0) return std::nullopt;
+  if (!platform::descriptor_calls_failed(error)) return std::nullopt;
   const auto probe = create_and_remove(name, Through::kDescriptor);
   if (probe) return failed_on(name, *probe);
   return std::nullopt;
@@ -72,16 +78,25 @@ Outcome written_outcome(const char* name, const std::ostream& out, int error, st
   return std::nullopt;
 }
 
-Outcome input_outcome(const char* name, std::int64_t length) {
+Outcome read_outcome(const char* name, const std::istream& in, int error, std::int64_t length) {
   if (const auto shortfall = file_shortfall(name, length)) return failed_on(name, *shortfall);
+  if (in.fail()) return failed_on(name, reason_for(error, "a read failed"));
   return std::nullopt;
 }
 
-Outcome block_read_outcome(const char* name, const std::istream& in, int error,
-                           std::int64_t length) {
-  if (auto outcome = input_outcome(name, length)) return outcome;
-  if (in.fail()) return failed_on(name, reason_for(error, "a read failed"));
-  return std::nullopt;
+const char* special_file_kind(const char* name) {
+  std::error_code error;
+  switch (std::filesystem::status(name, error).type()) {
+    case std::filesystem::file_type::fifo:
+      return "a named pipe (FIFO)";
+    case std::filesystem::file_type::socket:
+      return "a socket";
+    case std::filesystem::file_type::character:
+    case std::filesystem::file_type::block:
+      return "a device";
+    default:
+      return nullptr;
+  }
 }
 
 }  // namespace quenda

@@ -1,17 +1,20 @@
 // A worker killed in the middle of the run: the job does not hang, the MPI
 // runtime ends every other process and the launcher reports the failure.
 //
-// To kill the worker at a known point, a named pipe stands in place of one
-// scratch file: opening it to write blocks until a reader comes, and none
-// does, so the process that opens it stops there for good. The worker to
+// To kill the worker at a known point, one scratch file is held under a
+// lease: opening it to write waits until the lease is released, which it is
+// not before the kill, so the process that opens it stops there. The worker to
 // kill is found by the program it was started from (a link of a unique name
 // to the small benchmark) and its rank.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -27,7 +30,7 @@ constexpr double kBoundSeconds = 60;
 
 struct Moment {
   const char* label;
-  // The scratch files replaced by pipes, so that their openers stop there.
+  // The scratch files held, so that their openers stop there.
   std::vector<std::string> (*blocked)(const std::string& host);
   // The scratch file whose full length shows that the moment has come.
   std::string (*reached)(const std::string& host);
@@ -69,8 +72,10 @@ TEST_P(DyingWorkerTest, RuntimeEndsTheJobWithAFailure) {
   const std::string host = e2e::host_name();
   const std::filesystem::path program = programs.path() / "quenda-lite-small-doomed";
   std::filesystem::create_symlink(QUENDA_SMALL_BINARY, program);
+  std::vector<std::unique_ptr<HeldFile>> held;
   for (const std::string& name : GetParam().blocked(host)) {
-    ASSERT_EQ(::mkfifo((directory / name).c_str(), 0600), 0) << name;
+    held.push_back(std::make_unique<HeldFile>(directory / name));
+    ASSERT_TRUE(held.back()->held()) << name << ": " << std::strerror(errno);
   }
   const std::filesystem::path watched = directory / GetParam().reached(host);
 
@@ -119,6 +124,31 @@ TEST_P(DyingWorkerTest, RuntimeEndsTheJobWithAFailure) {
   EXPECT_TRUE(processes_started_from(program.string()).empty());
   // The report stops where the collector was; it never closes.
   EXPECT_EQ(result.console.find("Press Enter to Exit."), std::string::npos);
+}
+
+// A named pipe at a worker's scratch name would hold that worker in its open
+// for ever, and every other process at the next barrier: the worker says so
+// before the test starts, and the job ends at once.
+TEST(SpecialFileTest, APipeAtAWorkersNameEndsTheJobPromptly) {
+  e2e::TempDir dir;
+  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+  const std::string host = e2e::host_name();
+  const std::string pipe = worker_file(2, host);
+  ASSERT_EQ(::mkfifo((directory / pipe).c_str(), 0600), 0);
+  JobOptions options;
+  options.binary = QUENDA_SMALL_BINARY;
+  options.processes = 4;
+  options.directory = directory;
+  options.timeout_seconds = 120;
+  const JobResult result = e2e::run_job(options);
+
+  EXPECT_NE(result.exit_code, 0);
+  EXPECT_LT(result.seconds, kBoundSeconds);
+  const std::string said = "quenda-lite: rank 2 on " + host + ": stream handling: " + pipe +
+                           ": it is a named pipe (FIFO), which the test would wait on for ever; "
+                           "the job is ended";
+  EXPECT_EQ(failures_by_rank(result.errors), (std::map<int, Lines>{{2, {said}}})) << result.errors;
+  EXPECT_EQ(directory_entries(directory)[pipe], "<fifo>");
 }
 
 INSTANTIATE_TEST_SUITE_P(Moments, DyingWorkerTest, ::testing::Values(kCollectorAlone, kLastPhase),

@@ -1,7 +1,9 @@
 #include "hostile_support.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
@@ -219,6 +221,19 @@ std::vector<std::string> scratch_names(int world_size, const std::string& host) 
     names.push_back(worker_copy(rank, host));
   }
   return names;
+}
+
+HeldFile::HeldFile(const std::filesystem::path& path) {
+  // The holder is told of a breaking lease by SIGIO, which would end it.
+  std::signal(SIGIO, SIG_IGN);
+  std::ofstream(path, std::ios::app).close();
+  descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);  // the job must not hold it too
+  if (descriptor_ >= 0 && ::fcntl(descriptor_, F_SETLEASE, F_RDLCK) != 0) release();
+}
+
+void HeldFile::release() {
+  if (descriptor_ >= 0) ::close(descriptor_);
+  descriptor_ = -1;
 }
 
 std::vector<Started> processes_started_from(const std::string& program) {

@@ -138,6 +138,22 @@ std::vector<std::string> scratch_names(int world_size, const std::string& host);
 std::string worker_file(int rank, const std::string& host);
 std::string worker_copy(int rank, const std::string& host);
 
+// A regular file held under a read lease: a process that opens it to write
+// waits there until the lease is released (or the system's lease-break
+// time, 45 seconds by default, has passed). Creates the file if missing.
+class HeldFile {
+ public:
+  explicit HeldFile(const std::filesystem::path& path);
+  ~HeldFile() { release(); }
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+  bool held() const { return descriptor_ >= 0; }
+  void release();
+
+ private:
+  int descriptor_ = -1;
+};
+
 // A process and the rank the launcher gave it (-1 when none).
 struct Started {
   pid_t pid;

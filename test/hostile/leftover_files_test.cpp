@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <thread>
 
 #include "hostile_support.h"
 #include "small_plan.h"
@@ -110,6 +111,42 @@ TEST(LeftoverFilesTest, TwoRunsInTheSameSecondLeaveOneResultsFileTheLaterOnes) {
             "");
   // The earlier run's worker 2 files stay; every file is a normal run's.
   EXPECT_EQ(scratch_entries(directory), normal_scratch(3, host));
+}
+
+// Only the results file fails: its name is taken before the run, or the file
+// is removed during it (while the collector is held before its block
+// write). Every scratch file is whole, but the report is nowhere, so the
+// collector says so and the job does not end 0.
+TEST(LeftoverFilesTest, ARunWhoseReportIsNowhereEndsNonZero) {
+  const std::string host = e2e::host_name();
+  const std::string name = "results_quenda_lite_windows_clusters @ " + host +
+                           " @ local date 2031.02.03 time 04.05.06.txt";
+  for (const bool removed : {false, true}) {
+    e2e::TempDir dir;
+    const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+    if (!removed) std::filesystem::create_directory(directory / name);
+    HeldFile collector_block_write(directory / "data64-windows-cluster");
+    if (!removed) collector_block_write.release();
+    std::thread remover([&] {
+      while (collector_block_write.held() && !std::filesystem::remove(directory / name)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      collector_block_write.release();
+    });
+    JobOptions options = small_job(directory, 3);
+    options.launcher_extra = preloading(QUENDA_FIXED_LOCAL_TIME_LIBRARY,
+                                        {"QUENDA_FIXED_LOCAL_TIME=2031-02-03T04:05:06"});
+    const JobResult result = e2e::run_job(options);
+    remover.join();
+
+    EXPECT_NE(result.exit_code, 0) << removed;
+    const std::map<int, Lines> said = {
+        {0,
+         {results_file_failure(host, directory.string() + "/" + name,
+                               removed ? "No such file or directory" : "Is a directory", false)}}};
+    EXPECT_EQ(failures_by_rank(result.errors), said) << result.errors;
+    EXPECT_EQ(scratch_entries(directory), normal_scratch(3, host));
+  }
 }
 
 }  // namespace

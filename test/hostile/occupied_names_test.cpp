@@ -5,6 +5,8 @@
 // (tmpfs), the block copy made from it is empty. Standard error names every
 // test that met a directory, and the job ends with a non-zero status.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -110,6 +112,54 @@ TEST_P(OccupiedNamesTest, ScheduleCompletesAndABlockReadOfADirectoryIsEmpty) {
       EXPECT_EQ(e2e::read_file(directory / name / "keep"), "kept") << name;
     }
   }
+}
+
+// Another user's files in a sticky folder, where only their owner (who owns
+// the folder too) may remove them, and the benchmark runs as a third user.
+// The collector's name holds a file anyone may write: every handling cycle
+// opens it and fails to remove it. Worker 1's holds one nobody may read: its
+// byte-wise write fills it, and neither read can open it.
+TEST(ForeignFilesTest, RemovesThatFailAndAnInputThatCannotBeReadAreNamed) {
+  if (::geteuid() != 0) QUENDA_SCENE_UNAVAILABLE("only root can give files to other users");
+  constexpr unsigned kOwner = 65534;  // nobody
+  e2e::TempDir dir;
+  const std::filesystem::path directory = std::filesystem::canonical(dir.path()) / "sticky";
+  const std::string host = e2e::host_name();
+  std::filesystem::create_directory(directory);
+  for (const auto& [name, mode] : {std::pair{std::string("data64-windows-cluster.tmp"), 0666},
+                                   std::pair{worker_file(1, host), 0222}}) {
+    std::ofstream(directory / name).close();
+    ASSERT_EQ(::chmod((directory / name).c_str(), mode), 0);
+    ASSERT_EQ(::chown((directory / name).c_str(), kOwner, kOwner), 0);
+  }
+  ASSERT_EQ(::chown(directory.c_str(), kOwner, kOwner), 0);
+  ASSERT_EQ(::chmod(directory.c_str(), 01777), 0);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  JobOptions options;
+  options.binary = QUENDA_SMALL_BINARY;
+  options.processes = 3;
+  options.directory = directory;
+  options.timeout_seconds = 120;
+  const JobResult result =
+      e2e::run_command("setpriv --reuid=4242 --regid=4242 --clear-groups env HOME=/tmp sh -c " +
+                           quoted(e2e::launcher_command(options)),
+                       directory);
+
+  EXPECT_NE(result.exit_code, 0);
+  const std::string collector = "data64-windows-cluster.tmp";
+  const std::string not_permitted = "Operation not permitted";
+  const std::string denied = "Permission denied";
+  const std::map<int, Lines> said = {
+      {0,
+       {failure_line(0, host, "stream handling", collector, not_permitted),
+        failure_line(0, host, "descriptor handling", collector, not_permitted)}},
+      {1,
+       {failure_line(1, host, "stream handling", worker_file(1, host), not_permitted),
+        failure_line(1, host, "descriptor handling", worker_file(1, host), denied),
+        failure_line(1, host, "byte-wise read", worker_file(1, host), denied),
+        failure_line(1, host, "block read", worker_file(1, host), denied),
+        failure_line(1, host, "block write", worker_copy(1, host), holds(0))}}};
+  EXPECT_EQ(failures_by_rank(result.errors), said) << result.errors;
 }
 
 INSTANTIATE_TEST_SUITE_P(Places, OccupiedNamesTest,

@@ -39,6 +39,8 @@ int MPI_Get_processor_name(char* name, int* resultlen);
 // Seconds from the high-resolution monotonic counter.
 double MPI_Wtime(void);
 int MPI_Barrier(MPI_Comm comm);
+// Ends the one process with the error code as its exit status.
+int MPI_Abort(MPI_Comm comm, int errorcode);
 // Both print what was asked and abort: there is nobody to talk to.
 int MPI_Send(const void* buf, int count, MPI_Datatype datatype, int dest, int tag, MPI_Comm comm);
 int MPI_Recv(void* buf, int count, MPI_Datatype datatype, int source, int tag, MPI_Comm comm,

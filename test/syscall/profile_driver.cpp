@@ -1,8 +1,10 @@
 // Runs the collector's six single-process tests exactly as the driver does,
-// with the plan given on the command line, and brackets each call with a
-// marker: a write of "quenda-mark begin <test>" / "quenda-mark end <test>" to
-// /dev/null. A system-call trace of this process then shows, between each
-// pair of markers, the calls that one test makes and nothing else.
+// then the six worker forms as worker 2 of node "node", with the plan given
+// on the command line, and brackets each call with a marker: a write of
+// "quenda-mark begin <test>" / "quenda-mark end <test>" to /dev/null. A
+// system-call trace of this process then shows, between each pair of
+// markers, the calls that one test makes and nothing else. The byte-wise
+// read's report lines and the close after them have a bracket of their own.
 //
 // Usage: syscall_profile_driver <cycles> <file_length> [--stray]
 // --stray adds one call of its own (a one-byte write to /dev/null) inside
@@ -13,6 +15,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -21,6 +24,7 @@
 #include "tests/block.h"
 #include "tests/bytewise.h"
 #include "tests/file_handling.h"
+#include "tests/outcome.h"
 
 namespace {
 
@@ -54,6 +58,8 @@ int main(int argc, char** argv) {
                           std::atoll(argv[2])};
   g_stray = argc > 3 && std::strcmp(argv[3], "--stray") == 0;
   g_marker = ::open("/dev/null", O_WRONLY);
+  // The console has had a line before, as the banner gives it in the program.
+  std::cout << std::endl;
 
   quenda::ProcessState& state = g_state;
   bracket("stream_handling", [&] {
@@ -70,11 +76,30 @@ int main(int argc, char** argv) {
   bracket("bytewise_read", [&] {
     state.records.bytewise_read.single = quenda::run_bytewise_read(plan, state.scratch, std::cout);
   });
+  std::ofstream results("results.txt");
+  quenda::Report report(std::cout, results);
+  bracket("bytewise_read_lines", [&] {
+    quenda::write_bytewise_read_single(report, state.records.bytewise_read.single);
+    (void)quenda::close_outcome(quenda::kCollectorFile, state.scratch.in);
+  });
   bracket("block_read",
           [&] { state.records.block_read.single = quenda::run_block_read(plan, state.scratch); });
   bracket("block_write",
           [&] { state.records.block_write.single = quenda::run_block_write(plan, state.scratch); });
   quenda::close_single_process_files(state.scratch);
+
+  const quenda::Identity worker{2, 4, "node"};
+  quenda::HandlingFiles& handling = state.handling;
+  quenda::ScratchFiles& files = state.scratch;
+  bracket("worker_stream_handling",
+          [&] { quenda::run_stream_handling_worker(worker, plan.handling_cycles, handling); });
+  bracket("worker_descriptor_handling",
+          [&] { quenda::run_descriptor_handling_worker(worker, plan.handling_cycles, handling); });
+  bracket("worker_bytewise_write", [&] { quenda::run_bytewise_write_worker(plan, worker, files); });
+  bracket("worker_bytewise_read",
+          [&] { quenda::run_bytewise_read_worker(plan, worker, files, std::cout); });
+  bracket("worker_block_read", [&] { quenda::run_block_read_worker(plan, worker, files); });
+  bracket("worker_block_write", [&] { quenda::run_block_write_worker(plan, worker, files); });
 
   (void)::close(g_marker);
   MPI_Finalize();

@@ -100,8 +100,8 @@ std::string quoted(const char* name) { return std::string("\"") + name + "\""; }
 
 // --- The expected profiles ---------------------------------------------------
 
-Profile stream_handling(int cycles) {
-  const std::string file = quoted(kCollectorFile);
+Profile stream_handling(int cycles, const char* name = kCollectorFile) {
+  const std::string file = quoted(name);
   Profile p;
   for (int c = 0; c < cycles; ++c) {
     const std::string out = descriptor_label(2 * c + 1);
@@ -115,8 +115,8 @@ Profile stream_handling(int cycles) {
   return p;
 }
 
-Profile descriptor_handling(int cycles) {
-  const std::string file = quoted(kCollectorFile);
+Profile descriptor_handling(int cycles, const char* name = kCollectorFile) {
+  const std::string file = quoted(name);
   Profile p;
   for (int c = 0; c < cycles; ++c) {
     const std::string fd = descriptor_label(c + 1);
@@ -127,9 +127,10 @@ Profile descriptor_handling(int cycles) {
   return p;
 }
 
-Profile bytewise_write(std::int64_t length) {
-  const std::int64_t second = length / 2;
-  Profile p{"openat " + quoted(kCollectorFile) + " O_WRONLY|O_CREAT|O_TRUNC 0666 = #1"};
+// `second`: where the second pass starts, and how many bytes it takes.
+Profile bytewise_write(std::int64_t length, std::int64_t second = kSecond,
+                       const char* name = kCollectorFile) {
+  Profile p{"openat " + quoted(name) + " O_WRONLY|O_CREAT|O_TRUNC 0666 = #1"};
   // strace shows the fill byte 0x0B as "\v".
   const std::string one_byte = R"(write #1 "\v" 1 = 1)";
   p.insert(p.end(), static_cast<std::size_t>(length), one_byte);
@@ -139,11 +140,13 @@ Profile bytewise_write(std::int64_t length) {
   return p;
 }
 
-// `buffer` is what every refill of the stream's input buffer asks for.
-Profile bytewise_read(std::int64_t length, long buffer) {
-  const std::int64_t second = length / 2;
+// `buffer` is what every refill of the stream's input buffer asks for. The
+// worker's read closes its input; the collector's leaves that to the
+// bracket of its report lines.
+Profile bytewise_read(std::int64_t length, long buffer, std::int64_t second = kSecond,
+                      const char* name = kCollectorFile, bool closes = false) {
   const std::string request = "read #1 " + std::to_string(buffer) + " = ";
-  Profile p{"openat " + quoted(kCollectorFile) + " O_RDONLY = #1", "lseek #1 0 SEEK_SET = 0"};
+  Profile p{"openat " + quoted(name) + " O_RDONLY = #1", "lseek #1 0 SEEK_SET = 0"};
   // The first pass reads to the end: full buffers, the rest, then end of file.
   for (std::int64_t left = length; left > 0; left -= buffer)
     p.push_back(request + std::to_string(std::min<std::int64_t>(left, buffer)));
@@ -157,19 +160,19 @@ Profile bytewise_read(std::int64_t length, long buffer) {
     taken += got;
     left -= got;
   }
-  p.push_back("close #1 = 0");  // after the closing clock reading, still inside the call
+  if (closes) p.push_back("close #1 = 0");
   return p;
 }
 
-Profile block_read(std::int64_t length) {
+Profile block_read(std::int64_t length, const char* name = kCollectorFile) {
   const std::string n = std::to_string(length);
-  return {"openat " + quoted(kCollectorFile) + " O_RDONLY = #1", "lseek #1 0 SEEK_END = " + n,
+  return {"openat " + quoted(name) + " O_RDONLY = #1", "lseek #1 0 SEEK_END = " + n,
           "lseek #1 0 SEEK_CUR = " + n, "lseek #1 0 SEEK_SET = 0", "read #1 " + n + " = " + n};
 }
 
-Profile block_write(std::int64_t length) {
+Profile block_write(std::int64_t length, const char* name = kCollectorBlockFile) {
   const std::string n = std::to_string(length);
-  return {"openat " + quoted(kCollectorBlockFile) + " O_WRONLY|O_CREAT|O_TRUNC 0666 = #1",
+  return {"openat " + quoted(name) + " O_WRONLY|O_CREAT|O_TRUNC 0666 = #1",
           "write #1 " + n + " = " + n};
 }
 
@@ -216,6 +219,33 @@ std::map<std::string, std::string> check_profiles(
   }
   check("block_read", block_read(kLength));
   check("block_write", block_write(kLength));
+  // The collector's read closes its input only once its four report lines
+  // are on the console and then in the results file.
+  const auto lines = stretches.find("bytewise_read_lines");
+  if (read != stretches.end() && lines != stretches.end() && lines->second.size() > 4) {
+    const std::string results = lines->second[4].args.at(0);
+    Profile expected(4, "write fd 1 (not opened here)");
+    expected.insert(expected.end(), 4, "write fd " + results + " (not opened here)");
+    expected.push_back("close fd " + read->second.front().result + " (not opened here)");
+    Profile actual;
+    for (const Call& call : lines->second) {
+      actual.push_back((call.name == "writev" ? "write" : call.name) + " " +
+                       Canonical().descriptor(call.args.at(0)));
+    }
+    verdicts["bytewise_read_lines"] =
+        results == "1" ? "no line in the results file" : compare(actual, expected);
+  }
+  // The worker forms of worker 2 on node "node", whose second passes take
+  // kLength / 3 bytes.
+  constexpr std::int64_t kWorkerSecond = kLength / 3;
+  check("worker_stream_handling", stream_handling(kCycles, "data64-windows-2@node.tmp"));
+  check("worker_descriptor_handling", descriptor_handling(kCycles, "data64-windows-2@node.tmp"));
+  check("worker_bytewise_write",
+        bytewise_write(kLength, kWorkerSecond, "data64-windows-2@node.tmp"));
+  check("worker_bytewise_read",
+        bytewise_read(kLength, buffer, kWorkerSecond, "data64-windows-2@node.tmp", true));
+  check("worker_block_read", block_read(kLength, "data64-windows-2@node.tmp"));
+  check("worker_block_write", block_write(kLength, "data64-windows-2@node"));
   return verdicts;
 }
 
@@ -285,8 +315,12 @@ std::string traced_run(Scene scene, std::string& error) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-const char* const kTests[] = {"stream_handling", "descriptor_handling", "bytewise_write",
-                              "bytewise_read",   "block_read",          "block_write"};
+const char* const kTests[] = {
+    "stream_handling",       "descriptor_handling",    "bytewise_write",
+    "bytewise_read",         "bytewise_read_lines",    "block_read",
+    "block_write",           "worker_stream_handling", "worker_descriptor_handling",
+    "worker_bytewise_write", "worker_bytewise_read",   "worker_block_read",
+    "worker_block_write"};
 
 TEST(SyscallProfile, EveryTimedTestMakesExactlyItsOwnCalls) {
   std::string error;
