@@ -63,9 +63,9 @@ void PrintTo(const Moment& moment, std::ostream* out) { *out << moment.label; }
 class DyingWorkerTest : public ::testing::TestWithParam<Moment> {};
 
 TEST_P(DyingWorkerTest, RuntimeEndsTheJobWithAFailure) {
-  e2e::TempDir dir;
-  e2e::TempDir programs;
-  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+  TemporaryFolder folder;
+  TemporaryFolder programs;
+  const std::filesystem::path& directory = folder.path();
   const std::string host = e2e::host_name();
   const std::filesystem::path program = programs.path() / "quenda-lite-small-doomed";
   std::filesystem::create_symlink(QUENDA_SMALL_BINARY, program);
@@ -98,12 +98,10 @@ TEST_P(DyingWorkerTest, RuntimeEndsTheJobWithAFailure) {
     }
   });
 
-  JobOptions options;
-  options.binary = program.string();
-  options.processes = kProcesses;
-  options.directory = directory;
-  options.timeout_seconds = 150;
-  const JobResult result = e2e::run_job(options);
+  const JobResult result = e2e::run_job({.binary = program.string(),
+                                         .processes = kProcesses,
+                                         .directory = directory,
+                                         .timeout_seconds = 150});
   const auto ended = std::chrono::steady_clock::now();
   killer.join();
 
