@@ -16,14 +16,15 @@
 #include <utility>
 #include <vector>
 
-#include "process.h"
+#include "support/files.h"
+#include "support/process.h"
 
 namespace quenda::results {
 namespace {
 
 namespace fs = std::filesystem;
-using samples::file_names;
-using samples::read_file;
+using testing::file_names;
+using testing::read_file;
 
 // Every rename the writer asked for, in order, and whether the one chosen
 // to fail was reached.
@@ -80,7 +81,7 @@ class OutputFiles : public ::testing::TestWithParam<bool> {
 
   void write_earlier_conversion() const {
     for (const OutputFile& file : conversion("earlier"))
-      samples::write_file(file.path, file.content);
+      testing::write_file(file.path, file.content);
   }
 
   // The folder holds exactly the three outputs, with `which` conversion's
@@ -93,7 +94,7 @@ class OutputFiles : public ::testing::TestWithParam<bool> {
     }
   }
 
-  samples::TemporaryFolder folder_;
+  testing::TemporaryFolder folder_;
 };
 
 TEST_P(OutputFiles, ReplacesAnEarlierConversionAndLeavesNoOtherName) {
@@ -197,11 +198,11 @@ TEST_P(OutputFiles, ANextRunUndoesAConversionKilledAtAnyStep) {
 }
 
 TEST(OutputFilesWithoutHardLinks, PutsBackWhatItSetAsideWhenTheNextCannotBe) {
-  samples::TemporaryFolder folder;
+  testing::TemporaryFolder folder;
   std::vector<OutputFile> files;
   for (const std::string extension : {".json", ".csv", ".svg"}) {
     const fs::path path = folder.path() / ("run" + extension);
-    samples::write_file(path, "earlier" + extension);
+    testing::write_file(path, "earlier" + extension);
     files.push_back({path, "later" + extension});
   }
   const auto log = std::make_shared<RenameLog>();
