@@ -8,21 +8,18 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iostream>
 #include <regex>
 
-#include "e2e/figure_checks.h"
 #include "hostile_support.h"
 #include "small_plan.h"
+#include "support/figure_checks.h"
 
 namespace quenda::hostile {
 namespace {
 
 namespace fs = std::filesystem;
-using e2e::ReportShape;
-using e2e::Sink;
 
 const fs::path kRoot = QUENDA_CLUSTER_ROOT;
 const std::vector<std::string> kNodes = {"node01", "node02", "node03"};
@@ -99,13 +96,11 @@ ClusterRun submit_once(const std::string& name, const std::string& environment,
   const fs::path log = directory / "job.log";
   const fs::path errors = directory / "job.errors";
   ClusterRun run;
-  run.job = e2e::run_command(
-      "cd " + quoted(directory.string()) + " && " +
-          client(environment + " timeout -k 10 " + std::to_string(timeout_seconds) +
-                 " sbatch --wait --nodes=3 " + sbatch_options +
-                 " --output=" + quoted(log.string()) + " --error=" + quoted(errors.string()) + " " +
-                 quoted(kBatchScript.string())),
-      directory);
+  run.job = e2e::run_command(client(environment + " sbatch --wait --nodes=3 " + sbatch_options +
+                                    " --output=" + quoted(log.string()) +
+                                    " --error=" + quoted(errors.string()) + " " +
+                                    quoted(kBatchScript.string())),
+                             directory, {.timeout_seconds = timeout_seconds});
   run.console = e2e::split_lines(e2e::read_file(log));
   run.errors = e2e::read_file(errors);
   static const std::regex map_line("rank ([0-9]+) on (\\S+)");
@@ -131,9 +126,7 @@ ClusterRun submit(const std::string& name, const std::string& environment,
 ClusterRun launch_once(const std::string& name, const std::string& command) {
   const fs::path directory = fresh_job_directory(name);
   ClusterRun run;
-  run.job = e2e::run_command("cd " + quoted(directory.string()) + " && timeout -k 10 120 " +
-                                 client(command) + " < /dev/null",
-                             directory);
+  run.job = e2e::run_command(client(command), directory);
   run.console = e2e::split_lines(run.job.console);
   run.errors = run.job.errors;
   return run;
@@ -166,26 +159,10 @@ void expect_files_where_they_ran(const fs::path& workdir, const Placement& place
 
 // The whole report on the console and in the results file on the collector's
 // disk; the figures both show.
-e2e::Numbers expect_complete_report(const ClusterRun& run, const fs::path& workdir, int world_size,
-                                    const std::string& collector) {
-  const auto results = e2e::results_files(storage(workdir, collector));
-  if (results.size() != 1) {
-    ADD_FAILURE() << results.size() << " results files on " << collector << "'s disk";
-    return {};
-  }
-  const std::string name = results[0].filename().string();
-  EXPECT_TRUE(is_results_name(name, collector)) << name;
-  const ReportShape shape{world_size, collector, (workdir / name).string()};
-  e2e::Numbers console_numbers;
-  EXPECT_EQ(
-      e2e::match_lines(run.console, e2e::expected_report(shape, Sink::kConsole), console_numbers),
-      "");
-  e2e::Numbers file_numbers;
-  EXPECT_EQ(e2e::match_lines(e2e::split_lines(e2e::read_file(results[0])),
-                             e2e::expected_report(shape, Sink::kFile), file_numbers),
-            "");
-  EXPECT_EQ(console_numbers, file_numbers);
-  return file_numbers;
+e2e::CompleteRun expect_complete_report(const ClusterRun& run, const fs::path& workdir,
+                                        int world_size, const std::string& collector) {
+  return e2e::expect_complete_run(run.console, storage(workdir, collector), world_size, collector,
+                                  workdir);
 }
 
 class ClusterTest : public ::testing::Test {
@@ -249,7 +226,7 @@ ClusterRun srun_with_pmix(const std::string& name, const fs::path& workdir) {
 // namespaces, as ssh would log in.
 ClusterRun mpirun_with_host_file(const std::string& name, const fs::path& workdir) {
   const fs::path hosts = kRoot / "jobs" / (name + ".hosts");
-  std::ofstream(hosts) << "node01 slots=1\nnode02 slots=2\nnode03 slots=1\n";
+  testing::write_file(hosts, "node01 slots=1\nnode02 slots=2\nnode03 slots=1\n");
   return launch(name, std::string(QUENDA_MPIRUN) + " " + QUENDA_MPIRUN_FLAGS +
                           " --mca plm_rsh_agent " + quoted((kRoot / "bin/node-agent").string()) +
                           " --hostfile " + quoted(hosts) + " -np 4 --wdir " + quoted(workdir) +
@@ -299,7 +276,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Launch>& info) { return info.param.name; });
 
 TEST_F(ClusterTest, InstalledOnceWithAVersion) {
-  EXPECT_EQ(e2e::shell("test -x " + quoted(kPrefix / "bin/quenda-lite")), 0);
+  EXPECT_EQ(testing::run_shell("test -x " + quoted(kPrefix / "bin/quenda-lite"), ".").exit_code, 0);
   const JobResult version =
       e2e::run_command(quoted(kPrefix / "bin/quenda-lite-results") + " --version", kRoot / "jobs");
   EXPECT_EQ(version.console, "quenda-lite-results " QUENDA_VERSION "\n") << version.errors;
@@ -316,7 +293,7 @@ class FullDisk {
  public:
   FullDisk() : disk_(storage(kScratch, "node03")) {
     remount("4k");
-    std::ofstream(disk_ / "ballast") << std::string(4096, 'x');
+    testing::write_file(disk_ / "ballast", std::string(4096, 'x'));
   }
   ~FullDisk() {
     for (const auto& entry : fs::directory_iterator(disk_)) fs::remove_all(entry.path());
@@ -327,7 +304,8 @@ class FullDisk {
 
  private:
   void remount(const std::string& size) {
-    EXPECT_EQ(e2e::shell("mount -o remount,size=" + size + " " + quoted(disk_)), 0);
+    EXPECT_EQ(testing::run_shell("mount -o remount,size=" + size + " " + quoted(disk_), ".").exit_code,
+              0);
   }
   fs::path disk_;
 };
@@ -360,12 +338,9 @@ TEST_F(ClusterTest, FullSizeRunOfTheBatchScriptAsShipped) {
   EXPECT_EQ(failures_by_rank(run.errors), (std::map<int, Lines>{})) << run.errors;
   EXPECT_EQ(run.map, kBlockPlacement);
   const int world_size = static_cast<int>(kBlockPlacement.size());
-  const e2e::Numbers figures = expect_complete_report(run, kScratch, world_size, "node01");
-  e2e::check_figures(figures, world_size, kFullPlan);
-  const auto results = e2e::results_files(storage(kScratch, "node01"));
-  if (results.size() == 1) {
-    e2e::check_verdicts(e2e::split_lines(e2e::read_file(results[0])), figures, world_size);
-  }
+  const e2e::CompleteRun complete = expect_complete_report(run, kScratch, world_size, "node01");
+  e2e::check_figures(complete.figures, world_size, kFullPlan);
+  e2e::check_verdicts(complete.file_lines, complete.figures, world_size);
   expect_files_where_they_ran(kScratch, kBlockPlacement, filled(kFullPlan.file_length));
 }
 

@@ -1,10 +1,12 @@
-// More processes than the plan's cap, seen from inside MPI: a preloaded
-// library records every barrier, send and receive of each process. Processes
+// More processes than the plan's cap, seen from inside MPI: the preloaded
+// MPI probe records every barrier, send and receive of each process. Processes
 // beyond the cap enter the three barriers and nothing else; each worker sends
 // its two tables per test, capped-world-size doubles each, to the collector,
 // which receives exactly those. (e2e's CapTest covers the report and the
 // files; this covers the messages, which no report shows.)
 #include <gtest/gtest.h>
+
+#include <sstream>
 
 #include "hostile_support.h"
 #include "small_plan.h"
@@ -18,27 +20,37 @@ constexpr int kTests = 6;  // two file-handling, two byte-wise, two block
 
 const Lines kBarriers = {"barrier", "barrier", "barrier"};
 
-TEST(CapMessagesTest, ProcessesBeyondTheCapOnlyPassTheBarriers) {
-  e2e::TempDir dir;
-  e2e::TempDir traces;
-  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
-  JobOptions options;
-  options.binary = QUENDA_SMALL_BINARY;
-  options.processes = kProcesses;
-  options.directory = directory;
-  options.timeout_seconds = 120;
-  options.launcher_extra =
-      preloading(QUENDA_MPI_TRACE_LIBRARY, {"QUENDA_TRACE_DIR=" + traces.path().string()});
+// A process's barriers and messages from its probe file, as "barrier",
+// "send <destination> <count> <tag>" and "recv <source> <count> <tag>".
+Lines messages(const std::filesystem::path& probe_file) {
+  Lines events;
+  for (const std::string& line : e2e::split_lines(e2e::read_file(probe_file))) {
+    std::istringstream fields(line);
+    std::string event, wall, cpu, peer, count, tag;
+    fields >> event >> wall >> cpu >> peer >> count >> tag;
+    if (event == "barrier_enter") events.push_back("barrier");
+    if (event == "send" || event == "recv_enter")
+      events.push_back(event.substr(0, 4) + " " + peer + " " + count + " " + tag);
+  }
+  return events;
+}
 
-  const JobResult result = e2e::run_job(options);
+TEST(CapMessagesTest, ProcessesBeyondTheCapOnlyPassTheBarriers) {
+  TemporaryFolder directory;
+  TemporaryFolder traces;
+  const JobResult result = e2e::run_job(
+      {.processes = kProcesses,
+       .directory = directory.path(),
+       .launcher_extra = preloading(QUENDA_MPI_PROBE_LIBRARY,
+                                    {"QUENDA_PROBE_OUT=" + (traces.path() / "probe").string()})});
   ASSERT_EQ(result.exit_code, 0) << result.errors << result.console;
   EXPECT_EQ(result.errors, "") << "a clean run says nothing on standard error";
 
   std::map<int, Lines> trace;
   for (int rank = 0; rank < kProcesses; ++rank) {
-    const auto file = traces.path() / ("rank-" + std::to_string(rank) + ".trace");
+    const auto file = traces.path() / ("probe." + std::to_string(rank));
     ASSERT_TRUE(std::filesystem::exists(file)) << "rank " << rank << " left no trace";
-    trace[rank] = e2e::split_lines(e2e::read_file(file));
+    trace[rank] = messages(file);
   }
 
   // The collector: barrier, its own tests, then per phase every worker's

@@ -66,9 +66,9 @@ void PrintTo(const Moment& moment, std::ostream* out) { *out << moment.label; }
 class DyingWorkerTest : public ::testing::TestWithParam<Moment> {};
 
 TEST_P(DyingWorkerTest, RuntimeEndsTheJobWithAFailure) {
-  e2e::TempDir dir;
-  e2e::TempDir programs;
-  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+  TemporaryFolder folder;
+  TemporaryFolder programs;
+  const std::filesystem::path& directory = folder.path();
   const std::string host = e2e::host_name();
   const std::filesystem::path program = programs.path() / "quenda-lite-small-doomed";
   std::filesystem::create_symlink(QUENDA_SMALL_BINARY, program);
@@ -103,12 +103,10 @@ TEST_P(DyingWorkerTest, RuntimeEndsTheJobWithAFailure) {
     }
   });
 
-  JobOptions options;
-  options.binary = program.string();
-  options.processes = kProcesses;
-  options.directory = directory;
-  options.timeout_seconds = 150;
-  const JobResult result = e2e::run_job(options);
+  const JobResult result = e2e::run_job({.binary = program.string(),
+                                         .processes = kProcesses,
+                                         .directory = directory,
+                                         .timeout_seconds = 150});
   const auto ended = std::chrono::steady_clock::now();
   killer.join();
 
@@ -130,17 +128,12 @@ TEST_P(DyingWorkerTest, RuntimeEndsTheJobWithAFailure) {
 // for ever, and every other process at the next barrier: the worker says so
 // before the test starts, and the job ends at once.
 TEST(SpecialFileTest, APipeAtAWorkersNameEndsTheJobPromptly) {
-  e2e::TempDir dir;
-  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+  TemporaryFolder folder;
+  const std::filesystem::path& directory = folder.path();
   const std::string host = e2e::host_name();
   const std::string pipe = worker_file(2, host);
   ASSERT_EQ(::mkfifo((directory / pipe).c_str(), 0600), 0);
-  JobOptions options;
-  options.binary = QUENDA_SMALL_BINARY;
-  options.processes = 4;
-  options.directory = directory;
-  options.timeout_seconds = 120;
-  const JobResult result = e2e::run_job(options);
+  const JobResult result = e2e::run_job({.processes = 4, .directory = directory});
 
   EXPECT_NE(result.exit_code, 0);
   EXPECT_LT(result.seconds, kBoundSeconds);

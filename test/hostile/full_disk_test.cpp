@@ -50,15 +50,10 @@ Lines failures_of(int rank, const std::string& file, const std::string& copy,
 // error) and returns the scratch files left.
 std::map<std::string, std::string> run_on_full_disk(const std::string& size,
                                                     const std::string& mounts) {
-  e2e::TempDir dir;
-  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
-  JobOptions options;
-  options.binary = QUENDA_SMALL_BINARY;
-  options.processes = kProcesses;
-  options.directory = directory;
-  options.timeout_seconds = 120;
-
-  const JobResult result = run_on_tmpfs(options, Tmpfs{.size = size, .host_name = kHost}, mounts);
+  TemporaryFolder folder;
+  const std::filesystem::path& directory = folder.path();
+  const JobResult result = run_on_tmpfs({.processes = kProcesses, .directory = directory},
+                                        Tmpfs{.size = size, .host_name = kHost}, mounts);
 
   EXPECT_NE(result.exit_code, 0) << result.errors << result.console;
   const auto results = e2e::results_files(directory);

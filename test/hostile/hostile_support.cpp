@@ -16,24 +16,12 @@ namespace quenda::hostile {
 std::string namespace_prefix(const std::string& kinds) {
   const std::string prefix =
       (::geteuid() == 0 ? "unshare " : "unshare --user --map-root-user ") + kinds;
-  return e2e::shell(prefix + " true >/dev/null 2>&1") == 0 ? prefix : "";
+  return testing::run_shell(prefix + " true", ".").exit_code == 0 ? prefix : "";
 }
 
 bool every_scene_must_run() {
   const char* ci = std::getenv("CI");
   return ci != nullptr && *ci != '\0' && std::string(ci) != "false";
-}
-
-std::string quoted(const std::string& text) {
-  std::string result = "'";
-  for (const char c : text) {
-    if (c == '\'') {
-      result += "'\\''";
-    } else {
-      result += c;
-    }
-  }
-  return result + "'";
 }
 
 std::string preloading(const std::string& library, const std::vector<std::string>& variables) {
@@ -69,7 +57,7 @@ JobResult run_on_tmpfs(const JobOptions& options, const Tmpfs& tmpfs,
     if (tmpfs.read_only) out << "mount -o remount,bind,ro \"$directory\"\n";
     if (!tmpfs.host_name.empty()) out << "hostname " << quoted(tmpfs.host_name) << "\n";
     out << "set +e\n"
-        << "( " << e2e::launcher_command(options) << " )\n"
+        << "( cd \"$directory\" && " << e2e::launcher_command(options) << " )\n"
         << "status=$?\n"
         // What the job left, copied out before the tmpfs goes.
         << "cp -a \"$directory\"/. \"$after\"/\n"
@@ -79,7 +67,8 @@ JobResult run_on_tmpfs(const JobOptions& options, const Tmpfs& tmpfs,
         << "rm -rf \"$seed\" \"$after\" \"$OMPI_MCA_orte_tmpdir_base\"\n"
         << "exit $status\n";
   }
-  JobResult result = e2e::run_command(mount_prefix + " sh " + quoted(script.string()), directory);
+  JobResult result =
+      e2e::run_command(mount_prefix + " sh " + quoted(script.string()), directory, options);
   std::filesystem::remove(script);
   return result;
 }
@@ -170,59 +159,6 @@ std::vector<Pattern> with_line_before(std::vector<Pattern> patterns, const std::
   throw std::logic_error("no pattern names the figure " + figure);
 }
 
-std::map<std::string, std::string> directory_entries(const std::filesystem::path& directory) {
-  std::map<std::string, std::string> entries;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    const std::string name = entry.path().filename().string();
-    const auto status = entry.symlink_status();
-    if (std::filesystem::is_directory(status)) {
-      entries[name] = "<dir>";
-    } else if (std::filesystem::is_fifo(status)) {
-      entries[name] = "<fifo>";
-    } else if (std::filesystem::is_regular_file(status)) {
-      entries[name] = described_file(e2e::read_file(entry.path()));
-    } else {
-      entries[name] = "<other>";
-    }
-  }
-  return entries;
-}
-
-std::map<std::string, std::string> scratch_entries(const std::filesystem::path& directory) {
-  auto entries = directory_entries(directory);
-  std::erase_if(entries, [](const auto& entry) {
-    return entry.first.rfind("results_quenda_lite_windows_clusters @ ", 0) == 0;
-  });
-  return entries;
-}
-
-std::string described_file(const std::string& contents) {
-  if (contents.empty()) return kEmptyFile;
-  const bool fill_only = contents.find_first_not_of('\x0B') == std::string::npos;
-  return std::to_string(contents.size()) + (fill_only ? " bytes of 0x0B" : " bytes, not all 0x0B");
-}
-
-std::string filled(std::int64_t length) {
-  return described_file(std::string(static_cast<std::size_t>(length), '\x0B'));
-}
-
-std::string worker_file(int rank, const std::string& host) {
-  return "data64-windows-" + std::to_string(rank) + "@" + host + ".tmp";
-}
-
-std::string worker_copy(int rank, const std::string& host) {
-  return "data64-windows-" + std::to_string(rank) + "@" + host;
-}
-
-std::vector<std::string> scratch_names(int world_size, const std::string& host) {
-  std::vector<std::string> names = {"data64-windows-cluster.tmp", "data64-windows-cluster"};
-  for (int rank = 1; rank < world_size; ++rank) {
-    names.push_back(worker_file(rank, host));
-    names.push_back(worker_copy(rank, host));
-  }
-  return names;
-}
-
 HeldFile::HeldFile(const std::filesystem::path& path) {
   // The holder is told of a breaking lease by SIGIO, which would end it.
   std::signal(SIGIO, SIG_IGN);
@@ -252,14 +188,6 @@ std::vector<Started> processes_started_from(const std::string& program) {
     found.push_back(Started{static_cast<pid_t>(std::stol(pid)), rank});
   }
   return found;
-}
-
-bool is_results_name(const std::string& name, const std::string& host) {
-  const std::string prefix = "results_quenda_lite_windows_clusters @ " + host + " @ ";
-  static const std::regex stamp(
-      "local date 20[0-9]{2}\\.[01][0-9]\\.[0-3][0-9] time "
-      "[0-2][0-9]\\.[0-5][0-9]\\.[0-6][0-9]\\.txt");
-  return name.rfind(prefix, 0) == 0 && std::regex_match(name.substr(prefix.size()), stamp);
 }
 
 std::string saved_path_shown(const Lines& console) {

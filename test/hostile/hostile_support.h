@@ -13,15 +13,27 @@
 #include <string>
 #include <vector>
 
-#include "e2e/expected_report.h"
-#include "e2e/run_support.h"
+#include "support/expected_report.h"
+#include "support/job.h"
 
 namespace quenda::hostile {
 
+using e2e::described_file;
+using e2e::directory_entries;
+using e2e::filled;
+using e2e::is_results_name;
 using e2e::JobOptions;
 using e2e::JobResult;
+using e2e::kEmptyFile;
 using e2e::Lines;
+using e2e::normal_scratch;
 using e2e::Pattern;
+using e2e::quoted;
+using e2e::scratch_entries;
+using e2e::scratch_names;
+using e2e::TemporaryFolder;
+using e2e::worker_copy;
+using e2e::worker_file;
 
 // The line the byte-wise read writes to a process's console when its file
 // cannot be opened.
@@ -48,9 +60,6 @@ bool every_scene_must_run();
     if (::quenda::hostile::every_scene_must_run()) FAIL() << (reason); \
     GTEST_SKIP() << (reason);                                          \
   } while (false)
-
-// Text quoted for the shell.
-std::string quoted(const std::string& text);
 
 // Launcher arguments that preload `library` into the benchmark's processes
 // (and nowhere else), with `variables` ("NAME=value", no spaces) set for
@@ -112,32 +121,6 @@ std::string keeping_only(const std::string& text, const std::string& piece, int 
 std::vector<Pattern> with_line_before(std::vector<Pattern> patterns, const std::string& figure,
                                       const std::string& line);
 
-// What a directory holds: name -> "<dir>" for a directory, "<fifo>" for a
-// named pipe, "<other>" for anything else but a regular file, which is
-// described by described_file.
-std::map<std::string, std::string> directory_entries(const std::filesystem::path& directory);
-
-// The directory's entries, without the results files.
-std::map<std::string, std::string> scratch_entries(const std::filesystem::path& directory);
-
-// A regular file's contents in short: "empty", "<n> bytes of 0x0B" or
-// "<n> bytes, not all 0x0B".
-std::string described_file(const std::string& contents);
-
-inline constexpr const char kEmptyFile[] = "empty";
-
-// A normal run's scratch file, as described_file puts it: `length` bytes of
-// 0x0B.
-std::string filled(std::int64_t length);
-
-// The names of the scratch files a normal run leaves: the collector's two,
-// and for each worker 1 .. world_size - 1 its two, on the given host.
-std::vector<std::string> scratch_names(int world_size, const std::string& host);
-
-// A worker's byte-wise file and block copy.
-std::string worker_file(int rank, const std::string& host);
-std::string worker_copy(int rank, const std::string& host);
-
 // A regular file held under a read lease: a process that opens it to write
 // waits there until the lease is released (or the system's lease-break
 // time, 45 seconds by default, has passed). Creates the file if missing.
@@ -162,10 +145,6 @@ struct Started {
 
 // The live processes whose program argument (argv[0]) is exactly `program`.
 std::vector<Started> processes_started_from(const std::string& program);
-
-// Whether `name` is a results-file name for the given host:
-// "results_quenda_lite_windows_clusters @ <host> @ local date Y.m.d time H.M.S.txt".
-bool is_results_name(const std::string& name, const std::string& host);
 
 // The path the console's closing line names, or an empty string when the
 // console has no closing line.

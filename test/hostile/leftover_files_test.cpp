@@ -3,7 +3,6 @@
 // results file of the same name is replaced, not appended to or patched.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <thread>
 
 #include "hostile_support.h"
@@ -14,33 +13,13 @@ namespace {
 
 using e2e::ReportShape;
 using e2e::Sink;
+using testing::write_file;
 
-void write_file(const std::filesystem::path& name, const std::string& contents) {
-  std::ofstream(name, std::ios::binary) << contents;
-}
-
-JobOptions small_job(const std::filesystem::path& directory, int processes) {
-  JobOptions options;
-  options.binary = QUENDA_SMALL_BINARY;
-  options.processes = processes;
-  options.directory = directory;
-  options.timeout_seconds = 120;
-  return options;
-}
-
-// The scratch files a normal run of `world_size` processes leaves, and
-// nothing else.
-std::map<std::string, std::string> normal_scratch(int world_size, const std::string& host) {
-  std::map<std::string, std::string> files;
-  for (const std::string& name : scratch_names(world_size, host)) {
-    files[name] = filled(testing::kSmallPlan.file_length);
-  }
-  return files;
-}
+constexpr std::int64_t kLength = testing::kSmallPlan.file_length;
 
 TEST(LeftoverFilesTest, StaleScratchFilesEndAsANormalRunLeavesThem) {
-  e2e::TempDir dir;
-  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+  TemporaryFolder folder;
+  const std::filesystem::path& directory = folder.path();
   const std::string host = e2e::host_name();
   constexpr int kProcesses = 3;
   // Longer, shorter, and different in content from what the run writes.
@@ -51,26 +30,17 @@ TEST(LeftoverFilesTest, StaleScratchFilesEndAsANormalRunLeavesThem) {
   write_file(directory / worker_file(2, host), std::string(100, '\x0B'));
   write_file(directory / worker_copy(2, host), "short");
 
-  const JobResult result = e2e::run_job(small_job(directory, kProcesses));
+  const JobResult result = e2e::run_job({.processes = kProcesses, .directory = directory});
 
   ASSERT_EQ(result.exit_code, 0) << result.errors << result.console;
   EXPECT_EQ(result.errors, "") << "a clean run says nothing on standard error";
-  EXPECT_EQ(scratch_entries(directory), normal_scratch(kProcesses, host));
-  const auto results = e2e::results_files(directory);
-  ASSERT_EQ(results.size(), 1u);
-  const ReportShape shape{kProcesses, host,
-                          directory.string() + "/" + results[0].filename().string()};
-  EXPECT_EQ(
-      match_report(e2e::split_lines(result.console), e2e::expected_report(shape, Sink::kConsole)),
-      "");
-  EXPECT_EQ(match_report(e2e::split_lines(e2e::read_file(results[0])),
-                         e2e::expected_report(shape, Sink::kFile)),
-            "");
+  EXPECT_EQ(scratch_entries(directory), normal_scratch(kProcesses, host, kLength));
+  e2e::expect_complete_run(e2e::split_lines(result.console), directory, kProcesses, host);
 }
 
 TEST(LeftoverFilesTest, TwoRunsInTheSameSecondLeaveOneResultsFileTheLaterOnes) {
-  e2e::TempDir dir;
-  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+  TemporaryFolder folder;
+  const std::filesystem::path& directory = folder.path();
   const std::string host = e2e::host_name();
   // Both runs read the same local time, as two runs started within one
   // second do. The later run is the smaller one, so its report is shorter
@@ -81,9 +51,8 @@ TEST(LeftoverFilesTest, TwoRunsInTheSameSecondLeaveOneResultsFileTheLaterOnes) {
                            " @ local date 2031.02.03 time 04.05.06.txt";
   const std::string saved = directory.string() + "/" + name;
 
-  JobOptions earlier = small_job(directory, 3);
-  earlier.launcher_extra = clock;
-  const JobResult first = e2e::run_job(earlier);
+  const JobResult first =
+      e2e::run_job({.processes = 3, .directory = directory, .launcher_extra = clock});
   ASSERT_EQ(first.exit_code, 0) << first.errors << first.console;
   EXPECT_EQ(first.errors, "") << "a clean run says nothing on standard error";
   ASSERT_EQ(saved_path_shown(e2e::split_lines(first.console)), saved);
@@ -93,24 +62,15 @@ TEST(LeftoverFilesTest, TwoRunsInTheSameSecondLeaveOneResultsFileTheLaterOnes) {
                          e2e::expected_report(ReportShape{3, host, saved}, Sink::kFile)),
             "");
 
-  JobOptions later = small_job(directory, 2);
-  later.launcher_extra = clock;
-  const JobResult second = e2e::run_job(later);
+  const JobResult second =
+      e2e::run_job({.processes = 2, .directory = directory, .launcher_extra = clock});
   ASSERT_EQ(second.exit_code, 0) << second.errors << second.console;
   EXPECT_EQ(second.errors, "") << "a clean run says nothing on standard error";
 
-  const auto results = e2e::results_files(directory);
-  ASSERT_EQ(results.size(), 1u);
-  EXPECT_EQ(results[0].filename().string(), name);
-  const ReportShape shape{2, host, saved};
-  EXPECT_EQ(
-      match_report(e2e::split_lines(second.console), e2e::expected_report(shape, Sink::kConsole)),
-      "");
-  EXPECT_EQ(match_report(e2e::split_lines(e2e::read_file(results[0])),
-                         e2e::expected_report(shape, Sink::kFile)),
-            "");
+  const auto run = e2e::expect_complete_run(e2e::split_lines(second.console), directory, 2, host);
+  EXPECT_EQ(run.results_file.filename().string(), name);
   // The earlier run's worker 2 files stay; every file is a normal run's.
-  EXPECT_EQ(scratch_entries(directory), normal_scratch(3, host));
+  EXPECT_EQ(scratch_entries(directory), normal_scratch(3, host, kLength));
 }
 
 // Only the results file fails: its name is taken before the run, or the file
@@ -122,8 +82,8 @@ TEST(LeftoverFilesTest, ARunWhoseReportIsNowhereEndsNonZero) {
   const std::string name = "results_quenda_lite_windows_clusters @ " + host +
                            " @ local date 2031.02.03 time 04.05.06.txt";
   for (const bool removed : {false, true}) {
-    e2e::TempDir dir;
-    const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+    TemporaryFolder folder;
+    const std::filesystem::path& directory = folder.path();
     if (!removed) std::filesystem::create_directory(directory / name);
     HeldFile collector_block_write(directory / "data64-windows-cluster");
     if (!removed) collector_block_write.release();
@@ -133,10 +93,11 @@ TEST(LeftoverFilesTest, ARunWhoseReportIsNowhereEndsNonZero) {
       }
       collector_block_write.release();
     });
-    JobOptions options = small_job(directory, 3);
-    options.launcher_extra = preloading(QUENDA_FIXED_LOCAL_TIME_LIBRARY,
-                                        {"QUENDA_FIXED_LOCAL_TIME=2031-02-03T04:05:06"});
-    const JobResult result = e2e::run_job(options);
+    const JobResult result = e2e::run_job(
+        {.processes = 3,
+         .directory = directory,
+         .launcher_extra = preloading(QUENDA_FIXED_LOCAL_TIME_LIBRARY,
+                                      {"QUENDA_FIXED_LOCAL_TIME=2031-02-03T04:05:06"})});
     remover.join();
 
     EXPECT_NE(result.exit_code, 0) << removed;
@@ -145,7 +106,7 @@ TEST(LeftoverFilesTest, ARunWhoseReportIsNowhereEndsNonZero) {
          {results_file_failure(host, directory.string() + "/" + name,
                                removed ? "No such file or directory" : "Is a directory", false)}}};
     EXPECT_EQ(failures_by_rank(result.errors), said) << result.errors;
-    EXPECT_EQ(scratch_entries(directory), normal_scratch(3, host));
+    EXPECT_EQ(scratch_entries(directory), normal_scratch(3, host, kLength));
   }
 }
 

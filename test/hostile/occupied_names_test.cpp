@@ -8,22 +8,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-
 #include "hostile_support.h"
 #include "small_plan.h"
 
 namespace quenda::hostile {
 namespace {
 
-using e2e::ReportShape;
-using e2e::Sink;
-
 // A directory with a file inside, so that the file-handling tests' removals
 // cannot take it away.
 void occupy(const std::filesystem::path& name) {
   std::filesystem::create_directory(name);
-  std::ofstream(name / "keep") << "kept";
+  testing::write_file(name / "keep", "kept");
 }
 
 enum class Place { kTestDirectory, kTmpfs };
@@ -40,8 +35,8 @@ TEST_P(OccupiedNamesTest, ScheduleCompletesAndABlockReadOfADirectoryIsEmpty) {
     mounts = namespace_prefix("--mount --propagation private");
     if (mounts.empty()) QUENDA_SCENE_UNAVAILABLE(kNoNamespaces);
   }
-  e2e::TempDir dir;
-  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+  TemporaryFolder folder;
+  const std::filesystem::path& directory = folder.path();
   const std::string host = e2e::host_name();
   constexpr int kProcesses = testing::kSmallPlan.world_size_cap;
   // The collector and worker 1: both names taken. Worker 2: only its
@@ -53,28 +48,15 @@ TEST_P(OccupiedNamesTest, ScheduleCompletesAndABlockReadOfADirectoryIsEmpty) {
   occupy(directory / worker_copy(1, host));
   occupy(directory / worker_file(2, host));
 
-  JobOptions options;
-  options.binary = QUENDA_SMALL_BINARY;
-  options.processes = kProcesses;
-  options.directory = directory;
-  options.timeout_seconds = 120;
+  const JobOptions options{.processes = kProcesses, .directory = directory};
   const JobResult result = GetParam() == Place::kTmpfs
                                ? run_on_tmpfs(options, Tmpfs{.size = "1m"}, mounts)
                                : e2e::run_job(options);
 
   EXPECT_NE(result.exit_code, 0) << result.errors << result.console;
-  const auto results = e2e::results_files(directory);
-  ASSERT_EQ(results.size(), 1u);
-  const ReportShape shape{kProcesses, host,
-                          directory.string() + "/" + results[0].filename().string()};
   // A directory opens for reading, so no process reports a file it could
   // not open: both reports are exactly those of a normal run.
-  EXPECT_EQ(
-      match_report(e2e::split_lines(result.console), e2e::expected_report(shape, Sink::kConsole)),
-      "");
-  EXPECT_EQ(match_report(e2e::split_lines(e2e::read_file(results[0])),
-                         e2e::expected_report(shape, Sink::kFile)),
-            "");
+  e2e::expect_complete_run(e2e::split_lines(result.console), directory, kProcesses, host);
 
   const std::string fill = filled(testing::kSmallPlan.file_length);
   const std::map<std::string, std::string> expected = {
@@ -122,24 +104,20 @@ TEST_P(OccupiedNamesTest, ScheduleCompletesAndABlockReadOfADirectoryIsEmpty) {
 TEST(ForeignFilesTest, RemovesThatFailAndAnInputThatCannotBeReadAreNamed) {
   if (::geteuid() != 0) QUENDA_SCENE_UNAVAILABLE("only root can give files to other users");
   constexpr unsigned kOwner = 65534;  // nobody
-  e2e::TempDir dir;
-  const std::filesystem::path directory = std::filesystem::canonical(dir.path()) / "sticky";
+  TemporaryFolder folder;
+  const std::filesystem::path directory = folder.path() / "sticky";
   const std::string host = e2e::host_name();
   std::filesystem::create_directory(directory);
   for (const auto& [name, mode] : {std::pair{std::string("data64-windows-cluster.tmp"), 0666},
                                    std::pair{worker_file(1, host), 0222}}) {
-    std::ofstream(directory / name).close();
+    testing::write_file(directory / name, "");
     ASSERT_EQ(::chmod((directory / name).c_str(), mode), 0);
     ASSERT_EQ(::chown((directory / name).c_str(), kOwner, kOwner), 0);
   }
   ASSERT_EQ(::chown(directory.c_str(), kOwner, kOwner), 0);
   ASSERT_EQ(::chmod(directory.c_str(), 01777), 0);
-  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
-  JobOptions options;
-  options.binary = QUENDA_SMALL_BINARY;
-  options.processes = 3;
-  options.directory = directory;
-  options.timeout_seconds = 120;
+  ASSERT_EQ(::chmod(folder.path().c_str(), 0755), 0);
+  const JobOptions options{.processes = 3, .directory = directory};
   const JobResult result =
       e2e::run_command("setpriv --reuid=4242 --regid=4242 --clear-groups env HOME=/tmp sh -c " +
                            quoted(e2e::launcher_command(options)),

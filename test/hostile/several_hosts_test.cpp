@@ -11,9 +11,6 @@
 namespace quenda::hostile {
 namespace {
 
-using e2e::ReportShape;
-using e2e::Sink;
-
 // One application context of an MPMD launch line: the program started under
 // the given host name, or under the machine's own when `host` is empty.
 std::string on_host(const std::string& uts_prefix, const std::string& host) {
@@ -29,8 +26,8 @@ TEST(SeveralHostsTest, WorkerFilesCarryTheirOwnHostAndTheReportTheCollectors) {
   if (::geteuid() != 0) QUENDA_SCENE_UNAVAILABLE("a host name per process needs root");
   const std::string uts = namespace_prefix("--uts");
   if (uts.empty()) QUENDA_SCENE_UNAVAILABLE(kNoNamespaces);
-  e2e::TempDir dir;
-  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+  TemporaryFolder folder;
+  const std::filesystem::path& directory = folder.path();
   const std::string collector = "quenda-head";
   // Rank 2's name is as long as the kernel allows; rank 3 runs on the
   // machine's own.
@@ -41,29 +38,15 @@ TEST(SeveralHostsTest, WorkerFilesCarryTheirOwnHostAndTheReportTheCollectors) {
 
   // launcher_command starts the first context with "-np 1"; the others
   // follow it, each a context of one process.
-  JobOptions options;
-  options.processes = 1;
-  options.binary = on_host(uts, hosts[0]);
+  std::string contexts = on_host(uts, hosts[0]);
   for (int rank = 1; rank < world_size; ++rank) {
-    options.binary += " : -np 1 " + on_host(uts, rank + 1 < world_size ? hosts[rank] : "");
+    contexts += " : -np 1 " + on_host(uts, rank + 1 < world_size ? hosts[rank] : "");
   }
-  options.directory = directory;
-  options.timeout_seconds = 120;
-  const JobResult result = e2e::run_job(options);
+  const JobResult result = e2e::run_job({.binary = contexts, .directory = directory});
 
   ASSERT_EQ(result.exit_code, 0) << result.errors << result.console;
   EXPECT_EQ(result.errors, "") << "a clean run says nothing on standard error";
-  const auto results = e2e::results_files(directory);
-  ASSERT_EQ(results.size(), 1u);
-  const std::string results_name = results[0].filename().string();
-  EXPECT_TRUE(is_results_name(results_name, collector)) << results_name;
-  const ReportShape shape{world_size, collector, directory.string() + "/" + results_name};
-  EXPECT_EQ(
-      match_report(e2e::split_lines(result.console), e2e::expected_report(shape, Sink::kConsole)),
-      "");
-  EXPECT_EQ(match_report(e2e::split_lines(e2e::read_file(results[0])),
-                         e2e::expected_report(shape, Sink::kFile)),
-            "");
+  e2e::expect_complete_run(e2e::split_lines(result.console), directory, world_size, collector);
 
   const std::string fill = filled(testing::kSmallPlan.file_length);
   std::map<std::string, std::string> expected = {{"data64-windows-cluster.tmp", fill},

@@ -19,8 +19,8 @@ namespace quenda::hostile {
 namespace {
 
 TEST(SilentInputTest, JobEndsAfterOneLineWhileInputStaysOpen) {
-  e2e::TempDir dir;
-  e2e::TempDir pipes;
+  TemporaryFolder directory;
+  TemporaryFolder pipes;
   const std::filesystem::path input = pipes.path() / "input";
   ASSERT_EQ(::mkfifo(input.c_str(), 0600), 0);
   constexpr auto kLineAfter = std::chrono::seconds(6);
@@ -43,13 +43,11 @@ TEST(SilentInputTest, JobEndsAfterOneLineWhileInputStaysOpen) {
     ::close(out);
   });
 
-  JobOptions options;
-  options.binary = QUENDA_SMALL_BINARY;
-  options.processes = 2;
-  options.directory = dir.path();
-  options.stdin_from = input.string();
-  // A program that waited for the end of input would be stopped here.
-  options.timeout_seconds = 90;
+  // A program that waited for the end of input would be stopped at the time limit.
+  const JobOptions options{.processes = 2,
+                           .directory = directory.path(),
+                           .stdin_from = input.string(),
+                           .timeout_seconds = 90};
   const JobResult result = e2e::run_job(options);
   // Should the job never have opened the pipe, this releases the writer.
   const int release = ::open(input.c_str(), O_RDONLY | O_NONBLOCK);

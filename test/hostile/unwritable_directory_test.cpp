@@ -49,23 +49,14 @@ std::map<int, Lines> nothing_created_anywhere(int world_size, const std::string&
   return expected;
 }
 
-JobOptions small_job(const std::filesystem::path& directory, int processes) {
-  JobOptions options;
-  options.binary = QUENDA_SMALL_BINARY;
-  options.processes = processes;
-  options.directory = directory;
-  options.timeout_seconds = 120;
-  return options;
-}
-
 TEST(UnwritableDirectoryTest, EveryTestRunsAndTheConsoleReportIsComplete) {
   const std::string mounts = namespace_prefix("--mount --propagation private");
   if (mounts.empty()) QUENDA_SCENE_UNAVAILABLE(kNoNamespaces);
-  e2e::TempDir dir;
-  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+  TemporaryFolder folder;
+  const std::filesystem::path& directory = folder.path();
   constexpr int kProcesses = 3;
 
-  const JobResult result = run_on_tmpfs(small_job(directory, kProcesses),
+  const JobResult result = run_on_tmpfs({.processes = kProcesses, .directory = directory},
                                         Tmpfs{.size = "64k", .read_only = true}, mounts);
 
   EXPECT_NE(result.exit_code, 0) << result.errors << result.console;
@@ -101,16 +92,15 @@ TEST(UnwritableDirectoryTest, EveryTestRunsAndTheConsoleReportIsComplete) {
 TEST(UnwritableDirectoryTest, OnlyTheProcessesThatTakePartSayItEachOnItsOwnConsole) {
   const std::string mounts = namespace_prefix("--mount --propagation private");
   if (mounts.empty()) QUENDA_SCENE_UNAVAILABLE(kNoNamespaces);
-  e2e::TempDir dir;
-  const std::filesystem::path directory = std::filesystem::canonical(dir.path());
+  TemporaryFolder folder;
+  const std::filesystem::path& directory = folder.path();
   // Six processes against a cap of four: ranks 4 and 5 run no test, so they
   // have no file to fail on and say nothing.
   constexpr int kProcesses = 6;
   constexpr int kWorldSize = testing::kSmallPlan.world_size_cap;
-  JobOptions options = small_job(directory, kProcesses);
-  options.launcher_extra = "--tag-output";
-
-  const JobResult result = run_on_tmpfs(options, Tmpfs{.size = "64k", .read_only = true}, mounts);
+  const JobResult result = run_on_tmpfs(
+      {.processes = kProcesses, .directory = directory, .launcher_extra = "--tag-output"},
+      Tmpfs{.size = "64k", .read_only = true}, mounts);
 
   EXPECT_NE(result.exit_code, 0) << result.errors << result.console;
   EXPECT_TRUE(directory_entries(directory).empty());

@@ -4,14 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "plan.h"
-#include "run_support.h"
 #include "scale_plan.h"
+#include "support/job.h"
 
 namespace quenda::e2e {
 namespace {
@@ -50,18 +49,12 @@ std::vector<Pattern> worker_lines(Kind kind, const std::string& host) {
   return lines;
 }
 
-bool holds_only_fill_bytes(const std::string& content) {
-  return std::all_of(content.begin(), content.end(), [](char c) { return c == kFillByte; });
-}
-
 TEST(Scale, SixtyFourProcessesAreAllCollectedInRankOrder) {
-  TempDir directory;
-  JobOptions options;
-  options.binary = QUENDA_SCALE_BINARY;
-  options.processes = kProcesses;
-  options.directory = directory.path();
-  options.timeout_seconds = kBoundSeconds;
-  const JobResult job = run_job(options);
+  TemporaryFolder directory;
+  const JobResult job = run_job({.binary = QUENDA_SCALE_BINARY,
+                                 .processes = kProcesses,
+                                 .directory = directory.path(),
+                                 .timeout_seconds = kBoundSeconds});
   ASSERT_EQ(job.exit_code, 0) << job.errors;
   EXPECT_LT(job.seconds, kBoundSeconds);
 
@@ -88,26 +81,8 @@ TEST(Scale, SixtyFourProcessesAreAllCollectedInRankOrder) {
 
   // The files left behind: a ".tmp" and its block copy per worker and for the
   // collector, file_length bytes of the fill byte each, and nothing else.
-  const auto length = static_cast<std::size_t>(testing::kScalePlan.file_length);
-  std::vector<std::string> expected_files = {kCollectorFile, kCollectorBlockFile};
-  for (int i = 1; i <= kWorkers; ++i) {
-    const std::string name = kFilePrefix + std::to_string(i) + "@" + host;
-    expected_files.push_back(name + kFileSuffix);
-    expected_files.push_back(name);
-  }
-  for (const auto& name : expected_files) {
-    const std::string content = read_file(directory.path() / name);
-    EXPECT_EQ(content.size(), length) << name;
-    EXPECT_TRUE(holds_only_fill_bytes(content)) << name;
-  }
-  std::vector<std::string> scratch_files;
-  for (const auto& entry : std::filesystem::directory_iterator(directory.path())) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind(kFilePrefix, 0) == 0) scratch_files.push_back(name);
-  }
-  std::sort(scratch_files.begin(), scratch_files.end());
-  std::sort(expected_files.begin(), expected_files.end());
-  EXPECT_EQ(scratch_files, expected_files);
+  EXPECT_EQ(scratch_entries(directory.path()),
+            normal_scratch(kProcesses, host, testing::kScalePlan.file_length));
   EXPECT_EQ(results_files(directory.path()).size(), 1u);
 }
 

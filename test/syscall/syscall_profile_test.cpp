@@ -9,18 +9,16 @@
 // show the requested and returned counts; write and writev both show as
 // "write" with their length, and a short write shows its bytes.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "plan.h"
+#include "support/files.h"
+#include "support/process.h"
 #include "trace_reader.h"
 
 namespace quenda::syscall {
@@ -251,23 +249,6 @@ std::map<std::string, std::string> check_profiles(
 
 // --- Running the driver under strace -------------------------------------------
 
-class ScratchDirectory {
- public:
-  ScratchDirectory() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "quenda-syscall-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~ScratchDirectory() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
 // What the traced run is made of besides the six tests.
 enum class Scene {
   kPlain,
@@ -283,36 +264,32 @@ std::string traced_run(Scene scene, std::string& error) {
     error = "strace is not installed (scripts/setup.sh installs it)";
     return "";
   }
-  ScratchDirectory directory;
-  if (directory.path().empty()) {
-    error = "no scratch directory";
-    return "";
-  }
+  const testing::TemporaryFolder directory;
   if (scene == Scene::kOccupied) {
     // Directories in the places of both collector files, each holding a
     // file so that removing them fails too: nothing the tests create or
     // remove can succeed.
     for (const char* name : {kCollectorFile, kCollectorBlockFile}) {
       std::filesystem::create_directory(directory.path() / name);
-      std::ofstream(directory.path() / name / "keep") << "keep";
+      testing::write_file(directory.path() / name / "keep", "keep");
     }
   }
   const std::filesystem::path trace = directory.path() / "trace";
   // --seccomp-bpf stops only at the traced calls, which keeps 25,000 one-byte
   // writes down to a few seconds; %file and %desc cover every call that names
   // a file or takes a descriptor.
-  const std::string command =
-      "cd '" + directory.path().string() + "' && " + strace +
-      " -f --seccomp-bpf -qq -s 48 -e trace=%file,%desc -o '" + trace.string() + "' " +
-      QUENDA_PROFILE_DRIVER + " " + std::to_string(kCycles) + " " + std::to_string(kLength) +
-      (scene == Scene::kStray ? " --stray" : "") + " > /dev/null 2>&1 < /dev/null";
-  const int status = std::system(command.c_str());
-  if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    error = "the traced driver failed: " + command;
+  std::vector<std::string> command = {strace, "-f", "--seccomp-bpf", "-qq", "-s", "48",
+                                      "-e", "trace=%file,%desc", "-o", trace.string(),
+                                      QUENDA_PROFILE_DRIVER, std::to_string(kCycles),
+                                      std::to_string(kLength)};
+  if (scene == Scene::kStray) command.push_back("--stray");
+  const testing::ProcessResult traced =
+      testing::run_process(command, directory.path(), {.out_path = "/dev/null"});
+  if (traced.exit_code != 0) {
+    error = "the traced driver failed: " + traced.err;
     return "";
   }
-  std::ifstream in(trace);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return testing::read_file(trace);
 }
 
 const char* const kTests[] = {

@@ -14,7 +14,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 using testing::CapturedReport;
-using testing::ScratchDirectory;
+using testing::TemporaryFolder;
 
 constexpr Plan kPlan{4, 8, 4096};
 
@@ -31,7 +31,7 @@ bool credited(const Timing& timing) {
 }
 
 TEST(BlockRunTest, SingleProcessCopyIsExactAndStreamsCloseInTurn) {
-  ScratchDirectory directory;
+  const TemporaryFolder directory(TemporaryFolder::kEnter);
   ScratchFiles files;
   const std::string bytes = patterned(3000);
   testing::write_file(kCollectorFile, bytes);
@@ -39,7 +39,7 @@ TEST(BlockRunTest, SingleProcessCopyIsExactAndStreamsCloseInTurn) {
   EXPECT_EQ(files.count, 3000);
   EXPECT_TRUE(files.in.is_open());
   EXPECT_TRUE(credited(run_block_write(kPlan, files)));
-  EXPECT_EQ(testing::file_bytes(kCollectorBlockFile), bytes);
+  EXPECT_EQ(testing::read_file(kCollectorBlockFile), bytes);
   files.bytewise_out.open("other", kBinaryWrite);
   close_single_process_files(files);
   EXPECT_FALSE(files.in.is_open());
@@ -48,7 +48,7 @@ TEST(BlockRunTest, SingleProcessCopyIsExactAndStreamsCloseInTurn) {
 }
 
 TEST(BlockRunTest, WorkerCopiesItsOwnFileUnderItsOwnName) {
-  ScratchDirectory directory;
+  const TemporaryFolder directory(TemporaryFolder::kEnter);
   ScratchFiles files;
   const Identity worker{5, 8, "node3"};
   const std::string bytes = patterned(4096);
@@ -57,14 +57,14 @@ TEST(BlockRunTest, WorkerCopiesItsOwnFileUnderItsOwnName) {
   EXPECT_TRUE(credited(run_block_read_worker(kPlan, worker, files)));
   EXPECT_TRUE(credited(run_block_write_worker(kPlan, worker, files)));
   EXPECT_EQ(std::string(files.output_name), "data64-windows-5@node3");
-  EXPECT_EQ(testing::file_bytes("data64-windows-5@node3"), bytes);
+  EXPECT_EQ(testing::read_file("data64-windows-5@node3"), bytes);
   // The worker's streams stay open until the process ends.
   EXPECT_TRUE(files.in.is_open());
   EXPECT_TRUE(files.block_out.is_open());
 }
 
 TEST(BlockRunTest, EmptyInputGivesEmptyOutputAndStillARate) {
-  ScratchDirectory directory;
+  const TemporaryFolder directory(TemporaryFolder::kEnter);
   ScratchFiles files;
   testing::write_file(kCollectorFile, "");
   EXPECT_TRUE(credited(run_block_read(kPlan, files)));
@@ -75,7 +75,7 @@ TEST(BlockRunTest, EmptyInputGivesEmptyOutputAndStillARate) {
 }
 
 TEST(BlockRunTest, UnopenableInputCountsAsEmpty) {
-  ScratchDirectory directory;
+  const TemporaryFolder directory(TemporaryFolder::kEnter);
   ScratchFiles files;
   EXPECT_TRUE(credited(run_block_read(kPlan, files)));
   EXPECT_EQ(files.count, 0);
@@ -92,7 +92,7 @@ TEST(BlockRunTest, UnopenableInputCountsAsEmpty) {
 }
 
 TEST(BlockRunTest, DirectoryInThePlaceOfTheInputDoesNotCrash) {
-  ScratchDirectory directory;
+  const TemporaryFolder directory(TemporaryFolder::kEnter);
   std::filesystem::create_directory(kCollectorFile);
   ScratchFiles files;
   EXPECT_TRUE(credited(run_block_read(kPlan, files)));

@@ -17,7 +17,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 using testing::CapturedReport;
-using testing::ScratchDirectory;
+using testing::TemporaryFolder;
 
 constexpr Plan kPlan{4, 8, 64};
 
@@ -43,18 +43,18 @@ TEST(BytewiseRunTest, SecondPassCountShrinksWithRank) {
 }
 
 TEST(BytewiseRunTest, SingleProcessWriteLeavesTheFileOpenAndFullOfFillBytes) {
-  ScratchDirectory directory;
+  const TemporaryFolder directory(TemporaryFolder::kEnter);
   ScratchFiles files;
   const Timing timing = run_bytewise_write(kPlan, files);
   EXPECT_TRUE(credited(timing, 64 + 32));
   EXPECT_TRUE(files.bytewise_out.is_open());
   // The second pass rewrote bytes 32 to 63 and stopped at the end.
   EXPECT_EQ(static_cast<std::int64_t>(files.bytewise_out.tellp()), 64);
-  EXPECT_EQ(testing::file_bytes(kCollectorFile), std::string(64, kFillByte));
+  EXPECT_EQ(testing::read_file(kCollectorFile), std::string(64, kFillByte));
 }
 
 TEST(BytewiseRunTest, WorkerSecondPassRewritesBytesMToTwoM) {
-  ScratchDirectory directory;
+  const TemporaryFolder directory(TemporaryFolder::kEnter);
   for (int rank : {1, 2, 3}) {
     ScratchFiles files;
     const Identity worker{rank, 4, "node"};
@@ -65,12 +65,12 @@ TEST(BytewiseRunTest, WorkerSecondPassRewritesBytesMToTwoM) {
     EXPECT_EQ(static_cast<std::int64_t>(files.bytewise_out.tellp()), 2 * m) << rank;
     const std::string name = "data64-windows-" + std::to_string(rank) + "@node.tmp";
     EXPECT_EQ(std::string(files.input_name), name);
-    EXPECT_EQ(testing::file_bytes(name), std::string(64, kFillByte)) << rank;
+    EXPECT_EQ(testing::read_file(name), std::string(64, kFillByte)) << rank;
   }
 }
 
 TEST(BytewiseRunTest, ReadsWhileTheWriterStillHoldsTheFile) {
-  ScratchDirectory directory;
+  const TemporaryFolder directory(TemporaryFolder::kEnter);
   ScratchFiles files;
   std::ostringstream console;
   run_bytewise_write(kPlan, files);
@@ -83,7 +83,7 @@ TEST(BytewiseRunTest, ReadsWhileTheWriterStillHoldsTheFile) {
 }
 
 TEST(BytewiseRunTest, WorkerSecondPassRereadsExactlyItsStretch) {
-  ScratchDirectory directory;
+  const TemporaryFolder directory(TemporaryFolder::kEnter);
   const std::string bytes = numbered_bytes(64);
   for (int rank : {1, 2, 3}) {
     ScratchFiles files;
@@ -102,7 +102,7 @@ TEST(BytewiseRunTest, WorkerSecondPassRereadsExactlyItsStretch) {
 }
 
 TEST(BytewiseRunTest, UnopenableFileIsReportedOnTheConsoleOnlyAndStillTimed) {
-  ScratchDirectory directory;
+  const TemporaryFolder directory(TemporaryFolder::kEnter);
   ScratchFiles files;
   std::ostringstream console;
   const Timing single = run_bytewise_read(kPlan, files, console);
@@ -118,7 +118,7 @@ TEST(BytewiseRunTest, UnopenableFileIsReportedOnTheConsoleOnlyAndStillTimed) {
 }
 
 TEST(BytewiseRunTest, ShortFileEndsTheFirstPassAndKeepsTheCounts) {
-  ScratchDirectory directory;
+  const TemporaryFolder directory(TemporaryFolder::kEnter);
   ScratchFiles files;
   testing::write_file(kCollectorFile, numbered_bytes(10));
   std::ostringstream console;
@@ -128,7 +128,7 @@ TEST(BytewiseRunTest, ShortFileEndsTheFirstPassAndKeepsTheCounts) {
 }
 
 TEST(BytewiseRunTest, DirectoryInThePlaceOfTheFileDoesNotHang) {
-  ScratchDirectory directory;
+  const TemporaryFolder directory(TemporaryFolder::kEnter);
   std::filesystem::create_directory(kCollectorFile);
   ScratchFiles files;
   std::ostringstream console;

@@ -15,7 +15,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 using testing::CapturedReport;
-using testing::ScratchDirectory;
+using testing::TemporaryFolder;
 
 constexpr int kCycles = 50;
 
@@ -25,7 +25,7 @@ bool usable(const Timing& timing) {
 }
 
 TEST(FileHandlingRunTest, EveryFormLeavesNoFileBehind) {
-  ScratchDirectory directory;
+  const TemporaryFolder directory(TemporaryFolder::kEnter);
   HandlingFiles files;
   const Identity worker{3, 4, "node7"};
   EXPECT_TRUE(usable(run_stream_handling(kCollectorFile, kCycles, files)));
@@ -40,7 +40,7 @@ TEST(FileHandlingRunTest, EveryFormLeavesNoFileBehind) {
 }
 
 TEST(FileHandlingRunTest, AnEarlierFileOfTheSameNameIsGone) {
-  ScratchDirectory directory;
+  const TemporaryFolder directory(TemporaryFolder::kEnter);
   HandlingFiles files;
   testing::write_file(kCollectorFile, "left over");
   run_stream_handling(kCollectorFile, 1, files);
@@ -52,7 +52,7 @@ TEST(FileHandlingRunTest, AnEarlierFileOfTheSameNameIsGone) {
 }
 
 TEST(FileHandlingRunTest, NothingCreatableStillRunsEveryCycleAndGivesARate) {
-  ScratchDirectory directory;
+  const TemporaryFolder directory(TemporaryFolder::kEnter);
   HandlingFiles files;
   // Names inside a directory that does not exist: every create fails, even
   // for root. The worker's name takes the directory from its processor name.

@@ -20,7 +20,7 @@ constexpr const char kDirectoryOpened[] = "Is a directory";
 std::string reason_of(const Outcome& outcome) { return outcome ? outcome->reason : "(worked)"; }
 
 TEST(OutcomeTest, HandlingFailsWhenItsNameCannotBeCreatedAgain) {
-  testing::ScratchDirectory scratch;
+  const testing::TemporaryFolder scratch(testing::TemporaryFolder::kEnter);
   HandlingFiles files;
   EXPECT_EQ(reason_of(stream_handling_outcome("f.tmp", files)), "(worked)");
   // An error number left by a call that worked is no failure; the fresh
@@ -52,7 +52,7 @@ TEST(OutcomeTest, HandlingFailsWhenItsNameCannotBeCreatedAgain) {
 }
 
 TEST(OutcomeTest, WrittenAndReadFilesMustBeWholeRegularFiles) {
-  testing::ScratchDirectory scratch;
+  const testing::TemporaryFolder scratch(testing::TemporaryFolder::kEnter);
   testing::write_file("three", "abc");
   std::filesystem::create_directory("folder");
   const std::ofstream written;

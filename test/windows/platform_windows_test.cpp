@@ -13,11 +13,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 
 #include "platform/platform.h"
+#include "support/files.h"
 
 namespace {
 
@@ -30,38 +29,11 @@ void count_invalid_parameter(const wchar_t*, const wchar_t*, const wchar_t*, uns
   ++g_invalid_parameter_calls;
 }
 
-// A new directory under the temporary folder, the working directory for the
-// life of the object. Its name is new on every run: what a failed run left
-// (a read-only file cannot be removed) never meets the next one.
-class ScratchDirectory {
- public:
-  explicit ScratchDirectory(const char* name)
-      : previous_(fs::current_path()),
-        path_(fs::temp_directory_path() /
-              (std::string(name) + "-" + std::to_string(std::random_device{}()))) {
-    fs::create_directories(path_);
-    fs::current_path(path_);
-  }
-  ~ScratchDirectory() {
-    fs::current_path(previous_);
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  ScratchDirectory(const ScratchDirectory&) = delete;
-  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
- private:
-  fs::path previous_;
-  fs::path path_;
-};
-
-std::string contents(const char* name) {
-  std::ifstream in(name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using quenda::testing::read_file;
+using quenda::testing::TemporaryFolder;
 
 TEST(PlatformWindows, DescriptorAndStreamsShareOneFile) {
-  ScratchDirectory directory("quenda-platform-share");
+  const TemporaryFolder directory(TemporaryFolder::kEnter);
   const int descriptor = quenda::platform::open_descriptor("shared.tmp");
   ASSERT_GE(descriptor, 0);
   {
@@ -90,7 +62,7 @@ TEST(PlatformWindows, DescriptorAndStreamsShareOneFile) {
 }
 
 TEST(PlatformWindows, DescriptorOpenCreatesRemovableFilesAndNeverTruncates) {
-  ScratchDirectory directory("quenda-platform-create");
+  const TemporaryFolder directory(TemporaryFolder::kEnter);
   // Every descriptor cycle removes the file it created; Windows refuses to
   // remove a file that was created read-only.
   const int created = quenda::platform::open_descriptor("new.tmp");
@@ -105,7 +77,7 @@ TEST(PlatformWindows, DescriptorOpenCreatesRemovableFilesAndNeverTruncates) {
   const int reopened = quenda::platform::open_descriptor("old.tmp");
   ASSERT_GE(reopened, 0);
   quenda::platform::close_descriptor(reopened);
-  EXPECT_EQ(contents("old.tmp"), "kept");
+  EXPECT_EQ(read_file("old.tmp"), "kept");
 
   // The open adds no translation mode of its own: the runtime's default,
   // text, is what _setmode reports as the one it replaces. Control: an open
@@ -141,7 +113,7 @@ TEST(PlatformWindows, ClosingMinusOneIsABadDescriptorAndNothingElse) {
 }
 
 TEST(PlatformWindows, WorkingDirectoryIsTheDrivePath) {
-  ScratchDirectory directory("quenda-platform-cwd");
+  const TemporaryFolder directory(TemporaryFolder::kEnter);
   const char* path = quenda::platform::current_directory();
   ASSERT_NE(path, nullptr);
   const std::string text = path;

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include "process.h"
+#include "support/files.h"
+#include "support/process.h"
 
 namespace quenda::results::samples {
 namespace {
+
+using testing::ProcessResult;
+using testing::run_process;
 
 const std::string kXmllint = QUENDA_XMLLINT;
 

@@ -8,15 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "process.h"
+#include "support/files.h"
+#include "support/process.h"
 #include "sample_report.h"
 
 namespace quenda::results {
 namespace {
 
 namespace fs = std::filesystem;
-using samples::file_names;
-using samples::run_process;
+using testing::file_names;
+using testing::run_process;
 
 const std::string kTool = QUENDA_RESULTS_TOOL;
 
@@ -45,11 +46,11 @@ class CommandLine : public ::testing::Test {
   // Writes a results file under the collector's name for `processor`.
   fs::path write_results(const std::string& text, const std::string& processor = "node-a") {
     const fs::path path = folder_.path() / samples::sample_file_name(processor);
-    samples::write_file(path, text);
+    testing::write_file(path, text);
     return path;
   }
 
-  samples::ProcessResult tool(std::vector<std::string> args) {
+  testing::ProcessResult tool(std::vector<std::string> args) {
     args.insert(args.begin(), kTool);
     return run_process(args, folder_.path());
   }
@@ -58,19 +59,19 @@ class CommandLine : public ::testing::Test {
   // file and `line`, and the folder as it was.
   void expect_refused(const fs::path& path, int line, const std::string& reason) {
     const auto before = file_names(folder_.path());
-    const samples::ProcessResult result = tool({path.string()});
+    const testing::ProcessResult result = tool({path.string()});
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, path.string() + ":" + std::to_string(line) + ": error: " + reason + "\n");
     EXPECT_EQ(file_names(folder_.path()), before);
   }
 
-  samples::TemporaryFolder folder_;
+  testing::TemporaryFolder folder_;
 };
 
 TEST_F(CommandLine, WritesJsonCsvAndSvgNextToTheResultsFile) {
   const fs::path path = write_results(sample_text());
-  const samples::ProcessResult result = tool({path.string()});
+  const testing::ProcessResult result = tool({path.string()});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.err, "");
   const std::string stem = stem_of(path.filename().string());
@@ -80,7 +81,7 @@ TEST_F(CommandLine, WritesJsonCsvAndSvgNextToTheResultsFile) {
   expected.push_back(path.filename().string());
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(file_names(folder_.path()), expected);
-  const auto json = nlohmann::json::parse(samples::read_file(folder_.path() / (stem + ".json")));
+  const auto json = nlohmann::json::parse(testing::read_file(folder_.path() / (stem + ".json")));
   EXPECT_EQ(json["threads"], 3);
   EXPECT_EQ(json["partial"], false);
 }
@@ -103,20 +104,20 @@ TEST_F(CommandLine, RefusesAFileCutShortUnlessAskedForAPartialRun) {
                  "the file ends after this line, in the cluster byte-wise tests; expected "
                  "'Thread:2@... It was: <number> Millions Accesses/sec.'");
 
-  const samples::ProcessResult result = tool({"--partial", path.string()});
+  const testing::ProcessResult result = tool({"--partial", path.string()});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.err, path.string() + ": note: converted a partial run (line " +
                             std::to_string(cut) +
                             ": the file ends after this line, in the cluster byte-wise tests; "
                             "expected 'Thread:2@... It was: <number> Millions Accesses/sec.')\n");
   const std::string stem = stem_of(path.filename().string());
-  const auto json = nlohmann::json::parse(samples::read_file(folder_.path() / (stem + ".json")));
+  const auto json = nlohmann::json::parse(testing::read_file(folder_.path() / (stem + ".json")));
   EXPECT_EQ(json["partial"], true);
   EXPECT_EQ(json["tests"]["bytewise_write"]["workers"].size(), 2u);
   EXPECT_TRUE(json["tests"]["bytewise_write"]["workers"][1]["seconds"].is_number());
   EXPECT_TRUE(json["tests"]["bytewise_write"]["workers"][1]["mb_per_sec"].is_null());
   // The CSV says so on every row, header included.
-  std::istringstream csv(samples::read_file(folder_.path() / (stem + ".csv")));
+  std::istringstream csv(testing::read_file(folder_.path() / (stem + ".csv")));
   std::string line;
   ASSERT_TRUE(std::getline(csv, line));
   EXPECT_TRUE(line.ends_with(",mb_per_sec,partial")) << line;
@@ -143,12 +144,12 @@ TEST_F(CommandLine, ConvertsEveryResultsFileInAFolderAndOnlyThose) {
   const std::string first = samples::sample_file_name("node-a");
   const std::string second = samples::sample_file_name("node-b");
   const std::string broken = samples::sample_file_name("node-c");
-  samples::write_file(data / first, sample_text(2));
-  samples::write_file(data / second, sample_text(4));
-  samples::write_file(data / broken, samples::first_lines(sample_text(3), 40));
-  samples::write_file(data / "notes.txt", "not a results file\n");
+  testing::write_file(data / first, sample_text(2));
+  testing::write_file(data / second, sample_text(4));
+  testing::write_file(data / broken, samples::first_lines(sample_text(3), 40));
+  testing::write_file(data / "notes.txt", "not a results file\n");
 
-  const samples::ProcessResult result = tool({"data"});
+  const testing::ProcessResult result = tool({"data"});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err.rfind("data/" + broken + ":40: error: the file ends after this line", 0), 0u)
       << result.err;
@@ -157,14 +158,14 @@ TEST_F(CommandLine, ConvertsEveryResultsFileInAFolderAndOnlyThose) {
   expected.insert(expected.end(), {first, second, broken, "notes.txt"});
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(file_names(data), expected);
-  const auto json = nlohmann::json::parse(samples::read_file(data / (stem_of(second) + ".json")));
+  const auto json = nlohmann::json::parse(testing::read_file(data / (stem_of(second) + ".json")));
   EXPECT_EQ(json["processor_name"], "node-b");
   EXPECT_EQ(json["worker_count"], 3);
 }
 
 TEST_F(CommandLine, WritesIntoTheOutputFolderWhenGivenOne) {
   const fs::path path = write_results(sample_text());
-  const samples::ProcessResult result = tool({"--output-dir", "out/charts", path.string()});
+  const testing::ProcessResult result = tool({"--output-dir", "out/charts", path.string()});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(file_names(folder_.path() / "out/charts"),
             outputs_of(stem_of(path.filename().string())));
@@ -177,7 +178,7 @@ TEST_F(CommandLine, WritesAllThreeOutputsOrNone) {
   const std::string stem = stem_of(path.filename().string());
   // A folder where the chart should go: the last rename fails.
   fs::create_directory(folder_.path() / (stem + ".svg"));
-  const samples::ProcessResult result = tool({path.string()});
+  const testing::ProcessResult result = tool({path.string()});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err.rfind(path.string() + ": error: cannot rename a finished output to ", 0), 0u)
       << result.err;
@@ -189,14 +190,14 @@ TEST_F(CommandLine, KeepsAnEarlierConversionWhenALaterOneFails) {
   const fs::path path = write_results(sample_text(3));
   const std::string stem = stem_of(path.filename().string());
   ASSERT_EQ(tool({path.string()}).exit_code, 0);
-  const std::string json = samples::read_file(folder_.path() / (stem + ".json"));
-  const std::string svg = samples::read_file(folder_.path() / (stem + ".svg"));
+  const std::string json = testing::read_file(folder_.path() / (stem + ".json"));
+  const std::string svg = testing::read_file(folder_.path() / (stem + ".svg"));
   // A folder in the CSV's place: the second rename fails, after the JSON's.
   fs::remove(folder_.path() / (stem + ".csv"));
   fs::create_directory(folder_.path() / (stem + ".csv"));
 
-  samples::write_file(path, sample_text(4));
-  const samples::ProcessResult result = tool({path.string()});
+  testing::write_file(path, sample_text(4));
+  const testing::ProcessResult result = tool({path.string()});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err.rfind(path.string() + ": error: cannot rename a finished output to " +
                                  (folder_.path() / (stem + ".csv")).string() + ": ",
@@ -207,16 +208,16 @@ TEST_F(CommandLine, KeepsAnEarlierConversionWhenALaterOneFails) {
   expected.push_back(path.filename().string());
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(file_names(folder_.path()), expected);
-  EXPECT_EQ(samples::read_file(folder_.path() / (stem + ".json")), json);
-  EXPECT_EQ(samples::read_file(folder_.path() / (stem + ".svg")), svg);
+  EXPECT_EQ(testing::read_file(folder_.path() / (stem + ".json")), json);
+  EXPECT_EQ(testing::read_file(folder_.path() / (stem + ".svg")), svg);
   EXPECT_TRUE(fs::is_empty(folder_.path() / (stem + ".csv")));
 }
 
 TEST_F(CommandLine, ConvertsARenamedResultsFileWithoutItsNameMetadata) {
   const fs::path path = folder_.path() / "monday.txt";
-  samples::write_file(path, sample_text());
+  testing::write_file(path, sample_text());
   EXPECT_EQ(tool({"monday.txt"}).exit_code, 0);
-  const auto json = nlohmann::json::parse(samples::read_file(folder_.path() / "monday.json"));
+  const auto json = nlohmann::json::parse(testing::read_file(folder_.path() / "monday.json"));
   EXPECT_TRUE(json["processor_name"].is_null());
   EXPECT_EQ(json["source_file"], "monday.txt");
 }
@@ -224,7 +225,7 @@ TEST_F(CommandLine, ConvertsARenamedResultsFileWithoutItsNameMetadata) {
 TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
   const fs::path locked = folder_.path() / "locked" / "run.txt";
   fs::create_directory(locked.parent_path());
-  samples::write_file(locked, sample_text());
+  testing::write_file(locked, sample_text());
   fs::permissions(locked.parent_path(), fs::perms::none);
   const std::string too_long = std::string(300, 'n') + ".txt";
   const std::string tool_says = "quenda-lite-results: ";
@@ -261,13 +262,13 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
        "/dev/full"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.args));
+    SCOPED_TRACE(::testing::PrintToString(c.args));
     std::vector<std::string> argv{kTool};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
-    samples::ProcessOptions options;
+    testing::ProcessOptions options;
     options.out_path = c.out_path;
     options.unprivileged = c.unprivileged;
-    const samples::ProcessResult result = run_process(argv, folder_.path(), options);
+    const testing::ProcessResult result = run_process(argv, folder_.path(), options);
     EXPECT_EQ(result.exit_code, c.status);
     EXPECT_EQ(result.err.substr(0, c.status == 2 ? c.err.size() : std::string::npos), c.err);
   }
@@ -288,7 +289,7 @@ TEST_F(CommandLine, ConvertsLongNamesOnEveryRunUpToTheFileSystemsLimit) {
     // The collector's name takes 81 bytes around the processor's.
     const fs::path path = write_results(sample_text(), std::string(length - 81, 'p'));
     for (int run = 1; run <= 10; ++run) {
-      const samples::ProcessResult result = run_process({kTool, path.string()}, folder_.path());
+      const testing::ProcessResult result = run_process({kTool, path.string()}, folder_.path());
       EXPECT_EQ(result.exit_code, err_end.empty() ? 0 : 1);
       EXPECT_TRUE(result.err.ends_with(err_end)) << result.err;
       EXPECT_EQ(file_names(folder_.path()).size(), err_end.empty() ? 4u : 1u);
@@ -321,7 +322,7 @@ TEST_F(CommandLine, ReadsAHugeFileInLittleMemory) {
     // this process's memory as its own.
     const fs::path path =
         write_results(c.head + std::string(c.size - c.head.size() - 1, c.filler) + "\n");
-    const samples::ProcessResult result = tool({path.string()});
+    const testing::ProcessResult result = tool({path.string()});
     EXPECT_EQ(result.exit_code, c.err_end.empty() ? 0 : 1);
     EXPECT_TRUE(result.err.ends_with(c.err_end)) << result.err;
     EXPECT_LT(result.peak_kilobytes, 32 * 1024);  // a few lines at a time

@@ -19,7 +19,8 @@
 #include "chart_check.h"
 #include "csv_output.h"
 #include "json_output.h"
-#include "process.h"
+#include "support/files.h"
+#include "support/process.h"
 #include "sample_report.h"
 #include "svg_chart.h"
 #include "text_escape.h"
@@ -45,7 +46,7 @@ TEST(ResultsFuzz, EveryMutationIsConvertedWellFormedOrRefused) {
   ASSERT_GT(figures.size(), 80u);
   std::mt19937_64 random(20261208);
   const auto pick = [&random](std::size_t count) { return count ? random() % count : 0; };
-  samples::TemporaryFolder folder;
+  testing::TemporaryFolder folder;
   std::vector<std::filesystem::path> charts;
   int refused = 0;
   for (int i = 0; i < 400; ++i) {
@@ -94,7 +95,7 @@ TEST(ResultsFuzz, EveryMutationIsConvertedWellFormedOrRefused) {
     EXPECT_EQ(valid_text(csv + svg), csv + svg);
     EXPECT_FALSE(std::regex_search(svg, std::regex(R"(="[^"]*(nan|inf)[^"]*")")));
     charts.push_back(folder.path() / ("chart-" + std::to_string(i) + ".svg"));
-    samples::write_file(charts.back(), svg);
+    testing::write_file(charts.back(), svg);
   }
   // Both ends are reached: many mutations convert, many are refused.
   EXPECT_GT(charts.size(), 80u);

@@ -11,7 +11,8 @@
 #include "chart_check.h"
 #include "csv_output.h"
 #include "json_output.h"
-#include "process.h"
+#include "support/files.h"
+#include "support/process.h"
 #include "report_figures.h"
 #include "results_file.h"
 #include "sample_report.h"
@@ -281,7 +282,7 @@ std::optional<double> line_y(const std::string& panel, const std::string& css_cl
 }
 
 TEST(SvgChart, IsWellFormedWithOneBarPerWorkerInEveryPanel) {
-  samples::TemporaryFolder folder;
+  testing::TemporaryFolder folder;
   // Processor names come from file names, which hold whatever bytes a
   // machine calls itself by.
   const std::vector<std::pair<int, std::string>> cases{{1, "<rack & \"node\">"},
@@ -293,7 +294,7 @@ TEST(SvgChart, IsWellFormedWithOneBarPerWorkerInEveryPanel) {
     run.metadata->processor_name = name;
     run.source_file = samples::sample_file_name(name);
     const auto path = folder.path() / ("chart-" + std::to_string(world_size) + ".svg");
-    samples::write_file(path, to_svg(run));
+    testing::write_file(path, to_svg(run));
     EXPECT_EQ(samples::xml_problems(path), "");
     // The JSON holds the same characters, as strict UTF-8 (which parse()
     // demands), with JSON's escapes where the chart has U+FFFD.
@@ -353,7 +354,7 @@ TEST(SvgChart, DrawsBarsAndLinesToOneScale) {
 }
 
 TEST(SvgChart, KeepsBarsForFiguresItCannotScale) {
-  samples::TemporaryFolder folder;
+  testing::TemporaryFolder folder;
   // From infinity down to the smallest subnormal, as the report prints them.
   for (const double value : {double{INFINITY}, 1.79769e308, 1.5e308, 1.3e308, 1e300, 0.5,
                              2.22507e-308, 4.94066e-324, 937.13, 0.0734}) {
@@ -375,7 +376,7 @@ TEST(SvgChart, KeepsBarsForFiguresItCannotScale) {
     EXPECT_NE(svg.find("<title>thread 2: nan MB/sec</title>"), std::string::npos);
     EXPECT_NE(svg.find("<title>thread 3: n/a MB/sec</title>"), std::string::npos);
     EXPECT_FALSE(std::regex_search(svg, std::regex(R"(="[^"]*(nan|inf)[^"]*")")));
-    samples::write_file(folder.path() / "chart.svg", svg);
+    testing::write_file(folder.path() / "chart.svg", svg);
     EXPECT_EQ(samples::xml_problems(folder.path() / "chart.svg"), "");
   }
 }

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "chart_check.h"
-#include "process.h"
+#include "support/files.h"
+#include "support/process.h"
 #include "report_figures.h"
 
 namespace quenda::results {
@@ -17,9 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-using samples::ProcessResult;
-using samples::read_file;
-using samples::run_process;
+using testing::ProcessResult;
+using testing::read_file;
+using testing::run_process;
 
 const std::string kTool = QUENDA_RESULTS_TOOL;
 constexpr const char kResultsPrefix[] = "results_quenda_lite_windows_clusters @ ";
@@ -34,7 +35,7 @@ struct BenchmarkRun {
 // Runs the small benchmark on `processes` processes in `folder`.
 BenchmarkRun run_benchmark(int processes, const fs::path& folder) {
   std::vector<std::string> argv{QUENDA_MPIRUN};
-  for (const std::string& flag : samples::split_words(QUENDA_MPIRUN_FLAGS)) argv.push_back(flag);
+  for (const std::string& flag : testing::split_words(QUENDA_MPIRUN_FLAGS)) argv.push_back(flag);
   argv.insert(argv.end(), {"-np", std::to_string(processes), QUENDA_SMALL_BINARY});
   BenchmarkRun run{run_process(argv, folder), {}};
   std::vector<fs::path> results;
@@ -66,7 +67,7 @@ class RoundTrip : public ::testing::TestWithParam<int> {};
 
 TEST_P(RoundTrip, TheToolReadsBackEveryFigureTheBenchmarkPrinted) {
   const int processes = GetParam();
-  samples::TemporaryFolder folder;
+  testing::TemporaryFolder folder;
   const BenchmarkRun run = run_benchmark(processes, folder.path());
   ASSERT_EQ(run.process.exit_code, 0) << run.process.err;
   ASSERT_FALSE(run.results_file.empty());
@@ -146,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(Processes, RoundTrip, ::testing::Values(1, 2, 4),
                          });
 
 TEST(RoundTripStopped, ARealResultsFileCutShortIsRefusedOrConvertedAsPartial) {
-  samples::TemporaryFolder folder;
+  testing::TemporaryFolder folder;
   const BenchmarkRun run = run_benchmark(3, folder.path());
   ASSERT_EQ(run.process.exit_code, 0) << run.process.err;
   ASSERT_FALSE(run.results_file.empty());
@@ -173,7 +174,7 @@ TEST(RoundTripStopped, ARealResultsFileCutShortIsRefusedOrConvertedAsPartial) {
   const fs::path stopped = folder.path() / "stopped";
   fs::create_directory(stopped);
   const fs::path cut = stopped / run.results_file.filename();
-  samples::write_file(cut, kept);
+  testing::write_file(cut, kept);
 
   ProcessResult converted = run_process({kTool, cut.string()}, folder.path());
   EXPECT_EQ(converted.exit_code, 1);
@@ -183,7 +184,7 @@ TEST(RoundTripStopped, ARealResultsFileCutShortIsRefusedOrConvertedAsPartial) {
                                 0),
             0u)
       << converted.err;
-  EXPECT_EQ(samples::file_names(stopped),
+  EXPECT_EQ(testing::file_names(stopped),
             std::vector<std::string>{run.results_file.filename().string()});
 
   converted = run_process({kTool, "--partial", cut.string()}, folder.path());

@@ -1,4 +1,4 @@
-#include "figure_checks.h"
+#include "support/figure_checks.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "expected_report.h"
+#include "support/expected_report.h"
 
 namespace quenda::e2e {
 namespace {

@@ -2,14 +2,14 @@
 // plan's counts, the totals, gains and means, and the verdicts against the
 // printed rates. The figures are those match_lines collected under the names
 // expected_report gives them.
-#ifndef QUENDA_TEST_E2E_FIGURE_CHECKS_H_
-#define QUENDA_TEST_E2E_FIGURE_CHECKS_H_
+#ifndef QUENDA_TEST_SUPPORT_FIGURE_CHECKS_H_
+#define QUENDA_TEST_SUPPORT_FIGURE_CHECKS_H_
 
 #include <map>
 #include <string>
 
 #include "plan.h"
-#include "run_support.h"
+#include "support/job.h"
 
 namespace quenda::e2e {
 
@@ -25,4 +25,4 @@ void check_verdicts(const Lines& lines, const Numbers& n, int world_size);
 
 }  // namespace quenda::e2e
 
-#endif  // QUENDA_TEST_E2E_FIGURE_CHECKS_H_
+#endif  // QUENDA_TEST_SUPPORT_FIGURE_CHECKS_H_

@@ -1,8 +1,10 @@
 // A profiling-interface shim, preloaded into every rank of a run, that notes
-// when the rank enters and leaves each receive and barrier and when it reaches
-// finalisation. On the collector, time outside the receives is its own work
-// (writing its lines, its statistics); time inside them, and a worker's time
-// inside a barrier, is waiting. The analysis in run.sh splits it per phase.
+// when the rank enters and leaves each receive and barrier, each send, and
+// when it reaches finalisation. On the collector, time outside the receives is
+// its own work (writing its lines, its statistics); time inside them, and a
+// worker's time inside a barrier, is waiting. The analysis in run.sh splits it
+// per phase. The hostile tests read the messages themselves: who sent how
+// many values with which tag to whom.
 //
 // Each event carries two clocks: wall time, and the CPU time of the calling
 // thread, which leaves out the spells when the collector was not running at
@@ -16,6 +18,7 @@
 //
 // At finalisation each rank writes "<event> <wall seconds> <thread CPU seconds>"
 // lines to "<QUENDA_PROBE_OUT>.<rank>"; without that variable nothing is kept.
+// The lines of "send" and "recv_enter" go on with "<peer rank> <count> <tag>".
 #include <mpi.h>
 
 #include <cstdio>
@@ -25,9 +28,9 @@
 
 namespace {
 
-enum Event { kRecvEnter, kRecvLeave, kBarrierEnter, kBarrierLeave, kFinalize };
-constexpr const char* kEventNames[] = {"recv_enter", "recv_leave", "barrier_enter", "barrier_leave",
-                                       "finalize"};
+enum Event { kRecvEnter, kRecvLeave, kSend, kBarrierEnter, kBarrierLeave, kFinalize };
+constexpr const char* kEventNames[] = {"recv_enter",    "recv_leave",    "send",
+                                       "barrier_enter", "barrier_leave", "finalize"};
 
 // 511 workers x 6 tests x 2 tables x 2 events, with room to spare.
 constexpr int kCapacity = 1 << 15;
@@ -35,6 +38,9 @@ struct Record {
   Event event;
   double wall;
   double cpu;
+  int peer;  // with a message: its source or destination, count and tag
+  int count;
+  int tag;
 };
 Record g_records[kCapacity];
 int g_count = 0;
@@ -48,10 +54,10 @@ double seconds(clockid_t clock) {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-void note(Event event) {
+void note(Event event, int peer = 0, int count = 0, int tag = 0) {
   if (g_out != nullptr && g_count < kCapacity)
-    g_records[g_count++] =
-        Record{event, seconds(CLOCK_MONOTONIC), seconds(CLOCK_THREAD_CPUTIME_ID)};
+    g_records[g_count++] = Record{
+        event, seconds(CLOCK_MONOTONIC), seconds(CLOCK_THREAD_CPUTIME_ID), peer, count, tag};
 }
 
 // Tests the request, sleeping between tests, until it completes.
@@ -82,7 +88,7 @@ int MPI_Init(int* argc, char*** argv) {
 
 int MPI_Recv(void* buffer, int count, MPI_Datatype type, int source, int tag, MPI_Comm comm,
              MPI_Status* status) {
-  note(kRecvEnter);
+  note(kRecvEnter, source, count, tag);
   int result = MPI_SUCCESS;
   if (g_sleepy_wait_us > 0) {
     MPI_Request request;
@@ -97,6 +103,7 @@ int MPI_Recv(void* buffer, int count, MPI_Datatype type, int source, int tag, MP
 
 int MPI_Send(const void* buffer, int count, MPI_Datatype type, int destination, int tag,
              MPI_Comm comm) {
+  note(kSend, destination, count, tag);
   if (g_sleepy_wait_us <= 0) return PMPI_Send(buffer, count, type, destination, tag, comm);
   MPI_Request request;
   const int result = PMPI_Isend(buffer, count, type, destination, tag, comm, &request);
@@ -122,9 +129,13 @@ int MPI_Finalize() {
   if (g_out != nullptr) {
     const std::string path = std::string(g_out) + "." + std::to_string(g_rank);
     if (std::FILE* out = std::fopen(path.c_str(), "w")) {
-      for (int i = 0; i < g_count; ++i)
-        std::fprintf(out, "%s %.9f %.9f\n", kEventNames[g_records[i].event], g_records[i].wall,
-                     g_records[i].cpu);
+      for (int i = 0; i < g_count; ++i) {
+        const Record& r = g_records[i];
+        std::fprintf(out, "%s %.9f %.9f", kEventNames[r.event], r.wall, r.cpu);
+        if (r.event == kRecvEnter || r.event == kSend)
+          std::fprintf(out, " %d %d %d", r.peer, r.count, r.tag);
+        std::fputc('\n', out);
+      }
       std::fclose(out);
     }
   }

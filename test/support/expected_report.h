@@ -1,13 +1,13 @@
 // The report a run must produce, line by line, for a given number of
 // processes, as patterns with named numbers. Written from the report's
 // description, independently of the program's own code.
-#ifndef QUENDA_TEST_E2E_EXPECTED_REPORT_H_
-#define QUENDA_TEST_E2E_EXPECTED_REPORT_H_
+#ifndef QUENDA_TEST_SUPPORT_EXPECTED_REPORT_H_
+#define QUENDA_TEST_SUPPORT_EXPECTED_REPORT_H_
 
 #include <string>
 #include <vector>
 
-#include "run_support.h"
+#include "support/job.h"
 
 namespace quenda::e2e {
 
@@ -31,4 +31,4 @@ std::vector<Pattern> expected_report(const ReportShape& shape, Sink sink);
 
 }  // namespace quenda::e2e
 
-#endif  // QUENDA_TEST_E2E_EXPECTED_REPORT_H_
+#endif  // QUENDA_TEST_SUPPORT_EXPECTED_REPORT_H_
