@@ -2,33 +2,30 @@
 # What the waiting collector and the barrier waits cost the figures when
 # processes outnumber cores: the program with a quarter of the counts as one,
 # two and three processes, three ways of waiting, and bare loops run at once as
-# the workers' reference. Variants alternate in rotating order within each round.
-#
-#   bench/wait.sh   environment: WAIT_ROUNDS (default 5) and those of
-#                   bench/common.sh; needs Open MPI's mpirun (--mca, -x)
+# the workers' reference; variants in rotating order within each round.
 source "$(dirname "$0")/common.sh"
 build_targets quenda-lite-results bench_bare_loops bench_quarter_plan quenda_collector_probe
 wait_rounds=${WAIT_ROUNDS:-5}
+quarter=$build/bench/bench_quarter_plan
 cycles=$((131072 / 4)) length=$((8388608 / 4))  # the quarter plan's counts
 
-# One run of the quarter plan with the probe preloaded: quarter_run DIR NP MPIRUN-ARGS...
+# The quarter plan, the probe preloaded: quarter_run DIR NP MPIRUN-ARGS...
 quarter_run() {
   local dir=$1 np=$2
   shift 2
   (cd "$dir" && ranked "$dir/rank" -np "$np" -x LD_PRELOAD="$probe" -x QUENDA_PROBE_OUT="$dir/probe" \
-    "$@" -- "$quarter" </dev/null >console 2>errors) || {
-    echo "run in $dir failed:" >&2; cat "$dir/errors" >&2; exit 1; }
+    "$@" -- "$quarter" </dev/null >console 2>errors) ||
+    { echo "run in $dir failed:" >&2; cat "$dir/errors" >&2; exit 1; }
   convert "$dir"
 }
 
 # LOOPS bare loops at once with the quarter counts, as LOOPS workers: one
 # directory, the workers' file names, an idle thread each; nobody waiting.
 bare_loops() {
-  local dir=$1 loops=$2 node k
-  node=$(hostname)
-  for ((k = 1; k <= loops; ++k)); do
-    (cd "$dir" && "$bare" "$cycles" "$length" "data64-windows-$k@$node.tmp" \
-      "data64-windows-$k@$node" --idle-thread >"console.$k") &
+  local dir=$1 k
+  for ((k = 1; k <= $2; ++k)); do
+    (cd "$dir" && "$bare" "$cycles" "$length" "data64-windows-$k@$(hostname).tmp" \
+      "data64-windows-$k@$(hostname)" --idle-thread >"console.$k") &
   done
   wait
 }
