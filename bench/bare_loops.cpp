@@ -46,7 +46,7 @@ std::int64_t g_count = 0;
 std::unique_ptr<char[]> g_buffer;
 
 // The tests are kept out of line so that an instruction count per function
-// (bench/run.sh instructions) can find each of them.
+// (bench/instructions.sh) can find each of them.
 double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
