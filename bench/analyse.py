@@ -73,7 +73,7 @@ def numbers(path):
 
 
 def probe(path):
-    """A collector_probe file: (event, wall seconds, thread CPU seconds) per line."""
+    """A mpi_probe file: (event, wall seconds, thread CPU seconds) per line."""
     return [(e, float(w), float(c)) for e, w, c in (line.split() for line in path.open())]
 
 

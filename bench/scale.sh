@@ -2,7 +2,7 @@
 # The collector's own work as the workers grow, and one run beyond the
 # 512-process cap: quenda-lite-scale, the program's code with plan {512, 16, 1024}.
 source "$(dirname "$0")/common.sh"
-build_targets quenda-lite-results quenda_collector_probe quenda-lite-scale
+build_targets quenda-lite-results quenda_mpi_probe quenda-lite-scale
 scale_workers=${SCALE_WORKERS:-"2 16 64 511"}
 scale_repeats=${SCALE_REPEATS:-3} beyond_cap=${BEYOND_CAP:-520}
 
@@ -18,7 +18,7 @@ timed() {
 }
 
 echo "== The collector's own work as the workers grow: quenda-lite-scale (plan {512, 16, 1024}),"
-echo "   collector_probe preloaded; every rank waits (receives, sends, barriers) by testing and"
+echo "   mpi_probe preloaded; every rank waits (receives, sends, barriers) by testing and"
 echo "   sleeping 1 ms, so that hundreds of waiting processes do not take the collector's core;"
 echo "   medians of $scale_repeats run(s) (one above 255 workers)"
 for w in $scale_workers; do

@@ -4,7 +4,7 @@
 # two and three processes, three ways of waiting, and bare loops run at once as
 # the workers' reference; variants in rotating order within each round.
 source "$(dirname "$0")/common.sh"
-build_targets quenda-lite-results bench_bare_loops bench_quarter_plan quenda_collector_probe
+build_targets quenda-lite-results bench_bare_loops bench_quarter_plan quenda_mpi_probe
 wait_rounds=${WAIT_ROUNDS:-5}
 quarter=$build/bench/bench_quarter_plan
 cycles=$((131072 / 4)) length=$((8388608 / 4))  # the quarter plan's counts
@@ -43,7 +43,7 @@ for ((r = 1; r <= wait_rounds; ++r)); do
       np3) quarter_run "$dir" 3 ;;
       np3-yield) quarter_run "$dir" 3 --mca mpi_yield_when_idle 1 ;;
       np3-spin) quarter_run "$dir" 3 --mca mpi_yield_when_idle 0 ;;
-      # Every wait tests and sleeps 1 ms (collector_probe): waiting costs nearly nothing.
+      # Every wait tests and sleeps 1 ms (mpi_probe): waiting costs nearly nothing.
       np3-sleep) quarter_run "$dir" 3 -x QUENDA_PROBE_SLEEPY_WAIT=1000 ;;
       bare-one) bare_loops "$dir" 1 ;;
       bare-pair) bare_loops "$dir" 2 ;;
