@@ -104,8 +104,7 @@ class SummaryReader {
 
   // The line right after the last one found: a verdict.
   bool verdict() {
-    const std::string_view line = line_at(cursor_);
-    cursor_ += line.size() + 1;
+    const std::string_view line = take_line_at(cursor_);
     if (!line.starts_with("Among all nodes, ")) malformed(line);
     if (line.ends_with(" tend to be not significant.")) return false;
     if (line.ends_with(" tend to be significant.")) return true;
@@ -127,11 +126,13 @@ class SummaryReader {
     return cursor_ + found + 1;
   }
 
-  std::string_view line_at(std::size_t at) const {
+  // The line at `at`; the cursor moves past its line end.
+  std::string_view take_line_at(std::size_t at) {
     const std::size_t end = text_.find('\n', at);
     if (end == std::string_view::npos || end >= limit_) {
       throw Unreadable{"the file ends within its report, as a run that was stopped does"};
     }
+    cursor_ = end + 1;
     std::string_view line = text_.substr(at, end - at);
     if (line.ends_with('\r')) line.remove_suffix(1);  // written on Windows
     return line;
@@ -139,9 +140,7 @@ class SummaryReader {
 
   std::string_view next_line_starting(std::string_view prefix) {
     const std::size_t at = start_of(prefix, "\n" + std::string(prefix));
-    const std::string_view line = line_at(at);
-    cursor_ = at + line.size() + 1;
-    return line;
+    return take_line_at(at);
   }
 
   std::string_view text_;
