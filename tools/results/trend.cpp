@@ -417,7 +417,8 @@ class TrendChart {
       ++marked;
       const double cy = std::isnan(means[i]) ? kMeanTop + kStripHeight : means[i];
       svg_ << "<circle class=\"significant\" data-run=\"" << i << "\" cx=\"" << number(x_of(i))
-           << "\" cy=\"" << number(cy) << "\" r=\"4\" fill=\"" << kSignificantColour
+           << "\" cy=\"" << number(cy) << "\" r=\"" << (points_.size() > kMostDots ? 2 : 4)
+           << "\" fill=\"" << kSignificantColour
            << "\"><title>" << xml_text(point.when.local_date + " " + point.when.local_time + ", " +
                                        point.when.processor_name)
            << ": differences between threads significant</title></circle>\n";
