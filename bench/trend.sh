@@ -80,8 +80,8 @@ for ((r = 0; r < rounds; r++)); do
   fi
 done
 peak_all=$(/usr/bin/time -f %M "$tool" trend -o "$work/charts" "$work/history" 2>&1 >/dev/null | tail -1)
-peak_one=$(/usr/bin/time -f %M "$tool" trend -o "$work/charts" "$work/one" 2>&1 >/dev/null | tail -1)
 rows=$(($(wc -l <"$work/charts/trend.csv") - 1))
+peak_one=$(/usr/bin/time -f %M "$tool" trend -o "$work/one" "$work/one" 2>&1 >/dev/null | tail -1)
 
 python3 - "$work/times" "$runs" "$bytes" "$peak_one" "$peak_all" <<'EOF'
 import statistics, sys
@@ -98,4 +98,4 @@ print(f"   trend              median {trend:.3f} s  (all: {' '.join(f'{t:.3f}' f
 print(f"   trend / cat        {trend / cat:.2f}  (at most 1.5 wanted)")
 print(f"   peak memory        {peak_one} KB over one file, {peak_all} KB over {runs}")
 EOF
-echo "   the last trend charted $rows rows (6 per run)"
+echo "   the trend over all charted $rows rows (6 per run)"
