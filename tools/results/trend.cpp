@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -251,14 +252,11 @@ std::string civil_text(double seconds, bool with_time) {
   const unsigned day = day_of_year - (153 * mp + 2) / 5 + 1;
   const unsigned month = mp < 10 ? mp + 3 : mp - 9;
   const std::int64_t year = static_cast<std::int64_t>(year_of_era) + era * 400 + (month <= 2);
-  char text[48];
-  std::snprintf(text, sizeof text, "%04lld-%02u-%02u", static_cast<long long>(year), month, day);
-  std::string result = text;
-  if (with_time) {
-    std::snprintf(text, sizeof text, " %02d:%02d", static_cast<int>(in_day / 3600),
-                  static_cast<int>(in_day / 60 % 60));
-    result += text;
-  }
+  const auto two_digits = [](std::int64_t value) {
+    return (value < 10 ? "0" : "") + std::to_string(value);
+  };
+  std::string result = std::to_string(year) + "-" + two_digits(month) + "-" + two_digits(day);
+  if (with_time) result += " " + two_digits(in_day / 3600) + ":" + two_digits(in_day / 60 % 60);
   return result;
 }
 
