@@ -2,7 +2,7 @@
 // when the rank enters and leaves each receive and barrier, each send, and
 // when it reaches finalisation. On the collector, time outside the receives is
 // its own work (writing its lines, its statistics); time inside them, and a
-// worker's time inside a barrier, is waiting. The analysis in run.sh splits it
+// worker's time inside a barrier, is waiting. The bench analysis (analyse.py) splits it
 // per phase. The hostile tests read the messages themselves: who sent how
 // many values with which tag to whom.
 //

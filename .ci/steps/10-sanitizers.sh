@@ -11,7 +11,7 @@ cd "$(dirname "$0")/../.."
 
 # util-linux and mount: unshare and mount for the hostile runs' private scenes.
 packages=(cmake make g++ googletest libgtest-dev openmpi-bin libopenmpi-dev util-linux mount
-  clang-tidy)
+  clang-tidy libboost-math-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

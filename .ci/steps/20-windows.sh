@@ -9,9 +9,10 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
 
-# nlohmann-json3-dev: configuring the tree finds it for tools/results.
+# nlohmann-json3-dev and libboost-math-dev: configuring the tree finds them
+# for tools/results.
 packages=(cmake make g++ googletest libgtest-dev openmpi-bin libopenmpi-dev nlohmann-json3-dev
-  g++-mingw-w64-x86-64-posix wine wine64 clang-tidy)
+  libboost-math-dev g++-mingw-w64-x86-64-posix wine wine64 clang-tidy)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

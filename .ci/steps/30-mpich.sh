@@ -11,7 +11,7 @@ cd "$(dirname "$0")/../.."
 # What scripts/setup.sh installs for the whole tree, so that the step also
 # runs on its own, and MPICH.
 packages=(g++ cmake make openmpi-bin libopenmpi-dev libgtest-dev googletest strace
-  nlohmann-json3-dev libxml2-utils mpich libmpich-dev)
+  nlohmann-json3-dev libboost-math-dev libxml2-utils librsvg2-bin chromium mpich libmpich-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

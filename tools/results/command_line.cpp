@@ -12,12 +12,14 @@
 #include <system_error>
 #include <variant>
 
+#include "compare.h"
 #include "csv_output.h"
 #include "json_output.h"
 #include "reason.h"
 #include "results_file.h"
 #include "svg_chart.h"
 #include "text_escape.h"
+#include "trend.h"
 
 namespace quenda::results {
 namespace {
@@ -30,7 +32,10 @@ constexpr std::uintmax_t kLargestResultsFile = 64u * 1024u * 1024u;
 
 constexpr const char kUsage[] =
     "usage: quenda-lite-results [--partial] [--output-dir DIR] [--] PATH...\n"
-    "Converts Quenda Lite results files into JSON, CSV and an SVG chart.\n"
+    "       quenda-lite-results compare [--json] [--threshold PERCENT] BASE NEW\n"
+    "       quenda-lite-results trend [--output-dir DIR] PATH...\n"
+    "Converts Quenda Lite results files into JSON, CSV and an SVG chart; compares\n"
+    "two runs; charts the history of many (compare -h, trend -h for more).\n"
     "  PATH                  a results file, or a folder: all results files in it\n"
     "  -o, --output-dir DIR  write into DIR (created if needed), not next to each file\n"
     "  --partial             also convert files of runs that were stopped; their\n"
@@ -285,6 +290,10 @@ class Converter {
 }  // namespace
 
 int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (!args.empty() && (args[0] == "compare" || args[0] == "trend")) {
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    return args[0] == "compare" ? run_compare(rest, out, err) : run_trend(rest, out, err);
+  }
   if (std::find_if(args.begin(), args.end(), [](const std::string& arg) {
         return arg == "-h" || arg == "--help";
       }) != args.end()) {

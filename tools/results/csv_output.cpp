@@ -30,6 +30,8 @@ std::string cell(const Figure& value) { return value ? exact_text(*value) : std:
 
 }  // namespace
 
+std::string csv_text_cell(std::string_view raw) { return cell(raw); }
+
 std::string to_csv(const RunResults& run) {
   std::string csv =
       "processor_name,local_date,local_time,test,rank,seconds,files_per_sec,"

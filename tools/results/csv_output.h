@@ -4,6 +4,7 @@
 #define QUENDA_TOOLS_RESULTS_CSV_OUTPUT_H_
 
 #include <string>
+#include <string_view>
 
 #include "results_file.h"
 
@@ -15,6 +16,10 @@ namespace quenda::results {
 // "true" on every row of a stopped run, else "false". Numbers read back
 // exactly.
 std::string to_csv(const RunResults& run);
+
+// A text cell: quoted the CSV way where needed, and with a single quote in
+// front where a spreadsheet would take it for a formula.
+std::string csv_text_cell(std::string_view raw);
 
 }  // namespace quenda::results
 

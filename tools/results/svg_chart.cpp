@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "chart_parts.h"
 #include "figure_text.h"
 #include "text_escape.h"
 
@@ -49,13 +50,6 @@ constexpr const char kMeanColour[] = "#1b9e77";
 constexpr const char kSignificantColour[] = "#c0392b";
 constexpr const char kQuietColour[] = "#666666";
 constexpr const char kMarkerColour[] = "#222222";
-
-std::string number(double value) {
-  std::ostringstream text;
-  text.imbue(std::locale::classic());
-  text << std::round(value * 10.0) / 10.0;
-  return text.str();
-}
 
 std::string figure_text(const Figure& value) { return value ? report_text(*value) : "n/a"; }
 
@@ -106,70 +100,6 @@ std::vector<std::pair<double, int>> legend_places(double width) {
 struct BarPlace {
   double centre = 0;
   double top = 0;
-};
-
-// value × 10^power for every power a double's range spans, in two halves
-// so that neither factor overflows to infinity or vanishes to zero.
-double times_power_of_ten(double value, int power) {
-  const int half = power / 2;
-  return value * std::pow(10.0, half) * std::pow(10.0, power - half);
-}
-
-// A panel's vertical scale: `intervals` round steps from zero, counted in
-// units of 10^exponent. Every figure from the smallest subnormal to the
-// largest double has a scale whose top is a double of about ten units:
-// scaled down first, a figure near the largest double cannot overflow the
-// headroom above it, and the number of grid lines does not depend on it.
-class Scale {
- public:
-  // Covers `largest` (finite, above zero) times `headroom`.
-  Scale(double largest, double headroom) {
-    exponent_ = static_cast<int>(std::floor(std::log10(largest)));
-    const double top = times_power_of_ten(largest, -exponent_) * headroom;
-    const double raw = top / 4.0;
-    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
-    const double scaled = raw / magnitude;
-    const double step = scaled <= 1.0   ? 1.0
-                        : scaled <= 2.0 ? 2.0
-                        : scaled <= 2.5 ? 2.5
-                        : scaled <= 5.0 ? 5.0
-                                        : 10.0;
-    step_ = step * magnitude;
-    // About four; rounding can add one. The clamp is the loop's bound. The
-    // top grid line never falls below the largest figure, or its bar would
-    // be cut.
-    intervals_ = std::clamp(static_cast<int>(std::ceil(top / step_ - 1e-9)), 1, kMaxIntervals);
-    if (step_ * intervals_ < top) ++intervals_;
-  }
-
-  int intervals() const { return intervals_; }
-
-  // Where `value` stands between zero (0) and the top (1). Infinity is at
-  // the top; an undefined or negative value at zero.
-  double share(double value) const {
-    const double share = times_power_of_ten(value, -exponent_) / (step_ * intervals_);
-    if (!(share > 0.0)) return 0.0;
-    return std::min(share, 1.0);
-  }
-
-  // The label of grid line `i` (0 at the axis). Near the largest double the
-  // top line stands for a value past it, written as digits and a power.
-  std::string label(int i) const {
-    double units = step_ * i;
-    const double value = times_power_of_ten(units, exponent_);
-    if (std::isfinite(value) && (value != 0.0 || i == 0)) return report_text(value);
-    int exponent = exponent_;
-    for (; units >= 10.0; units /= 10.0) ++exponent;
-    const std::string digits = std::to_string(std::abs(exponent));
-    return report_text(units) + (exponent < 0 ? "e-" : "e+") + (digits.size() < 2 ? "0" : "") +
-           digits;
-  }
-
- private:
-  static constexpr int kMaxIntervals = 8;
-  int exponent_ = 0;
-  double step_ = 1.0;  // in units of 10^exponent_
-  int intervals_ = 1;
 };
 
 class Chart {

@@ -49,6 +49,27 @@ int xpath_count(const std::filesystem::path& svg, const std::string& expression)
   }
 }
 
+std::string render_problems(const std::filesystem::path& svg) {
+  const std::filesystem::path folder = svg.parent_path();
+  const std::filesystem::path drawn = folder / "rsvg.png";
+  const std::filesystem::path shot = folder / "chromium.png";
+  std::string problems;
+  const ProcessResult rsvg = run_process({"rsvg-convert", "-o", drawn.string(), svg.string()}, ".");
+  if (rsvg.exit_code != 0 || !std::filesystem::exists(drawn)) {
+    problems += "rsvg-convert exit " + std::to_string(rsvg.exit_code) + ": " + rsvg.err + "\n";
+  }
+  const ProcessResult browser =
+      run_process({"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+                   "--screenshot=" + shot.string(), "--window-size=1000,1200",
+                   "file://" + std::filesystem::absolute(svg).string()},
+                  ".");
+  if (browser.exit_code != 0 || !std::filesystem::exists(shot) ||
+      std::filesystem::file_size(shot) < 10'000) {  // a blank page is a few kilobytes
+    problems += "chromium exit " + std::to_string(browser.exit_code) + ": " + browser.err + "\n";
+  }
+  return problems;
+}
+
 int bars_in_panel(const std::filesystem::path& svg, const std::string& test_key) {
   return xpath_count(svg, "//*[local-name()='g'][@class='panel'][@data-test='" + test_key +
                               "']/*[local-name()='rect'][@class='bar']");

@@ -1,4 +1,5 @@
-// Looking into a chart with xmllint, as a reader of the XML would.
+// Looking into a chart with xmllint, as a reader of the XML would, and
+// drawing it as a viewer and a browser would.
 #ifndef QUENDA_TOOLS_RESULTS_TEST_CHART_CHECK_H_
 #define QUENDA_TOOLS_RESULTS_TEST_CHART_CHECK_H_
 
@@ -15,6 +16,10 @@ std::string xml_problems(const std::vector<std::filesystem::path>& svgs);
 
 // The number of elements an XPath expression selects in the file.
 int xpath_count(const std::filesystem::path& svg, const std::string& expression);
+
+// What rsvg-convert and headless chromium say when each renders the chart
+// to a PNG; empty when both drew it.
+std::string render_problems(const std::filesystem::path& svg);
 
 // The bars in the panel of one test ("stream_handling", ...).
 int bars_in_panel(const std::filesystem::path& svg, const std::string& test_key);

@@ -2,7 +2,9 @@
 // wrote: every figure the benchmark printed must come back unchanged.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -32,10 +34,13 @@ struct BenchmarkRun {
   fs::path results_file;  // empty when the run left none or several
 };
 
-// Runs the small benchmark on `processes` processes in `folder`.
-BenchmarkRun run_benchmark(int processes, const fs::path& folder) {
+// Runs the small benchmark on `processes` processes in `folder`, with
+// `launcher_extra` among mpirun's options.
+BenchmarkRun run_benchmark(int processes, const fs::path& folder,
+                           const std::vector<std::string>& launcher_extra = {}) {
   std::vector<std::string> argv{QUENDA_MPIRUN};
   for (const std::string& flag : testing::split_words(QUENDA_MPIRUN_FLAGS)) argv.push_back(flag);
+  argv.insert(argv.end(), launcher_extra.begin(), launcher_extra.end());
   argv.insert(argv.end(), {"-np", std::to_string(processes), QUENDA_SMALL_BINARY});
   BenchmarkRun run{run_process(argv, folder), {}};
   std::vector<fs::path> results;
@@ -195,6 +200,114 @@ TEST(RoundTripStopped, ARealResultsFileCutShortIsRefusedOrConvertedAsPartial) {
   EXPECT_EQ(samples::printed_figures(kept), samples::json_figures_in_report_order(document));
   EXPECT_EQ(document["tests"]["block_read"]["workers"].size(), 1u);
   EXPECT_TRUE(document["tests"]["block_write"]["workers"].empty());
+}
+
+
+TEST(RoundTripHistory, ARealRunComparedWithItselfChangesNothing) {
+  testing::TemporaryFolder folder;
+  const BenchmarkRun run = run_benchmark(4, folder.path());
+  ASSERT_EQ(run.process.exit_code, 0) << run.process.err;
+  ASSERT_FALSE(run.results_file.empty());
+  const std::string file = run.results_file.string();
+  const ProcessResult compared = run_process({kTool, "compare", "--json", file, file}, folder.path());
+  ASSERT_EQ(compared.exit_code, 0) << compared.err;
+  const json document = json::parse(compared.out);
+  EXPECT_EQ(document["worse"], false);
+  EXPECT_EQ(document["world_sizes_differ"], false);
+  for (const std::string& test : kTests) {
+    const json& entry = document["tests"][test];
+    for (const char* figure : {"single", "total", "mean"}) {
+      // An infinite rate (a timer that saw no time pass) has no ratio.
+      if (entry[figure]["base"].is_number()) {
+        EXPECT_EQ(entry[figure]["ratio"], 1.0) << test;
+      }
+    }
+    EXPECT_EQ(entry["verdict"], entry["p_value"].is_null() ? "untested" : "not significant");
+  }
+}
+
+TEST(RoundTripHistory, TrendChartsRealRunsInTimeOrder) {
+  const std::string clock = QUENDA_FIXED_LOCAL_TIME_LIBRARY;
+  if (clock.empty()) GTEST_SKIP() << "the fixed-clock preload is built for Open MPI on Linux";
+  testing::TemporaryFolder folder;
+  struct Dated {
+    std::string at;
+    int processes;
+  };
+  // Out of time order on purpose.
+  const std::vector<Dated> runs{
+      {"2031-02-03T04:05:07", 4}, {"2030-12-31T23:59:59", 2}, {"2031-02-03T04:05:06", 3}};
+  std::vector<std::string> trend{kTool, "trend", "-o", "charts"};
+  std::vector<json> converted;
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const fs::path run_folder = folder.path() / ("run" + std::to_string(i));
+    fs::create_directory(run_folder);
+    const BenchmarkRun run =
+        run_benchmark(runs[i].processes, run_folder,
+                      {"-x", "LD_PRELOAD=" + clock, "-x", "QUENDA_FIXED_LOCAL_TIME=" + runs[i].at});
+    ASSERT_EQ(run.process.exit_code, 0) << run.process.err;
+    ASSERT_FALSE(run.results_file.empty());
+    ASSERT_EQ(run_process({kTool, run.results_file.string()}, run_folder).exit_code, 0);
+    converted.push_back(json::parse(read_file(with_extension(run.results_file, ".json"))));
+    trend.push_back(i == 0 ? run_folder.string() : run.results_file.string());
+    if (i == 0) fs::copy_file(run.results_file, folder.path() / "renamed.txt");
+  }
+  trend.push_back("renamed.txt");
+  const ProcessResult charted = run_process(trend, folder.path());
+  EXPECT_EQ(charted.exit_code, 1);
+  EXPECT_TRUE(charted.err.starts_with("renamed.txt: error: its name gives no date and time"))
+      << charted.err;
+  EXPECT_EQ(std::count(charted.err.begin(), charted.err.end(), '\n'), 1) << charted.err;
+  EXPECT_EQ(charted.out,
+            "3 runs, 2030-12-31 23:59:59 to 2031-02-03 04:05:07 -> charts/trend.csv, .svg\n");
+
+  // One row per run and test in time order, with the figures the full
+  // conversion read from the same file.
+  std::istringstream csv(read_file(folder.path() / "charts" / "trend.csv"));
+  std::string line;
+  std::getline(csv, line);
+  EXPECT_EQ(line, "local_date,local_time,processor_name,workers,test,unit,single,total,mean,verdict");
+  std::map<std::string, int> significant_runs;
+  for (const std::size_t run : {1, 2, 0}) {
+    const json& document = converted[run];
+    for (const std::string& test : kTests) {
+      ASSERT_TRUE(std::getline(csv, line));
+      std::vector<std::string> cells;
+      std::istringstream split(line + ",");
+      for (std::string cell; std::getline(split, cell, ',');) cells.push_back(cell);
+      ASSERT_EQ(cells.size(), 10u) << line;
+      const json& figures = document["tests"][test];
+      const std::string rate = figures["measure"] == "files" ? "files_per_sec" : "mb_per_sec";
+      EXPECT_EQ(cells[0] + " " + cells[1] + " " + cells[3] + " " + cells[4],
+                document["local_date"].get<std::string>() + " " +
+                    document["local_time"].get<std::string>() + " " +
+                    std::to_string(runs[run].processes - 1) + " " + test);
+      EXPECT_EQ(cells[2], document["processor_name"]);
+      EXPECT_EQ(std::strtod(cells[6].c_str(), nullptr), samples::json_figure(figures["single"][rate]));
+      EXPECT_EQ(std::strtod(cells[7].c_str(), nullptr), samples::json_figure(figures["total"][rate]));
+      if (figures["mean"].is_null()) {
+        EXPECT_EQ(cells[8] + cells[9], "") << line;
+        continue;
+      }
+      EXPECT_EQ(std::strtod(cells[8].c_str(), nullptr), samples::json_figure(figures["mean"][rate]));
+      EXPECT_EQ(cells[9], figures["significant"] == true ? "significant" : "not significant");
+      significant_runs[test] += figures["significant"] == true;
+    }
+  }
+  EXPECT_FALSE(std::getline(csv, line)) << "an extra row: " << line;
+
+  // The chart: each panel's two lines, a mark per significant run, drawn
+  // by a viewer and a browser alike.
+  const fs::path svg = folder.path() / "charts" / "trend.svg";
+  EXPECT_EQ(samples::xml_problems(svg), "");
+  for (const std::string& test : kTests) {
+    const std::string panel = "//*[local-name()='g'][@data-test='" + test + "']/*";
+    EXPECT_EQ(samples::xpath_count(svg, panel + "[local-name()='path'][@class='total']"), 1);
+    EXPECT_EQ(samples::xpath_count(svg, panel + "[local-name()='path'][@class='mean']"), 1);
+    EXPECT_EQ(samples::xpath_count(svg, panel + "[@class='significant']"), significant_runs[test])
+        << test;
+  }
+  EXPECT_EQ(samples::render_problems(svg), "");
 }
 
 }  // namespace

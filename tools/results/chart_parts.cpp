@@ -1,0 +1,65 @@
+#include "chart_parts.h"
+
+#include <algorithm>
+#include <cmath>
+#include <locale>
+#include <sstream>
+
+#include "figure_text.h"
+
+namespace quenda::results {
+namespace {
+
+// value × 10^power for every power a double's range spans, in two halves
+// so that neither factor overflows to infinity or vanishes to zero.
+double times_power_of_ten(double value, int power) {
+  const int half = power / 2;
+  return value * std::pow(10.0, half) * std::pow(10.0, power - half);
+}
+
+}  // namespace
+
+std::string number(double value) {
+  std::ostringstream text;
+  text.imbue(std::locale::classic());
+  text << std::round(value * 10.0) / 10.0;
+  return text.str();
+}
+
+Scale::Scale(double largest, double headroom) {
+  exponent_ = static_cast<int>(std::floor(std::log10(largest)));
+  const double top = times_power_of_ten(largest, -exponent_) * headroom;
+  const double raw = top / 4.0;
+  const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+  const double scaled = raw / magnitude;
+  const double step = scaled <= 1.0   ? 1.0
+                      : scaled <= 2.0 ? 2.0
+                      : scaled <= 2.5 ? 2.5
+                      : scaled <= 5.0 ? 5.0
+                                      : 10.0;
+  step_ = step * magnitude;
+  // About four; rounding can add one. The clamp is the loop's bound. The
+  // top grid line never falls below the largest figure, or its bar would
+  // be cut.
+  intervals_ = std::clamp(static_cast<int>(std::ceil(top / step_ - 1e-9)), 1, kMaxIntervals);
+  if (step_ * intervals_ < top) ++intervals_;
+}
+
+double Scale::share(double value) const {
+  const double share = times_power_of_ten(value, -exponent_) / (step_ * intervals_);
+  if (!(share > 0.0)) return 0.0;
+  return std::min(share, 1.0);
+}
+
+std::string Scale::label(int i) const {
+  double units = step_ * i;
+  const double value = times_power_of_ten(units, exponent_);
+  if (std::isfinite(value) && (value != 0.0 || i == 0)) return report_text(value);
+  int exponent = exponent_;
+  for (; units >= 10.0; units /= 10.0) ++exponent;
+  const std::string digits = std::to_string(std::abs(exponent));
+  return report_text(units) + (exponent < 0 ? "e-" : "e+") + (digits.size() < 2 ? "0" : "") +
+         digits;
+}
+
+}  // namespace quenda::results

@@ -1,0 +1,42 @@
+// What the run chart and the history chart draw with: coordinates as text
+// and a vertical scale of round steps.
+#ifndef QUENDA_TOOLS_RESULTS_CHART_PARTS_H_
+#define QUENDA_TOOLS_RESULTS_CHART_PARTS_H_
+
+#include <string>
+
+namespace quenda::results {
+
+// A coordinate rounded to a tenth of a pixel, in the classic locale.
+std::string number(double value);
+
+// A panel's vertical scale: `intervals` round steps from zero, counted in
+// units of 10^exponent. Every figure from the smallest subnormal to the
+// largest double has a scale whose top is a double of about ten units:
+// scaled down first, a figure near the largest double cannot overflow the
+// headroom above it, and the number of grid lines does not depend on it.
+class Scale {
+ public:
+  // Covers `largest` (finite, above zero) times `headroom`.
+  Scale(double largest, double headroom);
+
+  int intervals() const { return intervals_; }
+
+  // Where `value` stands between zero (0) and the top (1). Infinity is at
+  // the top; an undefined or negative value at zero.
+  double share(double value) const;
+
+  // The label of grid line `i` (0 at the axis). Near the largest double the
+  // top line stands for a value past it, written as digits and a power.
+  std::string label(int i) const;
+
+ private:
+  static constexpr int kMaxIntervals = 8;
+  int exponent_ = 0;
+  double step_ = 1.0;  // in units of 10^exponent_
+  int intervals_ = 1;
+};
+
+}  // namespace quenda::results
+
+#endif  // QUENDA_TOOLS_RESULTS_CHART_PARTS_H_

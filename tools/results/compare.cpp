@@ -1,0 +1,344 @@
+#include "compare.h"
+
+#include <algorithm>
+#include <boost/math/distributions/students_t.hpp>
+#include <charconv>
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <numeric>
+#include <sstream>
+#include <variant>
+
+#include "command_line.h"
+#include "figure_text.h"
+#include "read_run.h"
+#include "text_escape.h"
+
+namespace quenda::results {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr const char kUsage[] =
+    "usage: quenda-lite-results compare [--json] [--threshold PERCENT] [--] BASE NEW\n"
+    "Compares two results files test by test: the figures of both, new/base, and\n"
+    "Welch's t-test on the workers' rates at level 0.05.\n"
+    "  --json               the comparison as JSON instead of a table\n"
+    "  --threshold PERCENT  a test is worse when its mean rate per worker fell by more\n"
+    "                       than this (default 10) and the fall is significant\n"
+    "Exit status: 0 no test worse, 1 at least one worse, 2 a wrong command line or a\n"
+    "file that is refused.\n";
+
+std::string rate_unit(TestId test) {
+  return measure_of(test) == Measure::kFiles ? "files/sec" : "MB/sec";
+}
+
+double mean_of(std::span<const double> values) {
+  return std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
+}
+
+double sample_variance(std::span<const double> values, double mean) {
+  double squares = 0.0;
+  for (const double value : values) squares += (value - mean) * (value - mean);
+  return squares / static_cast<double>(values.size() - 1);
+}
+
+FigurePair pair_of(const Figure& base, const Figure& next) {
+  FigurePair pair{base, next, {}};
+  if (base && next && std::isfinite(*base) && std::isfinite(*next) && *base > 0.0) {
+    pair.ratio = *next / *base;
+  }
+  return pair;
+}
+
+std::string text_of(const Figure& value) { return value ? report_text(*value) : "-"; }
+
+Json json_of(const Figure& value) {
+  if (!value) return nullptr;
+  if (std::isnan(*value)) return "nan";
+  if (std::isinf(*value)) return *value > 0 ? "inf" : "-inf";
+  return *value;
+}
+
+std::string run_line(const char* role, const RunResults& run) {
+  std::string line = std::string(role) + printable(run.source_file) + " (" +
+                     std::to_string(run.threads) + " threads, " +
+                     std::to_string(run.worker_count()) + " workers)";
+  return line + "\n";
+}
+
+Json run_json(const RunResults& run) {
+  Json json = Json::object();
+  json["source_file"] = valid_text(run.source_file);
+  json["processor_name"] = run.metadata ? Json(valid_text(run.metadata->processor_name)) : Json();
+  json["local_date"] = run.metadata ? Json(run.metadata->local_date) : Json();
+  json["local_time"] = run.metadata ? Json(run.metadata->local_time) : Json();
+  json["threads"] = run.threads;
+  json["worker_count"] = run.worker_count();
+  return json;
+}
+
+// Columns padded to their widest cell, two blanks apart.
+std::string aligned(const std::vector<std::vector<std::string>>& rows) {
+  std::vector<std::size_t> widths;
+  for (const auto& row : rows) {
+    widths.resize(std::max(widths.size(), row.size()));
+    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+  }
+  std::string text;
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      line += row[i];
+      if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
+    }
+    text += line + "\n";
+  }
+  return text;
+}
+
+// A percentage as given on the command line: a finite number from 0 up.
+std::optional<double> parse_percent(const std::string& text) {
+  double value = 0.0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return {};
+  if (!std::isfinite(value) || value < 0.0) return {};
+  return value;
+}
+
+}  // namespace
+
+Figure headline_rate(const Figures& figures, Measure measure) {
+  return measure == Measure::kFiles ? figures.files_per_sec : figures.mb_per_sec;
+}
+
+std::vector<double> worker_rates(const TestResults& test) {
+  std::vector<double> rates;
+  rates.reserve(test.workers.size());
+  for (const WorkerFigures& worker : test.workers) {
+    const Figure rate = headline_rate(worker.figures, measure_of(test.id));
+    if (rate) rates.push_back(*rate);
+  }
+  return rates;
+}
+
+std::optional<WelchTest> welch_test(std::span<const double> base, std::span<const double> next) {
+  if (base.size() < 2 || next.size() < 2) return std::nullopt;
+  const auto finite = [](double value) { return std::isfinite(value); };
+  if (!std::all_of(base.begin(), base.end(), finite) ||
+      !std::all_of(next.begin(), next.end(), finite)) {
+    return std::nullopt;
+  }
+  const double base_mean = mean_of(base);
+  const double next_mean = mean_of(next);
+  const double base_share = sample_variance(base, base_mean) / static_cast<double>(base.size());
+  const double next_share = sample_variance(next, next_mean) / static_cast<double>(next.size());
+  const double squared_error = base_share + next_share;
+  WelchTest test;
+  if (squared_error == 0.0) {
+    // Neither side varies: the t statistic is infinite, or 0 over 0.
+    test.degrees_of_freedom = static_cast<double>(base.size() + next.size() - 2);
+    if (next_mean == base_mean) return test;
+    test.t = next_mean > base_mean ? INFINITY : -INFINITY;
+    test.p_value = 0.0;
+    return test;
+  }
+  test.t = (next_mean - base_mean) / std::sqrt(squared_error);
+  test.degrees_of_freedom =
+      squared_error * squared_error /
+      (base_share * base_share / static_cast<double>(base.size() - 1) +
+       next_share * next_share / static_cast<double>(next.size() - 1));
+  const boost::math::students_t distribution(test.degrees_of_freedom);
+  test.p_value = 2.0 * boost::math::cdf(boost::math::complement(distribution, std::fabs(test.t)));
+  test.p_value = std::min(test.p_value, 1.0);
+  return test;
+}
+
+const char* change_text(Change change) {
+  switch (change) {
+    case Change::kWorse:
+      return "worse";
+    case Change::kBetter:
+      return "better";
+    case Change::kWithinThreshold:
+      return "within threshold";
+    case Change::kNotSignificant:
+      return "not significant";
+    case Change::kUntested:
+      break;
+  }
+  return "untested";
+}
+
+GroupJudgement judge_rates(std::span<const double> base, std::span<const double> next,
+                           const CompareOptions& options) {
+  GroupJudgement judgement;
+  if (!base.empty() && !next.empty()) {
+    judgement.mean_ratio = pair_of(mean_of(base), mean_of(next)).ratio;
+  }
+  judgement.welch = welch_test(base, next);
+  if (!judgement.welch || !judgement.mean_ratio) return judgement;
+  const double margin = options.threshold_percent / 100.0;
+  if (!(judgement.welch->p_value < options.level)) {
+    judgement.change = Change::kNotSignificant;
+  } else if (*judgement.mean_ratio < 1.0 - margin) {
+    judgement.change = Change::kWorse;
+  } else if (*judgement.mean_ratio > 1.0 + margin) {
+    judgement.change = Change::kBetter;
+  } else {
+    judgement.change = Change::kWithinThreshold;
+  }
+  return judgement;
+}
+
+bool RunComparison::any_worse() const {
+  return std::any_of(tests.begin(), tests.end(), [](const TestComparison& test) {
+    return test.judgement.change == Change::kWorse;
+  });
+}
+
+RunComparison compare_runs(const RunResults& base, const RunResults& next,
+                           const CompareOptions& options) {
+  RunComparison comparison;
+  comparison.options = options;
+  comparison.world_sizes_differ = base.threads != next.threads;
+  for (const TestInfo& info : kTests) {
+    const TestId id = info.id;
+    const TestResults& before = base.test(id);
+    const TestResults& after = next.test(id);
+    const Measure measure = measure_of(id);
+    TestComparison& test = comparison.tests[static_cast<int>(id)];
+    test.id = id;
+    test.single = pair_of(headline_rate(before.single, measure), headline_rate(after.single, measure));
+    test.total = pair_of(headline_rate(before.total, measure), headline_rate(after.total, measure));
+    // Without workers the report's mean is 0 or missing; it compares nothing.
+    test.mean = pair_of(before.workers.empty() ? Figure() : headline_rate(before.mean, measure),
+                        after.workers.empty() ? Figure() : headline_rate(after.mean, measure));
+    test.base_workers = before.workers.size();
+    test.new_workers = after.workers.size();
+    test.judgement = judge_rates(worker_rates(before), worker_rates(after), options);
+  }
+  return comparison;
+}
+
+std::string comparison_table(const RunResults& base, const RunResults& next,
+                             const RunComparison& comparison) {
+  std::string text = run_line("base: ", base) + run_line("new:  ", next);
+  if (comparison.world_sizes_differ) {
+    text += "note: the runs have different world sizes; totals follow the number of workers, the "
+            "means per worker compare\n";
+  }
+  text += "rule: Welch's t-test on the workers' rates, level " +
+          report_text(comparison.options.level) + "; worse where the mean per worker fell by " +
+          "more than " + report_text(comparison.options.threshold_percent) +
+          "% and the difference is significant\n\n";
+  std::vector<std::vector<std::string>> rows{
+      {"test", "unit", "single base", "single new", "ratio", "total base", "total new", "ratio",
+       "mean base", "mean new", "ratio", "p", "verdict"}};
+  for (const TestComparison& test : comparison.tests) {
+    const auto& welch = test.judgement.welch;
+    rows.push_back({std::string(test_key(test.id)), rate_unit(test.id), text_of(test.single.base),
+                    text_of(test.single.next), text_of(test.single.ratio), text_of(test.total.base),
+                    text_of(test.total.next), text_of(test.total.ratio), text_of(test.mean.base),
+                    text_of(test.mean.next), text_of(test.mean.ratio),
+                    welch ? report_text(welch->p_value) : "-", change_text(test.judgement.change)});
+  }
+  return text + aligned(rows);
+}
+
+std::string comparison_json(const RunResults& base, const RunResults& next,
+                            const RunComparison& comparison) {
+  Json json = Json::object();
+  json["base"] = run_json(base);
+  json["new"] = run_json(next);
+  json["world_sizes_differ"] = comparison.world_sizes_differ;
+  json["statistical_test"] = "welch_t";
+  json["level"] = comparison.options.level;
+  json["threshold_percent"] = comparison.options.threshold_percent;
+  json["worse"] = comparison.any_worse();
+  Json tests = Json::object();
+  for (const TestComparison& test : comparison.tests) {
+    Json entry = Json::object();
+    entry["unit"] = rate_unit(test.id);
+    const auto pair = [](const FigurePair& figures) {
+      return Json{{"base", json_of(figures.base)},
+                  {"new", json_of(figures.next)},
+                  {"ratio", json_of(figures.ratio)}};
+    };
+    entry["single"] = pair(test.single);
+    entry["total"] = pair(test.total);
+    entry["mean"] = pair(test.mean);
+    entry["base_workers"] = test.base_workers;
+    entry["new_workers"] = test.new_workers;
+    const auto& welch = test.judgement.welch;
+    entry["t"] = welch ? json_of(welch->t) : Json();
+    entry["degrees_of_freedom"] = welch ? json_of(welch->degrees_of_freedom) : Json();
+    entry["p_value"] = welch ? json_of(welch->p_value) : Json();
+    entry["verdict"] = change_text(test.judgement.change);
+    tests[std::string(test_key(test.id))] = std::move(entry);
+  }
+  json["tests"] = std::move(tests);
+  return json.dump(2) + "\n";
+}
+
+int run_compare(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  CompareOptions options;
+  bool as_json = false;
+  bool only_paths = false;
+  std::vector<std::string> paths;
+  std::string problem;
+  for (std::size_t i = 0; i < args.size() && problem.empty(); ++i) {
+    const std::string& arg = args[i];
+    if (only_paths || arg.empty() || arg[0] != '-' || arg == "-") {
+      paths.push_back(arg);
+    } else if (arg == "--") {
+      only_paths = true;
+    } else if (arg == "-h" || arg == "--help") {
+      out << kUsage;
+      return out.flush() ? kExitNoneWorse : kExitUsage;
+    } else if (arg == "--json") {
+      as_json = true;
+    } else if (arg == "--threshold" || arg.starts_with("--threshold=")) {
+      std::string value;
+      if (arg != "--threshold") {
+        value = arg.substr(std::string("--threshold=").size());
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      }
+      const auto percent = parse_percent(value);
+      if (!percent) problem = "--threshold needs a percentage of at least 0, such as 10";
+      if (percent) options.threshold_percent = *percent;
+    } else {
+      problem = "unknown option " + printable(arg);
+    }
+  }
+  if (problem.empty() && paths.size() != 2) problem = "compare takes two results files, BASE NEW";
+  if (!problem.empty()) {
+    err << "quenda-lite-results: " << problem << "\n" << kUsage;
+    return kExitUsage;
+  }
+
+  auto base = read_run(paths[0]);
+  auto next = read_run(paths[1]);
+  bool refused = false;
+  for (const auto* read : {&base, &next}) {
+    if (const auto* message = std::get_if<std::string>(read)) {
+      err << *message << '\n';
+      refused = true;
+    }
+  }
+  if (refused) return kExitUsage;
+  const RunResults& before = std::get<RunResults>(base);
+  const RunResults& after = std::get<RunResults>(next);
+  const RunComparison comparison = compare_runs(before, after, options);
+  out << (as_json ? comparison_json(before, after, comparison)
+                  : comparison_table(before, after, comparison));
+  out.flush();
+  if (!out) {
+    err << "quenda-lite-results: error: cannot write to standard output\n";
+    return kExitUsage;
+  }
+  return comparison.any_worse() ? kExitWorse : kExitNoneWorse;
+}
+
+}  // namespace quenda::results

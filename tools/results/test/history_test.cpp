@@ -1,0 +1,161 @@
+// Comparing two runs and reading a history, on results files of chosen
+// figures written by the benchmark's own report code.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "compare.h"
+#include "support/files.h"
+#include "support/process.h"
+#include "sample_report.h"
+#include "trend.h"
+
+namespace quenda::results {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+TEST(WelchTest, MatchesAWorkedExampleAndGivesWayOnDegenerateSamples) {
+  // Two samples of 15 with p = 0.021 (t and the degrees of freedom
+  // computed apart, the p-value by integrating the t density numerically).
+  const std::vector<double> base{27.5, 21.0, 19.0, 23.6, 17.0, 17.9, 16.9, 20.1,
+                                 21.9, 22.6, 23.1, 19.6, 19.0, 21.7, 21.4};
+  const std::vector<double> next{27.1, 22.0, 20.8, 23.4, 23.4, 23.5, 25.8, 22.0,
+                                 24.8, 20.2, 21.9, 22.1, 22.9, 20.5, 24.4};
+  const auto test = welch_test(base, next);
+  ASSERT_TRUE(test);
+  EXPECT_NEAR(test->t, 2.45535639828601, 1e-9);
+  EXPECT_NEAR(test->degrees_of_freedom, 24.98852929023142, 1e-9);
+  EXPECT_NEAR(test->p_value, 0.021378001462856844, 1e-7);
+
+  // Neither sample varies: another mean is certain, the same one is not.
+  const std::vector<double> flat{5, 5, 5};
+  const std::vector<double> higher{6, 6};
+  EXPECT_EQ(welch_test(flat, higher)->p_value, 0.0);
+  EXPECT_EQ(welch_test(flat, flat)->p_value, 1.0);
+  // One worker, or a rate from a timer that saw no time pass: no test.
+  EXPECT_FALSE(welch_test(std::vector<double>{5}, higher));
+  EXPECT_FALSE(welch_test(std::vector<double>{5, INFINITY}, higher));
+}
+
+TEST(TrendPoint, ReadsTheFiguresTheFullParserReadsOrRefusesAStoppedRun) {
+  for (const int world_size : {1, 2, 5}) {
+    for (const bool windows : {false, true}) {
+      SCOPED_TRACE(std::to_string(world_size) + (windows ? " processes, CR LF" : " processes"));
+      std::string text = samples::results_text(samples::sample_run(world_size));
+      std::istringstream in(text);
+      const RunResults run = parse_results(in, "results.txt", {});
+      if (windows) {
+        for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) {
+          text.insert(at, 1, '\r');
+        }
+      }
+      const auto read = read_trend_point(text, NameMetadata{"node-a", "2026-03-04", "05:06:07"});
+      ASSERT_EQ(read.index(), 0u) << std::get<1>(read);
+      const TrendPoint& point = std::get<TrendPoint>(read);
+      EXPECT_EQ(point.workers, world_size - 1);
+      for (const TestInfo& info : kTests) {
+        const TestId id = info.id;
+        const TestResults& full = run.test(id);
+        const TrendPoint::Test& fast = point.tests[static_cast<int>(id)];
+        const Measure measure = measure_of(id);
+        EXPECT_EQ(fast.single, headline_rate(full.single, measure)) << test_key(id);
+        EXPECT_EQ(fast.total, headline_rate(full.total, measure)) << test_key(id);
+        EXPECT_EQ(fast.mean, headline_rate(full.mean, measure)) << test_key(id);
+        EXPECT_EQ(fast.significant, full.significant) << test_key(id);
+      }
+    }
+  }
+  const std::string text = samples::results_text(samples::sample_run(3));
+  const auto cut = read_trend_point(text.substr(0, text.size() - 200), {});
+  ASSERT_EQ(cut.index(), 1u);
+  EXPECT_TRUE(std::get<1>(cut).ends_with("as a run that was stopped does")) << std::get<1>(cut);
+}
+
+class History : public ::testing::Test {
+ protected:
+  std::string write(const std::string& name, const samples::SampleRun& run) {
+    testing::write_file(folder_.path() / name, samples::results_text(run));
+    return name;
+  }
+  testing::ProcessResult tool(std::vector<std::string> args) {
+    args.insert(args.begin(), QUENDA_RESULTS_TOOL);
+    return testing::run_process(args, folder_.path());
+  }
+  testing::TemporaryFolder folder_;
+};
+
+TEST_F(History, CompareCallsASignificantFallBeyondTheThresholdWorse) {
+  const samples::SampleRun base = samples::sample_run(5);
+  samples::SampleRun slowed = base;
+  for (const TestId id : {TestId::kStreamHandling, TestId::kDescriptorHandling, TestId::kBlockRead}) {
+    for (samples::SampleTiming& worker : slowed.tests[static_cast<int>(id)].workers) {
+      worker.rate /= 2;
+    }
+  }
+  const std::string before = write("before.txt", base);
+  const std::string after = write("after.txt", slowed);
+
+  const testing::ProcessResult same = tool({"compare", before, before});
+  EXPECT_EQ(same.exit_code, 0) << same.err;
+  EXPECT_EQ(same.out.find("worse"), same.out.find("worse where"));  // only the rule says it
+
+  const testing::ProcessResult compared = tool({"compare", "--json", before, after});
+  EXPECT_EQ(compared.exit_code, 1) << compared.err;
+  const json document = json::parse(compared.out);
+  EXPECT_EQ(document["worse"], true);
+  // Block reading halved too, but its workers spread so widely that the
+  // fall stays inside their spread.
+  const std::vector<std::pair<std::string, std::string>> verdicts{
+      {"stream_handling", "worse"},        {"descriptor_handling", "worse"},
+      {"bytewise_write", "not significant"}, {"bytewise_read", "not significant"},
+      {"block_read", "not significant"},    {"block_write", "not significant"}};
+  for (const auto& [test, verdict] : verdicts) {
+    const json& entry = document["tests"][test];
+    EXPECT_EQ(entry["verdict"], verdict) << test;
+    const bool halved = test == "stream_handling" || test == "descriptor_handling" ||
+                        test == "block_read";
+    EXPECT_NEAR(entry["mean"]["ratio"].get<double>(), halved ? 0.5 : 1.0, 1e-5) << test;
+    EXPECT_EQ(entry["single"]["ratio"], 1.0) << test;
+  }
+  EXPECT_EQ(tool({"compare", "--threshold=60", before, after}).exit_code, 0);
+
+  // Another world size compares, and the table says so.
+  const testing::ProcessResult wider =
+      tool({"compare", before, write("wider.txt", samples::sample_run(9))});
+  EXPECT_NE(wider.out.find("\nnote: the runs have different world sizes;"), std::string::npos);
+}
+
+TEST_F(History, RefusesWrongCommandLinesAndFilesWithStatusTwoOrSkipsThem) {
+  const std::string run = write(samples::sample_file_name("node-a"), samples::sample_run(3));
+  std::string text = samples::results_text(samples::sample_run(3));
+  testing::write_file(folder_.path() / "stopped.txt", text.substr(0, text.size() / 2));
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err_start;
+  };
+  const std::vector<Case> cases{
+      {{"compare", run}, 2, "quenda-lite-results: compare takes two results files"},
+      {{"compare", "--threshold", "-3", run, run}, 2, "quenda-lite-results: --threshold needs"},
+      {{"compare", "--fast", run, run}, 2, "quenda-lite-results: unknown option --fast"},
+      {{"compare", run, "missing.txt"}, 2, "missing.txt: error: no such file\n"},
+      {{"compare", "stopped.txt", run}, 2, "stopped.txt:"},
+      {{"trend"}, 2, "quenda-lite-results: no results file or folder given"},
+      {{"trend", "-o"}, 2, "quenda-lite-results: -o needs a folder"},
+      {{"trend", run, "missing.txt"}, 1, "missing.txt: error: cannot open: "},
+  };
+  for (const Case& c : cases) {
+    const testing::ProcessResult result = tool(c.args);
+    EXPECT_EQ(result.exit_code, c.status) << c.args.back();
+    EXPECT_TRUE(result.err.starts_with(c.err_start)) << result.err;
+  }
+}
+
+}  // namespace
+}  // namespace quenda::results

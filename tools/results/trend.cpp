@@ -1,0 +1,699 @@
+#include "trend.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <locale>
+#include <random>
+#include <set>
+#include <sstream>
+#include <system_error>
+
+#include "chart_parts.h"
+#include "csv_output.h"
+#include "figure_text.h"
+#include "text_escape.h"
+
+namespace quenda::results {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char kUsage[] =
+    "usage: quenda-lite-results trend [--output-dir DIR] [--] PATH...\n"
+    "Charts the history of many runs: trend.csv (one row per run and test) and\n"
+    "trend.svg (a panel per test, total and mean per worker over time), in time\n"
+    "order from the date and time in each results file's name.\n"
+    "  PATH                  a results file, or a folder: all results files in it\n"
+    "  -o, --output-dir DIR  write into DIR (created if needed), not the current folder\n"
+    "Exit status: 0 every file charted, 1 a file skipped (named on standard error),\n"
+    "2 a wrong command line.\n";
+
+constexpr std::string_view kTitlePrefix =
+    "Torvane :: Lumicrest Benchmark Quenda Lite for Windows Clusters";
+// As for a conversion: far above any results file.
+constexpr std::uintmax_t kLargestResultsFile = 64u * 1024u * 1024u;
+
+// --- Reading the run-level lines -------------------------------------------
+
+// A malformed or missing line: the reason, for the skipped file's message.
+struct Unreadable {
+  std::string reason;
+};
+
+// The first place of `needle` in `haystack`. memchr runs over the needle's
+// byte that is rarest in the text ahead (the workers' lines hold few of
+// the letters of a summary line), and only its hits are compared whole.
+std::size_t find_led_by_rarest(std::string_view haystack, std::string_view needle) {
+  if (needle.empty() || needle.size() > haystack.size()) return std::string_view::npos;
+  std::array<std::uint32_t, 256> counts{};
+  for (const char c : haystack.substr(0, 512)) ++counts[static_cast<unsigned char>(c)];
+  std::size_t lead = 0;
+  for (std::size_t i = 1; i < needle.size(); ++i) {
+    if (counts[static_cast<unsigned char>(needle[i])] <
+        counts[static_cast<unsigned char>(needle[lead])]) {
+      lead = i;
+    }
+  }
+  const char* data = haystack.data();
+  const std::size_t last = haystack.size() - needle.size() + lead;  // the lead byte's last place
+  for (std::size_t from = lead; from <= last;) {
+    const void* hit = std::memchr(data + from, needle[lead], last - from + 1);
+    if (hit == nullptr) break;
+    const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
+    if (haystack.substr(at - lead, needle.size()) == needle) return at - lead;
+    from = at + 1;
+  }
+  return std::string_view::npos;
+}
+
+// Finds the report's run-level lines in order. The workers' lines between
+// them are stepped over by a substring search, which is what lets a
+// history of a thousand large runs be read about as fast as the disk
+// hands it over.
+class SummaryReader {
+ public:
+  explicit SummaryReader(std::string_view text) : text_(text), limit_(text.size()) {}
+
+  // Limits the searches to the text before the first line `line`.
+  void end_at_line(std::string_view line) {
+    limit_ = start_of(line, "\n" + std::string(line));
+  }
+  void end_at_text_end() { limit_ = text_.size(); }
+
+  // The number on the next line of the form prefix<number>suffix; blanks
+  // before the suffix are allowed, as the report prints some means with two.
+  double number_line(std::string_view prefix, std::string_view suffix) {
+    const std::string_view line = next_line_starting(prefix);
+    std::string_view token = line.substr(prefix.size());
+    if (!token.ends_with(suffix)) malformed(line);
+    token.remove_suffix(suffix.size());
+    while (token.ends_with(' ')) token.remove_suffix(1);
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), value);
+    if (token.empty() || error != std::errc() || end != token.data() + token.size()) {
+      malformed(line);
+    }
+    return value;
+  }
+
+  // The line right after the last one found: a verdict.
+  bool verdict() {
+    const std::string_view line = take_line_at(cursor_);
+    if (!line.starts_with("Among all nodes, ")) malformed(line);
+    if (line.ends_with(" tend to be not significant.")) return false;
+    if (line.ends_with(" tend to be significant.")) return true;
+    malformed(line);
+  }
+
+ private:
+  [[noreturn]] void malformed(std::string_view line) const {
+    throw Unreadable{"a line not of the benchmark's making: '" +
+                     printable(line.substr(0, 80)) + (line.size() > 80 ? "...'" : "'")};
+  }
+
+  std::size_t start_of(std::string_view what, const std::string& needle) const {
+    const std::size_t found = find_led_by_rarest(text_.substr(cursor_, limit_ - cursor_), needle);
+    if (found == std::string_view::npos) {
+      throw Unreadable{"the file ends before the line '" + std::string(what) +
+                       "...', as a run that was stopped does"};
+    }
+    return cursor_ + found + 1;
+  }
+
+  // The line at `at`; the cursor moves past its line end.
+  std::string_view take_line_at(std::size_t at) {
+    const std::size_t end = text_.find('\n', at);
+    if (end == std::string_view::npos || end >= limit_) {
+      throw Unreadable{"the file ends within its report, as a run that was stopped does"};
+    }
+    cursor_ = end + 1;
+    std::string_view line = text_.substr(at, end - at);
+    if (line.ends_with('\r')) line.remove_suffix(1);  // written on Windows
+    return line;
+  }
+
+  std::string_view next_line_starting(std::string_view prefix) {
+    const std::size_t at = start_of(prefix, "\n" + std::string(prefix));
+    return take_line_at(at);
+  }
+
+  std::string_view text_;
+  std::size_t cursor_ = 0;
+  std::size_t limit_ = 0;
+};
+
+// The access tests in the order of their run-level lines: the totals and
+// means are printed writing first in both sections.
+struct AccessSection {
+  TestId write;
+  TestId read;
+  std::string_view write_kind;  // as the mean's line names it
+  std::string_view read_kind;
+};
+constexpr std::array<AccessSection, 2> kAccessSections{{
+    {TestId::kBytewiseWrite, TestId::kBytewiseRead, "low writing", "low reading"},
+    {TestId::kBlockWrite, TestId::kBlockRead, "high writing", "high reading"},
+}};
+
+void read_summary(std::string_view text, TrendPoint& point) {
+  if (!text.starts_with(kTitlePrefix)) {
+    throw Unreadable{"not a results file: the first line is not the benchmark's title"};
+  }
+  const auto test = [&point](TestId id) -> TrendPoint::Test& {
+    return point.tests[static_cast<int>(id)];
+  };
+  SummaryReader reader(text);
+  reader.end_at_line("Multi-Thread Enabled:");
+  const double threads = reader.number_line("Thread(s): ", "");
+  if (!(threads >= 1 && threads <= 1e6) || threads != std::floor(threads)) {
+    throw Unreadable{"the thread count is not a count of at least 1"};
+  }
+  point.workers = static_cast<int>(threads) - 1;
+  for (const TestId id : {TestId::kStreamHandling, TestId::kDescriptorHandling}) {
+    test(id).single = reader.number_line("The system could process  ", " Files/sec.");
+  }
+  for (const TestId id :
+       {TestId::kBytewiseWrite, TestId::kBytewiseRead, TestId::kBlockRead, TestId::kBlockWrite}) {
+    test(id).single = reader.number_line("Conventionally, it was: ", " MB/sec.");
+  }
+
+  reader.end_at_text_end();
+  for (const TestId id : {TestId::kStreamHandling, TestId::kDescriptorHandling}) {
+    test(id).total = reader.number_line("Overall, The system could process: ", " Files/sec.");
+    if (point.workers == 0) continue;  // the report prints no mean and no verdict
+    test(id).mean =
+        reader.number_line("Among all nodes, the average process per thread was: ", " Files/sec.");
+    test(id).significant = reader.verdict();
+  }
+  for (const AccessSection& section : kAccessSections) {
+    test(section.write).total =
+        reader.number_line("Conventionally, total writing speed was: ", " MB/sec.");
+    test(section.read).total =
+        reader.number_line("Conventionally, total reading speed was: ", " MB/sec.");
+    for (const auto& [id, kind] : {std::pair{section.write, section.write_kind},
+                                   std::pair{section.read, section.read_kind}}) {
+      test(id).mean = reader.number_line(
+          "Among all nodes, the average " + std::string(kind) + " process per thread was: ",
+          " MB/sec.");
+      test(id).significant = reader.verdict();
+    }
+  }
+}
+
+// --- The chart -------------------------------------------------------------
+
+constexpr double kWidth = 1000;
+constexpr double kMargin = 24;
+constexpr double kHeaderHeight = 78;
+constexpr double kPanelHeight = 290;
+constexpr double kPanelGap = 18;
+constexpr double kPlotLeft = 84;
+constexpr double kPlotRight = 20;
+constexpr double kStripHeight = 88;
+constexpr double kTotalTop = 44;
+constexpr double kMeanTop = 160;
+// Up to this many runs each gets a dot; beyond, the line alone is clearer.
+constexpr std::size_t kMostDots = 60;
+constexpr int kTimeTicks = 5;
+
+constexpr const char kTotalColour[] = "#4c78a8";
+constexpr const char kMeanColour[] = "#1b9e77";
+constexpr const char kSignificantColour[] = "#c0392b";
+
+// Days since 1970-01-01 of a civil date (Howard Hinnant's algorithm).
+std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) {
+  year -= month <= 2;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const auto year_of_era = static_cast<unsigned>(year - era * 400);
+  const unsigned day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const unsigned day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
+}
+
+// "YYYY-MM-DD HH:MM" of a count of seconds since 1970.
+std::string civil_text(double seconds, bool with_time) {
+  const auto whole = static_cast<std::int64_t>(std::floor(seconds));
+  const std::int64_t days = (whole >= 0 ? whole : whole - 86399) / 86400;
+  const std::int64_t in_day = whole - days * 86400;
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const auto day_of_era = static_cast<unsigned>(z - era * 146097);
+  const unsigned year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const unsigned mp = (5 * day_of_year + 2) / 153;
+  const unsigned day = day_of_year - (153 * mp + 2) / 5 + 1;
+  const unsigned month = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t year = static_cast<std::int64_t>(year_of_era) + era * 400 + (month <= 2);
+  const auto two_digits = [](std::int64_t value) {
+    return (value < 10 ? "0" : "") + std::to_string(value);
+  };
+  std::string result = std::to_string(year) + "-" + two_digits(month) + "-" + two_digits(day);
+  if (with_time) result += " " + two_digits(in_day / 3600) + ":" + two_digits(in_day / 60 % 60);
+  return result;
+}
+
+// Seconds since 1970 of a run's local date and time, as if in UTC: only
+// the distances between runs matter.
+double instant(const NameMetadata& when) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  std::sscanf(when.local_date.c_str(), "%d-%d-%d", &year, &month, &day);
+  std::sscanf(when.local_time.c_str(), "%d:%d:%d", &hour, &minute, &second);
+  return static_cast<double>(days_from_civil(year, static_cast<unsigned>(month),
+                                             static_cast<unsigned>(day))) *
+             86400.0 +
+         hour * 3600.0 + minute * 60.0 + second;
+}
+
+bool drawable(const Figure& value) { return value && std::isfinite(*value); }
+
+class TrendChart {
+ public:
+  explicit TrendChart(const std::vector<TrendPoint>& points) : points_(points) {
+    svg_.imbue(std::locale::classic());
+    for (const TrendPoint& point : points) instants_.push_back(instant(point.when));
+    if (!instants_.empty()) {
+      first_ = *std::min_element(instants_.begin(), instants_.end());
+      last_ = *std::max_element(instants_.begin(), instants_.end());
+    }
+    plot_width_ = kWidth - 2 * kMargin - kPlotLeft - kPlotRight;
+  }
+
+  std::string draw() {
+    const double height = kMargin + kHeaderHeight + kTestCount * (kPanelHeight + kPanelGap) -
+                          kPanelGap + kMargin;
+    svg_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << number(kWidth)
+         << "\" height=\"" << number(height) << "\" viewBox=\"0 0 " << number(kWidth) << ' '
+         << number(height) << "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
+         << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+    header();
+    for (int i = 0; i < kTestCount; ++i) {
+      panel(kTests[i].id, kMargin + kHeaderHeight + i * (kPanelHeight + kPanelGap));
+    }
+    svg_ << "</svg>\n";
+    return svg_.str();
+  }
+
+ private:
+  void text(double x, double y, std::string_view content, std::string_view attributes) {
+    svg_ << "<text x=\"" << number(x) << "\" y=\"" << number(y) << "\" " << attributes << '>'
+         << xml_text(content) << "</text>\n";
+  }
+
+  void header() {
+    std::string title = "Quenda Lite history: " + std::to_string(points_.size()) +
+                        (points_.size() == 1 ? " run" : " runs");
+    if (!points_.empty()) {
+      title += ", " + points_.front().when.local_date + " " + points_.front().when.local_time +
+               " to " + points_.back().when.local_date + " " + points_.back().when.local_time;
+    }
+    text(kMargin, kMargin + 20, title, "font-size=\"20\" font-weight=\"bold\"");
+    std::set<std::string> nodes;
+    for (const TrendPoint& point : points_) nodes.insert(point.when.processor_name);
+    std::string collectors = nodes.size() == 1 ? "collector: " : "collectors: ";
+    std::size_t listed = 0;
+    for (const std::string& node : nodes) {
+      if (listed == 5) {
+        collectors += ", and " + std::to_string(nodes.size() - listed) + " more";
+        break;
+      }
+      collectors += (listed++ ? ", " : "") + node;
+    }
+    text(kMargin, kMargin + 40, collectors, "font-size=\"12\" fill=\"#444444\"");
+    const double y = kMargin + 62;
+    svg_ << "<line x1=\"" << number(kMargin) << "\" y1=\"" << number(y - 4) << "\" x2=\""
+         << number(kMargin + 30) << "\" y2=\"" << number(y - 4) << "\" stroke=\"" << kTotalColour
+         << "\" stroke-width=\"2\"/>\n";
+    text(kMargin + 36, y, "total of the workers", "font-size=\"12\"");
+    svg_ << "<line x1=\"" << number(kMargin + 200) << "\" y1=\"" << number(y - 4) << "\" x2=\""
+         << number(kMargin + 230) << "\" y2=\"" << number(y - 4) << "\" stroke=\"" << kMeanColour
+         << "\" stroke-width=\"2\"/>\n";
+    text(kMargin + 236, y, "mean per worker", "font-size=\"12\"");
+    svg_ << "<circle cx=\"" << number(kMargin + 380) << "\" cy=\"" << number(y - 4)
+         << "\" r=\"4\" fill=\"" << kSignificantColour << "\"/>\n";
+    text(kMargin + 390, y, "a run whose workers differ significantly (the benchmark's verdict)",
+         "font-size=\"12\"");
+  }
+
+  double x_of(std::size_t run) const {
+    if (last_ == first_) return kPlotLeft + plot_width_ / 2;
+    return kPlotLeft + (instants_[run] - first_) / (last_ - first_) * plot_width_;
+  }
+
+  // One strip of a panel: grid, scale labels, the series as a path broken
+  // where a figure is missing, and dots on the runs. Returns the y of every
+  // run's value (NaN where it has none).
+  std::vector<double> strip(TestId id, double top, std::string_view name,
+                            Figure TrendPoint::Test::*member, const char* colour) {
+    const std::string unit = measure_of(id) == Measure::kFiles ? "files/sec" : "MB/sec";
+    double largest = 0.0;
+    for (const TrendPoint& point : points_) {
+      const Figure& value = point.tests[static_cast<int>(id)].*member;
+      if (drawable(value)) largest = std::max(largest, *value);
+    }
+    if (largest <= 0.0) largest = 1.0;
+    const Scale scale(largest, 1.08);
+    const double bottom = top + kStripHeight;
+    const double right = kPlotLeft + plot_width_;
+    for (int i = 0; i <= scale.intervals(); ++i) {
+      const double y = bottom - kStripHeight * i / scale.intervals();
+      svg_ << "<line x1=\"" << number(kPlotLeft) << "\" y1=\"" << number(y) << "\" x2=\""
+           << number(right) << "\" y2=\"" << number(y) << "\" stroke=\"#eeeeee\"/>\n";
+      text(kPlotLeft - 6, y + 4, scale.label(i),
+           "font-size=\"10\" text-anchor=\"end\" fill=\"#444444\"");
+    }
+    text(kPlotLeft + 4, top - 4, std::string(name) + ", " + unit,
+         std::string("font-size=\"11\" fill=\"") + colour + '"');
+
+    std::vector<double> ys(points_.size(), NAN);
+    std::string path;
+    bool open = false;
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+      const Figure& value = points_[i].tests[static_cast<int>(id)].*member;
+      if (!value || std::isnan(*value)) {
+        open = false;
+        continue;
+      }
+      ys[i] = bottom - scale.share(*value) * kStripHeight;
+      path += (open ? " L " : (path.empty() ? "M " : " M ")) + number(x_of(i)) + ' ' + number(ys[i]);
+      open = true;
+    }
+    svg_ << "<path class=\"" << (member == &TrendPoint::Test::total ? "total" : "mean")
+         << "\" d=\"" << path << "\" fill=\"none\" stroke=\"" << colour
+         << "\" stroke-width=\"1.5\" stroke-linejoin=\"round\"/>\n";
+    if (points_.size() <= kMostDots) {
+      for (std::size_t i = 0; i < points_.size(); ++i) {
+        if (std::isnan(ys[i])) continue;
+        svg_ << "<circle cx=\"" << number(x_of(i)) << "\" cy=\"" << number(ys[i])
+             << "\" r=\"2.5\" fill=\"" << colour << "\"/>\n";
+      }
+    }
+    return ys;
+  }
+
+  void panel(TestId id, double y) {
+    svg_ << "<g class=\"panel\" data-test=\"" << test_key(id) << "\" transform=\"translate("
+         << number(kMargin) << ' ' << number(y) << ")\">\n";
+    svg_ << "<rect width=\"" << number(kWidth - 2 * kMargin) << "\" height=\""
+         << number(kPanelHeight) << "\" fill=\"none\" stroke=\"#dddddd\"/>\n";
+    text(10, 20, test_label(id), "font-size=\"14\" font-weight=\"bold\"");
+    strip(id, kTotalTop, "total", &TrendPoint::Test::total, kTotalColour);
+    const std::vector<double> means =
+        strip(id, kMeanTop, "mean per worker", &TrendPoint::Test::mean, kMeanColour);
+    std::size_t marked = 0;
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+      const TrendPoint& point = points_[i];
+      if (point.tests[static_cast<int>(id)].significant != true) continue;
+      ++marked;
+      const double cy = std::isnan(means[i]) ? kMeanTop + kStripHeight : means[i];
+      svg_ << "<circle class=\"significant\" data-run=\"" << i << "\" cx=\"" << number(x_of(i))
+           << "\" cy=\"" << number(cy) << "\" r=\"" << (points_.size() > kMostDots ? 2 : 4)
+           << "\" fill=\"" << kSignificantColour
+           << "\"><title>" << xml_text(point.when.local_date + " " + point.when.local_time + ", " +
+                                       point.when.processor_name)
+           << ": differences between threads significant</title></circle>\n";
+    }
+    text(kWidth - 2 * kMargin - 10, 20,
+         std::to_string(marked) + " of " + std::to_string(points_.size()) +
+             " runs with significant differences",
+         "font-size=\"12\" text-anchor=\"end\" fill=\"#444444\"");
+    // The time axis, with the date (and the time, over a short span) at
+    // evenly spaced instants.
+    const double axis = kMeanTop + kStripHeight;
+    const bool with_time = last_ - first_ < 3 * 86400.0;
+    const int ticks = last_ == first_ ? 0 : kTimeTicks;
+    for (int i = 0; i <= ticks; ++i) {
+      const double share = ticks == 0 ? 0.5 : static_cast<double>(i) / ticks;
+      const double x = kPlotLeft + share * plot_width_;
+      svg_ << "<line x1=\"" << number(x) << "\" y1=\"" << number(axis) << "\" x2=\"" << number(x)
+           << "\" y2=\"" << number(axis + 4) << "\" stroke=\"#888888\"/>\n";
+      text(x, axis + 18, civil_text(first_ + share * (last_ - first_), with_time),
+           std::string("font-size=\"10\" fill=\"#444444\" text-anchor=\"") +
+               (i == 0 && ticks > 0 ? "start" : i == ticks && ticks > 0 ? "end" : "middle") + '"');
+    }
+    svg_ << "</g>\n";
+  }
+
+  const std::vector<TrendPoint>& points_;
+  std::vector<double> instants_;
+  std::ostringstream svg_;
+  double first_ = 0;
+  double last_ = 0;
+  double plot_width_ = 0;
+};
+
+// --- The command -----------------------------------------------------------
+
+struct Entry {
+  fs::path path;
+  NameMetadata when;
+};
+
+// A file written under a name of its own and renamed over `target` once
+// complete, so that a reader never sees half of it.
+class ReplacingFile {
+ public:
+  explicit ReplacingFile(const fs::path& target) : target_(target) {
+    std::random_device random;
+    temporary_ = target;
+    temporary_ += ".tmp-" + std::to_string(random());
+    out_.open(temporary_, std::ios::binary);
+  }
+  ~ReplacingFile() {
+    if (!committed_) {
+      out_.close();
+      std::error_code ignored;
+      fs::remove(temporary_, ignored);
+    }
+  }
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+  std::ofstream& stream() { return out_; }
+
+  // Empty, or the reason the file could not be put in place.
+  std::string commit() {
+    out_.close();
+    if (!out_) return "cannot write " + printable(temporary_.string());
+    std::error_code error;
+    fs::rename(temporary_, target_, error);
+    if (error) return "cannot rename into " + printable(target_.string()) + ": " + error.message();
+    committed_ = true;
+    return {};
+  }
+
+ private:
+  fs::path target_;
+  fs::path temporary_;
+  std::ofstream out_;
+  bool committed_ = false;
+};
+
+class Trend {
+ public:
+  Trend(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+
+  int run(const std::vector<fs::path>& paths, const fs::path& folder) {
+    for (const fs::path& path : paths) take(path);
+    // Time order; runs of the same second by collector, then by path.
+    std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
+      return std::tie(a.when.local_date, a.when.local_time, a.when.processor_name, a.path) <
+             std::tie(b.when.local_date, b.when.local_time, b.when.processor_name, b.path);
+    });
+
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (error) {
+      err_ << printable(folder.string()) << ": error: cannot create the output folder: "
+           << error.message() << '\n';
+      return kExitSkipped;
+    }
+    ReplacingFile csv(folder / "trend.csv");
+    csv.stream() << trend_csv_header();
+    std::vector<TrendPoint> points;
+    std::string text;  // one file at a time, its room reused
+    for (const Entry& entry : entries_) {
+      const std::string problem = read_whole(entry.path, text);
+      if (!problem.empty()) {
+        skip(entry.path, problem);
+        continue;
+      }
+      const auto point = read_trend_point(text, entry.when);
+      if (const auto* reason = std::get_if<std::string>(&point)) {
+        skip(entry.path, *reason);
+        continue;
+      }
+      points.push_back(std::get<TrendPoint>(point));
+      csv.stream() << trend_csv_rows(points.back());
+    }
+    if (points.empty()) {
+      err_ << "quenda-lite-results: error: no run to chart\n";
+      return kExitSkipped;
+    }
+    ReplacingFile svg(folder / "trend.svg");
+    svg.stream() << trend_svg(points);
+    for (ReplacingFile* file : {&csv, &svg}) {
+      const std::string commit_error = file->commit();
+      if (!commit_error.empty()) {
+        err_ << "quenda-lite-results: error: " << commit_error << '\n';
+        return kExitSkipped;
+      }
+    }
+    out_ << points.size() << (points.size() == 1 ? " run" : " runs") << ", "
+         << points.front().when.local_date << ' ' << points.front().when.local_time << " to "
+         << points.back().when.local_date << ' ' << points.back().when.local_time << " -> "
+         << printable((folder / "trend.csv").string()) << ", .svg\n";
+    out_.flush();
+    return skipped_ || !out_ ? kExitSkipped : 0;
+  }
+
+ private:
+  static constexpr int kExitSkipped = 1;
+
+  void skip(const fs::path& path, std::string_view reason) {
+    err_ << printable(path.string()) << ": error: " << reason << "; skipped\n";
+    skipped_ = true;
+  }
+
+  void add(const fs::path& path) {
+    std::error_code error;
+    const fs::path identity = fs::weakly_canonical(path, error);
+    if (!seen_.insert(error ? path : identity).second) return;  // named twice
+    auto when = parse_results_file_name(path.filename().string());
+    if (!when) {
+      return skip(path, "its name gives no date and time (the collector's names do: "
+                        "'results_quenda_lite_windows_clusters @ <node> @ local date "
+                        "YYYY.MM.DD time HH.MM.SS.txt')");
+    }
+    entries_.push_back(Entry{path, std::move(*when)});
+  }
+
+  void take(const fs::path& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (error) return skip(path, "cannot open: " + error.message());
+    if (!fs::is_directory(status)) return add(path);
+    std::size_t found = 0;
+    for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+      std::error_code ignored;
+      if (it->is_regular_file(ignored) && is_results_file_name(it->path().filename().string())) {
+        add(it->path());
+        ++found;
+      }
+    }
+    if (error) return skip(path, "cannot list the folder: " + error.message());
+    if (found == 0) skip(path, "no results files in this folder");
+  }
+
+  // The whole file into `text`; the reason it cannot be read, or nothing.
+  static std::string read_whole(const fs::path& path, std::string& text) {
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) return "not a regular file";
+    const std::uintmax_t size = fs::file_size(path, error);
+    if (error) return "cannot read: " + error.message();
+    if (size > kLargestResultsFile) return "too large for a results file";
+    errno = 0;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+      return "cannot open: " +
+             (errno != 0 ? std::generic_category().message(errno) : std::string("no reason given"));
+    }
+    text.resize(static_cast<std::size_t>(size));
+    in.read(text.data(), static_cast<std::streamsize>(size));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    if (in.bad()) return "cannot read";
+    return {};
+  }
+
+  std::ostream& out_;
+  std::ostream& err_;
+  std::vector<Entry> entries_;
+  std::set<fs::path> seen_;
+  bool skipped_ = false;
+};
+
+}  // namespace
+
+std::variant<TrendPoint, std::string> read_trend_point(std::string_view text,
+                                                       const NameMetadata& when) {
+  TrendPoint point;
+  point.when = when;
+  try {
+    read_summary(text, point);
+  } catch (const Unreadable& unreadable) {
+    return unreadable.reason;
+  }
+  return point;
+}
+
+std::string trend_csv_header() {
+  return "local_date,local_time,processor_name,workers,test,unit,single,total,mean,verdict\n";
+}
+
+std::string trend_csv_rows(const TrendPoint& point) {
+  const auto cell = [](const Figure& value) { return value ? exact_text(*value) : std::string(); };
+  const std::string run_cells = csv_text_cell(point.when.local_date) + "," +
+                                csv_text_cell(point.when.local_time) + "," +
+                                csv_text_cell(point.when.processor_name) + "," +
+                                std::to_string(point.workers) + ",";
+  std::string rows;
+  for (int i = 0; i < kTestCount; ++i) {
+    const TrendPoint::Test& test = point.tests[i];
+    rows += run_cells + std::string(test_key(kTests[i].id)) + "," +
+            (measure_of(kTests[i].id) == Measure::kFiles ? "files/sec" : "MB/sec") + "," +
+            cell(test.single) + "," + cell(test.total) + "," + cell(test.mean) + "," +
+            (test.significant ? (*test.significant ? "significant" : "not significant") : "") +
+            "\n";
+  }
+  return rows;
+}
+
+std::string trend_svg(const std::vector<TrendPoint>& points) { return TrendChart(points).draw(); }
+
+int run_trend(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::vector<fs::path> paths;
+  fs::path folder = ".";
+  bool folder_given = false;
+  bool only_paths = false;
+  std::string problem;
+  for (std::size_t i = 0; i < args.size() && problem.empty(); ++i) {
+    const std::string& arg = args[i];
+    if (only_paths || arg.empty() || arg[0] != '-' || arg == "-") {
+      paths.emplace_back(arg);
+    } else if (arg == "--") {
+      only_paths = true;
+    } else if (arg == "-h" || arg == "--help") {
+      out << kUsage;
+      return out.flush() ? 0 : 1;
+    } else if (arg == "-o" || arg == "--output-dir" || arg.starts_with("--output-dir=")) {
+      std::string value;
+      if (arg.starts_with("--output-dir=")) {
+        value = arg.substr(std::string("--output-dir=").size());
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      }
+      if (value.empty()) problem = arg + " needs a folder";
+      if (folder_given) problem = "the output folder is given twice";
+      folder = value;
+      folder_given = true;
+    } else {
+      problem = "unknown option " + printable(arg);
+    }
+  }
+  if (problem.empty() && paths.empty()) problem = "no results file or folder given";
+  if (!problem.empty()) {
+    err << "quenda-lite-results: " << problem << "\n" << kUsage;
+    return 2;
+  }
+  return Trend(out, err).run(paths, folder);
+}
+
+}  // namespace quenda::results
