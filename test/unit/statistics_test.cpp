@@ -3,7 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
 #include <limits>
+#include <map>
+#include <regex>
+#include <string>
 
 #include "cluster/exchange.h"
 #include "run/driver.h"
@@ -67,6 +73,43 @@ TEST(StatisticsTest, AnInfiniteRateMakesTheVerdictSignificant) {
   EXPECT_TRUE(std::isnan(statistics.deviation));
   EXPECT_TRUE(significant(statistics.deviation, kBlockWriteThreshold));
 }
+
+#ifdef QUENDA_DOCS_DIR
+// "131,072" for 131072.
+std::string grouped(std::int64_t value) {
+  std::string digits = std::to_string(value);
+  for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) {
+    digits.insert(static_cast<std::size_t>(at), ",");
+  }
+  return digits;
+}
+
+TEST(StatisticsTest, ReadingTheFiguresShowsTheseThresholdsAndCounts) {
+  std::ifstream page(QUENDA_DOCS_DIR "/reading-the-figures.md");
+  ASSERT_TRUE(page);
+  // The verdict table's rows: | heading | `key` | compared value | threshold |
+  const std::regex row(R"(\| [^|]+ \| `(\w+)` \| [^|]+ \| ([0-9.]+) \|)");
+  std::map<std::string, double> shown;
+  std::string text;
+  for (std::string line; std::getline(page, line);) {
+    text += line + "\n";
+    std::smatch match;
+    if (std::regex_match(line, match, row)) shown[match[1].str()] = std::stod(match[2].str());
+  }
+  EXPECT_EQ(shown, (std::map<std::string, double>{
+                       {"stream_handling", kStreamHandlingThreshold},
+                       {"descriptor_handling", kDescriptorHandlingThreshold},
+                       {"bytewise_write", kBytewiseWriteThreshold},
+                       {"bytewise_read", kBytewiseReadThreshold},
+                       {"block_read", kBlockReadThreshold},
+                       {"block_write", kBlockWriteThreshold}}));
+  for (const std::string& count :
+       {grouped(kFullPlan.handling_cycles) + " cycles", grouped(kFullPlan.file_length) + " bytes",
+        "at most " + std::to_string(kFullPlan.world_size_cap)}) {
+    EXPECT_NE(text.find(count), std::string::npos) << count;
+  }
+}
+#endif
 
 TEST(TimingTest, RateIsTheCreditedCountOverElapsedSeconds) {
   const Timing timing = timed(131072, 10.0, 10.5);
