@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <limits>
@@ -77,11 +76,13 @@ TEST(StatisticsTest, AnInfiniteRateMakesTheVerdictSignificant) {
 #ifdef QUENDA_DOCS_DIR
 // "131,072" for 131072.
 std::string grouped(std::int64_t value) {
-  std::string digits = std::to_string(value);
-  for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) {
-    digits.insert(static_cast<std::size_t>(at), ",");
+  const std::string digits = std::to_string(value);
+  std::string shown;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) shown += ',';
+    shown += digits[i];
   }
-  return digits;
+  return shown;
 }
 
 TEST(StatisticsTest, ReadingTheFiguresShowsTheseThresholdsAndCounts) {
