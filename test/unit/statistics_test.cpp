@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
 #include <fstream>
 #include <limits>
 #include <map>
@@ -74,41 +73,22 @@ TEST(StatisticsTest, AnInfiniteRateMakesTheVerdictSignificant) {
 }
 
 #ifdef QUENDA_DOCS_DIR
-// "131,072" for 131072.
-std::string grouped(std::int64_t value) {
-  const std::string digits = std::to_string(value);
-  std::string shown;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) shown += ',';
-    shown += digits[i];
-  }
-  return shown;
-}
-
-TEST(StatisticsTest, ReadingTheFiguresShowsTheseThresholdsAndCounts) {
+TEST(StatisticsTest, ReadingTheFiguresShowsThesePlansThresholds) {
   std::ifstream page(QUENDA_DOCS_DIR "/reading-the-figures.md");
-  ASSERT_TRUE(page);
   // The verdict table's rows: | heading | `key` | compared value | threshold |
   const std::regex row(R"(\| [^|]+ \| `(\w+)` \| [^|]+ \| ([0-9.]+) \|)");
   std::map<std::string, double> shown;
-  std::string text;
   for (std::string line; std::getline(page, line);) {
-    text += line + "\n";
     std::smatch match;
     if (std::regex_match(line, match, row)) shown[match[1].str()] = std::stod(match[2].str());
   }
-  EXPECT_EQ(shown, (std::map<std::string, double>{
-                       {"stream_handling", kStreamHandlingThreshold},
-                       {"descriptor_handling", kDescriptorHandlingThreshold},
-                       {"bytewise_write", kBytewiseWriteThreshold},
-                       {"bytewise_read", kBytewiseReadThreshold},
-                       {"block_read", kBlockReadThreshold},
-                       {"block_write", kBlockWriteThreshold}}));
-  for (const std::string& count :
-       {grouped(kFullPlan.handling_cycles) + " cycles", grouped(kFullPlan.file_length) + " bytes",
-        "at most " + std::to_string(kFullPlan.world_size_cap)}) {
-    EXPECT_NE(text.find(count), std::string::npos) << count;
-  }
+  EXPECT_EQ(shown,
+            (std::map<std::string, double>{{"stream_handling", kStreamHandlingThreshold},
+                                           {"descriptor_handling", kDescriptorHandlingThreshold},
+                                           {"bytewise_write", kBytewiseWriteThreshold},
+                                           {"bytewise_read", kBytewiseReadThreshold},
+                                           {"block_read", kBlockReadThreshold},
+                                           {"block_write", kBlockWriteThreshold}}));
 }
 #endif
 
