@@ -4,6 +4,8 @@
 #
 #   test/cluster/cluster.sh up <root> <build dir>   # install into <root>/prefix, start the daemons
 #   test/cluster/cluster.sh down <root>             # stop them by their pid files, unmount
+#   test/cluster/cluster.sh slow <root> <node> <percent>  # the node's CPU time capped
+#   test/cluster/cluster.sh fast <root> <node>            # and set free again
 #
 # Debian's Slurm runs several slurmd on one machine, each named with -N and
 # listening on a port of its own. Each slurmd starts in UTS and mount
@@ -16,6 +18,11 @@
 # on every node. munged, slurmctld and the slurmd talk over loopback through
 # a private munge socket and key; the host's /etc, users and network stay as
 # they are. Needs root.
+#
+# A slow node is slow for real: its slurmd moves into a control group of its
+# own with a CPU quota of <percent> of one CPU, and every job step it starts
+# from then on inherits it (cgroup v1's cpu controller where the machine has
+# one, else cgroup v2's).
 set -euo pipefail
 
 readonly nodes=(node01 node02 node03)
@@ -27,7 +34,8 @@ readonly port_base="${QUENDA_CLUSTER_PORT:-16817}"
 readonly disk_size=64m
 
 usage() {
-  echo "usage: $0 up <root> <build dir> | down <root>" >&2
+  echo "usage: $0 up <root> <build dir> | down <root> | slow <root> <node> <percent>" \
+    "| fast <root> <node>" >&2
   exit 2
 }
 
@@ -48,6 +56,70 @@ stop_by_pid_files() {
   kill -9 "${pids[@]}" 2>/dev/null || true
 }
 
+# "v1 <mount>" or "v2 <mount>": the hierarchy that has the cpu controller.
+cpu_hierarchy() {
+  local mount
+  mount="$(findmnt -rn -t cgroup -o TARGET,OPTIONS | awk '$2 ~ /(^|,)cpu(,|$)/ { print $1; exit }')"
+  if [ -n "$mount" ]; then
+    echo "v1 $mount"
+  elif [ "$(stat -fc %T /sys/fs/cgroup)" = cgroup2fs ]; then
+    echo "v2 /sys/fs/cgroup"
+  else
+    return 1
+  fi
+}
+
+# A node's control group; its name carries the cluster's root, so that two
+# clusters on one machine keep theirs apart.
+node_cgroup() {
+  local root="$1" node="$2" hierarchy="$3"
+  echo "$hierarchy/quenda${root//\//-}-$node"
+}
+
+slow() {
+  local root="$1" node="$2" percent="$3" version hierarchy group pid
+  [[ "$percent" =~ ^[1-9][0-9]*$ ]] || usage
+  read -r version hierarchy < <(cpu_hierarchy) || {
+    echo "$0: this machine has no cgroup cpu controller" >&2
+    exit 1
+  }
+  pid="$(cat "$root/nodes/$node/slurmd.pid")"
+  group="$(node_cgroup "$root" "$node" "$hierarchy")"
+  if [ ! -d "$group" ]; then
+    # Where slurmd was, for `fast` to put it back.
+    if [ "$version" = v1 ]; then
+      awk -F: -v h="$hierarchy" '$2 ~ /(^|,)cpu(,|$)/ { print h $3 }' "/proc/$pid/cgroup"
+    else
+      awk -F: -v h="$hierarchy" '$1 == 0 { print h $3 }' "/proc/$pid/cgroup"
+    fi >"$root/nodes/$node/cgroup-before"
+    mkdir "$group"
+  fi
+  if [ "$version" = v1 ]; then
+    echo 100000 >"$group/cpu.cfs_period_us"
+    echo $((percent * 1000)) >"$group/cpu.cfs_quota_us"
+  else
+    grep -qw cpu "$hierarchy/cgroup.subtree_control" ||
+      echo +cpu >"$hierarchy/cgroup.subtree_control"
+    echo "$((percent * 1000)) 100000" >"$group/cpu.max"
+  fi
+  echo "$pid" >"$group/cgroup.procs"
+}
+
+# Every process of the node's control group back where slurmd was, and the
+# group removed.
+fast() {
+  local root="$1" node="$2" version hierarchy group before pid
+  read -r version hierarchy < <(cpu_hierarchy) || return 0
+  group="$(node_cgroup "$root" "$node" "$hierarchy")"
+  [ -d "$group" ] || return 0
+  before="$(cat "$root/nodes/$node/cgroup-before" 2>/dev/null || echo "$hierarchy")"
+  while read -r pid; do
+    echo "$pid" >"$before/cgroup.procs" 2>/dev/null || true # it may have ended
+  done <"$group/cgroup.procs"
+  rmdir "$group"
+  rm -f "$root/nodes/$node/cgroup-before"
+}
+
 down() {
   local root="$1" node
   [ -d "$root" ] || return 0
@@ -64,6 +136,7 @@ down() {
   stop_by_pid_files "$root/ctld/slurmctld.pid"
   stop_by_pid_files "$root/munge/munged.pid"
   for node in "${nodes[@]}"; do
+    fast "$root" "$node" || true
     if mountpoint -q "$root/nodes/$node/disk"; then
       umount "$root/nodes/$node/disk" || umount -l "$root/nodes/$node/disk"
     fi
@@ -226,5 +299,7 @@ up() {
 case "${1:-}" in
   up) [ $# -eq 3 ] || usage; up "$2" "$(cd "$3" && pwd)" ;;
   down) [ $# -eq 2 ] || usage; down "$2" ;;
+  slow) [ $# -eq 4 ] || usage; slow "$2" "$3" "$4" ;;
+  fast) [ $# -eq 3 ] || usage; fast "$2" "$3" ;;
   *) usage ;;
 esac

@@ -51,9 +51,11 @@ std::string client(const std::string& command) {
 
 struct ClusterRun {
   JobResult job;
-  Lines console;       // the benchmark's console
-  Placement map;       // the job log's rank-to-node map (batch jobs only)
-  std::string errors;  // the benchmark's standard error
+  Lines console;         // the benchmark's console
+  Placement map;         // the job log's rank-to-node map (batch jobs only)
+  std::string left_out;  // the nodes the job log names as left without a worker
+  std::string errors;    // the benchmark's standard error
+  fs::path directory;    // the folder the batch job was submitted from
 };
 
 fs::path fresh_job_directory(const std::string& name) {
@@ -88,14 +90,15 @@ ClusterRun once_more_after_a_crash_inside_mpi_init(const std::function<ClusterRu
 
 // Submits the installed batch script unchanged over the three nodes with
 // `environment` ("NAME=value ...") and `sbatch_options`, and waits for the
-// job. The log's leading lines (what runs where, the rank-to-node map) are
-// taken off the console.
+// job. The log's leading lines (what runs where, the rank-to-node map) and
+// the lines after the report are taken off the console.
 ClusterRun submit_once(const std::string& name, const std::string& environment,
                        const std::string& sbatch_options, int timeout_seconds) {
   const fs::path directory = fresh_job_directory(name);
   const fs::path log = directory / "job.log";
   const fs::path errors = directory / "job.errors";
   ClusterRun run;
+  run.directory = directory;
   run.job = e2e::run_command(client(environment + " sbatch --wait --nodes=3 " + sbatch_options +
                                     " --output=" + quoted(log.string()) +
                                     " --error=" + quoted(errors.string()) + " " +
@@ -104,8 +107,12 @@ ClusterRun submit_once(const std::string& name, const std::string& environment,
   run.console = e2e::split_lines(e2e::read_file(log));
   run.errors = e2e::read_file(errors);
   static const std::regex map_line("rank ([0-9]+) on (\\S+)");
+  static const std::regex left_out("quenda-lite: nodes without a worker, .* take part: (.+)");
   std::size_t taken = 0;
-  if (!run.console.empty() && run.console[0].rfind("quenda-lite: ", 0) == 0) ++taken;
+  for (std::smatch match;
+       taken < run.console.size() && run.console[taken].rfind("quenda-lite: ", 0) == 0; ++taken) {
+    if (std::regex_match(run.console[taken], match, left_out)) run.left_out = match[1].str();
+  }
   for (std::smatch match;
        taken < run.console.size() && std::regex_match(run.console[taken], match, map_line);
        ++taken) {
@@ -113,6 +120,8 @@ ClusterRun submit_once(const std::string& name, const std::string& environment,
     run.map.push_back(match[2].str());
   }
   run.console.erase(run.console.begin(), run.console.begin() + static_cast<long>(taken));
+  const auto end = std::find(run.console.rbegin(), run.console.rend(), "Press Enter to Exit.");
+  if (end != run.console.rend()) run.console.erase(end.base(), run.console.end());
   return run;
 }
 
@@ -138,19 +147,20 @@ ClusterRun launch(const std::string& name, const std::string& command) {
 
 // What the run must leave on each disk: the collector's files and the
 // results file where rank 0 ran, each worker's two files where it ran, with
-// its own node's name, each file `fill`; and nothing else anywhere.
+// its own node's name, each file `fill`; and nothing else anywhere. Files
+// `removed` after the run leave the results file alone.
 void expect_files_where_they_ran(const fs::path& workdir, const Placement& placement,
-                                 const std::string& fill) {
+                                 const std::string& fill, bool removed = false) {
   std::map<fs::path, std::map<std::string, std::string>> expected;
   for (const std::string& node : kNodes) expected[storage(workdir, node)];
   const fs::path collectors = storage(workdir, placement[0]);
-  expected[collectors]["data64-windows-cluster.tmp"] = fill;
-  expected[collectors]["data64-windows-cluster"] = fill;
-  for (std::size_t rank = 1; rank < placement.size(); ++rank) {
+  for (std::size_t rank = 1; rank < placement.size() && !removed; ++rank) {
     auto& files = expected[storage(workdir, placement[rank])];
     files[worker_file(static_cast<int>(rank), placement[rank])] = fill;
     files[worker_copy(static_cast<int>(rank), placement[rank])] = fill;
   }
+  if (!removed) expected[collectors]["data64-windows-cluster.tmp"] = fill;
+  if (!removed) expected[collectors]["data64-windows-cluster"] = fill;
   for (const auto& [disk, files] : expected) {
     EXPECT_EQ(scratch_entries(disk), files) << disk;
     EXPECT_EQ(e2e::results_files(disk).size(), disk == collectors ? 1u : 0u) << disk;
@@ -187,7 +197,9 @@ struct Launch {
   std::function<ClusterRun(const std::string& name, const fs::path& workdir)> start;
   fs::path workdir;
   Placement placement;
-  bool batch_script;  // the job log then has the rank-to-node map
+  bool batch_script;          // the job log then has the rank-to-node map
+  std::string left_out = {};  // the nodes the job log names as left without a worker
+  bool cleanup = false;       // QUENDA_CLEANUP=1
 };
 
 void PrintTo(const Launch& launch, std::ostream* out) { *out << launch.name; }
@@ -213,6 +225,14 @@ ClusterRun batch_in_named_directory(const std::string& name, const fs::path& wor
 
 ClusterRun batch_with_collector_alone(const std::string& name, const fs::path& workdir) {
   return submit(name, "QUENDA_PROGRAM=" + kSmallProgram + " QUENDA_COLLECTOR_ALONE=1",
+                "--chdir=" + quoted(workdir.string()), 120);
+}
+
+// Fewer places than the nodes need for a worker each, scratch files removed
+// after the run.
+ClusterRun batch_with_three_places(const std::string& name, const fs::path& workdir) {
+  return submit(name,
+                "QUENDA_PROGRAM=" + kSmallProgram + " QUENDA_MAX_PROCESSES=3 QUENDA_CLEANUP=1",
                 "--chdir=" + quoted(workdir.string()), 120);
 }
 
@@ -246,13 +266,32 @@ TEST_P(LaunchTest, EveryNodesFilesOnItsOwnDiskAndTheReportComplete) {
   // Open MPI's remote launch at times warns that it could not set an agent's
   // process group, the agent having started first.
   EXPECT_EQ(failures_by_rank(run.errors), (std::map<int, Lines>{})) << run.errors;
-  if (launch.batch_script) {
-    EXPECT_EQ(run.map, launch.placement);
-  }
   expect_complete_report(run, launch.workdir, static_cast<int>(launch.placement.size()),
                          launch.placement[0]);
   expect_files_where_they_ran(launch.workdir, launch.placement,
-                              filled(testing::kSmallPlan.file_length));
+                              filled(testing::kSmallPlan.file_length), launch.cleanup);
+  if (!launch.batch_script) return;
+  EXPECT_EQ(run.map, launch.placement);
+  EXPECT_EQ(run.left_out, launch.left_out);
+  // The submit folder holds the map and a copy of the results file.
+  static const std::regex submitted("Submitted batch job ([0-9]+)\n");
+  std::smatch job;
+  ASSERT_TRUE(std::regex_match(run.job.console, job, submitted)) << run.job.console;
+  Lines map_lines;
+  for (std::size_t rank = 0; rank < launch.placement.size(); ++rank) {
+    map_lines.push_back("rank " + std::to_string(rank) + " on " + launch.placement[rank]);
+  }
+  EXPECT_EQ(
+      e2e::split_lines(e2e::read_file(run.directory / ("quenda-lite-" + job[1].str() + ".map"))),
+      map_lines);
+  const auto results_in = [](const fs::path& folder) {  // name -> contents
+    std::map<std::string, std::string> found;
+    for (const fs::path& file : e2e::results_files(folder)) {
+      if (file.extension() == ".txt") found[file.filename().string()] = e2e::read_file(file);
+    }
+    return found;
+  };
+  EXPECT_EQ(results_in(run.directory), results_in(storage(launch.workdir, launch.placement[0])));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -272,6 +311,14 @@ INSTANTIATE_TEST_SUITE_P(
                {"node01", "node02", "node03"},
                true},
         Launch{"BatchScriptOnSharedFileSystem", batch_in_named_directory, kShared, kBlockPlacement,
+               true},
+        // One place per node: the collector's node is left without a worker.
+        Launch{"BatchScriptWithFewerPlacesThanNodes",
+               batch_with_three_places,
+               kScratch,
+               {"node01", "node02", "node03"},
+               true,
+               "node01",
                true}),
     [](const ::testing::TestParamInfo<Launch>& info) { return info.param.name; });
 

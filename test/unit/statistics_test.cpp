@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <limits>
+#include <map>
+#include <regex>
+#include <string>
 
 #include "cluster/exchange.h"
 #include "run/driver.h"
@@ -68,6 +72,22 @@ TEST(StatisticsTest, AnInfiniteRateMakesTheVerdictSignificant) {
   EXPECT_TRUE(std::isnan(statistics.deviation));
   EXPECT_TRUE(significant(statistics.deviation, threshold_of(TestId::kBlockWrite)));
 }
+
+#ifdef QUENDA_DOCS_DIR
+TEST(StatisticsTest, ReadingTheFiguresShowsThesePlansThresholds) {
+  std::ifstream page(QUENDA_DOCS_DIR "/reading-the-figures.md");
+  // The verdict table's rows: | heading | `key` | compared value | threshold |
+  const std::regex row(R"(\| [^|]+ \| `(\w+)` \| [^|]+ \| ([0-9.]+) \|)");
+  std::map<std::string, double> shown;
+  for (std::string line; std::getline(page, line);) {
+    std::smatch match;
+    if (std::regex_match(line, match, row)) shown[match[1].str()] = std::stod(match[2].str());
+  }
+  std::map<std::string, double> planned;
+  for (const TestInfo& test : kTests) planned[std::string(test.key)] = test.threshold;
+  EXPECT_EQ(shown, planned);
+}
+#endif
 
 TEST(TimingTest, RateIsTheCreditedCountOverElapsedSeconds) {
   const Timing timing = timed(131072, 10.0, 10.5);
