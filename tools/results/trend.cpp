@@ -143,19 +143,6 @@ class SummaryReader {
   std::size_t limit_ = 0;
 };
 
-// The access tests in the order of their run-level lines: the totals and
-// means are printed writing first in both sections.
-struct AccessSection {
-  TestId write;
-  TestId read;
-  std::string_view write_kind;  // as the mean's line names it
-  std::string_view read_kind;
-};
-constexpr std::array<AccessSection, 2> kAccessSections{{
-    {TestId::kBytewiseWrite, TestId::kBytewiseRead, texts::kLowWriting, texts::kLowReading},
-    {TestId::kBlockWrite, TestId::kBlockRead, texts::kHighWriting, texts::kHighReading},
-}};
-
 void read_summary(std::string_view text, TrendPoint& point) {
   if (!text.starts_with(texts::kTitleStart)) {
     throw Unreadable{"not a results file: the first line is not the benchmark's title"};
@@ -185,11 +172,15 @@ void read_summary(std::string_view text, TrendPoint& point) {
     test(id).mean = reader.number_line(texts::mean_start(""), texts::kFilesPerSec);
     test(id).significant = reader.verdict("");
   }
-  for (const AccessSection& section : kAccessSections) {
-    test(section.write).total = reader.number_line(texts::kTotalWriting, texts::kMbPerSec);
-    test(section.read).total = reader.number_line(texts::kTotalReading, texts::kMbPerSec);
-    for (const auto& [id, kind] : {std::pair{section.write, section.write_kind},
-                                   std::pair{section.read, section.read_kind}}) {
+  // Both access sections print their totals and means writing first.
+  for (const auto& [write, read, write_kind, read_kind] :
+       {std::tuple{TestId::kBytewiseWrite, TestId::kBytewiseRead, texts::kLowWriting,
+                   texts::kLowReading},
+        std::tuple{TestId::kBlockWrite, TestId::kBlockRead, texts::kHighWriting,
+                   texts::kHighReading}}) {
+    test(write).total = reader.number_line(texts::kTotalWriting, texts::kMbPerSec);
+    test(read).total = reader.number_line(texts::kTotalReading, texts::kMbPerSec);
+    for (const auto& [id, kind] : {std::pair{write, write_kind}, std::pair{read, read_kind}}) {
       test(id).mean = reader.number_line(texts::mean_start(kind), texts::kMbPerSec);
       test(id).significant = reader.verdict(kind);
     }
