@@ -452,11 +452,8 @@ class Trend {
     std::string text;  // one file at a time, its room reused
     for (const Entry& entry : entries_) {
       const std::string problem = read_results(entry.path, text);
-      if (!problem.empty()) {
-        skip(entry.path, problem);
-        continue;
-      }
-      const auto point = read_trend_point(text, entry.when);
+      const auto point = problem.empty() ? read_trend_point(text, entry.when)
+                                         : std::variant<TrendPoint, std::string>(problem);
       if (const auto* reason = std::get_if<std::string>(&point)) {
         skip(entry.path, *reason);
         continue;
