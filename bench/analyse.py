@@ -264,7 +264,22 @@ def beyond(work, processes, cap):
         print("\n".join([e for e in (folder / "errors").read_text().splitlines() if e.strip()][:20]))
 
 
+def trend(work, runs, size, peak_one, peak_all):
+    seen = {"cat": [], "trend": []}
+    for line in (work / "times").read_text().splitlines():
+        what, value = line.split()
+        seen[what].append(float(value))
+    cat, trend_ = median(seen["cat"]), median(seen["trend"])
+    print(f"== trend over {runs} results files of 511 workers ({size / 1e6:.0f} MB), "
+          f"{len(seen['cat'])} alternated rounds, warm cache")
+    for name, middle, times in (("cat to /dev/null", cat, seen["cat"]),
+                                ("trend", trend_, seen["trend"])):
+        print(f"   {name:<18} median {middle:.3f} s  (all: {' '.join(f'{t:.3f}' for t in times)})")
+    print(f"   trend / cat        {trend_ / cat:.2f}  (at most 1.5 wanted)")
+    print(f"   peak memory        {peak_one} KB over one file, {peak_all} KB over {runs}")
+
+
 if __name__ == "__main__":
     study, work, *figures = sys.argv[1:]
-    studies = (overhead, memory, instructions, wait, scale, beyond)
+    studies = (overhead, memory, instructions, wait, scale, beyond, trend)
     {s.__name__: s for s in studies}[study](Path(work), *map(int, figures))

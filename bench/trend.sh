@@ -5,8 +5,8 @@
 # whatever its figures), against `cat` of the same files to /dev/null with a
 # warm cache. The two alternate within each round, which goes first
 # switching from round to round; the medians over the rounds and their
-# ratio are printed, with the peak memory of the trend over one file and
-# over all of them.
+# ratio are printed by analyse.py, with the peak memory of the trend over
+# one file and over all of them.
 #
 #   bench/trend.sh
 #
@@ -83,19 +83,5 @@ peak_all=$(/usr/bin/time -f %M "$tool" trend -o "$work/charts" "$work/history" 2
 rows=$(($(wc -l <"$work/charts/trend.csv") - 1))
 peak_one=$(/usr/bin/time -f %M "$tool" trend -o "$work/one" "$work/one" 2>&1 >/dev/null | tail -1)
 
-python3 - "$work/times" "$runs" "$bytes" "$peak_one" "$peak_all" <<'EOF'
-import statistics, sys
-times, runs, size, peak_one, peak_all = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4], sys.argv[5]
-seen = {"cat": [], "trend": []}
-for line in open(times):
-    what, value = line.split()
-    seen[what].append(float(value))
-cat, trend = statistics.median(seen["cat"]), statistics.median(seen["trend"])
-print(f"== trend over {runs} results files of 511 workers ({size / 1e6:.0f} MB), "
-      f"{len(seen['cat'])} alternated rounds, warm cache")
-print(f"   cat to /dev/null   median {cat:.3f} s  (all: {' '.join(f'{t:.3f}' for t in seen['cat'])})")
-print(f"   trend              median {trend:.3f} s  (all: {' '.join(f'{t:.3f}' for t in seen['trend'])})")
-print(f"   trend / cat        {trend / cat:.2f}  (at most 1.5 wanted)")
-print(f"   peak memory        {peak_one} KB over one file, {peak_all} KB over {runs}")
-EOF
+python3 "$repo/bench/analyse.py" trend "$work" "$runs" "$bytes" "$peak_one" "$peak_all"
 echo "   the trend over all charted $rows rows (6 per run)"

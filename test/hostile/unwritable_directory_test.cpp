@@ -49,19 +49,38 @@ std::map<int, Lines> nothing_created_anywhere(int world_size, const std::string&
   return expected;
 }
 
-TEST(UnwritableDirectoryTest, EveryTestRunsAndTheConsoleReportIsComplete) {
-  const std::string mounts = namespace_prefix("--mount --propagation private");
-  if (mounts.empty()) QUENDA_SCENE_UNAVAILABLE(kNoNamespaces);
-  TemporaryFolder folder;
-  const std::filesystem::path& directory = folder.path();
+class UnwritableDirectoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (mounts_.empty()) QUENDA_SCENE_UNAVAILABLE(kNoNamespaces);
+  }
+
+  // A job in the read-only directory: it fails and creates nothing, neither
+  // results file nor scratch file.
+  JobResult run(int processes, const std::string& launcher_extra = {}) {
+    const JobResult result = run_on_tmpfs(
+        {.processes = processes, .directory = folder_.path(), .launcher_extra = launcher_extra},
+        Tmpfs{.size = "64k", .read_only = true}, mounts_);
+    EXPECT_NE(result.exit_code, 0) << result.errors << result.console;
+    EXPECT_TRUE(directory_entries(folder_.path()).empty());
+    return result;
+  }
+
+  // The results file a collector's console names, as always in the directory.
+  std::filesystem::path saved(const Lines& console) const {
+    const std::filesystem::path path = saved_path_shown(console);
+    EXPECT_EQ(path.parent_path(), folder_.path());
+    EXPECT_TRUE(is_results_name(path.filename().string(), e2e::host_name())) << path;
+    return path;
+  }
+
+  const std::string mounts_ = namespace_prefix("--mount --propagation private");
+  const TemporaryFolder folder_;
+};
+
+TEST_F(UnwritableDirectoryTest, EveryTestRunsAndTheConsoleReportIsComplete) {
   constexpr int kProcesses = 3;
-
-  const JobResult result = run_on_tmpfs({.processes = kProcesses, .directory = directory},
-                                        Tmpfs{.size = "64k", .read_only = true}, mounts);
-
-  EXPECT_NE(result.exit_code, 0) << result.errors << result.console;
-  // Nothing was created: neither results file nor scratch file.
-  EXPECT_TRUE(directory_entries(directory).empty());
+  const JobResult result = run(kProcesses);
   EXPECT_EQ(result.errors.find(kUnableToOpen), std::string::npos) << result.errors;
 
   // One line from the collector and one from each worker. The launcher
@@ -72,11 +91,9 @@ TEST(UnwritableDirectoryTest, EveryTestRunsAndTheConsoleReportIsComplete) {
   const std::string unable = std::string(kUnableToOpen) + "\n";
   ASSERT_EQ(count_occurrences(result.console, unable), kProcesses) << result.console;
   // The closing line names the file that could not be written, as always.
-  const std::filesystem::path saved =
-      saved_path_shown(e2e::split_lines(keeping_only(result.console, unable, -1)));
-  EXPECT_EQ(saved.parent_path(), directory);
-  EXPECT_TRUE(is_results_name(saved.filename().string(), e2e::host_name())) << saved;
-  const ReportShape shape{kProcesses, e2e::host_name(), saved.string()};
+  const std::filesystem::path path =
+      saved(e2e::split_lines(keeping_only(result.console, unable, -1)));
+  const ReportShape shape{kProcesses, e2e::host_name(), path.string()};
   std::string mismatch;
   for (int kept = 0; kept < kProcesses; ++kept) {
     mismatch = match_report(e2e::split_lines(keeping_only(result.console, unable, kept)),
@@ -85,25 +102,16 @@ TEST(UnwritableDirectoryTest, EveryTestRunsAndTheConsoleReportIsComplete) {
   }
   EXPECT_EQ(mismatch, "") << result.console;
   EXPECT_EQ(failures_by_rank(result.errors),
-            nothing_created_anywhere(kProcesses, e2e::host_name(), saved.string()))
+            nothing_created_anywhere(kProcesses, e2e::host_name(), path.string()))
       << result.errors;
 }
 
-TEST(UnwritableDirectoryTest, OnlyTheProcessesThatTakePartSayItEachOnItsOwnConsole) {
-  const std::string mounts = namespace_prefix("--mount --propagation private");
-  if (mounts.empty()) QUENDA_SCENE_UNAVAILABLE(kNoNamespaces);
-  TemporaryFolder folder;
-  const std::filesystem::path& directory = folder.path();
+TEST_F(UnwritableDirectoryTest, OnlyTheProcessesThatTakePartSayItEachOnItsOwnConsole) {
   // Six processes against a cap of four: ranks 4 and 5 run no test, so they
   // have no file to fail on and say nothing.
   constexpr int kProcesses = 6;
   constexpr int kWorldSize = testing::kSmallPlan.world_size_cap;
-  const JobResult result = run_on_tmpfs(
-      {.processes = kProcesses, .directory = directory, .launcher_extra = "--tag-output"},
-      Tmpfs{.size = "64k", .read_only = true}, mounts);
-
-  EXPECT_NE(result.exit_code, 0) << result.errors << result.console;
-  EXPECT_TRUE(directory_entries(directory).empty());
+  const JobResult result = run(kProcesses, "--tag-output");
   auto by_rank = lines_by_rank(result.console);
   EXPECT_TRUE(by_rank[-1].empty()) << "untagged line: " << by_rank[-1].front();
   for (int rank = 1; rank < kWorldSize; ++rank) {
@@ -114,13 +122,11 @@ TEST(UnwritableDirectoryTest, OnlyTheProcessesThatTakePartSayItEachOnItsOwnConso
   }
   const Lines& collector = by_rank[0];
   ASSERT_FALSE(collector.empty());
-  const std::filesystem::path saved = saved_path_shown(collector);
-  EXPECT_EQ(saved.parent_path(), directory);
-  EXPECT_TRUE(is_results_name(saved.filename().string(), e2e::host_name())) << saved;
-  const ReportShape shape{kWorldSize, e2e::host_name(), saved.string()};
+  const std::filesystem::path path = saved(collector);
+  const ReportShape shape{kWorldSize, e2e::host_name(), path.string()};
   EXPECT_EQ(match_report(collector, collector_console(shape)), "");
   EXPECT_EQ(failures_by_rank(result.errors),
-            nothing_created_anywhere(kWorldSize, e2e::host_name(), saved.string()))
+            nothing_created_anywhere(kWorldSize, e2e::host_name(), path.string()))
       << result.errors;
 }
 

@@ -16,15 +16,20 @@ class Expected {
   Patterns build() {
     banner();
     single_file_handling();
-    single_bytewise();
-    single_block();
+    access_section("Low writing and reading speeds:", {"bw", " Secs. to Write."},
+                   {"br", " Secs. to Read:"}, "");
+    access_section("High writing and reading speeds:", {"kr", " Secs. to Read:"},
+                   {"kw", " Secs. to Write."}, "");
+    blank();
     add(literal("Multi-Thread Enabled:"));
     cluster_file_handling("hs", "Power of Handling Files -- Lower");
     cluster_file_handling("hd", "Power of Handling Files -- Higher");
     add(literal("Multi-Thread Enabled:"));
-    cluster_bytewise();
+    access_section("Low writing and reading speeds:", {"bw", " Secs. to Write."},
+                   {"br", " Secs. to Read."}, "C:");
     add(literal("Multi-Thread Enabled:"));
-    cluster_block();
+    access_section("High writing and reading speeds:", {"kr", " Secs. to Read."},
+                   {"kw", " Secs. to Write."}, "C:");
     if (console()) {
       add(literal("Results have been saved in a file and you can find it at: " +
                   shape_.saved_path));
@@ -36,10 +41,20 @@ class Expected {
   }
 
  private:
+  // An access test's name among the figures and the end of its time line.
+  struct Access {
+    std::string test;
+    std::string time_unit;
+  };
+
   bool console() const { return sink_ == Sink::kConsole; }
   int workers() const { return shape_.world_size - 1; }
   void add(const Pattern& pattern) { patterns_.push_back(pattern); }
   void blank() { add(literal("")); }
+  // A line of one number between fixed texts.
+  void figure(const std::string& before, const std::string& name, const std::string& after) {
+    add(LineBuilder().text(before).number(name).text(after).done());
+  }
 
   void banner() {
     if (console()) {
@@ -63,44 +78,16 @@ class Expected {
   void single_file_handling() {
     const std::string could =
         console() ? "The system could process " : "The system could process  ";
-    add(literal("Power of Handling Files -- Lower"));
-    blank();
-    add(LineBuilder().text("The system spent: ").number("hs.t").text(" Secs.").done());
-    add(LineBuilder().text(could).number("hs.r").text(" Files/sec.").done());
-    blank();
-    add(literal(console() ? "Power of Handling Files -- Hihger"
-                          : "Power of Handling Files -- Higher"));
-    blank();
-    add(LineBuilder().text("The system spent: ").number("hd.t").text(" Secs.").done());
-    add(LineBuilder().text(could).number("hd.r").text(" Files/sec.").done());
-    blank();
-  }
-
-  void access_single(const std::string& test, const std::string& time_unit) {
-    add(LineBuilder().text("The system spent: ").number(test + ".t").text(time_unit).done());
-    add(LineBuilder().text("It was: ").number(test + ".m").text(" Millions Accesses/sec.").done());
-    add(LineBuilder()
-            .text("Conventionally, it was: ")
-            .number(test + ".mb")
-            .text(" MB/sec.")
-            .done());
-  }
-
-  void single_bytewise() {
-    add(literal("Low writing and reading speeds:"));
-    blank();
-    access_single("bw", " Secs. to Write.");
-    access_single("br", " Secs. to Read:");
-    blank();
-  }
-
-  void single_block() {
-    add(literal("High writing and reading speeds:"));
-    blank();
-    access_single("kr", " Secs. to Read:");
-    access_single("kw", " Secs. to Write.");
-    blank();
-    blank();
+    for (const auto& [test, heading] :
+         {std::pair{"hs", "Power of Handling Files -- Lower"},
+          std::pair{"hd", console() ? "Power of Handling Files -- Hihger"
+                                    : "Power of Handling Files -- Higher"}}) {
+      add(literal(heading));
+      blank();
+      figure("The system spent: ", std::string(test) + ".t", " Secs.");
+      figure(could, std::string(test) + ".r", " Files/sec.");
+      blank();
+    }
   }
 
   // The byte-wise and block lines name the collector on both sinks.
@@ -113,11 +100,16 @@ class Expected {
     return "Thread:" + std::to_string(rank) + (console() ? "@" + shape_.collector_name + " " : " ");
   }
 
-  // The verdict is known when no or one worker ran (no deviation); with more
-  // workers it depends on the figures and is checked separately.
-  Pattern verdict(const std::string& calm, const std::string& uneven) const {
-    if (workers() <= 1) return literal(calm);
-    return LineBuilder().one_of({calm, uneven}).done();
+  // The verdict on `kind` ("low writing ", or none for file handling); with
+  // a kind, the calm wording drops its "the". It is known when no or one
+  // worker ran (no deviation); with more workers it depends on the figures
+  // and is checked separately.
+  void verdict(const std::string& kind) {
+    const std::string calm = "Among all nodes, " + (kind.empty() ? "the " : kind) +
+                             "performance differences of threads tend to be not significant.";
+    const std::string uneven = "Among all nodes, " + kind +
+                               "the performance differences of threads tend to be significant.";
+    add(workers() <= 1 ? literal(calm) : LineBuilder().one_of({calm, uneven}).done());
   }
 
   void cluster_file_handling(const std::string& test, const std::string& heading) {
@@ -126,149 +118,71 @@ class Expected {
     blank();
     for (int i = 1; i <= workers(); ++i) {
       const std::string k = figure_suffix(i);
-      add(LineBuilder()
-              .text(thread(i) + "The system spent: ")
-              .number(p + ".t" + k)
-              .text(" Secs.")
-              .done());
-      add(LineBuilder()
-              .text(thread(i) + "The system could process ")
-              .number(p + ".r" + k)
-              .text(" Files/sec.")
-              .done());
+      figure(thread(i) + "The system spent: ", p + ".t" + k, " Secs.");
+      figure(thread(i) + "The system could process ", p + ".r" + k, " Files/sec.");
     }
-    add(LineBuilder()
-            .text("Overall, The system could process: ")
-            .number(p + ".total")
-            .text(" Files/sec.")
-            .done());
-    add(LineBuilder()
-            .text("Multi-Thread Improvements: ")
-            .number(p + ".gain")
-            .text(" times.")
-            .done());
+    figure("Overall, The system could process: ", p + ".total", " Files/sec.");
+    figure("Multi-Thread Improvements: ", p + ".gain", " times.");
     blank();
     if (workers() > 0) {
       if (console()) blank();
       blank();
-      add(LineBuilder()
-              .text("Among all nodes, the average process per thread was: ")
-              .number(p + ".mean")
-              .text(" Files/sec.")
-              .done());
-      add(verdict(
-          "Among all nodes, the performance differences of threads tend to be not significant.",
-          "Among all nodes, the performance differences of threads tend to be significant."));
+      figure("Among all nodes, the average process per thread was: ", p + ".mean", " Files/sec.");
+      verdict("");
     }
     blank();
   }
 
-  void access_worker(const std::string& p, int i, const std::string& time_unit) {
-    const std::string k = figure_suffix(i);
-    add(LineBuilder()
-            .text(named_thread(i))
-            .text("The system spent: ")
-            .number(p + ".t" + k)
-            .text(time_unit)
-            .done());
-    add(LineBuilder()
-            .text(named_thread(i))
-            .text("It was: ")
-            .number(p + ".m" + k)
-            .text(console() ? " Millions Access/sec." : " Millions Accesses/sec.")
-            .done());
-    add(LineBuilder()
-            .text("Conventionally, it was: ")
-            .number(p + ".mb" + k)
-            .text(" MB/sec.")
-            .done());
+  // The three lines of one process of an access test: `thread` before each
+  // of the first two, and `k` after each figure's name.
+  void access_lines(const Access& access, const std::string& thread, const std::string& k) {
+    figure(thread + "The system spent: ", access.test + ".t" + k, access.time_unit);
+    figure(thread + "It was: ", access.test + ".m" + k,
+           console() && !thread.empty() ? " Millions Access/sec." : " Millions Accesses/sec.");
+    figure("Conventionally, it was: ", access.test + ".mb" + k, " MB/sec.");
   }
 
   void totals(const std::string& p, const std::string& verb, const std::string& noun) {
-    add(LineBuilder()
-            .text("Overall, It was: ")
-            .number(p + ".total")
-            .text(" Millions Accesses/sec.to " + verb)
-            .done());
-    add(LineBuilder()
-            .text("Conventionally, total " + noun + " speed was: ")
-            .number(p + ".totalmb")
-            .text(" MB/sec.")
-            .done());
-    add(LineBuilder()
-            .text("Multi-Thread Improvements: ")
-            .number(p + ".gain")
-            .text(" times.")
-            .done());
+    figure("Overall, It was: ", p + ".total", " Millions Accesses/sec.to " + verb);
+    figure("Conventionally, total " + noun + " speed was: ", p + ".totalmb", " MB/sec.");
+    figure("Multi-Thread Improvements: ", p + ".gain", " times.");
   }
 
-  void cluster_bytewise() {
-    add(literal("Low writing and reading speeds:"));
-    blank();
-    for (int i = 1; i <= workers(); ++i) access_worker("C:bw", i, " Secs. to Write.");
-    for (int i = 1; i <= workers(); ++i) access_worker("C:br", i, " Secs. to Read.");
-    blank();
-    blank();
-    totals("C:bw", "Write", "writing");
-    totals("C:br", "Read", "reading");
-    blank();
-    blank();
-    add(LineBuilder()
-            .text("Among all nodes, the average low writing process per thread was: ")
-            .number("C:bw.mean")
-            .text(" MB/sec.")
-            .done());
-    add(
-        verdict("Among all nodes, low writing performance differences of threads tend to be not "
-                "significant.",
-                "Among all nodes, low writing the performance differences of threads tend to be "
-                "significant."));
-    blank();
-    add(LineBuilder()
-            .text("Among all nodes, the average low reading process per thread was: ")
-            .number("C:br.mean")
-            .text("  MB/sec.")
-            .done());
-    add(
-        verdict("Among all nodes, low reading performance differences of threads tend to be not "
-                "significant.",
-                "Among all nodes, low reading the performance differences of threads tend to be "
-                "significant."));
+  void mean(const std::string& p, const std::string& kind, const std::string& unit) {
+    figure("Among all nodes, the average " + kind + " process per thread was: ", p + ".mean", unit);
+    verdict(kind + " ");
     blank();
   }
 
-  void cluster_block() {
-    add(literal("High writing and reading speeds:"));
+  // A byte-wise or block section, in its first and second test's order: the
+  // single-process one (`phase` empty) or the cluster's (`phase` "C:").
+  void access_section(const std::string& heading, Access first, Access second,
+                      const std::string& phase) {
+    add(literal(heading));
     blank();
-    for (int i = 1; i <= workers(); ++i) access_worker("C:kr", i, " Secs. to Read.");
-    for (int i = 1; i <= workers(); ++i) access_worker("C:kw", i, " Secs. to Write.");
+    if (phase.empty()) {
+      access_lines(first, "", "");
+      access_lines(second, "", "");
+      blank();
+      return;
+    }
+    first.test = phase + first.test;
+    second.test = phase + second.test;
+    for (const Access& access : {first, second}) {
+      for (int i = 1; i <= workers(); ++i) access_lines(access, named_thread(i), figure_suffix(i));
+    }
     blank();
-    totals("C:kw", "Write", "writing");
-    totals("C:kr", "Read", "reading");
+    const bool bytewise = first.test == "C:bw";
+    if (bytewise) blank();
+    const std::string write = bytewise ? "C:bw" : "C:kw";
+    const std::string read = bytewise ? "C:br" : "C:kr";
+    totals(write, "Write", "writing");
+    totals(read, "Read", "reading");
     blank();
     blank();
-    add(LineBuilder()
-            .text("Among all nodes, the average high writing process per thread was: ")
-            .number("C:kw.mean")
-            .text("  MB/sec.")
-            .done());
-    add(
-        verdict("Among all nodes, high writing performance differences of threads tend to be not "
-                "significant.",
-                "Among all nodes, high writing the performance differences of threads tend to be "
-                "significant."));
-    blank();
-    add(LineBuilder()
-            .text("Among all nodes, the average high reading process per thread was: ")
-            .number("C:kr.mean")
-            .text("  MB/sec.")
-            .done());
-    add(
-        verdict("Among all nodes, high reading performance differences of threads tend to be not "
-                "significant.",
-                "Among all nodes, high reading the performance differences of threads tend to be "
-                "significant."));
-    blank();
+    const std::string level = bytewise ? "low " : "high ";
+    mean(write, level + "writing", bytewise ? " MB/sec." : "  MB/sec.");
+    mean(read, level + "reading", "  MB/sec.");
   }
 
   const ReportShape& shape_;

@@ -256,13 +256,13 @@ enum class Scene {
   kOccupied,  // directories stand where the collector's files go
 };
 
-// Runs the driver under strace in a fresh directory; returns the trace, or
-// "" with `error` set.
-std::string traced_run(Scene scene, std::string& error) {
+// Runs the driver under strace in a fresh directory; returns the trace's
+// brackets by test, or none with `error` set.
+std::map<std::string, std::vector<Call>> traced_run(Scene scene, std::string& error) {
   const std::string strace = QUENDA_STRACE;
   if (strace.empty() || strace.find("NOTFOUND") != std::string::npos) {
     error = "strace is not installed (scripts/setup.sh installs it)";
-    return "";
+    return {};
   }
   const testing::TemporaryFolder directory;
   if (scene == Scene::kOccupied) {
@@ -287,9 +287,9 @@ std::string traced_run(Scene scene, std::string& error) {
       testing::run_process(command, directory.path(), {.out_path = "/dev/null"});
   if (traced.exit_code != 0) {
     error = "the traced driver failed: " + traced.err;
-    return "";
+    return {};
   }
-  return testing::read_file(trace);
+  return read_stretches(testing::read_file(trace), error);
 }
 
 const char* const kTests[] = {
@@ -301,9 +301,7 @@ const char* const kTests[] = {
 
 TEST(SyscallProfile, EveryTimedTestMakesExactlyItsOwnCalls) {
   std::string error;
-  const std::string trace = traced_run(Scene::kPlain, error);
-  ASSERT_EQ(error, "");
-  const auto stretches = read_stretches(trace, error);
+  const auto stretches = traced_run(Scene::kPlain, error);
   ASSERT_EQ(error, "");
   const auto verdicts = check_profiles(stretches);
   for (const char* test : kTests) EXPECT_EQ(verdicts.at(test), "") << test;
@@ -320,9 +318,7 @@ TEST(SyscallProfile, EveryTimedTestMakesExactlyItsOwnCalls) {
 
 TEST(SyscallProfile, OneStrayCallInAnyTimedTestIsNoticed) {
   std::string error;
-  const std::string trace = traced_run(Scene::kStray, error);
-  ASSERT_EQ(error, "");
-  const auto verdicts = check_profiles(read_stretches(trace, error));
+  const auto verdicts = check_profiles(traced_run(Scene::kStray, error));
   ASSERT_EQ(error, "");
   for (const char* test : kTests) {
     // The stray write goes to /dev/null, a descriptor no test opened.
@@ -333,9 +329,7 @@ TEST(SyscallProfile, OneStrayCallInAnyTimedTestIsNoticed) {
 
 TEST(SyscallProfile, WhenNoFileCanBeCreatedEveryHandlingCycleStillRuns) {
   std::string error;
-  const std::string trace = traced_run(Scene::kOccupied, error);
-  ASSERT_EQ(error, "");
-  const auto stretches = read_stretches(trace, error);
+  const auto stretches = traced_run(Scene::kOccupied, error);
   ASSERT_EQ(error, "");
   for (const char* test : {"stream_handling", "descriptor_handling"}) {
     ASSERT_EQ(stretches.count(test), 1u) << test;

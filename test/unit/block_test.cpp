@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <string>
 #include <vector>
 
@@ -18,22 +17,15 @@ using testing::TemporaryFolder;
 
 constexpr Plan kPlan{4, 8, 4096};
 
-std::string patterned(std::size_t length) {
-  std::string bytes(length, '\0');
-  for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>((i * 7) % 256);
-  return bytes;
-}
-
 // Every block test is credited the plan's file length, whatever it moved.
 bool credited(const Timing& timing) {
-  return timing.elapsed > 0 && std::isfinite(timing.rate) &&
-         std::abs(timing.rate * timing.elapsed - 4096) < 1e-6;
+  return testing::credited(timing, static_cast<double>(kPlan.file_length));
 }
 
 TEST(BlockRunTest, SingleProcessCopyIsExactAndStreamsCloseInTurn) {
   const TemporaryFolder directory(TemporaryFolder::kEnter);
   ScratchFiles files;
-  const std::string bytes = patterned(3000);
+  const std::string bytes = testing::numbered_bytes(3000);
   testing::write_file(kCollectorFile, bytes);
   EXPECT_TRUE(credited(run_block_read(kPlan, files)));
   EXPECT_EQ(files.count, 3000);
@@ -51,7 +43,7 @@ TEST(BlockRunTest, WorkerCopiesItsOwnFileUnderItsOwnName) {
   const TemporaryFolder directory(TemporaryFolder::kEnter);
   ScratchFiles files;
   const Identity worker{5, 8, "node3"};
-  const std::string bytes = patterned(4096);
+  const std::string bytes = testing::numbered_bytes(4096);
   format_worker_file_name(files.input_name, worker.rank, worker.processor_name);
   testing::write_file(files.input_name, bytes);
   EXPECT_TRUE(credited(run_block_read_worker(kPlan, worker, files)));

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,18 +20,6 @@ using testing::TemporaryFolder;
 
 constexpr Plan kPlan{4, 8, 64};
 
-// Bytes whose value tells their offset apart, to see which byte was read last.
-std::string numbered_bytes(std::size_t length) {
-  std::string bytes(length, '\0');
-  for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(i % 251);
-  return bytes;
-}
-
-bool credited(const Timing& timing, double accesses) {
-  return timing.elapsed > 0 && std::isfinite(timing.rate) &&
-         std::abs(timing.rate * timing.elapsed - accesses) < 1e-6;
-}
-
 TEST(BytewiseRunTest, SecondPassCountShrinksWithRank) {
   EXPECT_EQ(worker_second_pass(kFullPlan, 1), 4194304);
   EXPECT_EQ(worker_second_pass(kFullPlan, 2), 2796202);
@@ -46,7 +33,7 @@ TEST(BytewiseRunTest, SingleProcessWriteLeavesTheFileOpenAndFullOfFillBytes) {
   const TemporaryFolder directory(TemporaryFolder::kEnter);
   ScratchFiles files;
   const Timing timing = run_bytewise_write(kPlan, files);
-  EXPECT_TRUE(credited(timing, 64 + 32));
+  EXPECT_TRUE(testing::credited(timing, 64 + 32));
   EXPECT_TRUE(files.bytewise_out.is_open());
   // The second pass rewrote bytes 32 to 63 and stopped at the end.
   EXPECT_EQ(static_cast<std::int64_t>(files.bytewise_out.tellp()), 64);
@@ -60,7 +47,7 @@ TEST(BytewiseRunTest, WorkerSecondPassRewritesBytesMToTwoM) {
     const Identity worker{rank, 4, "node"};
     const std::int64_t m = 64 / (rank + 1);
     const Timing timing = run_bytewise_write_worker(kPlan, worker, files);
-    EXPECT_TRUE(credited(timing, static_cast<double>(64 + m))) << rank;
+    EXPECT_TRUE(testing::credited(timing, static_cast<double>(64 + m))) << rank;
     EXPECT_EQ(files.count, m);
     EXPECT_EQ(static_cast<std::int64_t>(files.bytewise_out.tellp()), 2 * m) << rank;
     const std::string name = "data64-windows-" + std::to_string(rank) + "@node.tmp";
@@ -75,7 +62,7 @@ TEST(BytewiseRunTest, ReadsWhileTheWriterStillHoldsTheFile) {
   std::ostringstream console;
   run_bytewise_write(kPlan, files);
   const Timing timing = run_bytewise_read(kPlan, files, console);
-  EXPECT_TRUE(credited(timing, 64 + 32));
+  EXPECT_TRUE(testing::credited(timing, 64 + 32));
   EXPECT_EQ(console.str(), "");
   EXPECT_EQ(files.byte, kFillByte);
   EXPECT_TRUE(files.in.is_open());  // closed by the caller, after the report lines
@@ -84,7 +71,7 @@ TEST(BytewiseRunTest, ReadsWhileTheWriterStillHoldsTheFile) {
 
 TEST(BytewiseRunTest, WorkerSecondPassRereadsExactlyItsStretch) {
   const TemporaryFolder directory(TemporaryFolder::kEnter);
-  const std::string bytes = numbered_bytes(64);
+  const std::string bytes = testing::numbered_bytes(64);
   for (int rank : {1, 2, 3}) {
     ScratchFiles files;
     const Identity worker{rank, 4, "node"};
@@ -93,7 +80,7 @@ TEST(BytewiseRunTest, WorkerSecondPassRereadsExactlyItsStretch) {
     std::ostringstream console;
     const std::int64_t m = 64 / (rank + 1);
     const Timing timing = run_bytewise_read_worker(kPlan, worker, files, console);
-    EXPECT_TRUE(credited(timing, static_cast<double>(64 + m)));
+    EXPECT_TRUE(testing::credited(timing, static_cast<double>(64 + m)));
     // The last byte read is the one just before offset 2M.
     EXPECT_EQ(files.byte, bytes[2 * m - 1]) << rank;
     EXPECT_EQ(console.str(), "");
@@ -107,23 +94,23 @@ TEST(BytewiseRunTest, UnopenableFileIsReportedOnTheConsoleOnlyAndStillTimed) {
   std::ostringstream console;
   const Timing single = run_bytewise_read(kPlan, files, console);
   EXPECT_EQ(console.str(), "Unable to open file\n");
-  EXPECT_TRUE(credited(single, 64 + 32));
+  EXPECT_TRUE(testing::credited(single, 64 + 32));
 
   std::ostringstream worker_console;
   const Identity worker{2, 3, "node"};
   std::snprintf(files.input_name, sizeof files.input_name, "%s", "missing.tmp");
   const Timing timing = run_bytewise_read_worker(kPlan, worker, files, worker_console);
   EXPECT_EQ(worker_console.str(), "Unable to open file\n");
-  EXPECT_TRUE(credited(timing, 64 + 21));
+  EXPECT_TRUE(testing::credited(timing, 64 + 21));
 }
 
 TEST(BytewiseRunTest, ShortFileEndsTheFirstPassAndKeepsTheCounts) {
   const TemporaryFolder directory(TemporaryFolder::kEnter);
   ScratchFiles files;
-  testing::write_file(kCollectorFile, numbered_bytes(10));
+  testing::write_file(kCollectorFile, testing::numbered_bytes(10));
   std::ostringstream console;
   const Timing timing = run_bytewise_read(kPlan, files, console);
-  EXPECT_TRUE(credited(timing, 64 + 32));
+  EXPECT_TRUE(testing::credited(timing, 64 + 32));
   EXPECT_EQ(files.byte, static_cast<char>(9));
 }
 
@@ -132,8 +119,8 @@ TEST(BytewiseRunTest, DirectoryInThePlaceOfTheFileDoesNotHang) {
   std::filesystem::create_directory(kCollectorFile);
   ScratchFiles files;
   std::ostringstream console;
-  EXPECT_TRUE(credited(run_bytewise_write(kPlan, files), 64 + 32));
-  EXPECT_TRUE(credited(run_bytewise_read(kPlan, files, console), 64 + 32));
+  EXPECT_TRUE(testing::credited(run_bytewise_write(kPlan, files), 64 + 32));
+  EXPECT_TRUE(testing::credited(run_bytewise_read(kPlan, files, console), 64 + 32));
 }
 
 TEST(BytewiseReportTest, SingleProcessLinesAreTheSameOnBothSinks) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cmath>
 #include <string>
 #include <vector>
 
@@ -19,10 +18,7 @@ using testing::TemporaryFolder;
 
 constexpr int kCycles = 50;
 
-bool usable(const Timing& timing) {
-  return timing.elapsed > 0 && std::isfinite(timing.rate) &&
-         std::abs(timing.rate * timing.elapsed - kCycles) < 1e-6;
-}
+bool usable(const Timing& timing) { return testing::credited(timing, kCycles); }
 
 TEST(FileHandlingRunTest, EveryFormLeavesNoFileBehind) {
   const TemporaryFolder directory(TemporaryFolder::kEnter);

@@ -43,23 +43,20 @@ TEST(ReportTest, WorkerRanksPrintAsPlainDecimals) {
 }
 
 TEST(ResultsFileTest, NameCarriesProcessorNameAndLocalStartTime) {
-  std::tm time{};
-  time.tm_year = 2026 - 1900;
-  time.tm_mon = 11;
-  time.tm_mday = 6;
-  time.tm_hour = 20;
-  time.tm_min = 53;
-  time.tm_sec = 46;
-  EXPECT_EQ(results_file_name("NODE01", time),
+  const auto local = [](int year, int month, int day, int hour, int minute, int second) {
+    std::tm time{};
+    time.tm_year = year - 1900;
+    time.tm_mon = month - 1;
+    time.tm_mday = day;
+    time.tm_hour = hour;
+    time.tm_min = minute;
+    time.tm_sec = second;
+    return time;
+  };
+  EXPECT_EQ(results_file_name("NODE01", local(2026, 12, 6, 20, 53, 46)),
             "results_quenda_lite_windows_clusters @ NODE01 @ local date 2026.12.06 time "
             "20.53.46.txt");
-  time.tm_year = 1999 - 1900;
-  time.tm_mon = 0;
-  time.tm_mday = 2;
-  time.tm_hour = 3;
-  time.tm_min = 4;
-  time.tm_sec = 5;
-  EXPECT_EQ(results_file_name("n", time),
+  EXPECT_EQ(results_file_name("n", local(1999, 1, 2, 3, 4, 5)),
             "results_quenda_lite_windows_clusters @ n @ local date 1999.01.02 time 03.04.05.txt");
 }
 

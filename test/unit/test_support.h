@@ -3,14 +3,29 @@
 #ifndef QUENDA_TEST_UNIT_TEST_SUPPORT_H_
 #define QUENDA_TEST_UNIT_TEST_SUPPORT_H_
 
+#include <cmath>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "cluster/exchange.h"
 #include "run/report.h"
 #include "support/files.h"
 
 namespace quenda::testing {
+
+// Bytes whose value tells their offset apart, to see which byte went where.
+inline std::string numbered_bytes(std::size_t length) {
+  std::string bytes(length, '\0');
+  for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(i % 251);
+  return bytes;
+}
+
+// A timing with a positive time and a rate that is `accesses` over it.
+inline bool credited(const Timing& timing, double accesses) {
+  return timing.elapsed > 0 && std::isfinite(timing.rate) &&
+         std::abs(timing.rate * timing.elapsed - accesses) < 1e-6;
+}
 
 // A report whose two sinks are kept in memory.
 struct CapturedReport {

@@ -1,20 +1,12 @@
 #include "read_run.h"
 
-#include <cerrno>
-#include <cstdint>
 #include <fstream>
 #include <system_error>
 
+#include "replace_file.h"
 #include "text_escape.h"
 
 namespace quenda::results {
-namespace {
-
-// As for a conversion: far above any results file, low enough that a wrong
-// argument does not fill the memory.
-constexpr std::uintmax_t kLargestResultsFile = 64u * 1024u * 1024u;
-
-}  // namespace
 
 std::variant<RunResults, std::string> read_run(const std::filesystem::path& path) {
   const std::string name = printable(path.string());
@@ -24,17 +16,9 @@ std::variant<RunResults, std::string> read_run(const std::filesystem::path& path
     if (error) return name + ": error: cannot read: " + error.message();
     return name + ": error: not a regular file";
   }
-  const auto size = std::filesystem::file_size(path, error);
-  if (error) return name + ": error: cannot read: " + error.message();
-  if (size > kLargestResultsFile) {
-    return name + ": error: too large for a results file (" + std::to_string(size) + " bytes)";
-  }
-  errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    return name + ": error: cannot open: " +
-           (errno != 0 ? std::generic_category().message(errno) : "the library gives no reason");
-  }
+  std::ifstream in;
+  const std::string problem = open_results(path, in);
+  if (!problem.empty()) return name + ": error: " + problem;
   try {
     return parse_results(in, path.filename().string(), ParseOptions{});
   } catch (const ParseError& parse_error) {

@@ -382,17 +382,8 @@ class Parser {
     TestResults& results = test(id);
     exact(heading);
     blank();
-    const auto ends_list = [](std::string_view line) { return line.starts_with("Overall, "); };
-    const auto never = [](std::string_view) { return false; };
-    for (std::uint64_t rank = 1; rank <= static_cast<std::uint64_t>(workers()); ++rank) {
-      // A worker is listed from its first line on, not before.
-      const double seconds = worker_number(rank, false, t::kSpent, t::kSecs, true, ends_list);
-      Figures& figures = results.workers.emplace_back(WorkerFigures{rank, {}}).figures;
-      figures.seconds = seconds;
-      figures.files_per_sec =
-          worker_number(rank, false, t::kProcess, t::kFilesPerSec, false, never);
-    }
-    no_further_worker(false, t::kSecs);
+    worker_list(id, false, t::kSecs,
+                [](std::string_view line) { return line.starts_with("Overall, "); });
     results.total.files_per_sec = number_line(t::kOverallFiles, t::kFilesPerSec);
     results.improvement = number_line(t::kImprovements, t::kTimes);
     blank();
@@ -404,24 +395,37 @@ class Parser {
     blank();
   }
 
-  // One access test's worker triples. The list ends at a blank line or at
-  // the first worker line of the test that follows (`next_suffix`).
-  void access_workers(TestId id, std::string_view suffix, std::string_view next_suffix) {
+  // One test's workers: a time line and a rate line each (the access tests'
+  // `named` and followed by an MB/sec line). The list ends early at a line
+  // that `ends_list` says is the next part's.
+  template <typename EndsList>
+  void worker_list(TestId id, bool named, std::string_view time_suffix, EndsList&& ends_list) {
     TestResults& results = test(id);
-    const auto ends_list = [next_suffix](std::string_view line) {
-      const auto thread = split_thread_line(line, true, t::kSpent);
-      return line.empty() || (thread && thread->from_marker.ends_with(next_suffix));
-    };
     const auto never = [](std::string_view) { return false; };
     for (std::uint64_t rank = 1; rank <= static_cast<std::uint64_t>(workers()); ++rank) {
-      const double seconds = worker_number(rank, true, t::kSpent, suffix, true, ends_list);
+      // A worker is listed from its first line on, not before.
+      const double seconds = worker_number(rank, named, t::kSpent, time_suffix, true, ends_list);
       Figures& figures = results.workers.emplace_back(WorkerFigures{rank, {}}).figures;
       figures.seconds = seconds;
+      if (!named) {
+        figures.files_per_sec =
+            worker_number(rank, false, t::kProcess, t::kFilesPerSec, false, never);
+        continue;
+      }
       figures.million_accesses_per_sec =
           worker_number(rank, true, t::kItWas, t::kAccessesPerSec, false, never);
       figures.mb_per_sec = number_line(t::kConventionally, t::kMbPerSec);
     }
-    no_further_worker(true, suffix);
+    no_further_worker(named, time_suffix);
+  }
+
+  // One access test's worker triples. The list ends at a blank line or at
+  // the first worker line of the test that follows (`next_suffix`).
+  void access_workers(TestId id, std::string_view suffix, std::string_view next_suffix) {
+    worker_list(id, true, suffix, [next_suffix](std::string_view line) {
+      const auto thread = split_thread_line(line, true, t::kSpent);
+      return line.empty() || (thread && thread->from_marker.ends_with(next_suffix));
+    });
   }
 
   void access_totals(TestId id, std::string_view direction, std::string_view total_start) {

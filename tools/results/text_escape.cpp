@@ -1,6 +1,5 @@
 #include "text_escape.h"
 
-#include <array>
 #include <cstdint>
 
 namespace quenda::results {
@@ -70,29 +69,18 @@ std::string valid_text(std::string_view bytes) {
 std::string xml_text(std::string_view bytes) {
   std::string escaped;
   for (const char c : valid_text(bytes)) {
-    switch (c) {
-      case '&':
-        escaped += "&amp;";
-        break;
-      case '<':
-        escaped += "&lt;";
-        break;
-      case '>':
-        escaped += "&gt;";
-        break;
-      case '"':
-        escaped += "&quot;";
-        break;
-      default:
-        escaped += c;
-    }
+    const std::string_view entity = c == '&'   ? "&amp;"
+                                    : c == '<' ? "&lt;"
+                                    : c == '>' ? "&gt;"
+                                    : c == '"' ? "&quot;"
+                                               : "";
+    escaped += entity.empty() ? std::string_view(&c, 1) : entity;
   }
   return escaped;
 }
 
 std::string printable(std::string_view bytes) {
-  constexpr std::array<char, 16> kHex{'0', '1', '2', '3', '4', '5', '6', '7',
-                                      '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
+  constexpr std::string_view kHex = "0123456789abcdef";
   std::string text;
   for (std::size_t at = 0; at < bytes.size();) {
     const auto [c, length] = decode(bytes, at);

@@ -1,23 +1,25 @@
 #include "trend.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <array>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <locale>
-#include <random>
 #include <set>
 #include <sstream>
 #include <system_error>
+#include <tuple>
 
 #include "chart_parts.h"
 #include "csv_output.h"
 #include "figure_text.h"
+#include "replace_file.h"
+#include "report_texts.h"
 #include "text_escape.h"
 
 namespace quenda::results {
@@ -34,11 +36,6 @@ constexpr const char kUsage[] =
     "  -o, --output-dir DIR  write into DIR (created if needed), not the current folder\n"
     "Exit status: 0 every file charted, 1 a file skipped (named on standard error),\n"
     "2 a wrong command line.\n";
-
-constexpr std::string_view kTitlePrefix =
-    "Torvane :: Lumicrest Benchmark Quenda Lite for Windows Clusters";
-// As for a conversion: far above any results file.
-constexpr std::uintmax_t kLargestResultsFile = 64u * 1024u * 1024u;
 
 // --- Reading the run-level lines -------------------------------------------
 
@@ -82,9 +79,7 @@ class SummaryReader {
   explicit SummaryReader(std::string_view text) : text_(text), limit_(text.size()) {}
 
   // Limits the searches to the text before the first line `line`.
-  void end_at_line(std::string_view line) {
-    limit_ = start_of(line, "\n" + std::string(line));
-  }
+  void end_at_line(std::string_view line) { limit_ = start_of(line, "\n" + std::string(line)); }
   void end_at_text_end() { limit_ = text_.size(); }
 
   // The number on the next line of the form prefix<number>suffix; blanks
@@ -103,19 +98,18 @@ class SummaryReader {
     return value;
   }
 
-  // The line right after the last one found: a verdict.
-  bool verdict() {
+  // The line right after the last one found: a verdict about `kind`.
+  bool verdict(std::string_view kind) {
     const std::string_view line = take_line_at(cursor_);
-    if (!line.starts_with("Among all nodes, ")) malformed(line);
-    if (line.ends_with(" tend to be not significant.")) return false;
-    if (line.ends_with(" tend to be significant.")) return true;
+    if (line == texts::verdict_text(kind, false)) return false;
+    if (line == texts::verdict_text(kind, true)) return true;
     malformed(line);
   }
 
  private:
   [[noreturn]] void malformed(std::string_view line) const {
-    throw Unreadable{"a line not of the benchmark's making: '" +
-                     printable(line.substr(0, 80)) + (line.size() > 80 ? "...'" : "'")};
+    throw Unreadable{"a line not of the benchmark's making: '" + printable(line.substr(0, 80)) +
+                     (line.size() > 80 ? "...'" : "'")};
   }
 
   std::size_t start_of(std::string_view what, const std::string& needle) const {
@@ -149,60 +143,46 @@ class SummaryReader {
   std::size_t limit_ = 0;
 };
 
-// The access tests in the order of their run-level lines: the totals and
-// means are printed writing first in both sections.
-struct AccessSection {
-  TestId write;
-  TestId read;
-  std::string_view write_kind;  // as the mean's line names it
-  std::string_view read_kind;
-};
-constexpr std::array<AccessSection, 2> kAccessSections{{
-    {TestId::kBytewiseWrite, TestId::kBytewiseRead, "low writing", "low reading"},
-    {TestId::kBlockWrite, TestId::kBlockRead, "high writing", "high reading"},
-}};
-
 void read_summary(std::string_view text, TrendPoint& point) {
-  if (!text.starts_with(kTitlePrefix)) {
+  if (!text.starts_with(texts::kTitleStart)) {
     throw Unreadable{"not a results file: the first line is not the benchmark's title"};
   }
   const auto test = [&point](TestId id) -> TrendPoint::Test& {
     return point.tests[static_cast<int>(id)];
   };
   SummaryReader reader(text);
-  reader.end_at_line("Multi-Thread Enabled:");
-  const double threads = reader.number_line("Thread(s): ", "");
+  reader.end_at_line(texts::kClusterSection);
+  const double threads = reader.number_line(texts::kThreads, "");
   if (!(threads >= 1 && threads <= 1e6) || threads != std::floor(threads)) {
     throw Unreadable{"the thread count is not a count of at least 1"};
   }
   point.workers = static_cast<int>(threads) - 1;
   for (const TestId id : {TestId::kStreamHandling, TestId::kDescriptorHandling}) {
-    test(id).single = reader.number_line("The system could process  ", " Files/sec.");
+    test(id).single = reader.number_line(texts::kProcessSingleFile, texts::kFilesPerSec);
   }
   for (const TestId id :
        {TestId::kBytewiseWrite, TestId::kBytewiseRead, TestId::kBlockRead, TestId::kBlockWrite}) {
-    test(id).single = reader.number_line("Conventionally, it was: ", " MB/sec.");
+    test(id).single = reader.number_line(texts::kConventionally, texts::kMbPerSec);
   }
 
   reader.end_at_text_end();
   for (const TestId id : {TestId::kStreamHandling, TestId::kDescriptorHandling}) {
-    test(id).total = reader.number_line("Overall, The system could process: ", " Files/sec.");
+    test(id).total = reader.number_line(texts::kOverallFiles, texts::kFilesPerSec);
     if (point.workers == 0) continue;  // the report prints no mean and no verdict
-    test(id).mean =
-        reader.number_line("Among all nodes, the average process per thread was: ", " Files/sec.");
-    test(id).significant = reader.verdict();
+    test(id).mean = reader.number_line(texts::mean_start(""), texts::kFilesPerSec);
+    test(id).significant = reader.verdict("");
   }
-  for (const AccessSection& section : kAccessSections) {
-    test(section.write).total =
-        reader.number_line("Conventionally, total writing speed was: ", " MB/sec.");
-    test(section.read).total =
-        reader.number_line("Conventionally, total reading speed was: ", " MB/sec.");
-    for (const auto& [id, kind] : {std::pair{section.write, section.write_kind},
-                                   std::pair{section.read, section.read_kind}}) {
-      test(id).mean = reader.number_line(
-          "Among all nodes, the average " + std::string(kind) + " process per thread was: ",
-          " MB/sec.");
-      test(id).significant = reader.verdict();
+  // Both access sections print their totals and means writing first.
+  for (const auto& [write, read, write_kind, read_kind] :
+       {std::tuple{TestId::kBytewiseWrite, TestId::kBytewiseRead, texts::kLowWriting,
+                   texts::kLowReading},
+        std::tuple{TestId::kBlockWrite, TestId::kBlockRead, texts::kHighWriting,
+                   texts::kHighReading}}) {
+    test(write).total = reader.number_line(texts::kTotalWriting, texts::kMbPerSec);
+    test(read).total = reader.number_line(texts::kTotalReading, texts::kMbPerSec);
+    for (const auto& [id, kind] : {std::pair{write, write_kind}, std::pair{read, read_kind}}) {
+      test(id).mean = reader.number_line(texts::mean_start(kind), texts::kMbPerSec);
+      test(id).significant = reader.verdict(kind);
     }
   }
 }
@@ -227,49 +207,34 @@ constexpr const char kTotalColour[] = "#4c78a8";
 constexpr const char kMeanColour[] = "#1b9e77";
 constexpr const char kSignificantColour[] = "#c0392b";
 
-// Days since 1970-01-01 of a civil date (Howard Hinnant's algorithm).
-std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) {
-  year -= month <= 2;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const auto year_of_era = static_cast<unsigned>(year - era * 400);
-  const unsigned day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const unsigned day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
-}
-
 // "YYYY-MM-DD HH:MM" of a count of seconds since 1970.
 std::string civil_text(double seconds, bool with_time) {
-  const auto whole = static_cast<std::int64_t>(std::floor(seconds));
-  const std::int64_t days = (whole >= 0 ? whole : whole - 86399) / 86400;
-  const std::int64_t in_day = whole - days * 86400;
-  const std::int64_t z = days + 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto day_of_era = static_cast<unsigned>(z - era * 146097);
-  const unsigned year_of_era =
-      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-  const unsigned mp = (5 * day_of_year + 2) / 153;
-  const unsigned day = day_of_year - (153 * mp + 2) / 5 + 1;
-  const unsigned month = mp < 10 ? mp + 3 : mp - 9;
-  const std::int64_t year = static_cast<std::int64_t>(year_of_era) + era * 400 + (month <= 2);
-  const auto two_digits = [](std::int64_t value) {
-    return (value < 10 ? "0" : "") + std::to_string(value);
-  };
-  std::string result = std::to_string(year) + "-" + two_digits(month) + "-" + two_digits(day);
-  if (with_time) result += " " + two_digits(in_day / 3600) + ":" + two_digits(in_day / 60 % 60);
-  return result;
+  using namespace std::chrono;
+  const sys_seconds instant{std::chrono::seconds(static_cast<std::int64_t>(std::floor(seconds)))};
+  const sys_days day = floor<days>(instant);
+  const year_month_day date(day);
+  const auto in_day = duration_cast<minutes>(instant - day).count();
+  std::array<char, 40> text{};
+  std::snprintf(text.data(), text.size(), "%d-%02u-%02u", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+  std::string result = text.data();
+  if (!with_time) return result;
+  std::snprintf(text.data(), text.size(), " %02d:%02d", static_cast<int>(in_day / 60),
+                static_cast<int>(in_day % 60));
+  return result + text.data();
 }
 
 // Seconds since 1970 of a run's local date and time, as if in UTC: only
 // the distances between runs matter.
 double instant(const NameMetadata& when) {
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  std::sscanf(when.local_date.c_str(), "%d-%d-%d", &year, &month, &day);
+  int year = 0, hour = 0, minute = 0, second = 0;
+  unsigned month = 0, day = 0;
+  std::sscanf(when.local_date.c_str(), "%d-%u-%u", &year, &month, &day);
   std::sscanf(when.local_time.c_str(), "%d:%d:%d", &hour, &minute, &second);
-  return static_cast<double>(days_from_civil(year, static_cast<unsigned>(month),
-                                             static_cast<unsigned>(day))) *
-             86400.0 +
-         hour * 3600.0 + minute * 60.0 + second;
+  const std::chrono::sys_days date =
+      std::chrono::year(year) / std::chrono::month(month) / std::chrono::day(day);
+  return static_cast<double>(date.time_since_epoch().count()) * 86400.0 + hour * 3600.0 +
+         minute * 60.0 + second;
 }
 
 bool drawable(const Figure& value) { return value && std::isfinite(*value); }
@@ -287,12 +252,12 @@ class TrendChart {
   }
 
   std::string draw() {
-    const double height = kMargin + kHeaderHeight + kTestCount * (kPanelHeight + kPanelGap) -
-                          kPanelGap + kMargin;
+    const double height =
+        kMargin + kHeaderHeight + kTestCount * (kPanelHeight + kPanelGap) - kPanelGap + kMargin;
     svg_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << number(kWidth)
-         << "\" height=\"" << number(height) << "\" viewBox=\"0 0 " << number(kWidth) << ' '
-         << number(height) << "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
+         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << number(kWidth) << "\" height=\""
+         << number(height) << "\" viewBox=\"0 0 " << number(kWidth) << ' ' << number(height)
+         << "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
          << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
     header();
     for (int i = 0; i < kTestCount; ++i) {
@@ -306,6 +271,11 @@ class TrendChart {
   void text(double x, double y, std::string_view content, std::string_view attributes) {
     svg_ << "<text x=\"" << number(x) << "\" y=\"" << number(y) << "\" " << attributes << '>'
          << xml_text(content) << "</text>\n";
+  }
+
+  void line(double x1, double y1, double x2, double y2, std::string_view attributes) {
+    svg_ << "<line x1=\"" << number(x1) << "\" y1=\"" << number(y1) << "\" x2=\"" << number(x2)
+         << "\" y2=\"" << number(y2) << "\" " << attributes << "/>\n";
   }
 
   void header() {
@@ -329,14 +299,12 @@ class TrendChart {
     }
     text(kMargin, kMargin + 40, collectors, "font-size=\"12\" fill=\"#444444\"");
     const double y = kMargin + 62;
-    svg_ << "<line x1=\"" << number(kMargin) << "\" y1=\"" << number(y - 4) << "\" x2=\""
-         << number(kMargin + 30) << "\" y2=\"" << number(y - 4) << "\" stroke=\"" << kTotalColour
-         << "\" stroke-width=\"2\"/>\n";
-    text(kMargin + 36, y, "total of the workers", "font-size=\"12\"");
-    svg_ << "<line x1=\"" << number(kMargin + 200) << "\" y1=\"" << number(y - 4) << "\" x2=\""
-         << number(kMargin + 230) << "\" y2=\"" << number(y - 4) << "\" stroke=\"" << kMeanColour
-         << "\" stroke-width=\"2\"/>\n";
-    text(kMargin + 236, y, "mean per worker", "font-size=\"12\"");
+    for (const auto& [x, colour, label] : {std::tuple{0, kTotalColour, "total of the workers"},
+                                           std::tuple{200, kMeanColour, "mean per worker"}}) {
+      line(kMargin + x, y - 4, kMargin + x + 30, y - 4,
+           std::string("stroke=\"") + colour + "\" stroke-width=\"2\"");
+      text(kMargin + x + 36, y, label, "font-size=\"12\"");
+    }
     svg_ << "<circle cx=\"" << number(kMargin + 380) << "\" cy=\"" << number(y - 4)
          << "\" r=\"4\" fill=\"" << kSignificantColour << "\"/>\n";
     text(kMargin + 390, y, "a run whose workers differ significantly (the benchmark's verdict)",
@@ -365,8 +333,7 @@ class TrendChart {
     const double right = kPlotLeft + plot_width_;
     for (int i = 0; i <= scale.intervals(); ++i) {
       const double y = bottom - kStripHeight * i / scale.intervals();
-      svg_ << "<line x1=\"" << number(kPlotLeft) << "\" y1=\"" << number(y) << "\" x2=\""
-           << number(right) << "\" y2=\"" << number(y) << "\" stroke=\"#eeeeee\"/>\n";
+      line(kPlotLeft, y, right, y, "stroke=\"#eeeeee\"");
       text(kPlotLeft - 6, y + 4, scale.label(i),
            "font-size=\"10\" text-anchor=\"end\" fill=\"#444444\"");
     }
@@ -383,11 +350,12 @@ class TrendChart {
         continue;
       }
       ys[i] = bottom - scale.share(*value) * kStripHeight;
-      path += (open ? " L " : (path.empty() ? "M " : " M ")) + number(x_of(i)) + ' ' + number(ys[i]);
+      path +=
+          (open ? " L " : (path.empty() ? "M " : " M ")) + number(x_of(i)) + ' ' + number(ys[i]);
       open = true;
     }
-    svg_ << "<path class=\"" << (member == &TrendPoint::Test::total ? "total" : "mean")
-         << "\" d=\"" << path << "\" fill=\"none\" stroke=\"" << colour
+    svg_ << "<path class=\"" << (member == &TrendPoint::Test::total ? "total" : "mean") << "\" d=\""
+         << path << "\" fill=\"none\" stroke=\"" << colour
          << "\" stroke-width=\"1.5\" stroke-linejoin=\"round\"/>\n";
     if (points_.size() <= kMostDots) {
       for (std::size_t i = 0; i < points_.size(); ++i) {
@@ -416,9 +384,9 @@ class TrendChart {
       const double cy = std::isnan(means[i]) ? kMeanTop + kStripHeight : means[i];
       svg_ << "<circle class=\"significant\" data-run=\"" << i << "\" cx=\"" << number(x_of(i))
            << "\" cy=\"" << number(cy) << "\" r=\"" << (points_.size() > kMostDots ? 2 : 4)
-           << "\" fill=\"" << kSignificantColour
-           << "\"><title>" << xml_text(point.when.local_date + " " + point.when.local_time + ", " +
-                                       point.when.processor_name)
+           << "\" fill=\"" << kSignificantColour << "\"><title>"
+           << xml_text(point.when.local_date + " " + point.when.local_time + ", " +
+                       point.when.processor_name)
            << ": differences between threads significant</title></circle>\n";
     }
     text(kWidth - 2 * kMargin - 10, 20,
@@ -433,11 +401,13 @@ class TrendChart {
     for (int i = 0; i <= ticks; ++i) {
       const double share = ticks == 0 ? 0.5 : static_cast<double>(i) / ticks;
       const double x = kPlotLeft + share * plot_width_;
-      svg_ << "<line x1=\"" << number(x) << "\" y1=\"" << number(axis) << "\" x2=\"" << number(x)
-           << "\" y2=\"" << number(axis + 4) << "\" stroke=\"#888888\"/>\n";
+      line(x, axis, x, axis + 4, "stroke=\"#888888\"");
       text(x, axis + 18, civil_text(first_ + share * (last_ - first_), with_time),
            std::string("font-size=\"10\" fill=\"#444444\" text-anchor=\"") +
-               (i == 0 && ticks > 0 ? "start" : i == ticks && ticks > 0 ? "end" : "middle") + '"');
+               (i == 0 && ticks > 0       ? "start"
+                : i == ticks && ticks > 0 ? "end"
+                                          : "middle") +
+               '"');
     }
     svg_ << "</g>\n";
   }
@@ -457,46 +427,6 @@ struct Entry {
   NameMetadata when;
 };
 
-// A file written under a name of its own and renamed over `target` once
-// complete, so that a reader never sees half of it.
-class ReplacingFile {
- public:
-  explicit ReplacingFile(const fs::path& target) : target_(target) {
-    std::random_device random;
-    temporary_ = target;
-    temporary_ += ".tmp-" + std::to_string(random());
-    out_.open(temporary_, std::ios::binary);
-  }
-  ~ReplacingFile() {
-    if (!committed_) {
-      out_.close();
-      std::error_code ignored;
-      fs::remove(temporary_, ignored);
-    }
-  }
-  ReplacingFile(const ReplacingFile&) = delete;
-  ReplacingFile& operator=(const ReplacingFile&) = delete;
-
-  std::ofstream& stream() { return out_; }
-
-  // Empty, or the reason the file could not be put in place.
-  std::string commit() {
-    out_.close();
-    if (!out_) return "cannot write " + printable(temporary_.string());
-    std::error_code error;
-    fs::rename(temporary_, target_, error);
-    if (error) return "cannot rename into " + printable(target_.string()) + ": " + error.message();
-    committed_ = true;
-    return {};
-  }
-
- private:
-  fs::path target_;
-  fs::path temporary_;
-  std::ofstream out_;
-  bool committed_ = false;
-};
-
 class Trend {
  public:
   Trend(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
@@ -512,40 +442,34 @@ class Trend {
     std::error_code error;
     fs::create_directories(folder, error);
     if (error) {
-      err_ << printable(folder.string()) << ": error: cannot create the output folder: "
-           << error.message() << '\n';
+      err_ << printable(folder.string())
+           << ": error: cannot create the output folder: " << error.message() << '\n';
       return kExitSkipped;
     }
-    ReplacingFile csv(folder / "trend.csv");
-    csv.stream() << trend_csv_header();
+    std::vector<OutputFile> outputs{{folder / "trend.csv", trend_csv_header()},
+                                    {folder / "trend.svg", ""}};
     std::vector<TrendPoint> points;
     std::string text;  // one file at a time, its room reused
     for (const Entry& entry : entries_) {
-      const std::string problem = read_whole(entry.path, text);
-      if (!problem.empty()) {
-        skip(entry.path, problem);
-        continue;
-      }
-      const auto point = read_trend_point(text, entry.when);
+      const std::string problem = read_results(entry.path, text);
+      const auto point = problem.empty() ? read_trend_point(text, entry.when)
+                                         : std::variant<TrendPoint, std::string>(problem);
       if (const auto* reason = std::get_if<std::string>(&point)) {
         skip(entry.path, *reason);
         continue;
       }
       points.push_back(std::get<TrendPoint>(point));
-      csv.stream() << trend_csv_rows(points.back());
+      outputs[0].content += trend_csv_rows(points.back());
     }
     if (points.empty()) {
       err_ << "quenda-lite-results: error: no run to chart\n";
       return kExitSkipped;
     }
-    ReplacingFile svg(folder / "trend.svg");
-    svg.stream() << trend_svg(points);
-    for (ReplacingFile* file : {&csv, &svg}) {
-      const std::string commit_error = file->commit();
-      if (!commit_error.empty()) {
-        err_ << "quenda-lite-results: error: " << commit_error << '\n';
-        return kExitSkipped;
-      }
+    outputs[1].content = trend_svg(points);
+    const std::string write_error = write_outputs(outputs);
+    if (!write_error.empty()) {
+      err_ << "quenda-lite-results: error: " << write_error << '\n';
+      return kExitSkipped;
     }
     out_ << points.size() << (points.size() == 1 ? " run" : " runs") << ", "
          << points.front().when.local_date << ' ' << points.front().when.local_time << " to "
@@ -569,9 +493,10 @@ class Trend {
     if (!seen_.insert(error ? path : identity).second) return;  // named twice
     auto when = parse_results_file_name(path.filename().string());
     if (!when) {
-      return skip(path, "its name gives no date and time (the collector's names do: "
-                        "'results_quenda_lite_windows_clusters @ <node> @ local date "
-                        "YYYY.MM.DD time HH.MM.SS.txt')");
+      return skip(path,
+                  "its name gives no date and time (the collector's names do: "
+                  "'results_quenda_lite_windows_clusters @ <node> @ local date "
+                  "YYYY.MM.DD time HH.MM.SS.txt')");
     }
     entries_.push_back(Entry{path, std::move(*when)});
   }
@@ -591,26 +516,6 @@ class Trend {
     }
     if (error) return skip(path, "cannot list the folder: " + error.message());
     if (found == 0) skip(path, "no results files in this folder");
-  }
-
-  // The whole file into `text`; the reason it cannot be read, or nothing.
-  static std::string read_whole(const fs::path& path, std::string& text) {
-    std::error_code error;
-    if (!fs::is_regular_file(path, error)) return "not a regular file";
-    const std::uintmax_t size = fs::file_size(path, error);
-    if (error) return "cannot read: " + error.message();
-    if (size > kLargestResultsFile) return "too large for a results file";
-    errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-      return "cannot open: " +
-             (errno != 0 ? std::generic_category().message(errno) : std::string("no reason given"));
-    }
-    text.resize(static_cast<std::size_t>(size));
-    in.read(text.data(), static_cast<std::streamsize>(size));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (in.bad()) return "cannot read";
-    return {};
   }
 
   std::ostream& out_;
@@ -640,10 +545,9 @@ std::string trend_csv_header() {
 
 std::string trend_csv_rows(const TrendPoint& point) {
   const auto cell = [](const Figure& value) { return value ? exact_text(*value) : std::string(); };
-  const std::string run_cells = csv_text_cell(point.when.local_date) + "," +
-                                csv_text_cell(point.when.local_time) + "," +
-                                csv_text_cell(point.when.processor_name) + "," +
-                                std::to_string(point.workers) + ",";
+  const std::string run_cells =
+      csv_text_cell(point.when.local_date) + "," + csv_text_cell(point.when.local_time) + "," +
+      csv_text_cell(point.when.processor_name) + "," + std::to_string(point.workers) + ",";
   std::string rows;
   for (int i = 0; i < kTestCount; ++i) {
     const TrendPoint::Test& test = point.tests[i];

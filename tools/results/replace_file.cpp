@@ -1,0 +1,103 @@
+#include "replace_file.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+
+#include "reason.h"
+#include "text_escape.h"
+
+namespace quenda::results {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The longest file name, in bytes, of the file systems the outputs go to.
+constexpr std::size_t kLongestName = 255;
+
+// The temporary file that becomes `output`: a short name beside it, the same
+// on every run, so that a run killed midway leaves at most one per output,
+// which the next run overwrites.
+fs::path temporary_for(const fs::path& output) {
+  std::uint64_t hash = 14695981039346656037u;  // FNV-1a of the output's name
+  for (const char c : output.filename().string()) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+  }
+  std::array<char, 40> name{};
+  std::snprintf(name.data(), name.size(), ".quenda-results-%016llx.tmp",
+                static_cast<unsigned long long>(hash));
+  return output.parent_path() / name.data();
+}
+
+}  // namespace
+
+std::string open_results(const fs::path& path, std::ifstream& in) {
+  std::error_code error;
+  const auto size = fs::file_size(path, error);
+  if (error) return "cannot read: " + error.message();
+  if (size > kLargestResultsFile) {
+    return "too large for a results file (" + std::to_string(size) + " bytes; at most " +
+           std::to_string(kLargestResultsFile) + ")";
+  }
+  errno = 0;
+  in.open(path, std::ios::binary);
+  if (!in) return "cannot open: " + reason_for(errno, "the library gives no reason");
+  return {};
+}
+
+std::string read_results(const fs::path& path, std::string& text) {
+  std::error_code error;
+  if (!fs::is_regular_file(path, error)) return "not a regular file";
+  std::ifstream in;
+  const std::string problem = open_results(path, in);
+  if (!problem.empty()) return problem;
+  text.resize(static_cast<std::size_t>(fs::file_size(path, error)));
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  return in.bad() ? "cannot read" : "";
+}
+
+std::string write_outputs(const std::vector<OutputFile>& outputs) {
+  for (const OutputFile& output : outputs) {
+    const std::size_t length = output.path.filename().string().size();
+    if (length > kLongestName) {
+      return "the output name " + printable(output.path.filename().string()) + " would be " +
+             std::to_string(length) + " bytes long, more than the " + std::to_string(kLongestName) +
+             " the file system allows";
+    }
+    // A folder in an output's place is left alone, before any output moves.
+    std::error_code ignored;
+    if (fs::is_directory(output.path, ignored)) {
+      return "cannot rename a finished output to " + printable(output.path.string()) + ": " +
+             std::make_error_code(std::errc::is_a_directory).message();
+    }
+  }
+  std::string error;
+  for (const OutputFile& output : outputs) {
+    errno = 0;
+    std::ofstream file(temporary_for(output.path), std::ios::binary | std::ios::trunc);
+    file.write(output.content.data(), static_cast<std::streamsize>(output.content.size()));
+    file.close();
+    if (!file) {
+      error = "cannot write " + printable(temporary_for(output.path).string()) + ": " +
+              reason_for(errno, "the stream failed");
+      break;
+    }
+  }
+  for (std::size_t i = 0; error.empty() && i < outputs.size(); ++i) {
+    std::error_code failure;
+    fs::rename(temporary_for(outputs[i].path), outputs[i].path, failure);
+    if (failure) {
+      error = "cannot rename a finished output to " + printable(outputs[i].path.string()) + ": " +
+              failure.message();
+    }
+  }
+  for (const OutputFile& output : outputs) {
+    std::error_code ignored;
+    fs::remove(temporary_for(output.path), ignored);
+  }
+  return error;
+}
+
+}  // namespace quenda::results
