@@ -16,6 +16,7 @@
 #include "csv_output.h"
 #include "json_output.h"
 #include "reason.h"
+#include "replace_file.h"
 #include "results_file.h"
 #include "svg_chart.h"
 #include "text_escape.h"
@@ -25,10 +26,6 @@ namespace quenda::results {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Far above any real results file (some hundred bytes per worker and test),
-// low enough that a wrong argument does not fill the memory.
-constexpr std::uintmax_t kLargestResultsFile = 64u * 1024u * 1024u;
 
 constexpr const char kUsage[] =
     "usage: quenda-lite-results [--partial] [--output-dir DIR] [--] PATH...\n"
@@ -82,74 +79,6 @@ std::variant<Options, std::string> parse_arguments(const std::vector<std::string
   return options;
 }
 
-// The longest file name, in bytes, of the file systems the outputs go to.
-constexpr std::size_t kLongestName = 255;
-
-struct OutputFile {
-  fs::path path;
-  std::string content;
-};
-
-// The temporary file that becomes `output`: a short name beside it, the same
-// on every run, so that a conversion killed midway leaves at most one per
-// output, which the next conversion overwrites.
-fs::path temporary_for(const fs::path& output) {
-  std::uint64_t hash = 14695981039346656037u;  // FNV-1a of the output's name
-  for (const char c : output.filename().string()) {
-    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
-  }
-  std::array<char, 40> name{};
-  std::snprintf(name.data(), name.size(), ".quenda-results-%016llx.tmp",
-                static_cast<unsigned long long>(hash));
-  return output.parent_path() / name.data();
-}
-
-// Writes every output into its temporary file, then renames each over the
-// output, so that a reader finds an output whole, old or new. Nothing is
-// renamed unless all were written and no output's place holds a folder.
-// Returns the reason, or an empty string.
-std::string write_outputs(const std::vector<OutputFile>& outputs) {
-  for (const OutputFile& output : outputs) {
-    const std::size_t length = output.path.filename().string().size();
-    if (length > kLongestName) {
-      return "the output name " + printable(output.path.filename().string()) + " would be " +
-             std::to_string(length) + " bytes long, more than the " + std::to_string(kLongestName) +
-             " the file system allows";
-    }
-    // A folder in an output's place is left alone, before any output moves.
-    std::error_code ignored;
-    if (fs::is_directory(output.path, ignored)) {
-      return "cannot rename a finished output to " + printable(output.path.string()) + ": " +
-             std::make_error_code(std::errc::is_a_directory).message();
-    }
-  }
-  std::string error;
-  for (const OutputFile& output : outputs) {
-    errno = 0;
-    std::ofstream file(temporary_for(output.path), std::ios::binary | std::ios::trunc);
-    file.write(output.content.data(), static_cast<std::streamsize>(output.content.size()));
-    file.close();
-    if (!file) {
-      error = "cannot write " + printable(temporary_for(output.path).string()) + ": " +
-              reason_for(errno, "the stream failed");
-      break;
-    }
-  }
-  for (std::size_t i = 0; error.empty() && i < outputs.size(); ++i) {
-    std::error_code failure;
-    fs::rename(temporary_for(outputs[i].path), outputs[i].path, failure);
-    if (failure) {
-      error = "cannot rename a finished output to " + printable(outputs[i].path.string()) + ": " +
-              failure.message();
-    }
-  }
-  for (const OutputFile& output : outputs) {
-    std::error_code ignored;
-    fs::remove(temporary_for(output.path), ignored);
-  }
-  return error;
-}
-
 // `status`, once everything written to `out` has reached it; a listing or a
 // help text cut short by a full disk or a closed pipe is a failure.
 int flushed(std::ostream& out, std::ostream& err, int status) {
@@ -159,22 +88,6 @@ int flushed(std::ostream& out, std::ostream& err, int status) {
   err << "quenda-lite-results: error: cannot write to standard output: "
       << reason_for(errno, "the stream failed") << '\n';
   return kExitFailed;
-}
-
-// Opens a results file once its size is known to be that of one; returns
-// the reason it cannot, or an empty string.
-std::string open_results(const fs::path& path, std::ifstream& in) {
-  std::error_code error;
-  const auto size = fs::file_size(path, error);
-  if (error) return "cannot read: " + error.message();
-  if (size > kLargestResultsFile) {
-    return "too large for a results file (" + std::to_string(size) + " bytes; at most " +
-           std::to_string(kLargestResultsFile) + ")";
-  }
-  errno = 0;
-  in.open(path, std::ios::binary);
-  if (!in) return "cannot open: " + reason_for(errno, "the library gives no reason");
-  return {};
 }
 
 // "name.txt" gives "name"; other names keep their extension, so that an
