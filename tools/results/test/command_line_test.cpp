@@ -122,9 +122,9 @@ TEST_F(CommandLine, RefusesAFileCutShortUnlessAskedForAPartialRun) {
   std::istringstream csv(testing::read_file(folder_.path() / (stem + ".csv")));
   std::string line;
   ASSERT_TRUE(std::getline(csv, line));
-  EXPECT_TRUE(line.ends_with(",mb_per_sec,partial")) << line;
+  EXPECT_TRUE(line.ends_with(",mb_per_sec,partial,node,measurement")) << line;
   int rows = 0;
-  for (; std::getline(csv, line); ++rows) EXPECT_TRUE(line.ends_with(",true")) << line;
+  for (; std::getline(csv, line); ++rows) EXPECT_TRUE(line.ends_with(",true,,true")) << line;
   EXPECT_GT(rows, 0);
   EXPECT_TRUE(fs::exists(folder_.path() / (stem + ".svg")));
 }
@@ -231,6 +231,20 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
   fs::permissions(locked.parent_path(), fs::perms::none);
   const std::string too_long = std::string(300, 'n') + ".txt";
   const std::string tool_says = "quenda-lite-results: ";
+  const std::string results = write_results(sample_text(3)).string();
+  const std::string not_of_run = results + ": error: the rank map ";
+  for (const auto& [name, text] : std::vector<std::pair<std::string, std::string>>{
+           {"four.map", "rank 0 on a\nrank 1 on a\nrank 2 on b\nrank 3 on b\n"},
+           {"capped.map", "rank 0 on a\nrank 1 on a\nrank 2 on b\nrank 600 on b\n"},
+           {"gap.map", "rank 0 on a\nrank 2 on b\n"},
+           {"twice.map", "rank 0 on a\nrank 1 on a\nrank 1 on b\nrank 2 on b\n"},
+           {"empty.map", "quenda-lite: 3 processes with srun\n"},
+           {"shared/data64-windows-1@a", ""},
+           {"shared/data64-windows-2@b.tmp", ""},
+           {"shared/data64-windows-cluster", ""}}) {
+    fs::create_directories((folder_.path() / name).parent_path());
+    testing::write_file(folder_.path() / name, text);
+  }
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -254,7 +268,27 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
        true},
       {{too_long}, 1, too_long + ": error: cannot open: File name too long\n"},
       {{"run\x1b[2J\\.txt"}, 1, "run\\x1b[2J\\x5c.txt: error: no such file or folder\n"},
-      {{write_results(sample_text()).string()},
+      {{"--rank-map", "four.map", results},
+       1,
+       not_of_run + "four.map is not of this run: the map is of 4 processes, the results file "
+                    "of 3 (Thread(s): 3)\n"},
+      {{"--rank-map", "capped.map", results},
+       1,
+       not_of_run + "capped.map is not of this run: the map names rank 600, beyond the "
+                    "benchmark's cap of 512 processes\n"},
+      {{"--rank-map", "gap.map", results},
+       1,
+       not_of_run + "gap.map is not of this run: rank 1 is missing from the map\n"},
+      {{"--rank-map", "twice.map", results}, 1, "twice.map: error: rank 1 is on a and on b\n"},
+      {{"--rank-map", "empty.map", results},
+       1,
+       "empty.map: error: no 'rank R on NODE' lines in it\n"},
+      {{"--rank-map", "shared", results}, 0, ""},
+      {{"--outlier-fraction", "0.5", results}, 2, tool_says + "--outlier-fraction needs --rank-map\n"},
+      {{"--rank-map", "shared", "--outlier-fraction", "1.5", results},
+       2,
+       tool_says + "--outlier-fraction needs a number above 0, at most 1\n"},
+      {{results},
        1,
        tool_says + "error: cannot write to standard output: No space left on device\n",
        "/dev/full"},
