@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -11,9 +13,6 @@
 #include <set>
 #include <system_error>
 #include <variant>
-
-#include <charconv>
-#include <cmath>
 
 #include "compare.h"
 #include "csv_output.h"
@@ -105,7 +104,9 @@ std::variant<Options, std::string> parse_arguments(const std::vector<std::string
         options.rank_map = fs::path(value);
       } else {
         options.outlier_fraction = parse_fraction(value);
-        if (!options.outlier_fraction) return "--outlier-fraction needs a number above 0, at most 1";
+        if (!options.outlier_fraction) {
+          return "--outlier-fraction needs a number above 0, at most 1";
+        }
       }
     } else {
       return "unknown option " + printable(arg);

@@ -42,9 +42,9 @@ constexpr double kMarkerHeight = 8;          // the triangle over the slowest wo
 constexpr double kLabelLineHeight = 13;      // of the slowest worker's two lines of 11 pixels
 constexpr double kLabelCharWidth = 6.4;      // a character of those lines, and then some
 constexpr double kValueLabelHalfWidth = 26;  // half a 10-pixel value label, "0.913219"
-constexpr double kNodeCharWidth = 7;         // a character of a bold 10-pixel node name, and then some
-constexpr double kNodeRowHeight = 13;        // each row of node names under the rank labels
-constexpr int kMaxNodeRows = 6;              // beyond these, a name that does not fit is left out
+constexpr double kNodeCharWidth = 7;   // a character of a bold 10-pixel node name, and then some
+constexpr double kNodeRowHeight = 13;  // each row of node names under the rank labels
+constexpr int kMaxNodeRows = 6;        // beyond these, a name that does not fit is left out
 
 constexpr const char kBarColour[] = "#4c78a8";
 constexpr const char kSlowBarColour[] = "#e45756";
@@ -188,7 +188,8 @@ class Chart {
 
  private:
   double slot_of(const TestResults& test) const {
-    return test.workers.empty() ? plot_width_ : plot_width_ / static_cast<double>(test.workers.size());
+    return test.workers.empty() ? plot_width_
+                                : plot_width_ / static_cast<double>(test.workers.size());
   }
 
   // The workers in the order drawn: by node, in the order the nodes come
@@ -199,9 +200,10 @@ class Chart {
     if (!nodes_) return order;
     const auto& groups = (*nodes_)[static_cast<int>(test.id)].nodes;
     const auto group_of = [&](std::size_t i) {
-      return std::find_if(groups.begin(), groups.end(), [&](const NodeFigures& node) {
-               return node.name == test.workers[i].node;
-             }) - groups.begin();
+      return std::find_if(
+                 groups.begin(), groups.end(),
+                 [&](const NodeFigures& node) { return node.name == test.workers[i].node; }) -
+             groups.begin();
     };
     std::stable_sort(order.begin(), order.end(),
                      [&](std::size_t a, std::size_t b) { return group_of(a) < group_of(b); });

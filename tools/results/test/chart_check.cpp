@@ -35,7 +35,7 @@ double text_width(const std::string& text, double size, bool bold) {
   double ems = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
-    if ((c & 0xC0) == 0x80) continue;  // inside a UTF-8 sequence
+    if ((c & 0xC0) == 0x80) continue;     // inside a UTF-8 sequence
     if (c == '&') i = text.find(';', i);  // an entity is one character
     if (std::string_view(" .,:;'!|il").find(c) != std::string_view::npos) {
       ems += 0.34;
@@ -60,7 +60,8 @@ std::string attribute(const std::string& tag, const std::string& name, const std
 
 Box box_of(const std::string& tag, const std::string& content, double dx, double dy,
            const std::string& inherited) {
-  const double size = std::stod(attribute(tag, "font-size", attribute(inherited, "font-size", "16")));
+  const double size =
+      std::stod(attribute(tag, "font-size", attribute(inherited, "font-size", "16")));
   const bool bold = attribute(tag + inherited, "font-weight", "") == "bold";
   const std::string anchor = attribute(inherited + tag, "text-anchor", "start");
   const double x = dx + std::stod(attribute(tag, "x", "0"));

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "chart_check.h"
+#include "sample_report.h"
 #include "support/files.h"
 #include "support/process.h"
-#include "sample_report.h"
 
 namespace quenda::results {
 namespace {
@@ -284,7 +284,9 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
        1,
        "empty.map: error: no 'rank R on NODE' lines in it\n"},
       {{"--rank-map", "shared", results}, 0, ""},
-      {{"--outlier-fraction", "0.5", results}, 2, tool_says + "--outlier-fraction needs --rank-map\n"},
+      {{"--outlier-fraction", "0.5", results},
+       2,
+       tool_says + "--outlier-fraction needs --rank-map\n"},
       {{"--rank-map", "shared", "--outlier-fraction", "1.5", results},
        2,
        tool_says + "--outlier-fraction needs a number above 0, at most 1\n"},
@@ -397,13 +399,15 @@ std::string map_text(int ranks, int per_node, const std::string& first = "node-a
 
 TEST_F(CommandLine, NamesNodesAndFlagsTheSlowOneFromAJobLog) {
   const fs::path path = write_results(nodes_sample());
-  const std::string failure = "quenda-lite: rank 5 on node-c: stream handling: data64-windows-5@"
-                              "node-c: No space left on device; the figures of this test are not "
-                              "measurements\n";
-  const std::string both_of_a = "quenda-lite: rank 1 on node-a: descriptor handling: f: EIO; the "
-                                "figures of this test are not measurements\n"
-                                "quenda-lite: rank 2 on node-a: descriptor handling: f: EIO; the "
-                                "figures of this test are not measurements\n";
+  const std::string failure =
+      "quenda-lite: rank 5 on node-c: stream handling: data64-windows-5@"
+      "node-c: No space left on device; the figures of this test are not "
+      "measurements\n";
+  const std::string both_of_a =
+      "quenda-lite: rank 1 on node-a: descriptor handling: f: EIO; the "
+      "figures of this test are not measurements\n"
+      "quenda-lite: rank 2 on node-a: descriptor handling: f: EIO; the "
+      "figures of this test are not measurements\n";
   testing::write_file(folder_.path() / "job.log", "quenda-lite: 9 processes with srun\n" +
                                                       map_text(9, 2) + failure + both_of_a);
   const testing::ProcessResult result = tool({"--rank-map", "job.log", path.string()});
@@ -455,7 +459,8 @@ TEST_F(CommandLine, ChartsAClusterOf511WorkersOn64NodesLegibly) {
            std::to_string(node) + "\n";
     // A few per cent apart, as on a quiet machine; node-17 at a fifth.
     for (samples::SampleTest& test : run.tests) {
-      test.workers[rank - 1].rate = test.single.rate * (1 + 0.01 * (rank % 5)) * (node == 17 ? 0.2 : 1);
+      test.workers[rank - 1].rate =
+          test.single.rate * (1 + 0.01 * (rank % 5)) * (node == 17 ? 0.2 : 1);
     }
   }
   testing::write_file(folder_.path() / "cluster.map", map);
