@@ -440,6 +440,7 @@ TEST_F(CommandLine, NamesNodesAndFlagsTheSlowOneFromAJobLog) {
   EXPECT_NE(csv.find(",partial,node,measurement\n"), std::string::npos);
   EXPECT_NE(csv.find(",stream_handling,5,"), std::string::npos);
   EXPECT_NE(csv.find(",false,node-c,false\n"), std::string::npos) << csv;
+  EXPECT_EQ(samples::label_problems(folder_.path() / (stem + ".svg")), "");
 
   // A map file alone has no failure lines; a lower fraction flags nothing.
   testing::write_file(folder_.path() / "job.map", map_text(9, 2));
