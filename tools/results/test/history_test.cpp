@@ -131,10 +131,35 @@ TEST_F(History, CompareCallsASignificantFallBeyondTheThresholdWorse) {
   EXPECT_NE(wider.out.find("\nnote: the runs have different world sizes;"), std::string::npos);
 }
 
+TEST_F(History, CompareWithMapsNamesTheNodeThatSlowedDown) {
+  // Eight workers, two a node; in the new run node-c's run at a third.
+  testing::write_file(folder_.path() / "job.map", samples::kNineRankMap);
+  const samples::SampleRun base = samples::sample_run(9);
+  samples::SampleRun slowed = base;
+  for (samples::SampleTest& test : slowed.tests) {
+    for (const int rank : {5, 6}) test.workers[rank - 1].rate /= 3;
+  }
+  const std::string before = write("before.txt", base);
+  const std::string after = write("after.txt", slowed);
+  const testing::ProcessResult table =
+      tool({"compare", "--rank-map", "job.map", "--rank-map", "job.map", before, after});
+  EXPECT_EQ(table.exit_code, 1) << table.err;
+  EXPECT_TRUE(table.out.ends_with("\nslowed nodes: node-c\n")) << table.out;
+  const json document = json::parse(
+      tool({"compare", "--json", "--rank-map", "job.map", "--rank-map", "job.map", before, after})
+          .out);
+  EXPECT_EQ(document["slowed_nodes"], json::array({"node-c"}));
+  const json& nodes = document["tests"]["stream_handling"]["nodes"];
+  ASSERT_EQ(nodes.size(), 4u);
+  EXPECT_EQ(nodes[0]["verdict"], "not significant");
+  EXPECT_EQ(nodes[2]["verdict"], "worse");
+}
+
 TEST_F(History, RefusesWrongCommandLinesAndFilesWithStatusTwoOrSkipsThem) {
   const std::string run = write(samples::sample_file_name("node-a"), samples::sample_run(3));
   std::string text = samples::results_text(samples::sample_run(3));
   testing::write_file(folder_.path() / "stopped.txt", text.substr(0, text.size() / 2));
+  testing::write_file(folder_.path() / "nine.map", samples::kNineRankMap);
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -146,6 +171,9 @@ TEST_F(History, RefusesWrongCommandLinesAndFilesWithStatusTwoOrSkipsThem) {
       {{"compare", "--fast", run, run}, 2, "quenda-lite-results: unknown option --fast"},
       {{"compare", run, "missing.txt"}, 2, "missing.txt: error: no such file\n"},
       {{"compare", "stopped.txt", run}, 2, "stopped.txt:"},
+      {{"compare", "--rank-map", "nine.map", "--rank-map", "nine.map", run, run},
+       2,
+       "nine.map: error: not of " + run + ": the map is of 9 processes, the results file of 3"},
       {{"trend"}, 2, "quenda-lite-results: no results file or folder given"},
       {{"trend", "-o"}, 2, "quenda-lite-results: -o needs a folder"},
       {{"trend", run, "missing.txt"}, 1, "missing.txt: error: cannot open: "},

@@ -30,6 +30,11 @@ struct SampleRun {
   std::array<SampleTest, kTestCount> tests;  // in TestId order
 };
 
+// The map of a run of nine processes, two workers a node on node-a to node-d.
+inline constexpr char kNineRankMap[] =
+    "rank 0 on node-a\nrank 1 on node-a\nrank 2 on node-a\nrank 3 on node-b\nrank 4 on node-b\n"
+    "rank 5 on node-c\nrank 6 on node-c\nrank 7 on node-d\nrank 8 on node-d\n";
+
 // A run whose figures differ in every slot. With two workers or more, the
 // workers of stream handling, byte-wise writing and block reading differ
 // significantly and those of the other three tests are equal.
