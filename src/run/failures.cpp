@@ -6,7 +6,7 @@ namespace quenda {
 
 void FailureLog::note(const char* test, const Outcome& outcome) {
   if (!outcome || !noted_.insert(test).second) return;
-  line(test, outcome->file, outcome->reason, "the figures of this test are not measurements");
+  line(test, outcome->file, outcome->reason, kNotMeasurements);
 }
 
 void FailureLog::note_results_file(const std::string& path, const std::string& reason,

@@ -24,6 +24,9 @@ struct Failure {
 // A test's outcome: nothing when its operations worked.
 using Outcome = std::optional<Failure>;
 
+// How a test's failure line ends, after "; ": job logs are read back for it.
+inline constexpr const char kNotMeasurements[] = "the figures of this test are not measurements";
+
 class FailureLog {
  public:
   FailureLog(std::ostream& errors, int rank, const char* node)

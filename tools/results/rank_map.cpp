@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "plan.h"
+#include "run/failures.h"
 #include "text_escape.h"
 
 namespace quenda::results {
@@ -16,8 +17,6 @@ namespace fs = std::filesystem;
 
 // A job log of a run at the cap stays far below this.
 constexpr std::uintmax_t kLargestMap = 64u * 1024u * 1024u;
-constexpr std::string_view kWorkerFilePrefix = "data64-windows-";
-constexpr std::string_view kNotMeasurements = "; the figures of this test are not measurements";
 
 std::optional<std::uint64_t> rank_from(std::string_view digits) {
   std::uint64_t rank = 0;
@@ -53,9 +52,10 @@ std::variant<RankMap, std::string> read_folder(const fs::path& folder) {
   std::error_code error;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     std::string name = it->path().filename().string();
-    if (!name.starts_with(kWorkerFilePrefix)) continue;
+    if (!name.starts_with(kFilePrefix)) continue;
     if (name.ends_with(".tmp")) name.resize(name.size() - 4);
-    const std::string_view rest = std::string_view(name).substr(kWorkerFilePrefix.size());
+    const std::string_view rest =
+        std::string_view(name).substr(std::string_view(kFilePrefix).size());
     const std::size_t at = rest.find('@');
     const auto rank = rank_from(rest.substr(0, at));
     if (at == std::string_view::npos || !rank || at + 1 == rest.size()) continue;
@@ -88,7 +88,8 @@ std::variant<RankMap, std::string> read_rank_map(const fs::path& path) {
         const std::string problem = name_rank(map, entry->first, entry->second);
         if (!problem.empty()) return problem;
       }
-    } else if (text.starts_with(failure_start) && text.ends_with(kNotMeasurements)) {
+    } else if (text.starts_with(failure_start) &&
+               text.ends_with(std::string("; ") + kNotMeasurements)) {
       // quenda-lite: rank R on NODE: TEST: FILE: REASON; the figures ...
       const std::string_view rest = text.substr(failure_start.size());
       const auto entry = rank_on_node(rest, ": ");
