@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -15,6 +17,8 @@
 #include "compare.h"
 #include "csv_output.h"
 #include "json_output.h"
+#include "node_figures.h"
+#include "rank_map.h"
 #include "reason.h"
 #include "results_file.h"
 #include "svg_chart.h"
@@ -31,13 +35,20 @@ namespace fs = std::filesystem;
 constexpr std::uintmax_t kLargestResultsFile = 64u * 1024u * 1024u;
 
 constexpr const char kUsage[] =
-    "usage: quenda-lite-results [--partial] [--output-dir DIR] [--] PATH...\n"
+    "usage: quenda-lite-results [--partial] [--output-dir DIR] [--rank-map MAP\n"
+    "                           [--outlier-fraction F]] [--] PATH...\n"
     "       quenda-lite-results compare [--json] [--threshold PERCENT] BASE NEW\n"
     "       quenda-lite-results trend [--output-dir DIR] PATH...\n"
     "Converts Quenda Lite results files into JSON, CSV and an SVG chart; compares\n"
     "two runs; charts the history of many (compare -h, trend -h for more).\n"
     "  PATH                  a results file, or a folder: all results files in it\n"
     "  -o, --output-dir DIR  write into DIR (created if needed), not next to each file\n"
+    "  --rank-map MAP        name each worker's node and give the figures by node; MAP\n"
+    "                        is the batch script's map, a job log holding it (its\n"
+    "                        failure lines then mark figures that are not\n"
+    "                        measurements), or the run's shared working folder\n"
+    "  --outlier-fraction F  flag a node whose median rate is below F times the\n"
+    "                        median over all nodes (default 0.5)\n"
     "  --partial             also convert files of runs that were stopped; their\n"
     "                        JSON says \"partial\": true\n"
     "  --                    what follows are paths, even where they start with -\n"
@@ -47,8 +58,19 @@ constexpr const char kUsage[] =
 struct Options {
   bool allow_partial = false;
   std::optional<fs::path> output_dir;
+  std::optional<fs::path> rank_map;
+  std::optional<double> outlier_fraction;
   std::vector<fs::path> paths;
 };
+
+// A fraction above 0 and at most 1, as given on the command line.
+std::optional<double> parse_fraction(const std::string& text) {
+  double value = 0.0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return {};
+  if (!std::isfinite(value) || value <= 0.0 || value > 1.0) return {};
+  return value;
+}
 
 // Options, or the reason the command line is wrong.
 std::variant<Options, std::string> parse_arguments(const std::vector<std::string>& args) {
@@ -74,11 +96,24 @@ std::variant<Options, std::string> parse_arguments(const std::vector<std::string
       if (options.output_dir) return "the output folder is given twice";
       if (folder.empty()) return "the output folder's name is empty";
       options.output_dir = fs::path(folder);
+    } else if (arg == "--rank-map" || arg == "--outlier-fraction") {
+      if (i + 1 == args.size()) return arg + " needs a value";
+      const std::string& value = args[++i];
+      if (arg == "--rank-map") {
+        if (options.rank_map) return "the rank map is given twice";
+        options.rank_map = fs::path(value);
+      } else {
+        options.outlier_fraction = parse_fraction(value);
+        if (!options.outlier_fraction) {
+          return "--outlier-fraction needs a number above 0, at most 1";
+        }
+      }
     } else {
       return "unknown option " + printable(arg);
     }
   }
   if (options.paths.empty()) return "no results file or folder given";
+  if (options.outlier_fraction && !options.rank_map) return "--outlier-fraction needs --rank-map";
   return options;
 }
 
@@ -191,6 +226,14 @@ class Converter {
       : options_(options), out_(out), err_(err) {}
 
   int run() {
+    if (options_.rank_map) {
+      auto map = read_rank_map(*options_.rank_map);
+      if (const auto* reason = std::get_if<std::string>(&map)) {
+        err_ << printable(options_.rank_map->string()) << ": error: " << *reason << '\n';
+        return kExitFailed;
+      }
+      rank_map_ = std::move(std::get<RankMap>(map));
+    }
     if (options_.output_dir) {
       std::error_code error;
       fs::create_directories(*options_.output_dir, error);
@@ -257,6 +300,16 @@ class Converter {
       return;
     }
 
+    std::optional<RunNodes> nodes;
+    if (rank_map_) {
+      const std::string disagreement = apply_rank_map(*rank_map_, run);
+      if (!disagreement.empty()) {
+        return fail(path, "the rank map " + printable(options_.rank_map->string()) +
+                              " is not of this run: " + disagreement);
+      }
+      nodes = node_figures(run, fraction());
+    }
+
     const fs::path folder = options_.output_dir ? *options_.output_dir : path.parent_path();
     const fs::path stem = folder / output_stem(path);
     const fs::path stem_identity = fs::weakly_canonical(stem, error);
@@ -264,9 +317,9 @@ class Converter {
       return fail(path, "its outputs would replace those of another file converted in this run");
     }
     std::vector<OutputFile> outputs{
-        {fs::path(stem) += ".json", to_json(run)},
+        {fs::path(stem) += ".json", to_json(run, nodes ? &*nodes : nullptr)},
         {fs::path(stem) += ".csv", to_csv(run)},
-        {fs::path(stem) += ".svg", to_svg(run)},
+        {fs::path(stem) += ".svg", to_svg(run, nodes ? &*nodes : nullptr)},
     };
     const std::string write_error = write_outputs(outputs);
     if (!write_error.empty()) return fail(path, write_error);
@@ -277,12 +330,16 @@ class Converter {
     }
     out_ << printable(path.string()) << " -> " << printable(outputs[0].path.string())
          << ", .csv, .svg\n";
+    if (nodes) out_ << node_summary(run, *nodes, fraction());
   }
+
+  double fraction() const { return options_.outlier_fraction.value_or(kDefaultOutlierFraction); }
 
   const Options& options_;
   std::ostream& out_;
   std::ostream& err_;
   bool failed_ = false;
+  std::optional<RankMap> rank_map_;
   std::set<fs::path> converted_inputs_;
   std::set<fs::path> output_stems_;
 };

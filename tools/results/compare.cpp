@@ -11,6 +11,7 @@
 
 #include "command_line.h"
 #include "figure_text.h"
+#include "rank_map.h"
 #include "read_run.h"
 #include "text_escape.h"
 
@@ -20,14 +21,18 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr const char kUsage[] =
-    "usage: quenda-lite-results compare [--json] [--threshold PERCENT] [--] BASE NEW\n"
+    "usage: quenda-lite-results compare [--json] [--threshold PERCENT]\n"
+    "                                   [--rank-map BASE_MAP --rank-map NEW_MAP] [--] BASE NEW\n"
     "Compares two results files test by test: the figures of both, new/base, and\n"
     "Welch's t-test on the workers' rates at level 0.05.\n"
     "  --json               the comparison as JSON instead of a table\n"
     "  --threshold PERCENT  a test is worse when its mean rate per worker fell by more\n"
     "                       than this (default 10) and the fall is significant\n"
-    "Exit status: 0 no test worse, 1 at least one worse, 2 a wrong command line or a\n"
-    "file that is refused.\n";
+    "  --rank-map MAP       twice, for BASE and then NEW (a map, job log or shared\n"
+    "                       folder, as for a conversion): also judges each node that\n"
+    "                       both maps name, on its workers alone\n"
+    "Exit status: 0 no test worse, 1 at least one test or node worse, 2 a wrong\n"
+    "command line or a file or map that is refused.\n";
 
 std::string rate_unit(TestId test) {
   return measure_of(test) == Measure::kFiles ? "files/sec" : "MB/sec";
@@ -106,6 +111,22 @@ std::optional<double> parse_percent(const std::string& text) {
   return value;
 }
 
+// The headline rates of the measurements of `node`'s workers.
+std::vector<double> node_rates(const TestResults& test, const std::string& node) {
+  std::vector<double> rates;
+  for (const WorkerFigures& worker : test.workers) {
+    const Figure rate = headline_rate(worker.figures, measure_of(test.id));
+    if (worker.node == node && worker.measurement && rate) rates.push_back(*rate);
+  }
+  return rates;
+}
+
+std::size_t workers_on(const TestResults& test, const std::string& node) {
+  return static_cast<std::size_t>(
+      std::count_if(test.workers.begin(), test.workers.end(),
+                    [&](const WorkerFigures& worker) { return worker.node == node; }));
+}
+
 }  // namespace
 
 Figure headline_rate(const Figures& figures, Measure measure) {
@@ -144,10 +165,9 @@ std::optional<WelchTest> welch_test(std::span<const double> base, std::span<cons
     return test;
   }
   test.t = (next_mean - base_mean) / std::sqrt(squared_error);
-  test.degrees_of_freedom =
-      squared_error * squared_error /
-      (base_share * base_share / static_cast<double>(base.size() - 1) +
-       next_share * next_share / static_cast<double>(next.size() - 1));
+  test.degrees_of_freedom = squared_error * squared_error /
+                            (base_share * base_share / static_cast<double>(base.size() - 1) +
+                             next_share * next_share / static_cast<double>(next.size() - 1));
   const boost::math::students_t distribution(test.degrees_of_freedom);
   test.p_value = 2.0 * boost::math::cdf(boost::math::complement(distribution, std::fabs(test.t)));
   test.p_value = std::min(test.p_value, 1.0);
@@ -192,9 +212,41 @@ GroupJudgement judge_rates(std::span<const double> base, std::span<const double>
 }
 
 bool RunComparison::any_worse() const {
-  return std::any_of(tests.begin(), tests.end(), [](const TestComparison& test) {
-    return test.judgement.change == Change::kWorse;
-  });
+  return !slowed_nodes().empty() ||
+         std::any_of(tests.begin(), tests.end(), [](const TestComparison& test) {
+           return test.judgement.change == Change::kWorse;
+         });
+}
+
+std::vector<std::string> RunComparison::slowed_nodes() const {
+  std::vector<std::string> slowed;
+  for (const TestComparison& test : tests) {
+    for (const NodeComparison& node : test.nodes) {
+      if (node.judgement.change == Change::kWorse &&
+          std::find(slowed.begin(), slowed.end(), node.node) == slowed.end()) {
+        slowed.push_back(node.node);
+      }
+    }
+  }
+  return slowed;
+}
+
+void compare_nodes(const RunResults& base, const RunResults& next, RunComparison& comparison) {
+  comparison.by_node = true;
+  for (TestComparison& test : comparison.tests) {
+    const TestResults& before = base.test(test.id);
+    const TestResults& after = next.test(test.id);
+    for (const WorkerFigures& worker : before.workers) {
+      const std::string& node = worker.node;
+      const bool seen =
+          std::any_of(test.nodes.begin(), test.nodes.end(),
+                      [&](const NodeComparison& known) { return known.node == node; });
+      if (seen || workers_on(after, node) == 0) continue;
+      test.nodes.push_back(NodeComparison{
+          node, workers_on(before, node), workers_on(after, node),
+          judge_rates(node_rates(before, node), node_rates(after, node), comparison.options)});
+    }
+  }
 }
 
 RunComparison compare_runs(const RunResults& base, const RunResults& next,
@@ -209,7 +261,8 @@ RunComparison compare_runs(const RunResults& base, const RunResults& next,
     const Measure measure = measure_of(id);
     TestComparison& test = comparison.tests[static_cast<int>(id)];
     test.id = id;
-    test.single = pair_of(headline_rate(before.single, measure), headline_rate(after.single, measure));
+    test.single =
+        pair_of(headline_rate(before.single, measure), headline_rate(after.single, measure));
     test.total = pair_of(headline_rate(before.total, measure), headline_rate(after.total, measure));
     // Without workers the report's mean is 0 or missing; it compares nothing.
     test.mean = pair_of(before.workers.empty() ? Figure() : headline_rate(before.mean, measure),
@@ -225,16 +278,17 @@ std::string comparison_table(const RunResults& base, const RunResults& next,
                              const RunComparison& comparison) {
   std::string text = run_line("base: ", base) + run_line("new:  ", next);
   if (comparison.world_sizes_differ) {
-    text += "note: the runs have different world sizes; totals follow the number of workers, the "
-            "means per worker compare\n";
+    text +=
+        "note: the runs have different world sizes; totals follow the number of workers, the "
+        "means per worker compare\n";
   }
   text += "rule: Welch's t-test on the workers' rates, level " +
           report_text(comparison.options.level) + "; worse where the mean per worker fell by " +
           "more than " + report_text(comparison.options.threshold_percent) +
           "% and the difference is significant\n\n";
-  std::vector<std::vector<std::string>> rows{
-      {"test", "unit", "single base", "single new", "ratio", "total base", "total new", "ratio",
-       "mean base", "mean new", "ratio", "p", "verdict"}};
+  std::vector<std::vector<std::string>> rows{{"test", "unit", "single base", "single new", "ratio",
+                                              "total base", "total new", "ratio", "mean base",
+                                              "mean new", "ratio", "p", "verdict"}};
   for (const TestComparison& test : comparison.tests) {
     const auto& welch = test.judgement.welch;
     rows.push_back({std::string(test_key(test.id)), rate_unit(test.id), text_of(test.single.base),
@@ -243,7 +297,25 @@ std::string comparison_table(const RunResults& base, const RunResults& next,
                     text_of(test.mean.next), text_of(test.mean.ratio),
                     welch ? report_text(welch->p_value) : "-", change_text(test.judgement.change)});
   }
-  return text + aligned(rows);
+  text += aligned(rows);
+  if (!comparison.by_node) return text;
+  std::vector<std::vector<std::string>> node_rows{
+      {"test", "node", "workers base", "workers new", "mean ratio", "p", "verdict"}};
+  for (const TestComparison& test : comparison.tests) {
+    for (const NodeComparison& node : test.nodes) {
+      const auto& welch = node.judgement.welch;
+      node_rows.push_back(
+          {std::string(test_key(test.id)), printable(node.node), std::to_string(node.base_workers),
+           std::to_string(node.new_workers), text_of(node.judgement.mean_ratio),
+           welch ? report_text(welch->p_value) : "-", change_text(node.judgement.change)});
+    }
+  }
+  std::string slowed;
+  for (const std::string& node : comparison.slowed_nodes()) {
+    slowed += (slowed.empty() ? "" : ", ") + printable(node);
+  }
+  return text + "\nby node (the nodes both maps name), the same rule on each node's workers:\n" +
+         aligned(node_rows) + "slowed nodes: " + (slowed.empty() ? "none" : slowed) + "\n";
 }
 
 std::string comparison_json(const RunResults& base, const RunResults& next,
@@ -275,9 +347,27 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
     entry["degrees_of_freedom"] = welch ? json_of(welch->degrees_of_freedom) : Json();
     entry["p_value"] = welch ? json_of(welch->p_value) : Json();
     entry["verdict"] = change_text(test.judgement.change);
+    if (comparison.by_node) {
+      Json nodes = Json::array();
+      for (const NodeComparison& node : test.nodes) {
+        const auto& node_welch = node.judgement.welch;
+        nodes.push_back(Json{{"node", valid_text(node.node)},
+                             {"base_workers", node.base_workers},
+                             {"new_workers", node.new_workers},
+                             {"mean_ratio", json_of(node.judgement.mean_ratio)},
+                             {"p_value", node_welch ? json_of(node_welch->p_value) : Json()},
+                             {"verdict", change_text(node.judgement.change)}});
+      }
+      entry["nodes"] = std::move(nodes);
+    }
     tests[std::string(test_key(test.id))] = std::move(entry);
   }
   json["tests"] = std::move(tests);
+  if (comparison.by_node) {
+    Json slowed = Json::array();
+    for (const std::string& node : comparison.slowed_nodes()) slowed.push_back(valid_text(node));
+    json["slowed_nodes"] = std::move(slowed);
+  }
   return json.dump(2) + "\n";
 }
 
@@ -286,6 +376,7 @@ int run_compare(const std::vector<std::string>& args, std::ostream& out, std::os
   bool as_json = false;
   bool only_paths = false;
   std::vector<std::string> paths;
+  std::vector<std::string> maps;
   std::string problem;
   for (std::size_t i = 0; i < args.size() && problem.empty(); ++i) {
     const std::string& arg = args[i];
@@ -296,6 +387,12 @@ int run_compare(const std::vector<std::string>& args, std::ostream& out, std::os
     } else if (arg == "-h" || arg == "--help") {
       out << kUsage;
       return out.flush() ? kExitNoneWorse : kExitUsage;
+    } else if (arg == "--rank-map") {
+      if (i + 1 == args.size()) {
+        problem = "--rank-map needs a map";
+      } else {
+        maps.push_back(args[++i]);
+      }
     } else if (arg == "--json") {
       as_json = true;
     } else if (arg == "--threshold" || arg.starts_with("--threshold=")) {
@@ -313,6 +410,9 @@ int run_compare(const std::vector<std::string>& args, std::ostream& out, std::os
     }
   }
   if (problem.empty() && paths.size() != 2) problem = "compare takes two results files, BASE NEW";
+  if (problem.empty() && !maps.empty() && maps.size() != 2) {
+    problem = "--rank-map is given once for BASE and once for NEW, or not at all";
+  }
   if (!problem.empty()) {
     err << "quenda-lite-results: " << problem << "\n" << kUsage;
     return kExitUsage;
@@ -328,9 +428,25 @@ int run_compare(const std::vector<std::string>& args, std::ostream& out, std::os
     }
   }
   if (refused) return kExitUsage;
-  const RunResults& before = std::get<RunResults>(base);
-  const RunResults& after = std::get<RunResults>(next);
-  const RunComparison comparison = compare_runs(before, after, options);
+  RunResults& before = std::get<RunResults>(base);
+  RunResults& after = std::get<RunResults>(next);
+  for (std::size_t i = 0; i < maps.size(); ++i) {
+    const auto map = read_rank_map(maps[i]);
+    std::string reason;
+    if (const auto* read = std::get_if<RankMap>(&map)) {
+      reason = apply_rank_map(*read, i == 0 ? before : after);
+      if (!reason.empty()) reason = "not of " + printable(paths[i]) + ": " + reason;
+    } else {
+      reason = std::get<std::string>(map);
+    }
+    if (!reason.empty()) {
+      err << printable(maps[i]) << ": error: " << reason << '\n';
+      refused = true;
+    }
+  }
+  if (refused) return kExitUsage;
+  RunComparison comparison = compare_runs(before, after, options);
+  if (!maps.empty()) compare_nodes(before, after, comparison);
   out << (as_json ? comparison_json(before, after, comparison)
                   : comparison_table(before, after, comparison));
   out.flush();

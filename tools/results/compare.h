@@ -18,7 +18,7 @@
 namespace quenda::results {
 
 inline constexpr int kExitNoneWorse = 0;  // no test got worse
-inline constexpr int kExitWorse = 1;      // at least one test got worse
+inline constexpr int kExitWorse = 1;      // at least one test (or, with maps, node) got worse
 // A wrong command line or a file that is refused: kExitUsage (2).
 
 struct CompareOptions {
@@ -44,11 +44,11 @@ struct WelchTest {
 std::optional<WelchTest> welch_test(std::span<const double> base, std::span<const double> next);
 
 enum class Change {
-  kWorse,             // significant, and the mean fell beyond the threshold
-  kBetter,            // significant, and the mean rose beyond the threshold
-  kWithinThreshold,   // significant, but the means are within the threshold
-  kNotSignificant,    // the difference is inside the workers' spread
-  kUntested,          // fewer than two workers, or a rate that is not finite
+  kWorse,            // significant, and the mean fell beyond the threshold
+  kBetter,           // significant, and the mean rose beyond the threshold
+  kWithinThreshold,  // significant, but the means are within the threshold
+  kNotSignificant,   // the difference is inside the workers' spread
+  kUntested,         // fewer than two workers, or a rate that is not finite
 };
 const char* change_text(Change change);
 
@@ -70,6 +70,14 @@ struct FigurePair {
   Figure ratio;
 };
 
+// One node's workers in both runs, where both runs' maps name the node.
+struct NodeComparison {
+  std::string node;
+  std::size_t base_workers = 0;
+  std::size_t new_workers = 0;
+  GroupJudgement judgement;
+};
+
 struct TestComparison {
   TestId id = TestId::kStreamHandling;
   FigurePair single;
@@ -78,18 +86,25 @@ struct TestComparison {
   std::size_t base_workers = 0;
   std::size_t new_workers = 0;
   GroupJudgement judgement;
+  std::vector<NodeComparison> nodes;  // in the base run's order; empty without maps
 };
 
 struct RunComparison {
   CompareOptions options;
   bool world_sizes_differ = false;
+  bool by_node = false;
   std::array<TestComparison, kTestCount> tests;
 
   bool any_worse() const;
+  // The nodes judged worse in some test, in the order first met.
+  std::vector<std::string> slowed_nodes() const;
 };
 
 RunComparison compare_runs(const RunResults& base, const RunResults& next,
                            const CompareOptions& options);
+// Judges each node both runs' maps name (their workers' `node`) on its
+// workers' measurements alone.
+void compare_nodes(const RunResults& base, const RunResults& next, RunComparison& comparison);
 
 // A plain table, one row per test, after lines naming the runs and the rule.
 std::string comparison_table(const RunResults& base, const RunResults& next,
@@ -97,7 +112,8 @@ std::string comparison_table(const RunResults& base, const RunResults& next,
 std::string comparison_json(const RunResults& base, const RunResults& next,
                             const RunComparison& comparison);
 
-// `compare [--json] [--threshold PERCENT] BASE NEW`: returns kExitNoneWorse,
+// `compare [--json] [--threshold PERCENT] [--rank-map BASE_MAP --rank-map
+// NEW_MAP] BASE NEW`: returns kExitNoneWorse,
 // kExitWorse or kExitUsage.
 int run_compare(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

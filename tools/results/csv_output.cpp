@@ -35,7 +35,7 @@ std::string csv_text_cell(std::string_view raw) { return cell(raw); }
 std::string to_csv(const RunResults& run) {
   std::string csv =
       "processor_name,local_date,local_time,test,rank,seconds,files_per_sec,"
-      "million_accesses_per_sec,mb_per_sec,partial\n";
+      "million_accesses_per_sec,mb_per_sec,partial,node,measurement\n";
   std::string run_cells;
   if (run.metadata) {
     run_cells = cell(run.metadata->processor_name) + "," + cell(run.metadata->local_date) + "," +
@@ -52,7 +52,7 @@ std::string to_csv(const RunResults& run) {
       csv += run_cells + "," + cell(test_key(test.id)) + "," + std::to_string(worker.rank) + "," +
              cell(f.seconds) + "," + cell(f.files_per_sec) + "," +
              cell(f.million_accesses_per_sec) + "," + cell(f.mb_per_sec) + "," + partial_cell +
-             "\n";
+             "," + cell(worker.node) + "," + (worker.measurement ? "true" : "false") + "\n";
     }
   }
   return csv;

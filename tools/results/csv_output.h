@@ -11,9 +11,11 @@
 namespace quenda::results {
 
 // Header "processor_name,local_date,local_time,test,rank,seconds,
-// files_per_sec,million_accesses_per_sec,mb_per_sec,partial"; a cell the
-// test does not have (or the file does not hold) is empty, and `partial` is
-// "true" on every row of a stopped run, else "false". Numbers read back
+// files_per_sec,million_accesses_per_sec,mb_per_sec,partial,node,
+// measurement"; a cell the test does not have (or the file does not hold) is
+// empty, and `partial` is "true" on every row of a stopped run, else
+// "false". `node` is empty without a rank map; `measurement` is "false"
+// where the job log says the test failed on that worker. Numbers read back
 // exactly.
 std::string to_csv(const RunResults& run);
 

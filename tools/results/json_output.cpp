@@ -33,7 +33,21 @@ Json timed_group(const Figures& figures, Measure measure) {
   return group;
 }
 
-Json test_json(const RunResults& run, const TestResults& test) {
+Json nodes_json(const TestNodes& nodes) {
+  Json list = Json::array();
+  for (const NodeFigures& node : nodes.nodes) {
+    Json entry = Json::object();
+    entry["node"] = node.name;
+    entry["workers"] = node.ranks;
+    entry["median"] = figure(node.median);
+    entry["minimum"] = figure(node.minimum);
+    entry["sum"] = figure(node.sum);
+    list.push_back(std::move(entry));
+  }
+  return list;
+}
+
+Json test_json(const RunResults& run, const TestResults& test, const TestNodes* nodes) {
   const Measure measure = measure_of(test.id);
   Json json = Json::object();
   json["label"] = test_label(test.id);
@@ -43,6 +57,10 @@ Json test_json(const RunResults& run, const TestResults& test) {
   for (const WorkerFigures& worker : test.workers) {
     Json entry = Json::object();
     entry["rank"] = worker.rank;
+    if (nodes) {
+      entry["node"] = worker.node;
+      entry["measurement"] = worker.measurement;
+    }
     entry.update(timed_group(worker.figures, measure));
     workers.push_back(std::move(entry));
   }
@@ -60,12 +78,16 @@ Json test_json(const RunResults& run, const TestResults& test) {
     json["mean"] = Json{{"mb_per_sec", figure(test.mean.mb_per_sec)}};
   }
   json["significant"] = test.significant ? Json(*test.significant) : Json();
+  if (nodes) {
+    json["nodes"] = nodes_json(*nodes);
+    json["outlier_nodes"] = nodes->outliers;
+  }
   return json;
 }
 
 }  // namespace
 
-std::string to_json(const RunResults& run) {
+std::string to_json(const RunResults& run, const RunNodes* nodes) {
   Json json = Json::object();
   json["source_file"] = run.source_file;
   json["partial"] = run.partial;
@@ -78,7 +100,8 @@ std::string to_json(const RunResults& run) {
   json["worker_count"] = run.worker_count();
   Json tests = Json::object();
   for (const TestResults& test : run.tests)
-    tests[std::string(test_key(test.id))] = test_json(run, test);
+    tests[std::string(test_key(test.id))] =
+        test_json(run, test, nodes ? &(*nodes)[static_cast<int>(test.id)] : nullptr);
   json["tests"] = std::move(tests);
   // Bytes that are not UTF-8 (a processor name from another machine) become
   // U+FFFD rather than stopping the dump.

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "node_figures.h"
 #include "results_file.h"
 
 namespace quenda::results {
@@ -13,7 +14,9 @@ namespace quenda::results {
 // file does not hold is null; an infinite or undefined one (a timer that
 // measured nothing) is the string "inf", "-inf" or "nan", since JSON has no
 // such numbers.
-std::string to_json(const RunResults& run);
+// With the figures by node (a rank map was given), every worker also has
+// "node" and "measurement", and every test "nodes" and "outlier_nodes".
+std::string to_json(const RunResults& run, const RunNodes* nodes = nullptr);
 
 }  // namespace quenda::results
 

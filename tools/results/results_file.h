@@ -41,8 +41,17 @@ struct Figures {
 };
 
 struct WorkerFigures {
+  WorkerFigures() = default;
+  WorkerFigures(std::uint64_t worker_rank, const Figures& worker_figures)
+      : rank(worker_rank), figures(worker_figures) {}
+
   std::uint64_t rank = 0;
   Figures figures;
+  // From a rank map, where one is given: the node the worker ran on, and
+  // false where the job log says this test failed on it, so that its
+  // figures are not measurements.
+  std::string node;
+  bool measurement = true;
 };
 
 struct TestResults {

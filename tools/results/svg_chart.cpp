@@ -42,6 +42,9 @@ constexpr double kMarkerHeight = 8;          // the triangle over the slowest wo
 constexpr double kLabelLineHeight = 13;      // of the slowest worker's two lines of 11 pixels
 constexpr double kLabelCharWidth = 6.4;      // a character of those lines, and then some
 constexpr double kValueLabelHalfWidth = 26;  // half a 10-pixel value label, "0.913219"
+constexpr double kNodeCharWidth = 7;   // a character of a bold 10-pixel node name, and then some
+constexpr double kNodeRowHeight = 13;  // each row of node names under the rank labels
+constexpr int kMaxNodeRows = 6;        // beyond these, a name that does not fit is left out
 
 constexpr const char kBarColour[] = "#4c78a8";
 constexpr const char kSlowBarColour[] = "#e45756";
@@ -50,6 +53,7 @@ constexpr const char kMeanColour[] = "#1b9e77";
 constexpr const char kSignificantColour[] = "#c0392b";
 constexpr const char kQuietColour[] = "#666666";
 constexpr const char kMarkerColour[] = "#222222";
+constexpr const char kOutlierBand[] = "#fbe3e1";
 
 std::string figure_text(const Figure& value) { return value ? report_text(*value) : "n/a"; }
 
@@ -96,6 +100,42 @@ std::vector<std::pair<double, int>> legend_places(double width) {
   return places;
 }
 
+// A node's group of bars: its slots, and the row and centre of its name.
+struct NodeGroup {
+  std::string name;
+  std::size_t first = 0;  // slot of its first bar
+  std::size_t count = 0;
+  int row = -1;  // -1: the name did not fit
+};
+
+// The groups of a panel whose workers are sorted by node, their names
+// dealt to the first row where they clear the name before them.
+std::vector<NodeGroup> node_groups(const std::vector<std::string>& names, double slot) {
+  std::vector<NodeGroup> groups;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (groups.empty() || groups.back().name != names[i]) {
+      groups.emplace_back();
+      groups.back().name = names[i];
+      groups.back().first = i;
+    }
+    ++groups.back().count;
+  }
+  std::vector<double> row_end;
+  for (NodeGroup& group : groups) {
+    const double centre = slot * (static_cast<double>(group.first) + group.count / 2.0);
+    const double half = kNodeCharWidth * static_cast<double>(valid_text(group.name).size()) / 2;
+    for (int row = 0; row < kMaxNodeRows; ++row) {
+      if (static_cast<std::size_t>(row) == row_end.size()) row_end.push_back(-1e300);
+      if (centre - half > row_end[row] + 6) {
+        group.row = row;
+        row_end[row] = centre + half;
+        break;
+      }
+    }
+  }
+  return groups;
+}
+
 // Where a worker's bar ended up in its panel.
 struct BarPlace {
   double centre = 0;
@@ -104,7 +144,7 @@ struct BarPlace {
 
 class Chart {
  public:
-  explicit Chart(const RunResults& run) : run_(run) {
+  Chart(const RunResults& run, const RunNodes* nodes) : run_(run), nodes_(nodes) {
     svg_.imbue(std::locale::classic());
     workers_ = 0;
     for (const TestResults& test : run.tests) {
@@ -115,10 +155,19 @@ class Chart {
     // The report's pairs side by side (Lower/Higher, write/read, read/write),
     // unless a large cluster makes the panels wide.
     columns_ = plot_width_ > kMinPlotWidth ? 1 : 2;
+    if (nodes_) {
+      int rows = 0;
+      for (const TestResults& test : run.tests) {
+        for (const NodeGroup& group : node_groups(node_names(test), slot_of(test))) {
+          rows = std::max(rows, group.row + 1);
+        }
+      }
+      panel_height_ = kPanelHeight + kNodeRowHeight * rows + 4;
+    }
     const int rows = (kTestCount + columns_ - 1) / columns_;
     width_ = 2 * kMargin + columns_ * panel_width_ + (columns_ - 1) * kPanelGap;
     header_height_ = kHeaderHeight + kLegendRowHeight * legend_places(width_).back().second;
-    height_ = kMargin + header_height_ + rows * (kPanelHeight + kPanelGap) - kPanelGap + kMargin;
+    height_ = kMargin + header_height_ + rows * (panel_height_ + kPanelGap) - kPanelGap + kMargin;
   }
 
   std::string draw() {
@@ -130,7 +179,7 @@ class Chart {
     header();
     for (int i = 0; i < kTestCount; ++i) {
       const double x = kMargin + (i % columns_) * (panel_width_ + kPanelGap);
-      const double y = kMargin + header_height_ + (i / columns_) * (kPanelHeight + kPanelGap);
+      const double y = kMargin + header_height_ + (i / columns_) * (panel_height_ + kPanelGap);
       panel(run_.tests[i], x, y);
     }
     svg_ << "</svg>\n";
@@ -138,6 +187,66 @@ class Chart {
   }
 
  private:
+  double slot_of(const TestResults& test) const {
+    return test.workers.empty() ? plot_width_
+                                : plot_width_ / static_cast<double>(test.workers.size());
+  }
+
+  // The workers in the order drawn: by node, in the order the nodes come
+  // first, without a map in rank order.
+  std::vector<std::size_t> drawing_order(const TestResults& test) const {
+    std::vector<std::size_t> order(test.workers.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    if (!nodes_) return order;
+    const auto& groups = (*nodes_)[static_cast<int>(test.id)].nodes;
+    const auto group_of = [&](std::size_t i) {
+      return std::find_if(
+                 groups.begin(), groups.end(),
+                 [&](const NodeFigures& node) { return node.name == test.workers[i].node; }) -
+             groups.begin();
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return group_of(a) < group_of(b); });
+    return order;
+  }
+
+  std::vector<std::string> node_names(const TestResults& test) const {
+    std::vector<std::string> names;
+    for (const std::size_t i : drawing_order(test)) names.push_back(test.workers[i].node);
+    return names;
+  }
+
+  bool flagged(const TestResults& test, const std::string& node) const {
+    const auto& outliers = (*nodes_)[static_cast<int>(test.id)].outliers;
+    return std::find(outliers.begin(), outliers.end(), node) != outliers.end();
+  }
+
+  // Under the rank labels, each node's name centred under its bars, red
+  // where it is flagged; flagged groups on a pale red band, and a thin line
+  // between groups.
+  void node_marks(const TestResults& test, double slot, double bottom) {
+    for (const NodeGroup& group : node_groups(node_names(test), slot)) {
+      const double left = kPlotLeft + slot * static_cast<double>(group.first);
+      const double width = slot * static_cast<double>(group.count);
+      const bool outlier = flagged(test, group.name);
+      if (outlier) {
+        svg_ << "<rect class=\"outlier-node\" data-node=\"" << xml_text(group.name) << "\" x=\""
+             << number(left) << "\" y=\"" << number(kPlotTop) << "\" width=\"" << number(width)
+             << "\" height=\"" << number(bottom - kPlotTop) << "\" fill=\"" << kOutlierBand
+             << "\"/>\n";
+      }
+      if (group.first > 0) {
+        line(left, kPlotTop, left, bottom + 4, "stroke=\"#bbbbbb\" stroke-width=\"1\"");
+      }
+      if (group.row < 0) continue;
+      text(left + width / 2, bottom + 28 + kNodeRowHeight * group.row, group.name,
+           "class=\"node-label\" data-node=\"" + xml_text(group.name) +
+               "\" font-size=\"10\" font-weight=\"bold\" text-anchor=\"middle\" fill=\"" +
+               (outlier ? kSignificantColour : std::string("#444444")) + '"' +
+               (outlier ? " data-flagged=\"true\"" : ""));
+    }
+  }
+
   void text(double x, double y, std::string_view content, std::string_view attributes = "") {
     svg_ << "<text x=\"" << number(x) << "\" y=\"" << number(y) << '"';
     if (!attributes.empty()) svg_ << ' ' << attributes;
@@ -218,7 +327,7 @@ class Chart {
 
     svg_ << "<g class=\"panel\" data-test=\"" << test_key(test.id) << "\" transform=\"translate("
          << number(x) << ' ' << number(y) << ")\">\n";
-    svg_ << "<rect width=\"" << number(panel_width_) << "\" height=\"" << number(kPanelHeight)
+    svg_ << "<rect width=\"" << number(panel_width_) << "\" height=\"" << number(panel_height_)
          << "\" fill=\"none\" stroke=\"#dddddd\"/>\n";
     text(10, 20, test_label(test.id), "font-size=\"14\" font-weight=\"bold\"");
     std::string figures = "single " + figure_text(single);
@@ -287,7 +396,11 @@ class Chart {
     }
     const bool labelled = count > 1 && least && *least < *most;
     const bool red = test.significant == true && count > 1 && least;
-    const double slot = count > 0 ? plot_width_ / static_cast<double>(count) : plot_width_;
+    const double slot = slot_of(test);
+    if (nodes_) node_marks(test, slot, bottom);
+    const std::vector<std::size_t> order = drawing_order(test);
+    std::vector<std::size_t> position(count);
+    for (std::size_t p = 0; p < count; ++p) position[order[p]] = p;
     const double bar_width = std::max(1.0, std::min(kMaxBarWidth, slot * 0.7));
     // Rank labels as often as they fit side by side.
     const double label_width =
@@ -303,7 +416,7 @@ class Chart {
       if (drawable(value)) height = bottom - y_of(*value);
       if (value && std::isinf(*value) && *value > 0) height = plot_height;
       if (drawable(value) && *value > 0) height = std::max(height, kMinBarHeight);
-      const double centre = kPlotLeft + slot * (static_cast<double>(i) + 0.5);
+      const double centre = kPlotLeft + slot * (static_cast<double>(position[i]) + 0.5);
       const bool slow = red && drawable(value) && *value == *least;
       svg_ << "<rect class=\"bar\" data-rank=\"" << worker.rank << '"'
            << (slow ? " data-slowest=\"true\"" : "") << " x=\"" << number(centre - bar_width / 2)
@@ -312,13 +425,14 @@ class Chart {
            << (slow ? kSlowBarColour : kBarColour) << "\"><title>thread " << worker.rank << ": "
            << xml_text(figure_text(value)) << ' ' << unit << "</title></rect>\n";
       places.push_back(BarPlace{centre, bottom - height});
-      if (i % label_every == 0) {
+      if (position[i] % label_every == 0) {
         text(centre, bottom + 14, std::to_string(worker.rank),
              "font-size=\"10\" text-anchor=\"middle\" fill=\"#444444\"");
       }
     }
     line(kPlotLeft, bottom, right, bottom, "stroke=\"#888888\"");
-    text(kPlotLeft + plot_width_ / 2, bottom + 32, "thread (worker rank)",
+    text(kPlotLeft + plot_width_ / 2, panel_height_ - kPanelHeight + bottom + 32,
+         nodes_ ? "thread (worker rank), by node; flagged nodes in red" : "thread (worker rank)",
          "font-size=\"11\" text-anchor=\"middle\" fill=\"#444444\"");
 
     // The lines go over the bars so that they stay visible across them, and
@@ -411,10 +525,12 @@ class Chart {
   }
 
   const RunResults& run_;
+  const RunNodes* nodes_;
   std::ostringstream svg_;
   int workers_ = 0;
   int columns_ = 2;
   double header_height_ = kHeaderHeight;
+  double panel_height_ = kPanelHeight;
   double plot_width_ = 0;
   double panel_width_ = 0;
   double width_ = 0;
@@ -423,6 +539,8 @@ class Chart {
 
 }  // namespace
 
-std::string to_svg(const RunResults& run) { return Chart(run).draw(); }
+std::string to_svg(const RunResults& run, const RunNodes* nodes) {
+  return Chart(run, nodes).draw();
+}
 
 }  // namespace quenda::results

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "node_figures.h"
 #include "results_file.h"
 
 namespace quenda::results {
@@ -16,7 +17,12 @@ namespace quenda::results {
 // workers' rates differ, also a <path class="slowest-marker"> over the
 // slowest worker's bar and a <text class="slowest-label"> naming it, both
 // with its data-rank.
-std::string to_svg(const RunResults& run);
+//
+// With the figures by node, each panel's bars are grouped by node: a
+// <text class="node-label" data-node="..."> under each group names it, and a
+// flagged node's group has a <rect class="outlier-node"> behind its bars
+// and a red label.
+std::string to_svg(const RunResults& run, const RunNodes* nodes = nullptr);
 
 }  // namespace quenda::results
 

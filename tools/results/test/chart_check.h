@@ -21,6 +21,11 @@ int xpath_count(const std::filesystem::path& svg, const std::string& expression)
 // to a PNG; empty when both drew it.
 std::string render_problems(const std::filesystem::path& svg);
 
+// Every text label's box, from its position, size and anchor and a glyph
+// width a little above DejaVu Sans's: the labels that stick out of the
+// picture and the pairs that overlap, one line each; empty when none do.
+std::string label_problems(const std::filesystem::path& svg);
+
 // The bars in the panel of one test ("stream_handling", ...).
 int bars_in_panel(const std::filesystem::path& svg, const std::string& test_key);
 

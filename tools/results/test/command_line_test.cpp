@@ -2,15 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "chart_check.h"
+#include "sample_report.h"
 #include "support/files.h"
 #include "support/process.h"
-#include "sample_report.h"
 
 namespace quenda::results {
 namespace {
@@ -120,9 +122,9 @@ TEST_F(CommandLine, RefusesAFileCutShortUnlessAskedForAPartialRun) {
   std::istringstream csv(testing::read_file(folder_.path() / (stem + ".csv")));
   std::string line;
   ASSERT_TRUE(std::getline(csv, line));
-  EXPECT_TRUE(line.ends_with(",mb_per_sec,partial")) << line;
+  EXPECT_TRUE(line.ends_with(",mb_per_sec,partial,node,measurement")) << line;
   int rows = 0;
-  for (; std::getline(csv, line); ++rows) EXPECT_TRUE(line.ends_with(",true")) << line;
+  for (; std::getline(csv, line); ++rows) EXPECT_TRUE(line.ends_with(",true,,true")) << line;
   EXPECT_GT(rows, 0);
   EXPECT_TRUE(fs::exists(folder_.path() / (stem + ".svg")));
 }
@@ -229,6 +231,20 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
   fs::permissions(locked.parent_path(), fs::perms::none);
   const std::string too_long = std::string(300, 'n') + ".txt";
   const std::string tool_says = "quenda-lite-results: ";
+  const std::string results = write_results(sample_text(3)).string();
+  const std::string not_of_run = results + ": error: the rank map ";
+  for (const auto& [name, text] : std::vector<std::pair<std::string, std::string>>{
+           {"four.map", "rank 0 on a\nrank 1 on a\nrank 2 on b\nrank 3 on b\n"},
+           {"capped.map", "rank 0 on a\nrank 1 on a\nrank 2 on b\nrank 600 on b\n"},
+           {"gap.map", "rank 0 on a\nrank 2 on b\n"},
+           {"twice.map", "rank 0 on a\nrank 1 on a\nrank 1 on b\nrank 2 on b\n"},
+           {"empty.map", "quenda-lite: 3 processes with srun\n"},
+           {"shared/data64-windows-1@a", ""},
+           {"shared/data64-windows-2@b.tmp", ""},
+           {"shared/data64-windows-cluster", ""}}) {
+    fs::create_directories((folder_.path() / name).parent_path());
+    testing::write_file(folder_.path() / name, text);
+  }
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -252,7 +268,29 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
        true},
       {{too_long}, 1, too_long + ": error: cannot open: File name too long\n"},
       {{"run\x1b[2J\\.txt"}, 1, "run\\x1b[2J\\x5c.txt: error: no such file or folder\n"},
-      {{write_results(sample_text()).string()},
+      {{"--rank-map", "four.map", results},
+       1,
+       not_of_run + "four.map is not of this run: the map is of 4 processes, the results file "
+                    "of 3 (Thread(s): 3)\n"},
+      {{"--rank-map", "capped.map", results},
+       1,
+       not_of_run + "capped.map is not of this run: the map names rank 600, beyond the "
+                    "benchmark's cap of 512 processes\n"},
+      {{"--rank-map", "gap.map", results},
+       1,
+       not_of_run + "gap.map is not of this run: rank 1 is missing from the map\n"},
+      {{"--rank-map", "twice.map", results}, 1, "twice.map: error: rank 1 is on a and on b\n"},
+      {{"--rank-map", "empty.map", results},
+       1,
+       "empty.map: error: no 'rank R on NODE' lines in it\n"},
+      {{"--rank-map", "shared", results}, 0, ""},
+      {{"--outlier-fraction", "0.5", results},
+       2,
+       tool_says + "--outlier-fraction needs --rank-map\n"},
+      {{"--rank-map", "shared", "--outlier-fraction", "1.5", results},
+       2,
+       tool_says + "--outlier-fraction needs a number above 0, at most 1\n"},
+      {{results},
        1,
        tool_says + "error: cannot write to standard output: No space left on device\n",
        "/dev/full"},
@@ -327,6 +365,123 @@ TEST_F(CommandLine, ReadsAHugeFileInLittleMemory) {
     EXPECT_TRUE(result.err.ends_with(c.err_end)) << result.err;
     EXPECT_LT(result.peak_kilobytes, 32 * 1024);  // a few lines at a time
   }
+}
+
+}  // namespace
+}  // namespace quenda::results
+
+namespace quenda::results {
+namespace {
+
+// Eight workers on four nodes, two each, in every test at the same rates
+// (files/sec or MB/sec): node-c's workers at about 30% of the others'.
+constexpr std::array<double, 8> kNodeRates{1000, 1002, 998, 1004, 300, 310, 1000, 1000};
+
+std::string nodes_sample() {
+  samples::SampleRun run = samples::sample_run(9);
+  for (int t = 0; t < kTestCount; ++t) {
+    const double scale = measure_of(static_cast<TestId>(t)) == Measure::kFiles ? 1.0 : 1048576.0;
+    for (std::size_t i = 0; i < 8; ++i) run.tests[t].workers[i].rate = kNodeRates[i] * scale;
+  }
+  return samples::results_text(run);
+}
+
+std::string map_text(int ranks, int per_node, const std::string& first = "node-a") {
+  std::string text;
+  for (int rank = 0; rank < ranks; ++rank) {
+    const int node = rank == 0 ? 0 : (rank - 1) / per_node;
+    std::string name = first;
+    name.back() = static_cast<char>(name.back() + node);
+    text += "rank " + std::to_string(rank) + " on " + name + "\n";
+  }
+  return text;
+}
+
+TEST_F(CommandLine, NamesNodesAndFlagsTheSlowOneFromAJobLog) {
+  const fs::path path = write_results(nodes_sample());
+  const std::string failure =
+      "quenda-lite: rank 5 on node-c: stream handling: data64-windows-5@"
+      "node-c: No space left on device; the figures of this test are not "
+      "measurements\n";
+  const std::string both_of_a =
+      "quenda-lite: rank 1 on node-a: descriptor handling: f: EIO; the "
+      "figures of this test are not measurements\n"
+      "quenda-lite: rank 2 on node-a: descriptor handling: f: EIO; the "
+      "figures of this test are not measurements\n";
+  testing::write_file(folder_.path() / "job.log", "quenda-lite: 9 processes with srun\n" +
+                                                      map_text(9, 2) + failure + both_of_a);
+  const testing::ProcessResult result = tool({"--rank-map", "job.log", path.string()});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  const std::string stem = stem_of(path.filename().string());
+  EXPECT_EQ(result.out,
+            path.string() + " -> " + (folder_.path() / stem).string() + ".json, .csv, .svg\n" +
+                "by node: flagged where a node's median rate is below 50% of the median over "
+                "the nodes\n"
+                "  stream_handling: node-c at 31% (310 of 1000.5 files/sec)\n"
+                "  descriptor_handling: node-c at 30.5% (305 of 1000 files/sec)\n"
+                "  bytewise_write: node-c at 30.5% (305 of 1000.5 MB/sec)\n"
+                "  bytewise_read: node-c at 30.5% (305 of 1000.5 MB/sec)\n"
+                "  block_read: node-c at 30.5% (305 of 1000.5 MB/sec)\n"
+                "  block_write: node-c at 30.5% (305 of 1000.5 MB/sec)\n");
+  const auto json = nlohmann::json::parse(testing::read_file(folder_.path() / (stem + ".json")));
+  const auto& streams = json["tests"]["stream_handling"];
+  EXPECT_EQ(streams["nodes"], nlohmann::json::parse(R"([
+    {"node": "node-a", "workers": [1, 2], "median": 1001, "minimum": 1000, "sum": 2002},
+    {"node": "node-b", "workers": [3, 4], "median": 1001, "minimum": 998, "sum": 2002},
+    {"node": "node-c", "workers": [5, 6], "median": 310, "minimum": 310, "sum": 310},
+    {"node": "node-d", "workers": [7, 8], "median": 1000, "minimum": 1000, "sum": 2000}])"));
+  EXPECT_EQ(streams["outlier_nodes"], nlohmann::json::array({"node-c"}));
+  EXPECT_EQ(streams["workers"][4]["node"], "node-c");
+  EXPECT_EQ(streams["workers"][4]["measurement"], false);
+  EXPECT_EQ(streams["workers"][5]["measurement"], true);
+  EXPECT_TRUE(json["tests"]["descriptor_handling"]["nodes"][0]["median"].is_null());
+  EXPECT_EQ(json["tests"]["block_write"]["workers"][4]["measurement"], true);
+  const std::string csv = testing::read_file(folder_.path() / (stem + ".csv"));
+  EXPECT_NE(csv.find(",partial,node,measurement\n"), std::string::npos);
+  EXPECT_NE(csv.find(",stream_handling,5,"), std::string::npos);
+  EXPECT_NE(csv.find(",false,node-c,false\n"), std::string::npos) << csv;
+
+  // A map file alone has no failure lines; a lower fraction flags nothing.
+  testing::write_file(folder_.path() / "job.map", map_text(9, 2));
+  const auto lenient = tool({"--rank-map", "job.map", "--outlier-fraction", "0.25", path.string()});
+  EXPECT_NE(lenient.out.find("  stream_handling: no node flagged among 4\n"), std::string::npos)
+      << lenient.out;
+  const auto plain = nlohmann::json::parse(testing::read_file(folder_.path() / (stem + ".json")));
+  EXPECT_EQ(plain["tests"]["stream_handling"]["nodes"][2]["sum"], 610);
+}
+
+TEST_F(CommandLine, ChartsAClusterOf511WorkersOn64NodesLegibly) {
+  samples::SampleRun run = samples::sample_run(512);
+  std::string map = "rank 0 on node-00\n";
+  for (int rank = 1; rank < 512; ++rank) {
+    const int node = (rank - 1) / 8;
+    map += "rank " + std::to_string(rank) + " on node-" + (node < 10 ? "0" : "") +
+           std::to_string(node) + "\n";
+    // A few per cent apart, as on a quiet machine; node-17 at a fifth.
+    for (samples::SampleTest& test : run.tests) {
+      test.workers[rank - 1].rate =
+          test.single.rate * (1 + 0.01 * (rank % 5)) * (node == 17 ? 0.2 : 1);
+    }
+  }
+  testing::write_file(folder_.path() / "cluster.map", map);
+  const fs::path path = write_results(samples::results_text(run));
+  const testing::ProcessResult result = tool({"--rank-map", "cluster.map", path.string()});
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  const fs::path svg = folder_.path() / (stem_of(path.filename().string()) + ".svg");
+  EXPECT_EQ(samples::xml_problems(svg), "");
+  EXPECT_EQ(samples::xpath_count(svg, "//*[@class='node-label']"), 6 * 64);
+  EXPECT_EQ(samples::xpath_count(svg, "//*[@class='node-label'][@data-flagged='true']"), 6);
+  EXPECT_EQ(samples::xpath_count(svg, "//*[@class='outlier-node'][@data-node='node-17']"), 6);
+  EXPECT_EQ(samples::bars_in_panel(svg, "block_read"), 511);
+  EXPECT_EQ(samples::label_problems(svg), "");
+  EXPECT_EQ(samples::render_problems(svg), "");
+  // The check sees a node's name moved half its group to the left.
+  const std::string chart = testing::read_file(svg);
+  const std::size_t x = chart.find("<text x=\"", chart.find("data-node=\"node-17\"")) + 9;
+  const std::size_t end = chart.find('"', x);
+  testing::write_file(svg, chart.substr(0, x) + std::to_string(std::stod(chart.substr(x)) - 30) +
+                               chart.substr(end));
+  EXPECT_NE(samples::label_problems(svg).find("overlap: 'node-"), std::string::npos);
 }
 
 }  // namespace

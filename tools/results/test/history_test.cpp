@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "compare.h"
+#include "sample_report.h"
 #include "support/files.h"
 #include "support/process.h"
-#include "sample_report.h"
 #include "trend.h"
 
 namespace quenda::results {
@@ -51,7 +51,8 @@ TEST(TrendPoint, ReadsTheFiguresTheFullParserReadsOrRefusesAStoppedRun) {
       std::istringstream in(text);
       const RunResults run = parse_results(in, "results.txt", {});
       if (windows) {
-        for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) {
+        for (std::size_t at = text.find('\n'); at != std::string::npos;
+             at = text.find('\n', at + 2)) {
           text.insert(at, 1, '\r');
         }
       }
@@ -93,7 +94,8 @@ class History : public ::testing::Test {
 TEST_F(History, CompareCallsASignificantFallBeyondTheThresholdWorse) {
   const samples::SampleRun base = samples::sample_run(5);
   samples::SampleRun slowed = base;
-  for (const TestId id : {TestId::kStreamHandling, TestId::kDescriptorHandling, TestId::kBlockRead}) {
+  for (const TestId id :
+       {TestId::kStreamHandling, TestId::kDescriptorHandling, TestId::kBlockRead}) {
     for (samples::SampleTiming& worker : slowed.tests[static_cast<int>(id)].workers) {
       worker.rate /= 2;
     }
@@ -112,14 +114,14 @@ TEST_F(History, CompareCallsASignificantFallBeyondTheThresholdWorse) {
   // Block reading halved too, but its workers spread so widely that the
   // fall stays inside their spread.
   const std::vector<std::pair<std::string, std::string>> verdicts{
-      {"stream_handling", "worse"},        {"descriptor_handling", "worse"},
+      {"stream_handling", "worse"},          {"descriptor_handling", "worse"},
       {"bytewise_write", "not significant"}, {"bytewise_read", "not significant"},
-      {"block_read", "not significant"},    {"block_write", "not significant"}};
+      {"block_read", "not significant"},     {"block_write", "not significant"}};
   for (const auto& [test, verdict] : verdicts) {
     const json& entry = document["tests"][test];
     EXPECT_EQ(entry["verdict"], verdict) << test;
-    const bool halved = test == "stream_handling" || test == "descriptor_handling" ||
-                        test == "block_read";
+    const bool halved =
+        test == "stream_handling" || test == "descriptor_handling" || test == "block_read";
     EXPECT_NEAR(entry["mean"]["ratio"].get<double>(), halved ? 0.5 : 1.0, 1e-5) << test;
     EXPECT_EQ(entry["single"]["ratio"], 1.0) << test;
   }
@@ -131,10 +133,47 @@ TEST_F(History, CompareCallsASignificantFallBeyondTheThresholdWorse) {
   EXPECT_NE(wider.out.find("\nnote: the runs have different world sizes;"), std::string::npos);
 }
 
+TEST_F(History, CompareWithMapsNamesTheNodeThatSlowedDown) {
+  // Eight workers, two a node; in the new run node-c's run at a third.
+  std::string map;
+  for (int rank = 0; rank < 9; ++rank) {
+    const char node = rank == 0 ? 'a' : static_cast<char>('a' + (rank - 1) / 2);
+    map += "rank " + std::to_string(rank) + " on node-" + node + "\n";
+  }
+  testing::write_file(folder_.path() / "job.map", map);
+  const samples::SampleRun base = samples::sample_run(9);
+  samples::SampleRun slowed = base;
+  for (samples::SampleTest& test : slowed.tests) {
+    for (const int rank : {5, 6}) test.workers[rank - 1].rate /= 3;
+  }
+  const std::string before = write("before.txt", base);
+  const std::string after = write("after.txt", slowed);
+  const testing::ProcessResult table =
+      tool({"compare", "--rank-map", "job.map", "--rank-map", "job.map", before, after});
+  EXPECT_EQ(table.exit_code, 1) << table.err;
+  EXPECT_TRUE(table.out.ends_with("\nslowed nodes: node-c\n")) << table.out;
+
+  const testing::ProcessResult compared =
+      tool({"compare", "--json", "--rank-map", "job.map", "--rank-map", "job.map", before, after});
+  const json document = json::parse(compared.out);
+  EXPECT_EQ(document["slowed_nodes"], json::array({"node-c"}));
+  const json& nodes = document["tests"]["stream_handling"]["nodes"];
+  ASSERT_EQ(nodes.size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(nodes[i]["node"], std::string("node-") + char('a' + i));
+    EXPECT_EQ(nodes[i]["base_workers"], 2);
+    EXPECT_EQ(nodes[i]["verdict"], i == 2 ? "worse" : "not significant") << i;
+  }
+  EXPECT_NEAR(nodes[2]["mean_ratio"].get<double>(), 1.0 / 3, 1e-5);
+}
+
 TEST_F(History, RefusesWrongCommandLinesAndFilesWithStatusTwoOrSkipsThem) {
   const std::string run = write(samples::sample_file_name("node-a"), samples::sample_run(3));
   std::string text = samples::results_text(samples::sample_run(3));
   testing::write_file(folder_.path() / "stopped.txt", text.substr(0, text.size() / 2));
+  testing::write_file(folder_.path() / "three.map", "rank 0 on a\nrank 1 on a\nrank 2 on b\n");
+  testing::write_file(folder_.path() / "four.map",
+                      "rank 0 on a\nrank 1 on a\nrank 2 on b\nrank 3 on b\n");
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -146,6 +185,12 @@ TEST_F(History, RefusesWrongCommandLinesAndFilesWithStatusTwoOrSkipsThem) {
       {{"compare", "--fast", run, run}, 2, "quenda-lite-results: unknown option --fast"},
       {{"compare", run, "missing.txt"}, 2, "missing.txt: error: no such file\n"},
       {{"compare", "stopped.txt", run}, 2, "stopped.txt:"},
+      {{"compare", "--rank-map", "four.map", run, run},
+       2,
+       "quenda-lite-results: --rank-map is given once for BASE and once for NEW"},
+      {{"compare", "--rank-map", "three.map", "--rank-map", "four.map", run, run},
+       2,
+       "four.map: error: not of " + run + ": the map is of 4 processes, the results file of 3"},
       {{"trend"}, 2, "quenda-lite-results: no results file or folder given"},
       {{"trend", "-o"}, 2, "quenda-lite-results: -o needs a folder"},
       {{"trend", run, "missing.txt"}, 1, "missing.txt: error: cannot open: "},

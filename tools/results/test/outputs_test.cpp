@@ -176,7 +176,8 @@ TEST(CsvOutput, HasOneRowPerTestAndWorkerThatReadsBackExactly) {
   ASSERT_EQ(rows.size(), 1u + kTestCount * 2);
   EXPECT_EQ(rows[0], (std::vector<std::string>{
                          "processor_name", "local_date", "local_time", "test", "rank", "seconds",
-                         "files_per_sec", "million_accesses_per_sec", "mb_per_sec", "partial"}));
+                         "files_per_sec", "million_accesses_per_sec", "mb_per_sec", "partial",
+                         "node", "measurement"}));
   std::size_t row = 1;
   const auto expect_cell = [](const std::string& cell, const Figure& figure) {
     if (!figure) {
@@ -189,7 +190,7 @@ TEST(CsvOutput, HasOneRowPerTestAndWorkerThatReadsBackExactly) {
     for (const WorkerFigures& worker : test.workers) {
       SCOPED_TRACE("row " + std::to_string(row));
       const auto& cells = rows[row++];
-      ASSERT_EQ(cells.size(), 10u);
+      ASSERT_EQ(cells.size(), 12u);
       EXPECT_EQ(cells[0], "node-a");
       EXPECT_EQ(cells[1], "2026-03-04");
       EXPECT_EQ(cells[2], "05:06:07");
@@ -200,6 +201,8 @@ TEST(CsvOutput, HasOneRowPerTestAndWorkerThatReadsBackExactly) {
       expect_cell(cells[7], worker.figures.million_accesses_per_sec);
       expect_cell(cells[8], worker.figures.mb_per_sec);
       EXPECT_EQ(cells[9], "false");
+      EXPECT_EQ(cells[10], "");
+      EXPECT_EQ(cells[11], "true");
     }
   }
   EXPECT_EQ(csv_rows(to_csv(sample(1))).size(), 1u);
@@ -209,13 +212,13 @@ TEST(CsvOutput, SaysOnEveryRowThatARunIsPartial) {
   const std::string text = samples::results_text(samples::sample_run(3));
   const int cut = samples::nth_line_starting(text, "Thread:2@node-a It was: ");
   const auto rows = csv_rows(to_csv(sample(3, true, cut)));
-  ASSERT_EQ(rows[0].size(), 10u);
+  ASSERT_EQ(rows[0].size(), 12u);
   EXPECT_EQ(rows[0][9], "partial");
   // Both workers of the file tests and of byte-wise writing, where the file
   // ends.
   ASSERT_EQ(rows.size(), 1u + 3 * 2);
   for (std::size_t row = 1; row < rows.size(); ++row) {
-    ASSERT_EQ(rows[row].size(), 10u) << row;
+    ASSERT_EQ(rows[row].size(), 12u) << row;
     EXPECT_EQ(rows[row][9], "true") << row;
   }
   EXPECT_EQ(rows[6][3], "bytewise_write");

@@ -115,7 +115,7 @@ TEST_P(RoundTrip, TheToolReadsBackEveryFigureTheBenchmarkPrinted) {
   std::getline(csv, line);
   EXPECT_EQ(line,
             "processor_name,local_date,local_time,test,rank,seconds,files_per_sec,"
-            "million_accesses_per_sec,mb_per_sec,partial");
+            "million_accesses_per_sec,mb_per_sec,partial,node,measurement");
   std::size_t rows = 0;
   for (const std::string& test : kTests) {
     for (const json& worker : document["tests"][test]["workers"]) {
@@ -124,7 +124,7 @@ TEST_P(RoundTrip, TheToolReadsBackEveryFigureTheBenchmarkPrinted) {
       std::vector<std::string> cells;
       std::istringstream split(line + ",");
       for (std::string cell; std::getline(split, cell, ',');) cells.push_back(cell);
-      ASSERT_EQ(cells.size(), 10u) << line;
+      ASSERT_EQ(cells.size(), 12u) << line;
       EXPECT_EQ(cells[3], test);
       EXPECT_EQ(cells[4], std::to_string(worker["rank"].get<int>()));
       EXPECT_EQ(cells[9], "false");

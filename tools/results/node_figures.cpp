@@ -1,0 +1,114 @@
+#include "node_figures.h"
+
+#include <algorithm>
+#include <cmath>
+#include <locale>
+#include <sstream>
+
+#include "compare.h"
+#include "figure_text.h"
+#include "text_escape.h"
+
+namespace quenda::results {
+namespace {
+
+Figure median_of(std::vector<double> values) {
+  if (values.empty()) return {};
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  if (values.size() % 2 == 1) return values[middle];
+  return (values[middle - 1] + values[middle]) / 2.0;
+}
+
+// A share in percent with three significant digits, "40.1".
+std::string percent(double share) {
+  std::ostringstream text;
+  text.imbue(std::locale::classic());
+  text.precision(3);
+  text << share * 100.0;
+  return text.str();
+}
+
+}  // namespace
+
+TestNodes node_figures(const TestResults& test, double outlier_fraction) {
+  TestNodes result;
+  std::vector<std::vector<double>> rates;
+  for (const WorkerFigures& worker : test.workers) {
+    auto node = std::find_if(result.nodes.begin(), result.nodes.end(),
+                             [&](const NodeFigures& known) { return known.name == worker.node; });
+    if (node == result.nodes.end()) {
+      result.nodes.emplace_back().name = worker.node;
+      rates.emplace_back();
+      node = result.nodes.end() - 1;
+    }
+    node->ranks.push_back(worker.rank);
+    const Figure rate = headline_rate(worker.figures, measure_of(test.id));
+    // A timer that saw no time pass gives no rate to rank nodes by.
+    if (worker.measurement && rate && std::isfinite(*rate)) {
+      rates[static_cast<std::size_t>(node - result.nodes.begin())].push_back(*rate);
+    }
+  }
+  std::vector<double> medians;
+  for (std::size_t i = 0; i < result.nodes.size(); ++i) {
+    if (rates[i].empty()) continue;
+    NodeFigures& node = result.nodes[i];
+    node.median = median_of(rates[i]);
+    node.minimum = *std::min_element(rates[i].begin(), rates[i].end());
+    double sum = 0.0;
+    for (const double rate : rates[i]) sum += rate;
+    node.sum = sum;
+    medians.push_back(*node.median);
+  }
+  result.median_of_nodes = median_of(medians);
+  if (medians.size() < 2) return result;
+  for (const NodeFigures& node : result.nodes) {
+    if (node.median && *node.median < outlier_fraction * *result.median_of_nodes) {
+      result.outliers.push_back(node.name);
+    }
+  }
+  return result;
+}
+
+RunNodes node_figures(const RunResults& run, double outlier_fraction) {
+  RunNodes nodes;
+  for (const TestResults& test : run.tests) {
+    nodes[static_cast<int>(test.id)] = node_figures(test, outlier_fraction);
+  }
+  return nodes;
+}
+
+std::string node_summary(const RunResults& run, const RunNodes& nodes, double outlier_fraction) {
+  std::string text = "by node: flagged where a node's median rate is below " +
+                     percent(outlier_fraction) + "% of the median over the nodes\n";
+  for (const TestResults& test : run.tests) {
+    const TestNodes& test_nodes = nodes[static_cast<int>(test.id)];
+    const std::string unit = measure_of(test.id) == Measure::kFiles ? "files/sec" : "MB/sec";
+    std::size_t measured = 0;
+    for (const NodeFigures& node : test_nodes.nodes) measured += node.median ? 1 : 0;
+    text += "  " + std::string(test_key(test.id)) + ": ";
+    if (measured < 2) {
+      text += std::to_string(measured) + " node(s) with measurements, too few to compare\n";
+      continue;
+    }
+    if (test_nodes.outliers.empty()) {
+      text += "no node flagged among " + std::to_string(measured) + "\n";
+      continue;
+    }
+    const double overall = *test_nodes.median_of_nodes;
+    std::string flagged;
+    for (const NodeFigures& node : test_nodes.nodes) {
+      if (std::find(test_nodes.outliers.begin(), test_nodes.outliers.end(), node.name) ==
+          test_nodes.outliers.end()) {
+        continue;
+      }
+      if (!flagged.empty()) flagged += ", ";
+      flagged += printable(node.name) + " at " + percent(*node.median / overall) + "% (" +
+                 report_text(*node.median) + " of " + report_text(overall) + " " + unit + ")";
+    }
+    text += flagged + "\n";
+  }
+  return text;
+}
+
+}  // namespace quenda::results
