@@ -10,9 +10,11 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <regex>
 
 #include "hostile_support.h"
+#include "medium_plan.h"
 #include "small_plan.h"
 #include "support/figure_checks.h"
 
@@ -30,6 +32,8 @@ const fs::path kShared = kRoot / "shared";
 const fs::path kPrefix = kRoot / "prefix";
 const fs::path kBatchScript = kPrefix / "share/quenda-lite/quenda-lite.sbatch";
 const std::string kSmallProgram = (kPrefix / "bin/quenda-lite-small").string();
+const std::string kMediumProgram = (kPrefix / "bin/quenda-lite-medium").string();
+const fs::path kResultsTool = kPrefix / "bin/quenda-lite-results";
 
 // Where a node's files land when it works in `workdir`, seen from outside
 // the nodes.
@@ -175,19 +179,24 @@ e2e::CompleteRun expect_complete_report(const ClusterRun& run, const fs::path& w
                                   workdir);
 }
 
+// Every node's scratch disk and the shared one, emptied.
+void clear_disks() {
+  for (const std::string& node : kNodes) {
+    for (const fs::path& workdir : {kScratch, kShared}) {
+      for (const auto& entry : fs::directory_iterator(storage(workdir, node))) {
+        fs::remove_all(entry.path());
+      }
+    }
+  }
+}
+
 class ClusterTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string unavailable = e2e::read_file(kRoot / "unavailable");
     if (!unavailable.empty()) QUENDA_SCENE_UNAVAILABLE(unavailable);
     ASSERT_TRUE(fs::exists(kBatchScript)) << "the cluster is not up (ctest -R cluster_up)";
-    for (const std::string& node : kNodes) {
-      for (const fs::path& workdir : {kScratch, kShared}) {
-        for (const auto& entry : fs::directory_iterator(storage(workdir, node))) {
-          fs::remove_all(entry.path());
-        }
-      }
-    }
+    clear_disks();
   }
 };
 
@@ -357,6 +366,26 @@ class FullDisk {
   fs::path disk_;
 };
 
+// The JSON of the results file copied into `folder`, made with `map`.
+nlohmann::json converted(const fs::path& folder, const fs::path& map) {
+  std::vector<fs::path> copies;
+  for (const fs::path& file : e2e::results_files(folder)) {
+    if (file.extension() == ".txt") copies.push_back(file);
+  }
+  if (copies.size() != 1) {
+    ADD_FAILURE() << copies.size() << " results files in " << folder;
+    return {};
+  }
+  const fs::path output = folder / "with-map";
+  const JobResult made =
+      e2e::run_command(quoted(kResultsTool) + " --rank-map " + quoted(map) + " -o " +
+                           quoted(output) + " -- " + quoted(copies[0]),
+                       folder);
+  EXPECT_EQ(made.exit_code, 0) << made.errors;
+  return nlohmann::json::parse(
+      e2e::read_file(output / copies[0].filename().replace_extension(".json")));
+}
+
 TEST_F(ClusterTest, FullDiskOnOneNodeFailsTheJobAndNamesThatNodesRanks) {
   ClusterRun run;
   {
@@ -376,6 +405,146 @@ TEST_F(ClusterTest, FullDiskOnOneNodeFailsTheJobAndNamesThatNodesRanks) {
         failure_line(3, "node03", "block read", file, holds(0)),
         failure_line(3, "node03", "block write", worker_copy(3, "node03"), holds(0))}}};
   EXPECT_EQ(failures_by_rank(run.errors), expected) << run.errors;
+  // The tool, given the job log (standard output and error in one, sbatch's
+  // default), marks rank 3's figures of those four tests, and no others.
+  const fs::path log = run.directory / "job.all";
+  testing::write_file(log, e2e::read_file(run.directory / "job.log") + run.errors);
+  const nlohmann::json json = converted(run.directory, log);
+  std::map<std::string, std::vector<int>> unmeasured;
+  for (const auto& [test, figures] : json.at("tests").items()) {
+    for (const auto& worker : figures.at("workers")) {
+      if (!worker.at("measurement")) unmeasured[test].push_back(worker.at("rank"));
+      if (worker.at("rank") == 3) {
+        EXPECT_EQ(worker.at("node"), "node03");
+      }
+    }
+  }
+  EXPECT_EQ(unmeasured, (std::map<std::string, std::vector<int>>{{"bytewise_write", {3}},
+                                                                  {"bytewise_read", {3}},
+                                                                  {"block_read", {3}},
+                                                                  {"block_write", {3}}}));
+}
+
+// A node made slow for real: its slurmd, and so every job step it starts,
+// capped at kSlowPercent of one CPU for the length of a test.
+class SlowNode {
+ public:
+  explicit SlowNode(std::string node) : node_(std::move(node)) {
+    EXPECT_EQ(script("slow", std::to_string(kSlowPercent)), 0);
+  }
+  ~SlowNode() { EXPECT_EQ(script("fast"), 0); }
+  SlowNode(const SlowNode&) = delete;
+  SlowNode& operator=(const SlowNode&) = delete;
+
+  // 2 % of a CPU is 2 ms in each 100 ms period. The quota-bound tests of the
+  // medium plan take 70 ms and more of CPU time unslowed (a write and flush
+  // per byte, a create-open-close-remove per file), so on the slowed node
+  // they stretch over dozens of periods: in runs on this busy two-core
+  // machine node02's median rate came to 0.02 to 0.25 of the median over the
+  // nodes, where a flag needs below 0.5. The slowest node is then node02, and
+  // with three nodes only the slowest can be flagged; unslowed, node01's
+  // worker, beside the collector, was at times. Byte-wise reading and the
+  // block tests take a few milliseconds, within a period's quota or two, and
+  // are slowed by chance.
+  static constexpr int kSlowPercent = 2;
+
+ private:
+  int script(const std::string& verb, const std::string& percent = "") {
+    return testing::run_shell("bash " + quoted(QUENDA_CLUSTER_SCRIPT) + " " + verb + " " +
+                                  quoted(kRoot) + " " + node_ + " " + percent,
+                              ".")
+        .exit_code;
+  }
+  std::string node_;
+};
+
+const std::vector<std::string> kQuotaBoundTests = {"stream_handling", "descriptor_handling",
+                                                    "bytewise_write"};
+
+TEST_F(ClusterTest, SlowedNodeAloneFlaggedInTheTestsItsQuotaSlows) {
+  ClusterRun run;
+  {
+    const SlowNode slow("node02");
+    run = submit("SlowNode", "QUENDA_PROGRAM=" + kMediumProgram,
+                 "--chdir=" + quoted(kScratch.string()), 600);
+  }
+  ASSERT_EQ(run.job.exit_code, 0) << run.job.errors << run.errors;
+  EXPECT_EQ(run.map, kBlockPlacement);
+  // The JSON the batch script made with its map, in the submit folder.
+  std::vector<fs::path> found;
+  for (const fs::path& file : e2e::results_files(run.directory)) {
+    if (file.extension() == ".json") found.push_back(file);
+  }
+  ASSERT_EQ(found.size(), 1u);
+  const nlohmann::json json = nlohmann::json::parse(e2e::read_file(found[0]));
+  for (const std::string& test : kQuotaBoundTests) {
+    const nlohmann::json& figures = json.at("tests").at(test);
+    EXPECT_EQ(figures.at("outlier_nodes"), nlohmann::json{"node02"}) << figures.at("nodes");
+  }
+}
+
+// A medium-plan run through srun with ranks placed as `placement` asks, more
+// than a node's cores where it asks so. Its folder then holds the results
+// file and a map of the placement, which the files on the disks confirm.
+fs::path srun_medium(const std::string& name, const Placement& placement) {
+  const fs::path hosts = kRoot / "jobs" / (name + ".hosts");
+  std::string host_lines;
+  std::string map_lines;
+  for (std::size_t rank = 0; rank < placement.size(); ++rank) {
+    host_lines += placement[rank] + "\n";
+    map_lines += "rank " + std::to_string(rank) + " on " + placement[rank] + "\n";
+  }
+  testing::write_file(hosts, host_lines);
+  const ClusterRun run = launch(
+      name, "SLURM_HOSTFILE=" + quoted(hosts) + " srun --mpi=pmix --nodes=3 --overcommit" +
+                " --distribution=arbitrary --ntasks=" + std::to_string(placement.size()) +
+                " --chdir=" + quoted(kScratch) + " " + kMediumProgram);
+  const fs::path folder = kRoot / "jobs" / name;
+  EXPECT_EQ(run.job.exit_code, 0) << run.job.errors;
+  expect_files_where_they_ran(kScratch, placement, filled(testing::kMediumPlan.file_length));
+  testing::write_file(folder / "run.map", map_lines);
+  for (const fs::path& file : e2e::results_files(storage(kScratch, placement[0]))) {
+    fs::copy_file(file, folder / file.filename());
+  }
+  clear_disks();
+  return folder;
+}
+
+TEST_F(ClusterTest, ComparedBeforeAndAfterSlowingANodeNamesIt) {
+  // Four workers on node02 and three on node03, for a t-test on each node's
+  // workers alone: node02's rates fall to a twentieth or less, so its test
+  // is significant (p < 0.05 at about three degrees of freedom) unless the
+  // four rates before spread by more than 0.6 of their mean.
+  // Which other node the machine's load may slow between the runs is left
+  // open.
+  const Placement placement = {"node01", "node03", "node03", "node03",
+                               "node02", "node02", "node02", "node02"};
+  const fs::path before = srun_medium("Before", placement);
+  fs::path after;
+  {
+    const SlowNode slow("node02");
+    after = srun_medium("After", placement);
+  }
+  const auto results = [](const fs::path& folder) {
+    const auto files = e2e::results_files(folder);
+    return files.size() == 1 ? quoted(files[0]) : "missing";
+  };
+  const JobResult compared = e2e::run_command(
+      quoted(kResultsTool) + " compare --json --rank-map " + quoted(before / "run.map") +
+          " --rank-map " + quoted(after / "run.map") + " -- " + results(before) + " " +
+          results(after),
+      kRoot / "jobs");
+  ASSERT_EQ(compared.exit_code, 1) << compared.console << compared.errors;
+  const nlohmann::json json = nlohmann::json::parse(compared.console);
+  const auto& slowed = json.at("slowed_nodes");
+  EXPECT_NE(std::find(slowed.begin(), slowed.end(), "node02"), slowed.end()) << slowed;
+  for (const std::string& test : kQuotaBoundTests) {
+    std::string verdict = "no row";
+    for (const auto& node : json.at("tests").at(test).at("nodes")) {
+      if (node.at("node") == "node02") verdict = node.at("verdict");
+    }
+    EXPECT_EQ(verdict, "worse") << test << ": " << json.at("tests").at(test).at("nodes");
+  }
 }
 
 TEST_F(ClusterTest, FullSizeRunOfTheBatchScriptAsShipped) {
