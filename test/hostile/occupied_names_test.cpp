@@ -96,6 +96,19 @@ TEST_P(OccupiedNamesTest, ScheduleCompletesAndABlockReadOfADirectoryIsEmpty) {
   }
 }
 
+// Only worker 1's block copy is taken: the collector meets no failure, yet
+// the job's status is not zero, for the worker's own.
+TEST(WorkerOnlyFailureTest, AFailureOnlyAWorkerMeetsStillFailsTheJob) {
+  TemporaryFolder folder;
+  const std::string host = e2e::host_name();
+  occupy(folder.path() / worker_copy(1, host));
+  const JobResult result = e2e::run_job({.processes = 3, .directory = folder.path()});
+  EXPECT_NE(result.exit_code, 0) << result.errors;
+  const std::map<int, Lines> said = {
+      {1, {failure_line(1, host, "block write", worker_copy(1, host), "Is a directory")}}};
+  EXPECT_EQ(failures_by_rank(result.errors), said) << result.errors;
+}
+
 // Another user's files in a sticky folder, where only their owner (who owns
 // the folder too) may remove them, and the benchmark runs as a third user.
 // The collector's name holds a file anyone may write: every handling cycle

@@ -7,7 +7,8 @@
 // open that returned them within the bracket (#1, #2, ...), so a call on a
 // descriptor the test did not open (a log, the console) stands out; reads
 // show the requested and returned counts; write and writev both show as
-// "write" with their length, and a short write shows its bytes.
+// "write" with their length, and a short write shows its bytes. A reading of
+// the MPI clock shows as "clock".
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -57,6 +58,7 @@ struct Canonical {
   std::string operator()(const Call& call) {
     const auto& a = call.args;
     std::ostringstream out;
+    if (call.name == "clock") return call.name;
     if (call.name == "openat" && a.size() >= 3) {
       out << "openat " << a[1] << ' ' << a[2];
       if (a.size() > 3) out << ' ' << a[3];
@@ -174,6 +176,14 @@ Profile block_write(std::int64_t length, const char* name = kCollectorBlockFile)
           "write #1 " + n + " = " + n};
 }
 
+// Every call a test makes lies inside its timed stretch, after its first
+// reading of the clock and before its second.
+Profile timed(Profile calls) {
+  calls.insert(calls.begin(), "clock");
+  calls.push_back("clock");
+  return calls;
+}
+
 // The request size of the byte-wise read's first read, or 0 without one.
 long first_read_request(const std::vector<Call>& calls) {
   for (const Call& call : calls)
@@ -202,7 +212,7 @@ std::map<std::string, std::string> check_profiles(
   auto check = [&](const std::string& test, const Profile& expected) {
     const auto found = stretches.find(test);
     verdicts[test] = found == stretches.end() ? "no bracket in the trace"
-                                              : compare(canonical(found->second), expected);
+                                              : compare(canonical(found->second), timed(expected));
   };
   check("stream_handling", stream_handling(kCycles));
   check("descriptor_handling", descriptor_handling(kCycles));
@@ -218,13 +228,14 @@ std::map<std::string, std::string> check_profiles(
   check("block_read", block_read(kLength));
   check("block_write", block_write(kLength));
   // The collector's read closes its input only once its four report lines
-  // are on the console and then in the results file.
+  // are on the console and then in the results file. (Its open is the call
+  // after its first clock reading.)
   const auto lines = stretches.find("bytewise_read_lines");
   if (read != stretches.end() && lines != stretches.end() && lines->second.size() > 4) {
     const std::string results = lines->second[4].args.at(0);
     Profile expected(4, "write fd 1 (not opened here)");
     expected.insert(expected.end(), 4, "write fd " + results + " (not opened here)");
-    expected.push_back("close fd " + read->second.front().result + " (not opened here)");
+    expected.push_back("close fd " + read->second.at(1).result + " (not opened here)");
     Profile actual;
     for (const Call& call : lines->second) {
       actual.push_back((call.name == "writev" ? "write" : call.name) + " " +
@@ -306,11 +317,12 @@ TEST(SyscallProfile, EveryTimedTestMakesExactlyItsOwnCalls) {
   const auto verdicts = check_profiles(stretches);
   for (const char* test : kTests) EXPECT_EQ(verdicts.at(test), "") << test;
 
-  // The counts the profiles spell out, stated once more as plain facts.
-  EXPECT_EQ(stretches.at("stream_handling").size(), 5u * kCycles);
-  EXPECT_EQ(stretches.at("descriptor_handling").size(), 3u * kCycles);
+  // The counts the profiles spell out, stated once more as plain facts, with
+  // the two clock readings.
+  EXPECT_EQ(stretches.at("stream_handling").size(), 5u * kCycles + 2);
+  EXPECT_EQ(stretches.at("descriptor_handling").size(), 3u * kCycles + 2);
   EXPECT_EQ(stretches.at("bytewise_write").size(),
-            static_cast<std::size_t>(1 + kLength + 2 + kSecond));
+            static_cast<std::size_t>(2 + 1 + kLength + 2 + kSecond));
   std::size_t reads = 0;
   for (const Call& call : stretches.at("bytewise_read")) reads += call.name == "read";
   EXPECT_LT(reads, 10u) << "a read per byte would be " << kLength + kSecond;
@@ -352,7 +364,9 @@ TEST(SyscallProfile, WhenNoFileCanBeCreatedEveryHandlingCycleStillRuns) {
 
 TEST(TraceReader, JoinsSplitCallsAndKeepsOnlyTheMarkingThread) {
   const std::string trace =
+      "7 write(3, \"quenda-mark clock\", 17) = 17\n"
       "7 write(3, \"quenda-mark begin t\", 19) = 19\n"
+      "7 write(3, \"quenda-mark clock\", 17) = 17\n"
       "7 openat(AT_FDCWD, \"a, b\", O_RDONLY <unfinished ...>\n"
       "8 read(5, \"x\", 1) = 1\n"
       "7 <... openat resumed>) = 4\n"
@@ -366,7 +380,7 @@ TEST(TraceReader, JoinsSplitCallsAndKeepsOnlyTheMarkingThread) {
   EXPECT_EQ(error, "");
   ASSERT_EQ(stretches.count("t"), 1u);
   EXPECT_EQ(canonical(stretches.at("t")),
-            (Profile{R"(openat "a, b" O_RDONLY = #1)", "lseek #1 0 SEEK_END = 12"}));
+            (Profile{"clock", R"(openat "a, b" O_RDONLY = #1)", "lseek #1 0 SEEK_END = 12"}));
 
   // Short process ids are padded with a second blank.
   const auto padded = read_stretches(

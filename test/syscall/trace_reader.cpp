@@ -134,6 +134,8 @@ std::map<std::string, std::vector<Call>> read_stretches(const std::string& trace
       } else if (edge == "end") {
         if (open_test != test) error = "end marker of " + test + " without its begin";
         open_test.clear();
+      } else if (edge == "clock" && thread == marking_thread && !open_test.empty()) {
+        stretches[open_test].push_back(Call{"clock", {}, ""});
       }
       continue;
     }

@@ -23,7 +23,9 @@ struct Call {
 bool parse_call(const std::string& text, Call& call);
 
 // The calls between "quenda-mark begin <test>" and "quenda-mark end <test>",
-// by test name, made by the thread that wrote the markers. Split
+// by test name, made by the thread that wrote the markers; a
+// "quenda-mark clock" among them (a reading of the MPI clock) stands in its
+// place as a call named "clock". Split
 // "<unfinished ...>" / "<... resumed>" pairs are joined first. On a malformed
 // bracketing (an end without its begin, a missing end) `error` says which.
 std::map<std::string, std::vector<Call>> read_stretches(const std::string& trace,
