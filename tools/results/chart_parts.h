@@ -1,14 +1,41 @@
-// What the run chart and the history chart draw with: coordinates as text
-// and a vertical scale of round steps.
+// What the run chart and the history chart draw with: coordinates as text,
+// the page with its texts and lines, and a vertical scale of round steps.
 #ifndef QUENDA_TOOLS_RESULTS_CHART_PARTS_H_
 #define QUENDA_TOOLS_RESULTS_CHART_PARTS_H_
 
+#include <cmath>
+#include <optional>
+#include <sstream>
 #include <string>
+#include <string_view>
 
 namespace quenda::results {
 
 // A coordinate rounded to a tenth of a pixel, in the classic locale.
 std::string number(double value);
+
+// A figure that has a place on a scale: present and finite.
+inline bool drawable(const std::optional<double>& value) {
+  return value && std::isfinite(*value);
+}
+
+// An SVG page being written, in the classic locale.
+class Svg {
+ public:
+  Svg();
+
+  // Starts the page, `width` by `height` pixels on a white background.
+  void open(double width, double height);
+
+  // The page, closed.
+  std::string finish();
+
+  void text(double x, double y, std::string_view content, std::string_view attributes = "");
+  void line(double x1, double y1, double x2, double y2, std::string_view attributes);
+
+ protected:
+  std::ostringstream svg_;
+};
 
 // A panel's vertical scale: `intervals` round steps from zero, counted in
 // units of 10^exponent. Every figure from the smallest subnormal to the

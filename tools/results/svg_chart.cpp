@@ -62,17 +62,6 @@ Figure plotted(const Figures& figures, Measure measure) {
   return measure == Measure::kFiles ? figures.files_per_sec : figures.mb_per_sec;
 }
 
-bool drawable(const Figure& value) { return value && std::isfinite(*value); }
-
-// A share in percent with three significant digits, "4.44" or "75.2".
-std::string percent(double share) {
-  std::ostringstream text;
-  text.imbue(std::locale::classic());
-  text.precision(3);
-  text << share * 100.0;
-  return text.str();
-}
-
 // The legend's entries in the order shown, each with the room it takes
 // (symbol and caption). A page too narrow for one row wraps them.
 enum class Key { kBar, kSlowest, kSingle, kMean };
@@ -142,15 +131,14 @@ struct BarPlace {
   double top = 0;
 };
 
-class Chart {
+class Chart : Svg {
  public:
   Chart(const RunResults& run, const RunNodes* nodes) : run_(run), nodes_(nodes) {
-    svg_.imbue(std::locale::classic());
-    workers_ = 0;
+    int workers = 0;
     for (const TestResults& test : run.tests) {
-      workers_ = std::max(workers_, static_cast<int>(test.workers.size()));
+      workers = std::max(workers, static_cast<int>(test.workers.size()));
     }
-    plot_width_ = std::max(kMinPlotWidth, kMinSlotPerWorker * workers_);
+    plot_width_ = std::max(kMinPlotWidth, kMinSlotPerWorker * workers);
     panel_width_ = kPlotLeft + plot_width_ + kPlotRight;
     // The report's pairs side by side (Lower/Higher, write/read, read/write),
     // unless a large cluster makes the panels wide.
@@ -171,19 +159,14 @@ class Chart {
   }
 
   std::string draw() {
-    svg_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << number(width_) << "\" height=\""
-         << number(height_) << "\" viewBox=\"0 0 " << number(width_) << ' ' << number(height_)
-         << "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
-         << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+    open(width_, height_);
     header();
     for (int i = 0; i < kTestCount; ++i) {
       const double x = kMargin + (i % columns_) * (panel_width_ + kPanelGap);
       const double y = kMargin + header_height_ + (i / columns_) * (panel_height_ + kPanelGap);
       panel(run_.tests[i], x, y);
     }
-    svg_ << "</svg>\n";
-    return svg_.str();
+    return finish();
   }
 
  private:
@@ -245,17 +228,6 @@ class Chart {
                (outlier ? kSignificantColour : std::string("#444444")) + '"' +
                (outlier ? " data-flagged=\"true\"" : ""));
     }
-  }
-
-  void text(double x, double y, std::string_view content, std::string_view attributes = "") {
-    svg_ << "<text x=\"" << number(x) << "\" y=\"" << number(y) << '"';
-    if (!attributes.empty()) svg_ << ' ' << attributes;
-    svg_ << '>' << xml_text(content) << "</text>\n";
-  }
-
-  void line(double x1, double y1, double x2, double y2, std::string_view attributes) {
-    svg_ << "<line x1=\"" << number(x1) << "\" y1=\"" << number(y1) << "\" x2=\"" << number(x2)
-         << "\" y2=\"" << number(y2) << "\" " << attributes << "/>\n";
   }
 
   void header() {
@@ -462,7 +434,7 @@ class Chart {
     if (labelled) {
       std::string share;
       if (drawable(mean) && *mean > 0 && std::isfinite(*least / *mean)) {
-        share = ", " + percent(*least / *mean) + "% of the mean";
+        share = ", " + report_text(*least / *mean * 100.0, 3) + "% of the mean";
       }
       label_slowest(test.workers[slowest].rank, report_text(*least) + " " + unit + share, places,
                     slowest, bar_width, value_labels);
@@ -526,8 +498,6 @@ class Chart {
 
   const RunResults& run_;
   const RunNodes* nodes_;
-  std::ostringstream svg_;
-  int workers_ = 0;
   int columns_ = 2;
   double header_height_ = kHeaderHeight;
   double panel_height_ = kPanelHeight;

@@ -237,12 +237,9 @@ double instant(const NameMetadata& when) {
          minute * 60.0 + second;
 }
 
-bool drawable(const Figure& value) { return value && std::isfinite(*value); }
-
-class TrendChart {
+class TrendChart : Svg {
  public:
   explicit TrendChart(const std::vector<TrendPoint>& points) : points_(points) {
-    svg_.imbue(std::locale::classic());
     for (const TrendPoint& point : points) instants_.push_back(instant(point.when));
     if (!instants_.empty()) {
       first_ = *std::min_element(instants_.begin(), instants_.end());
@@ -254,29 +251,15 @@ class TrendChart {
   std::string draw() {
     const double height =
         kMargin + kHeaderHeight + kTestCount * (kPanelHeight + kPanelGap) - kPanelGap + kMargin;
-    svg_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << number(kWidth) << "\" height=\""
-         << number(height) << "\" viewBox=\"0 0 " << number(kWidth) << ' ' << number(height)
-         << "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
-         << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+    open(kWidth, height);
     header();
     for (int i = 0; i < kTestCount; ++i) {
       panel(kTests[i].id, kMargin + kHeaderHeight + i * (kPanelHeight + kPanelGap));
     }
-    svg_ << "</svg>\n";
-    return svg_.str();
+    return finish();
   }
 
  private:
-  void text(double x, double y, std::string_view content, std::string_view attributes) {
-    svg_ << "<text x=\"" << number(x) << "\" y=\"" << number(y) << "\" " << attributes << '>'
-         << xml_text(content) << "</text>\n";
-  }
-
-  void line(double x1, double y1, double x2, double y2, std::string_view attributes) {
-    svg_ << "<line x1=\"" << number(x1) << "\" y1=\"" << number(y1) << "\" x2=\"" << number(x2)
-         << "\" y2=\"" << number(y2) << "\" " << attributes << "/>\n";
-  }
 
   void header() {
     std::string title = "Quenda Lite history: " + std::to_string(points_.size()) +
@@ -414,7 +397,6 @@ class TrendChart {
 
   const std::vector<TrendPoint>& points_;
   std::vector<double> instants_;
-  std::ostringstream svg_;
   double first_ = 0;
   double last_ = 0;
   double plot_width_ = 0;
