@@ -4,6 +4,7 @@
 #include <ctime>
 #include <memory>
 #include <sstream>
+#include <utility>
 
 #include "cluster/exchange.h"
 #include "cluster/statistics.h"
@@ -93,14 +94,13 @@ std::string results_text(const SampleRun& run) {
 
   // The cluster phases in the driver's order.
   write_cluster_section(report);
-  const auto stream = record_of(run, TestId::kStreamHandling);
-  write_handling_heading_cluster(report, Handling::kStream);
-  write_handling_workers(report, run, *stream);
-  write_handling_summary(report, Handling::kStream, *stream, run.world_size);
-  const auto descriptor = record_of(run, TestId::kDescriptorHandling);
-  write_handling_heading_cluster(report, Handling::kDescriptor);
-  write_handling_workers(report, run, *descriptor);
-  write_handling_summary(report, Handling::kDescriptor, *descriptor, run.world_size);
+  for (const auto& [handling, id] : {std::pair{Handling::kStream, TestId::kStreamHandling},
+                                    std::pair{Handling::kDescriptor, TestId::kDescriptorHandling}}) {
+    const auto record = record_of(run, id);
+    write_handling_heading_cluster(report, handling);
+    write_handling_workers(report, run, *record);
+    write_handling_summary(report, handling, *record, run.world_size);
+  }
 
   write_cluster_section(report);
   const auto bytewise_write = record_of(run, TestId::kBytewiseWrite);
