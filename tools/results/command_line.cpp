@@ -82,25 +82,19 @@ std::variant<Options, std::string> parse_arguments(const std::vector<std::string
     } else if (arg == "--partial") {
       options.allow_partial = true;
     } else if (arg == "-o" || arg == "--output-dir" || arg.starts_with("--output-dir=")) {
-      std::string folder;
-      if (arg.starts_with("--output-dir=")) {
-        folder = arg.substr(std::string("--output-dir=").size());
-      } else if (i + 1 == args.size()) {
-        return arg + " needs a folder";
-      } else {
-        folder = args[++i];
-      }
+      const auto folder = option_value(args, i);
+      if (!folder) return arg + " needs a folder";
       if (options.output_dir) return "the output folder is given twice";
-      if (folder.empty()) return "the output folder's name is empty";
-      options.output_dir = fs::path(folder);
+      if (folder->empty()) return "the output folder's name is empty";
+      options.output_dir = fs::path(*folder);
     } else if (arg == "--rank-map" || arg == "--outlier-fraction") {
-      if (i + 1 == args.size()) return arg + " needs a value";
-      const std::string& value = args[++i];
+      const auto value = option_value(args, i);
+      if (!value) return arg + " needs a value";
       if (arg == "--rank-map") {
         if (options.rank_map) return "the rank map is given twice";
-        options.rank_map = fs::path(value);
+        options.rank_map = fs::path(*value);
       } else {
-        options.outlier_fraction = parse_fraction(value);
+        options.outlier_fraction = parse_fraction(*value);
         if (!options.outlier_fraction) {
           return "--outlier-fraction needs a number above 0, at most 1";
         }
@@ -258,6 +252,13 @@ class Converter {
 };
 
 }  // namespace
+
+std::optional<std::string> option_value(const std::vector<std::string>& args, std::size_t& i) {
+  const std::size_t equals = args[i].find('=');
+  if (equals != std::string::npos) return args[i].substr(equals + 1);
+  if (i + 1 == args.size()) return {};
+  return args[++i];
+}
 
 int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (!args.empty() && (args[0] == "compare" || args[0] == "trend")) {

@@ -388,21 +388,13 @@ int run_compare(const std::vector<std::string>& args, std::ostream& out, std::os
       out << kUsage;
       return out.flush() ? kExitNoneWorse : kExitUsage;
     } else if (arg == "--rank-map") {
-      if (i + 1 == args.size()) {
-        problem = "--rank-map needs a map";
-      } else {
-        maps.push_back(args[++i]);
-      }
+      const auto map = option_value(args, i);
+      if (map) maps.push_back(*map);
+      if (!map) problem = "--rank-map needs a map";
     } else if (arg == "--json") {
       as_json = true;
     } else if (arg == "--threshold" || arg.starts_with("--threshold=")) {
-      std::string value;
-      if (arg != "--threshold") {
-        value = arg.substr(std::string("--threshold=").size());
-      } else if (i + 1 < args.size()) {
-        value = args[++i];
-      }
-      const auto percent = parse_percent(value);
+      const auto percent = parse_percent(option_value(args, i).value_or(""));
       if (!percent) problem = "--threshold needs a percentage of at least 0, such as 10";
       if (percent) options.threshold_percent = *percent;
     } else {

@@ -16,6 +16,7 @@
 #include <tuple>
 
 #include "chart_parts.h"
+#include "command_line.h"
 #include "csv_output.h"
 #include "figure_text.h"
 #include "replace_file.h"
@@ -560,12 +561,7 @@ int run_trend(const std::vector<std::string>& args, std::ostream& out, std::ostr
       out << kUsage;
       return out.flush() ? 0 : 1;
     } else if (arg == "-o" || arg == "--output-dir" || arg.starts_with("--output-dir=")) {
-      std::string value;
-      if (arg.starts_with("--output-dir=")) {
-        value = arg.substr(std::string("--output-dir=").size());
-      } else if (i + 1 < args.size()) {
-        value = args[++i];
-      }
+      const std::string value = option_value(args, i).value_or("");
       if (value.empty()) problem = arg + " needs a folder";
       if (folder_given) problem = "the output folder is given twice";
       folder = value;
