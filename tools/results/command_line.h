@@ -27,6 +27,9 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
 // argument follows.
 std::optional<std::string> option_value(const std::vector<std::string>& args, std::size_t& i);
 
+// The finite number that is the whole of `text`, as an option's value.
+std::optional<double> finite_number(const std::string& text);
+
 }  // namespace quenda::results
 
 #endif  // QUENDA_TOOLS_RESULTS_COMMAND_LINE_H_

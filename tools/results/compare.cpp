@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <boost/math/distributions/students_t.hpp>
-#include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <numeric>
@@ -11,6 +10,7 @@
 
 #include "command_line.h"
 #include "figure_text.h"
+#include "json_output.h"
 #include "rank_map.h"
 #include "read_run.h"
 #include "text_escape.h"
@@ -58,13 +58,6 @@ FigurePair pair_of(const Figure& base, const Figure& next) {
 
 std::string text_of(const Figure& value) { return value ? report_text(*value) : "-"; }
 
-Json json_of(const Figure& value) {
-  if (!value) return nullptr;
-  if (std::isnan(*value)) return "nan";
-  if (std::isinf(*value)) return *value > 0 ? "inf" : "-inf";
-  return *value;
-}
-
 std::string run_line(const char* role, const RunResults& run) {
   std::string line = std::string(role) + printable(run.source_file) + " (" +
                      std::to_string(run.threads) + " threads, " +
@@ -100,15 +93,6 @@ std::string aligned(const std::vector<std::vector<std::string>>& rows) {
     text += line + "\n";
   }
   return text;
-}
-
-// A percentage as given on the command line: a finite number from 0 up.
-std::optional<double> parse_percent(const std::string& text) {
-  double value = 0.0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return {};
-  if (!std::isfinite(value) || value < 0.0) return {};
-  return value;
 }
 
 // The headline rates of the measurements of `node`'s workers.
@@ -333,9 +317,9 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
     Json entry = Json::object();
     entry["unit"] = rate_unit(test.id);
     const auto pair = [](const FigurePair& figures) {
-      return Json{{"base", json_of(figures.base)},
-                  {"new", json_of(figures.next)},
-                  {"ratio", json_of(figures.ratio)}};
+      return Json{{"base", figure_json(figures.base)},
+                  {"new", figure_json(figures.next)},
+                  {"ratio", figure_json(figures.ratio)}};
     };
     entry["single"] = pair(test.single);
     entry["total"] = pair(test.total);
@@ -343,9 +327,9 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
     entry["base_workers"] = test.base_workers;
     entry["new_workers"] = test.new_workers;
     const auto& welch = test.judgement.welch;
-    entry["t"] = welch ? json_of(welch->t) : Json();
-    entry["degrees_of_freedom"] = welch ? json_of(welch->degrees_of_freedom) : Json();
-    entry["p_value"] = welch ? json_of(welch->p_value) : Json();
+    entry["t"] = welch ? figure_json(welch->t) : Json();
+    entry["degrees_of_freedom"] = welch ? figure_json(welch->degrees_of_freedom) : Json();
+    entry["p_value"] = welch ? figure_json(welch->p_value) : Json();
     entry["verdict"] = change_text(test.judgement.change);
     if (comparison.by_node) {
       Json nodes = Json::array();
@@ -354,8 +338,8 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
         nodes.push_back(Json{{"node", valid_text(node.node)},
                              {"base_workers", node.base_workers},
                              {"new_workers", node.new_workers},
-                             {"mean_ratio", json_of(node.judgement.mean_ratio)},
-                             {"p_value", node_welch ? json_of(node_welch->p_value) : Json()},
+                             {"mean_ratio", figure_json(node.judgement.mean_ratio)},
+                             {"p_value", node_welch ? figure_json(node_welch->p_value) : Json()},
                              {"verdict", change_text(node.judgement.change)}});
       }
       entry["nodes"] = std::move(nodes);
@@ -394,9 +378,10 @@ int run_compare(const std::vector<std::string>& args, std::ostream& out, std::os
     } else if (arg == "--json") {
       as_json = true;
     } else if (arg == "--threshold" || arg.starts_with("--threshold=")) {
-      const auto percent = parse_percent(option_value(args, i).value_or(""));
-      if (!percent) problem = "--threshold needs a percentage of at least 0, such as 10";
-      if (percent) options.threshold_percent = *percent;
+      options.threshold_percent = finite_number(option_value(args, i).value_or("")).value_or(-1.0);
+      if (options.threshold_percent < 0.0) {
+        problem = "--threshold needs a percentage of at least 0, such as 10";
+      }
     } else {
       problem = "unknown option " + printable(arg);
     }

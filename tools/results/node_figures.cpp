@@ -94,8 +94,9 @@ std::string node_summary(const RunResults& run, const RunNodes& nodes, double ou
         continue;
       }
       if (!flagged.empty()) flagged += ", ";
-      flagged += printable(node.name) + " at " + report_text(*node.median / overall * 100.0, 3) + "% (" +
-                 report_text(*node.median) + " of " + report_text(overall) + " " + unit + ")";
+      flagged += printable(node.name) + " at " + report_text(*node.median / overall * 100.0, 3) +
+                 "% (" + report_text(*node.median) + " of " + report_text(overall) + " " + unit +
+                 ")";
     }
     text += flagged + "\n";
   }

@@ -115,9 +115,10 @@ std::vector<PrintedFigure> json_figures_in_report_order(const json& run) {
 
   // A cluster phase: the workers of its two tests in the order run, then
   // the totals and the means, the write's first.
+  using Phase = std::tuple<std::array<const char*, 2>, const char*, const char*>;
   for (const auto& [workers, write, read] :
-       {std::tuple{std::array{"bytewise_write", "bytewise_read"}, "bytewise_write", "bytewise_read"},
-        std::tuple{std::array{"block_read", "block_write"}, "block_write", "block_read"}}) {
+       {Phase{{"bytewise_write", "bytewise_read"}, "bytewise_write", "bytewise_read"},
+        Phase{{"block_read", "block_write"}, "block_write", "block_read"}}) {
     for (const char* key : workers) {
       for (const json& worker : tests[key]["workers"]) add_timed(figures, worker, false);
     }

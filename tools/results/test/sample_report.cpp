@@ -94,8 +94,9 @@ std::string results_text(const SampleRun& run) {
 
   // The cluster phases in the driver's order.
   write_cluster_section(report);
-  for (const auto& [handling, id] : {std::pair{Handling::kStream, TestId::kStreamHandling},
-                                    std::pair{Handling::kDescriptor, TestId::kDescriptorHandling}}) {
+  for (const auto& [handling, id] :
+       {std::pair{Handling::kStream, TestId::kStreamHandling},
+        std::pair{Handling::kDescriptor, TestId::kDescriptorHandling}}) {
     const auto record = record_of(run, id);
     write_handling_heading_cluster(report, handling);
     write_handling_workers(report, run, *record);
