@@ -19,18 +19,12 @@ namespace {
 namespace fs = std::filesystem;
 using testing::file_names;
 using testing::run_process;
+using samples::replace_first;
 
 const std::string kTool = QUENDA_RESULTS_TOOL;
 
 std::string sample_text(int world_size = 3) {
   return samples::results_text(samples::sample_run(world_size));
-}
-
-std::string replace_first(std::string text, const std::string& from, const std::string& to) {
-  const std::size_t at = text.find(from);
-  EXPECT_NE(at, std::string::npos) << from;
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
 }
 
 // The names of a conversion's three outputs for `stem`.

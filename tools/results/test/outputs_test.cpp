@@ -153,7 +153,7 @@ TEST(JsonOutput, WritesInfiniteUndefinedAndMissingFiguresAsSuch) {
   EXPECT_TRUE(document["local_time"].is_null());
 }
 
-TEST(JsonOutput, MarksAPartialRun) {
+TEST(JsonOutput, MarksAPartialRunAsTheCsvDoesOnEveryRow) {
   const std::string text = samples::results_text(samples::sample_run(3));
   const int cut = samples::nth_line_starting(text, "Thread:2@node-a It was: ");
   const RunResults run = sample(3, true, cut);
@@ -168,6 +168,19 @@ TEST(JsonOutput, MarksAPartialRun) {
   EXPECT_TRUE(write["total"]["mb_per_sec"].is_null());
   EXPECT_TRUE(write["significant"].is_null());
   EXPECT_TRUE(document["tests"]["block_write"]["workers"].empty());
+
+  const auto rows = csv_rows(to_csv(run));
+  ASSERT_EQ(rows[0].size(), 12u);
+  EXPECT_EQ(rows[0][9], "partial");
+  // Both workers of the file tests and of byte-wise writing, where the file
+  // ends.
+  ASSERT_EQ(rows.size(), 1u + 3 * 2);
+  for (std::size_t row = 1; row < rows.size(); ++row) {
+    ASSERT_EQ(rows[row].size(), 12u) << row;
+    EXPECT_EQ(rows[row][9], "true") << row;
+  }
+  EXPECT_EQ(rows[6][3], "bytewise_write");
+  EXPECT_EQ(rows[6][8], "");  // its MB/sec is past the end
 }
 
 TEST(CsvOutput, HasOneRowPerTestAndWorkerThatReadsBackExactly) {
@@ -204,23 +217,6 @@ TEST(CsvOutput, HasOneRowPerTestAndWorkerThatReadsBackExactly) {
     }
   }
   EXPECT_EQ(csv_rows(to_csv(sample(1))).size(), 1u);
-}
-
-TEST(CsvOutput, SaysOnEveryRowThatARunIsPartial) {
-  const std::string text = samples::results_text(samples::sample_run(3));
-  const int cut = samples::nth_line_starting(text, "Thread:2@node-a It was: ");
-  const auto rows = csv_rows(to_csv(sample(3, true, cut)));
-  ASSERT_EQ(rows[0].size(), 12u);
-  EXPECT_EQ(rows[0][9], "partial");
-  // Both workers of the file tests and of byte-wise writing, where the file
-  // ends.
-  ASSERT_EQ(rows.size(), 1u + 3 * 2);
-  for (std::size_t row = 1; row < rows.size(); ++row) {
-    ASSERT_EQ(rows[row].size(), 12u) << row;
-    EXPECT_EQ(rows[row][9], "true") << row;
-  }
-  EXPECT_EQ(rows[6][3], "bytewise_write");
-  EXPECT_EQ(rows[6][8], "");  // its MB/sec is past the end
 }
 
 TEST(CsvOutput, QuotesProcessorNamesAndKeepsThemFromBeingFormulas) {

@@ -1,5 +1,7 @@
 #include "sample_report.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <memory>
@@ -171,6 +173,13 @@ int nth_line_starting(const std::string& text, const std::string& prefix, int nt
     if (current.starts_with(prefix) && --nth == 0) return number;
   }
   return 0;
+}
+
+std::string replace_first(std::string text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
 }
 
 std::string first_lines(const std::string& text, int count) {
