@@ -53,7 +53,16 @@ void Svg::line(double x1, double y1, double x2, double y2, std::string_view attr
        << "\" y2=\"" << number(y2) << "\" " << attributes << "/>\n";
 }
 
+void Svg::grid(const Scale& scale, double left, double right, double bottom, double height) {
+  for (int i = 0; i <= scale.intervals(); ++i) {
+    const double y = bottom - height * i / scale.intervals();
+    line(left, y, right, y, "stroke=\"#eeeeee\"");
+    text(left - 6, y + 4, scale.label(i), "font-size=\"10\" text-anchor=\"end\" fill=\"#444444\"");
+  }
+}
+
 Scale::Scale(double largest, double headroom) {
+  if (!(largest > 0.0)) largest = 1.0;
   exponent_ = static_cast<int>(std::floor(std::log10(largest)));
   const double top = times_power_of_ten(largest, -exponent_) * headroom;
   const double raw = top / 4.0;

@@ -19,24 +19,6 @@ inline bool drawable(const std::optional<double>& value) {
   return value && std::isfinite(*value);
 }
 
-// An SVG page being written, in the classic locale.
-class Svg {
- public:
-  Svg();
-
-  // Starts the page, `width` by `height` pixels on a white background.
-  void open(double width, double height);
-
-  // The page, closed.
-  std::string finish();
-
-  void text(double x, double y, std::string_view content, std::string_view attributes = "");
-  void line(double x1, double y1, double x2, double y2, std::string_view attributes);
-
- protected:
-  std::ostringstream svg_;
-};
-
 // A panel's vertical scale: `intervals` round steps from zero, counted in
 // units of 10^exponent. Every figure from the smallest subnormal to the
 // largest double has a scale whose top is a double of about ten units:
@@ -44,7 +26,8 @@ class Svg {
 // headroom above it, and the number of grid lines does not depend on it.
 class Scale {
  public:
-  // Covers `largest` (finite, above zero) times `headroom`.
+  // Covers `largest` (finite; 1 where it is not above zero) times
+  // `headroom`.
   Scale(double largest, double headroom);
 
   int intervals() const { return intervals_; }
@@ -62,6 +45,28 @@ class Scale {
   int exponent_ = 0;
   double step_ = 1.0;  // in units of 10^exponent_
   int intervals_ = 1;
+};
+
+// An SVG page being written, in the classic locale.
+class Svg {
+ public:
+  Svg();
+
+  // Starts the page, `width` by `height` pixels on a white background.
+  void open(double width, double height);
+
+  // The page, closed.
+  std::string finish();
+
+  void text(double x, double y, std::string_view content, std::string_view attributes = "");
+  void line(double x1, double y1, double x2, double y2, std::string_view attributes);
+
+  // The grid lines of `scale` from `left` to `right`, over `height` up
+  // from `bottom`, each labelled left of `left`.
+  void grid(const Scale& scale, double left, double right, double bottom, double height);
+
+ protected:
+  std::ostringstream svg_;
 };
 
 }  // namespace quenda::results

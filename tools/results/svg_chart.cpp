@@ -325,7 +325,6 @@ class Chart : Svg {
     consider(single);
     consider(mean);
     for (const WorkerFigures& worker : test.workers) consider(plotted(worker.figures, measure));
-    if (largest <= 0.0) largest = 1.0;
     const double plot_height = kPanelHeight - kPlotTop - kPlotBottom;
     const Scale scale(largest, plot_height / (plot_height - kLabelRoom));
 
@@ -333,12 +332,7 @@ class Chart : Svg {
     const double right = kPlotLeft + plot_width_;
     const auto y_of = [&](double value) { return bottom - scale.share(value) * plot_height; };
 
-    for (int i = 0; i <= scale.intervals(); ++i) {
-      const double y = bottom - plot_height * i / scale.intervals();
-      line(kPlotLeft, y, right, y, "stroke=\"#eeeeee\"");
-      text(kPlotLeft - 6, y + 4, scale.label(i),
-           "font-size=\"10\" text-anchor=\"end\" fill=\"#444444\"");
-    }
+    grid(scale, kPlotLeft, right, bottom, plot_height);
     text(14, kPlotTop + plot_height / 2, unit,
          "font-size=\"11\" text-anchor=\"middle\" fill=\"#444444\" transform=\"rotate(-90 14 " +
              number(kPlotTop + plot_height / 2) + ")\"");

@@ -311,16 +311,10 @@ class TrendChart : Svg {
       const Figure& value = point.tests[static_cast<int>(id)].*member;
       if (drawable(value)) largest = std::max(largest, *value);
     }
-    if (largest <= 0.0) largest = 1.0;
     const Scale scale(largest, 1.08);
     const double bottom = top + kStripHeight;
     const double right = kPlotLeft + plot_width_;
-    for (int i = 0; i <= scale.intervals(); ++i) {
-      const double y = bottom - kStripHeight * i / scale.intervals();
-      line(kPlotLeft, y, right, y, "stroke=\"#eeeeee\"");
-      text(kPlotLeft - 6, y + 4, scale.label(i),
-           "font-size=\"10\" text-anchor=\"end\" fill=\"#444444\"");
-    }
+    grid(scale, kPlotLeft, right, bottom, kStripHeight);
     text(kPlotLeft + 4, top - 4, std::string(name) + ", " + unit,
          std::string("font-size=\"11\" fill=\"") + colour + '"');
 
