@@ -34,10 +34,6 @@ constexpr const char kUsage[] =
     "Exit status: 0 no test worse, 1 at least one test or node worse, 2 a wrong\n"
     "command line or a file or map that is refused.\n";
 
-std::string rate_unit(TestId test) {
-  return measure_of(test) == Measure::kFiles ? "files/sec" : "MB/sec";
-}
-
 double mean_of(std::span<const double> values) {
   return std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
 }
@@ -115,6 +111,10 @@ std::size_t workers_on(const TestResults& test, const std::string& node) {
 
 Figure headline_rate(const Figures& figures, Measure measure) {
   return measure == Measure::kFiles ? figures.files_per_sec : figures.mb_per_sec;
+}
+
+const char* rate_unit(TestId test) {
+  return measure_of(test) == Measure::kFiles ? "files/sec" : "MB/sec";
 }
 
 std::vector<double> worker_rates(const TestResults& test) {

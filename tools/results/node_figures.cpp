@@ -74,7 +74,7 @@ std::string node_summary(const RunResults& run, const RunNodes& nodes, double ou
                      report_text(outlier_fraction * 100.0, 3) + "% of the median over the nodes\n";
   for (const TestResults& test : run.tests) {
     const TestNodes& test_nodes = nodes[static_cast<int>(test.id)];
-    const std::string unit = measure_of(test.id) == Measure::kFiles ? "files/sec" : "MB/sec";
+    const std::string unit = rate_unit(test.id);
     std::size_t measured = 0;
     for (const NodeFigures& node : test_nodes.nodes) measured += node.median ? 1 : 0;
     text += "  " + std::string(test_key(test.id)) + ": ";

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "chart_parts.h"
+#include "compare.h"
 #include "figure_text.h"
 #include "text_escape.h"
 
@@ -56,11 +57,6 @@ constexpr const char kMarkerColour[] = "#222222";
 constexpr const char kOutlierBand[] = "#fbe3e1";
 
 std::string figure_text(const Figure& value) { return value ? report_text(*value) : "n/a"; }
-
-// The rate a panel plots for a group of figures.
-Figure plotted(const Figures& figures, Measure measure) {
-  return measure == Measure::kFiles ? figures.files_per_sec : figures.mb_per_sec;
-}
 
 // The legend's entries in the order shown, each with the room it takes
 // (symbol and caption). A page too narrow for one row wraps them.
@@ -293,9 +289,9 @@ class Chart : Svg {
   void panel(const TestResults& test, double x, double y) {
     const Measure measure = measure_of(test.id);
     const std::string unit = measure == Measure::kFiles ? "Files/sec" : "MB/sec";
-    const Figure single = plotted(test.single, measure);
+    const Figure single = headline_rate(test.single, measure);
     const bool has_mean = !test.workers.empty();
-    const Figure mean = has_mean ? plotted(test.mean, measure) : Figure();
+    const Figure mean = has_mean ? headline_rate(test.mean, measure) : Figure();
 
     svg_ << "<g class=\"panel\" data-test=\"" << test_key(test.id) << "\" transform=\"translate("
          << number(x) << ' ' << number(y) << ")\">\n";
@@ -324,7 +320,7 @@ class Chart : Svg {
     };
     consider(single);
     consider(mean);
-    for (const WorkerFigures& worker : test.workers) consider(plotted(worker.figures, measure));
+    for (const WorkerFigures& worker : test.workers) consider(headline_rate(worker.figures, measure));
     const double plot_height = kPanelHeight - kPlotTop - kPlotBottom;
     const Scale scale(largest, plot_height / (plot_height - kLabelRoom));
 
@@ -352,7 +348,7 @@ class Chart : Svg {
     std::optional<double> most;
     std::size_t slowest = 0;
     for (std::size_t i = 0; i < count; ++i) {
-      const Figure value = plotted(test.workers[i].figures, measure);
+      const Figure value = headline_rate(test.workers[i].figures, measure);
       if (!drawable(value)) continue;
       if (!least || *value < *least) {
         least = *value;
@@ -375,7 +371,7 @@ class Chart : Svg {
     std::vector<BarPlace> places;
     for (std::size_t i = 0; i < count; ++i) {
       const WorkerFigures& worker = test.workers[i];
-      const Figure value = plotted(worker.figures, measure);
+      const Figure value = headline_rate(worker.figures, measure);
       // An infinite rate (a timer that saw no time pass) fills the panel; a
       // missing or undefined one stays flat.
       double height = 0.0;
@@ -420,7 +416,7 @@ class Chart : Svg {
       for (std::size_t i = 0; i < count; ++i) {
         if (labelled && i == slowest) continue;  // its label gives the rate
         text(places[i].centre, places[i].top - 4,
-             figure_text(plotted(test.workers[i].figures, measure)),
+             figure_text(headline_rate(test.workers[i].figures, measure)),
              "font-size=\"10\" text-anchor=\"middle\" stroke=\"#ffffff\" stroke-width=\"3\" "
              "paint-order=\"stroke\"");
       }

@@ -17,6 +17,7 @@
 
 #include "chart_parts.h"
 #include "command_line.h"
+#include "compare.h"
 #include "csv_output.h"
 #include "figure_text.h"
 #include "replace_file.h"
@@ -305,7 +306,7 @@ class TrendChart : Svg {
   // run's value (NaN where it has none).
   std::vector<double> strip(TestId id, double top, std::string_view name,
                             Figure TrendPoint::Test::*member, const char* colour) {
-    const std::string unit = measure_of(id) == Measure::kFiles ? "files/sec" : "MB/sec";
+    const std::string unit = rate_unit(id);
     double largest = 0.0;
     for (const TrendPoint& point : points_) {
       const Figure& value = point.tests[static_cast<int>(id)].*member;
@@ -528,8 +529,7 @@ std::string trend_csv_rows(const TrendPoint& point) {
   std::string rows;
   for (int i = 0; i < kTestCount; ++i) {
     const TrendPoint::Test& test = point.tests[i];
-    rows += run_cells + std::string(test_key(kTests[i].id)) + "," +
-            (measure_of(kTests[i].id) == Measure::kFiles ? "files/sec" : "MB/sec") + "," +
+    rows += run_cells + std::string(test_key(kTests[i].id)) + "," + rate_unit(kTests[i].id) + "," +
             cell(test.single) + "," + cell(test.total) + "," + cell(test.mean) + "," +
             (test.significant ? (*test.significant ? "significant" : "not significant") : "") +
             "\n";
