@@ -320,7 +320,9 @@ class Chart : Svg {
     };
     consider(single);
     consider(mean);
-    for (const WorkerFigures& worker : test.workers) consider(headline_rate(worker.figures, measure));
+    for (const WorkerFigures& worker : test.workers) {
+      consider(headline_rate(worker.figures, measure));
+    }
     const double plot_height = kPanelHeight - kPlotTop - kPlotBottom;
     const Scale scale(largest, plot_height / (plot_height - kLabelRoom));
 
