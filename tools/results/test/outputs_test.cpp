@@ -266,16 +266,25 @@ std::vector<Bar> bars_of(const std::string& panel) {
   return bars;
 }
 
+// An attribute of the <line> of `css_class` in a panel; empty when the line
+// or the attribute is not there.
+std::string line_attribute(const std::string& panel, const std::string& css_class,
+                           const std::string& attribute) {
+  const std::size_t at = panel.find("class=\"" + css_class + "\"");
+  if (at == std::string::npos) return {};
+  const std::size_t start = panel.rfind("<line", at);
+  const std::string element = panel.substr(start, panel.find("/>", at) - start);
+  std::smatch match;
+  if (!std::regex_search(element, match, std::regex(" " + attribute + "=\"([^\"]*)\""))) return {};
+  return match[1];
+}
+
+// The y of the horizontal <line> of `css_class` in a panel.
 std::optional<double> line_y(const std::string& panel, const std::string& css_class) {
-  static const std::regex kLine(
-      R"re(<line x1="[\d.]+" y1="([\d.]+)" x2="[\d.]+" y2="([\d.]+)" class="([a-z-]+)")re");
-  for (std::sregex_iterator it(panel.begin(), panel.end(), kLine), end; it != end; ++it) {
-    if ((*it)[3] == css_class) {
-      EXPECT_EQ((*it)[1], (*it)[2]) << "not horizontal";
-      return std::stod((*it)[1]);
-    }
-  }
-  return std::nullopt;
+  const std::string y = line_attribute(panel, css_class, "y1");
+  if (y.empty()) return std::nullopt;
+  EXPECT_EQ(y, line_attribute(panel, css_class, "y2")) << "not horizontal";
+  return std::stod(y);
 }
 
 TEST(SvgChart, IsWellFormedWithOneBarPerWorkerInEveryPanel) {
@@ -376,19 +385,6 @@ TEST(SvgChart, KeepsBarsForFiguresItCannotScale) {
     testing::write_file(folder.path() / "chart.svg", svg);
     EXPECT_EQ(samples::xml_problems(folder.path() / "chart.svg"), "");
   }
-}
-
-// An attribute of the <line> of `css_class` in a panel; empty when the line
-// or the attribute is not there.
-std::string line_attribute(const std::string& panel, const std::string& css_class,
-                           const std::string& attribute) {
-  const std::size_t at = panel.find("class=\"" + css_class + "\"");
-  if (at == std::string::npos) return {};
-  const std::size_t start = panel.rfind("<line", at);
-  const std::string element = panel.substr(start, panel.find("/>", at) - start);
-  std::smatch match;
-  if (!std::regex_search(element, match, std::regex(" " + attribute + "=\"([^\"]*)\""))) return {};
-  return match[1];
 }
 
 int occurrences(const std::string& text, const std::string& part) {
