@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "figure_text.h"
+#include "text_escape.h"
 
 namespace quenda::results {
 namespace {
@@ -26,7 +27,42 @@ std::string number(double value) {
   return text.str();
 }
 
+Svg::Svg() { svg_.imbue(std::locale::classic()); }
+
+void Svg::open(double width, double height) {
+  svg_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+       << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << number(width) << "\" height=\""
+       << number(height) << "\" viewBox=\"0 0 " << number(width) << ' ' << number(height)
+       << "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
+       << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+}
+
+std::string Svg::finish() {
+  svg_ << "</svg>\n";
+  return svg_.str();
+}
+
+void Svg::text(double x, double y, std::string_view content, std::string_view attributes) {
+  svg_ << "<text x=\"" << number(x) << "\" y=\"" << number(y) << '"';
+  if (!attributes.empty()) svg_ << ' ' << attributes;
+  svg_ << '>' << xml_text(content) << "</text>\n";
+}
+
+void Svg::line(double x1, double y1, double x2, double y2, std::string_view attributes) {
+  svg_ << "<line x1=\"" << number(x1) << "\" y1=\"" << number(y1) << "\" x2=\"" << number(x2)
+       << "\" y2=\"" << number(y2) << "\" " << attributes << "/>\n";
+}
+
+void Svg::grid(const Scale& scale, double left, double right, double bottom, double height) {
+  for (int i = 0; i <= scale.intervals(); ++i) {
+    const double y = bottom - height * i / scale.intervals();
+    line(left, y, right, y, "stroke=\"#eeeeee\"");
+    text(left - 6, y + 4, scale.label(i), "font-size=\"10\" text-anchor=\"end\" fill=\"#444444\"");
+  }
+}
+
 Scale::Scale(double largest, double headroom) {
+  if (!(largest > 0.0)) largest = 1.0;
   exponent_ = static_cast<int>(std::floor(std::log10(largest)));
   const double top = times_power_of_ten(largest, -exponent_) * headroom;
   const double raw = top / 4.0;

@@ -1,14 +1,23 @@
-// What the run chart and the history chart draw with: coordinates as text
-// and a vertical scale of round steps.
+// What the run chart and the history chart draw with: coordinates as text,
+// the page with its texts and lines, and a vertical scale of round steps.
 #ifndef QUENDA_TOOLS_RESULTS_CHART_PARTS_H_
 #define QUENDA_TOOLS_RESULTS_CHART_PARTS_H_
 
+#include <cmath>
+#include <optional>
+#include <sstream>
 #include <string>
+#include <string_view>
 
 namespace quenda::results {
 
 // A coordinate rounded to a tenth of a pixel, in the classic locale.
 std::string number(double value);
+
+// A figure that has a place on a scale: present and finite.
+inline bool drawable(const std::optional<double>& value) {
+  return value && std::isfinite(*value);
+}
 
 // A panel's vertical scale: `intervals` round steps from zero, counted in
 // units of 10^exponent. Every figure from the smallest subnormal to the
@@ -17,7 +26,8 @@ std::string number(double value);
 // headroom above it, and the number of grid lines does not depend on it.
 class Scale {
  public:
-  // Covers `largest` (finite, above zero) times `headroom`.
+  // Covers `largest` (finite; 1 where it is not above zero) times
+  // `headroom`.
   Scale(double largest, double headroom);
 
   int intervals() const { return intervals_; }
@@ -35,6 +45,28 @@ class Scale {
   int exponent_ = 0;
   double step_ = 1.0;  // in units of 10^exponent_
   int intervals_ = 1;
+};
+
+// An SVG page being written, in the classic locale.
+class Svg {
+ public:
+  Svg();
+
+  // Starts the page, `width` by `height` pixels on a white background.
+  void open(double width, double height);
+
+  // The page, closed.
+  std::string finish();
+
+  void text(double x, double y, std::string_view content, std::string_view attributes = "");
+  void line(double x1, double y1, double x2, double y2, std::string_view attributes);
+
+  // The grid lines of `scale` from `left` to `right`, over `height` up
+  // from `bottom`, each labelled left of `left`.
+  void grid(const Scale& scale, double left, double right, double bottom, double height);
+
+ protected:
+  std::ostringstream svg_;
 };
 
 }  // namespace quenda::results

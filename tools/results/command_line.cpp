@@ -60,15 +60,6 @@ struct Options {
   std::vector<fs::path> paths;
 };
 
-// A fraction above 0 and at most 1, as given on the command line.
-std::optional<double> parse_fraction(const std::string& text) {
-  double value = 0.0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return {};
-  if (!std::isfinite(value) || value <= 0.0 || value > 1.0) return {};
-  return value;
-}
-
 // Options, or the reason the command line is wrong.
 std::variant<Options, std::string> parse_arguments(const std::vector<std::string>& args) {
   Options options;
@@ -82,26 +73,20 @@ std::variant<Options, std::string> parse_arguments(const std::vector<std::string
     } else if (arg == "--partial") {
       options.allow_partial = true;
     } else if (arg == "-o" || arg == "--output-dir" || arg.starts_with("--output-dir=")) {
-      std::string folder;
-      if (arg.starts_with("--output-dir=")) {
-        folder = arg.substr(std::string("--output-dir=").size());
-      } else if (i + 1 == args.size()) {
-        return arg + " needs a folder";
-      } else {
-        folder = args[++i];
-      }
+      const auto folder = option_value(args, i);
+      if (!folder) return arg + " needs a folder";
       if (options.output_dir) return "the output folder is given twice";
-      if (folder.empty()) return "the output folder's name is empty";
-      options.output_dir = fs::path(folder);
+      if (folder->empty()) return "the output folder's name is empty";
+      options.output_dir = fs::path(*folder);
     } else if (arg == "--rank-map" || arg == "--outlier-fraction") {
-      if (i + 1 == args.size()) return arg + " needs a value";
-      const std::string& value = args[++i];
+      const auto value = option_value(args, i);
+      if (!value) return arg + " needs a value";
       if (arg == "--rank-map") {
         if (options.rank_map) return "the rank map is given twice";
-        options.rank_map = fs::path(value);
+        options.rank_map = fs::path(*value);
       } else {
-        options.outlier_fraction = parse_fraction(value);
-        if (!options.outlier_fraction) {
+        options.outlier_fraction = finite_number(*value).value_or(0.0);
+        if (*options.outlier_fraction <= 0.0 || *options.outlier_fraction > 1.0) {
           return "--outlier-fraction needs a number above 0, at most 1";
         }
       }
@@ -258,6 +243,21 @@ class Converter {
 };
 
 }  // namespace
+
+std::optional<std::string> option_value(const std::vector<std::string>& args, std::size_t& i) {
+  const std::size_t equals = args[i].find('=');
+  if (equals != std::string::npos) return args[i].substr(equals + 1);
+  if (i + 1 == args.size()) return {};
+  return args[++i];
+}
+
+std::optional<double> finite_number(const std::string& text) {
+  double value = 0.0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return {};
+  if (!std::isfinite(value)) return {};
+  return value;
+}
 
 int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (!args.empty() && (args[0] == "compare" || args[0] == "trend")) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <boost/math/distributions/students_t.hpp>
-#include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <numeric>
@@ -11,6 +10,7 @@
 
 #include "command_line.h"
 #include "figure_text.h"
+#include "json_output.h"
 #include "rank_map.h"
 #include "read_run.h"
 #include "text_escape.h"
@@ -34,10 +34,6 @@ constexpr const char kUsage[] =
     "Exit status: 0 no test worse, 1 at least one test or node worse, 2 a wrong\n"
     "command line or a file or map that is refused.\n";
 
-std::string rate_unit(TestId test) {
-  return measure_of(test) == Measure::kFiles ? "files/sec" : "MB/sec";
-}
-
 double mean_of(std::span<const double> values) {
   return std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
 }
@@ -57,13 +53,6 @@ FigurePair pair_of(const Figure& base, const Figure& next) {
 }
 
 std::string text_of(const Figure& value) { return value ? report_text(*value) : "-"; }
-
-Json json_of(const Figure& value) {
-  if (!value) return nullptr;
-  if (std::isnan(*value)) return "nan";
-  if (std::isinf(*value)) return *value > 0 ? "inf" : "-inf";
-  return *value;
-}
 
 std::string run_line(const char* role, const RunResults& run) {
   std::string line = std::string(role) + printable(run.source_file) + " (" +
@@ -102,15 +91,6 @@ std::string aligned(const std::vector<std::vector<std::string>>& rows) {
   return text;
 }
 
-// A percentage as given on the command line: a finite number from 0 up.
-std::optional<double> parse_percent(const std::string& text) {
-  double value = 0.0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return {};
-  if (!std::isfinite(value) || value < 0.0) return {};
-  return value;
-}
-
 // The headline rates of the measurements of `node`'s workers.
 std::vector<double> node_rates(const TestResults& test, const std::string& node) {
   std::vector<double> rates;
@@ -131,6 +111,10 @@ std::size_t workers_on(const TestResults& test, const std::string& node) {
 
 Figure headline_rate(const Figures& figures, Measure measure) {
   return measure == Measure::kFiles ? figures.files_per_sec : figures.mb_per_sec;
+}
+
+const char* rate_unit(TestId test) {
+  return measure_of(test) == Measure::kFiles ? "files/sec" : "MB/sec";
 }
 
 std::vector<double> worker_rates(const TestResults& test) {
@@ -333,9 +317,9 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
     Json entry = Json::object();
     entry["unit"] = rate_unit(test.id);
     const auto pair = [](const FigurePair& figures) {
-      return Json{{"base", json_of(figures.base)},
-                  {"new", json_of(figures.next)},
-                  {"ratio", json_of(figures.ratio)}};
+      return Json{{"base", figure_json(figures.base)},
+                  {"new", figure_json(figures.next)},
+                  {"ratio", figure_json(figures.ratio)}};
     };
     entry["single"] = pair(test.single);
     entry["total"] = pair(test.total);
@@ -343,9 +327,9 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
     entry["base_workers"] = test.base_workers;
     entry["new_workers"] = test.new_workers;
     const auto& welch = test.judgement.welch;
-    entry["t"] = welch ? json_of(welch->t) : Json();
-    entry["degrees_of_freedom"] = welch ? json_of(welch->degrees_of_freedom) : Json();
-    entry["p_value"] = welch ? json_of(welch->p_value) : Json();
+    entry["t"] = welch ? figure_json(welch->t) : Json();
+    entry["degrees_of_freedom"] = welch ? figure_json(welch->degrees_of_freedom) : Json();
+    entry["p_value"] = welch ? figure_json(welch->p_value) : Json();
     entry["verdict"] = change_text(test.judgement.change);
     if (comparison.by_node) {
       Json nodes = Json::array();
@@ -354,8 +338,8 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
         nodes.push_back(Json{{"node", valid_text(node.node)},
                              {"base_workers", node.base_workers},
                              {"new_workers", node.new_workers},
-                             {"mean_ratio", json_of(node.judgement.mean_ratio)},
-                             {"p_value", node_welch ? json_of(node_welch->p_value) : Json()},
+                             {"mean_ratio", figure_json(node.judgement.mean_ratio)},
+                             {"p_value", node_welch ? figure_json(node_welch->p_value) : Json()},
                              {"verdict", change_text(node.judgement.change)}});
       }
       entry["nodes"] = std::move(nodes);
@@ -388,23 +372,16 @@ int run_compare(const std::vector<std::string>& args, std::ostream& out, std::os
       out << kUsage;
       return out.flush() ? kExitNoneWorse : kExitUsage;
     } else if (arg == "--rank-map") {
-      if (i + 1 == args.size()) {
-        problem = "--rank-map needs a map";
-      } else {
-        maps.push_back(args[++i]);
-      }
+      const auto map = option_value(args, i);
+      if (map) maps.push_back(*map);
+      if (!map) problem = "--rank-map needs a map";
     } else if (arg == "--json") {
       as_json = true;
     } else if (arg == "--threshold" || arg.starts_with("--threshold=")) {
-      std::string value;
-      if (arg != "--threshold") {
-        value = arg.substr(std::string("--threshold=").size());
-      } else if (i + 1 < args.size()) {
-        value = args[++i];
+      options.threshold_percent = finite_number(option_value(args, i).value_or("")).value_or(-1.0);
+      if (options.threshold_percent < 0.0) {
+        problem = "--threshold needs a percentage of at least 0, such as 10";
       }
-      const auto percent = parse_percent(value);
-      if (!percent) problem = "--threshold needs a percentage of at least 0, such as 10";
-      if (percent) options.threshold_percent = *percent;
     } else {
       problem = "unknown option " + printable(arg);
     }

@@ -29,6 +29,8 @@ struct CompareOptions {
 // The rate a test is judged by: files/sec for file handling, MB/sec for
 // the others (the unit the report gives their means in).
 Figure headline_rate(const Figures& figures, Measure measure);
+// That rate's unit, "files/sec" or "MB/sec".
+const char* rate_unit(TestId test);
 // Every worker's headline rate, in rank order; missing figures left out.
 std::vector<double> worker_rates(const TestResults& test);
 

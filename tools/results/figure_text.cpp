@@ -15,9 +15,10 @@ std::string exact_text(double value) {
   return std::string(buffer.data(), end);
 }
 
-std::string report_text(double value) {
+std::string report_text(double value, int digits) {
   std::ostringstream text;
   text.imbue(std::locale::classic());
+  text.precision(digits);
   text << value;
   return text.str();
 }

@@ -10,8 +10,9 @@ namespace quenda::results {
 // for the values that have no digits), for machine-readable output.
 std::string exact_text(double value);
 
-// Six significant digits, as the benchmark's report prints its figures.
-std::string report_text(double value);
+// Six significant digits, as the benchmark's report prints its figures, or
+// `digits` ("40.1" for a share in percent with three).
+std::string report_text(double value, int digits = 6);
 
 }  // namespace quenda::results
 

@@ -9,26 +9,19 @@ namespace {
 // Keys in the order written, so that the document reads like the report.
 using Json = nlohmann::ordered_json;
 
-Json figure(const Figure& value) {
-  if (!value) return nullptr;
-  if (std::isnan(*value)) return "nan";
-  if (std::isinf(*value)) return *value > 0 ? "inf" : "-inf";
-  return *value;
-}
-
 // The rate members a group carries for the test's measure.
 void add_rates(Json& group, const Figures& figures, Measure measure) {
   if (measure == Measure::kFiles) {
-    group["files_per_sec"] = figure(figures.files_per_sec);
+    group["files_per_sec"] = figure_json(figures.files_per_sec);
   } else {
-    group["million_accesses_per_sec"] = figure(figures.million_accesses_per_sec);
-    group["mb_per_sec"] = figure(figures.mb_per_sec);
+    group["million_accesses_per_sec"] = figure_json(figures.million_accesses_per_sec);
+    group["mb_per_sec"] = figure_json(figures.mb_per_sec);
   }
 }
 
 Json timed_group(const Figures& figures, Measure measure) {
   Json group = Json::object();
-  group["seconds"] = figure(figures.seconds);
+  group["seconds"] = figure_json(figures.seconds);
   add_rates(group, figures, measure);
   return group;
 }
@@ -39,9 +32,9 @@ Json nodes_json(const TestNodes& nodes) {
     Json entry = Json::object();
     entry["node"] = node.name;
     entry["workers"] = node.ranks;
-    entry["median"] = figure(node.median);
-    entry["minimum"] = figure(node.minimum);
-    entry["sum"] = figure(node.sum);
+    entry["median"] = figure_json(node.median);
+    entry["minimum"] = figure_json(node.minimum);
+    entry["sum"] = figure_json(node.sum);
     list.push_back(std::move(entry));
   }
   return list;
@@ -68,14 +61,14 @@ Json test_json(const RunResults& run, const TestResults& test, const TestNodes* 
   Json total = Json::object();
   add_rates(total, test.total, measure);
   json["total"] = std::move(total);
-  json["improvement"] = figure(test.improvement);
+  json["improvement"] = figure_json(test.improvement);
   // File handling prints no mean without workers; the other tests print
   // one in MB/sec only.
   if (measure == Measure::kFiles) {
     const bool printed = run.worker_count() > 0;
-    json["mean"] = printed ? Json{{"files_per_sec", figure(test.mean.files_per_sec)}} : Json();
+    json["mean"] = printed ? Json{{"files_per_sec", figure_json(test.mean.files_per_sec)}} : Json();
   } else {
-    json["mean"] = Json{{"mb_per_sec", figure(test.mean.mb_per_sec)}};
+    json["mean"] = Json{{"mb_per_sec", figure_json(test.mean.mb_per_sec)}};
   }
   json["significant"] = test.significant ? Json(*test.significant) : Json();
   if (nodes) {
@@ -86,6 +79,13 @@ Json test_json(const RunResults& run, const TestResults& test, const TestNodes* 
 }
 
 }  // namespace
+
+nlohmann::ordered_json figure_json(const Figure& value) {
+  if (!value) return nullptr;
+  if (std::isnan(*value)) return "nan";
+  if (std::isinf(*value)) return *value > 0 ? "inf" : "-inf";
+  return *value;
+}
 
 std::string to_json(const RunResults& run, const RunNodes* nodes) {
   Json json = Json::object();

@@ -3,6 +3,7 @@
 #ifndef QUENDA_TOOLS_RESULTS_JSON_OUTPUT_H_
 #define QUENDA_TOOLS_RESULTS_JSON_OUTPUT_H_
 
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "node_figures.h"
@@ -17,6 +18,9 @@ namespace quenda::results {
 // With the figures by node (a rank map was given), every worker also has
 // "node" and "measurement", and every test "nodes" and "outlier_nodes".
 std::string to_json(const RunResults& run, const RunNodes* nodes = nullptr);
+
+// One figure as above, for every JSON document the tool writes.
+nlohmann::ordered_json figure_json(const Figure& value);
 
 }  // namespace quenda::results
 

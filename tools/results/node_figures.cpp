@@ -20,15 +20,6 @@ Figure median_of(std::vector<double> values) {
   return (values[middle - 1] + values[middle]) / 2.0;
 }
 
-// A share in percent with three significant digits, "40.1".
-std::string percent(double share) {
-  std::ostringstream text;
-  text.imbue(std::locale::classic());
-  text.precision(3);
-  text << share * 100.0;
-  return text.str();
-}
-
 }  // namespace
 
 TestNodes node_figures(const TestResults& test, double outlier_fraction) {
@@ -80,10 +71,10 @@ RunNodes node_figures(const RunResults& run, double outlier_fraction) {
 
 std::string node_summary(const RunResults& run, const RunNodes& nodes, double outlier_fraction) {
   std::string text = "by node: flagged where a node's median rate is below " +
-                     percent(outlier_fraction) + "% of the median over the nodes\n";
+                     report_text(outlier_fraction * 100.0, 3) + "% of the median over the nodes\n";
   for (const TestResults& test : run.tests) {
     const TestNodes& test_nodes = nodes[static_cast<int>(test.id)];
-    const std::string unit = measure_of(test.id) == Measure::kFiles ? "files/sec" : "MB/sec";
+    const std::string unit = rate_unit(test.id);
     std::size_t measured = 0;
     for (const NodeFigures& node : test_nodes.nodes) measured += node.median ? 1 : 0;
     text += "  " + std::string(test_key(test.id)) + ": ";
@@ -103,8 +94,9 @@ std::string node_summary(const RunResults& run, const RunNodes& nodes, double ou
         continue;
       }
       if (!flagged.empty()) flagged += ", ";
-      flagged += printable(node.name) + " at " + percent(*node.median / overall) + "% (" +
-                 report_text(*node.median) + " of " + report_text(overall) + " " + unit + ")";
+      flagged += printable(node.name) + " at " + report_text(*node.median / overall * 100.0, 3) +
+                 "% (" + report_text(*node.median) + " of " + report_text(overall) + " " + unit +
+                 ")";
     }
     text += flagged + "\n";
   }

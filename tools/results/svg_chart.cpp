@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "chart_parts.h"
+#include "compare.h"
 #include "figure_text.h"
 #include "text_escape.h"
 
@@ -56,22 +57,6 @@ constexpr const char kMarkerColour[] = "#222222";
 constexpr const char kOutlierBand[] = "#fbe3e1";
 
 std::string figure_text(const Figure& value) { return value ? report_text(*value) : "n/a"; }
-
-// The rate a panel plots for a group of figures.
-Figure plotted(const Figures& figures, Measure measure) {
-  return measure == Measure::kFiles ? figures.files_per_sec : figures.mb_per_sec;
-}
-
-bool drawable(const Figure& value) { return value && std::isfinite(*value); }
-
-// A share in percent with three significant digits, "4.44" or "75.2".
-std::string percent(double share) {
-  std::ostringstream text;
-  text.imbue(std::locale::classic());
-  text.precision(3);
-  text << share * 100.0;
-  return text.str();
-}
 
 // The legend's entries in the order shown, each with the room it takes
 // (symbol and caption). A page too narrow for one row wraps them.
@@ -142,15 +127,14 @@ struct BarPlace {
   double top = 0;
 };
 
-class Chart {
+class Chart : Svg {
  public:
   Chart(const RunResults& run, const RunNodes* nodes) : run_(run), nodes_(nodes) {
-    svg_.imbue(std::locale::classic());
-    workers_ = 0;
+    int workers = 0;
     for (const TestResults& test : run.tests) {
-      workers_ = std::max(workers_, static_cast<int>(test.workers.size()));
+      workers = std::max(workers, static_cast<int>(test.workers.size()));
     }
-    plot_width_ = std::max(kMinPlotWidth, kMinSlotPerWorker * workers_);
+    plot_width_ = std::max(kMinPlotWidth, kMinSlotPerWorker * workers);
     panel_width_ = kPlotLeft + plot_width_ + kPlotRight;
     // The report's pairs side by side (Lower/Higher, write/read, read/write),
     // unless a large cluster makes the panels wide.
@@ -171,19 +155,14 @@ class Chart {
   }
 
   std::string draw() {
-    svg_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << number(width_) << "\" height=\""
-         << number(height_) << "\" viewBox=\"0 0 " << number(width_) << ' ' << number(height_)
-         << "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
-         << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+    open(width_, height_);
     header();
     for (int i = 0; i < kTestCount; ++i) {
       const double x = kMargin + (i % columns_) * (panel_width_ + kPanelGap);
       const double y = kMargin + header_height_ + (i / columns_) * (panel_height_ + kPanelGap);
       panel(run_.tests[i], x, y);
     }
-    svg_ << "</svg>\n";
-    return svg_.str();
+    return finish();
   }
 
  private:
@@ -245,17 +224,6 @@ class Chart {
                (outlier ? kSignificantColour : std::string("#444444")) + '"' +
                (outlier ? " data-flagged=\"true\"" : ""));
     }
-  }
-
-  void text(double x, double y, std::string_view content, std::string_view attributes = "") {
-    svg_ << "<text x=\"" << number(x) << "\" y=\"" << number(y) << '"';
-    if (!attributes.empty()) svg_ << ' ' << attributes;
-    svg_ << '>' << xml_text(content) << "</text>\n";
-  }
-
-  void line(double x1, double y1, double x2, double y2, std::string_view attributes) {
-    svg_ << "<line x1=\"" << number(x1) << "\" y1=\"" << number(y1) << "\" x2=\"" << number(x2)
-         << "\" y2=\"" << number(y2) << "\" " << attributes << "/>\n";
   }
 
   void header() {
@@ -321,9 +289,9 @@ class Chart {
   void panel(const TestResults& test, double x, double y) {
     const Measure measure = measure_of(test.id);
     const std::string unit = measure == Measure::kFiles ? "Files/sec" : "MB/sec";
-    const Figure single = plotted(test.single, measure);
+    const Figure single = headline_rate(test.single, measure);
     const bool has_mean = !test.workers.empty();
-    const Figure mean = has_mean ? plotted(test.mean, measure) : Figure();
+    const Figure mean = has_mean ? headline_rate(test.mean, measure) : Figure();
 
     svg_ << "<g class=\"panel\" data-test=\"" << test_key(test.id) << "\" transform=\"translate("
          << number(x) << ' ' << number(y) << ")\">\n";
@@ -352,8 +320,9 @@ class Chart {
     };
     consider(single);
     consider(mean);
-    for (const WorkerFigures& worker : test.workers) consider(plotted(worker.figures, measure));
-    if (largest <= 0.0) largest = 1.0;
+    for (const WorkerFigures& worker : test.workers) {
+      consider(headline_rate(worker.figures, measure));
+    }
     const double plot_height = kPanelHeight - kPlotTop - kPlotBottom;
     const Scale scale(largest, plot_height / (plot_height - kLabelRoom));
 
@@ -361,12 +330,7 @@ class Chart {
     const double right = kPlotLeft + plot_width_;
     const auto y_of = [&](double value) { return bottom - scale.share(value) * plot_height; };
 
-    for (int i = 0; i <= scale.intervals(); ++i) {
-      const double y = bottom - plot_height * i / scale.intervals();
-      line(kPlotLeft, y, right, y, "stroke=\"#eeeeee\"");
-      text(kPlotLeft - 6, y + 4, scale.label(i),
-           "font-size=\"10\" text-anchor=\"end\" fill=\"#444444\"");
-    }
+    grid(scale, kPlotLeft, right, bottom, plot_height);
     text(14, kPlotTop + plot_height / 2, unit,
          "font-size=\"11\" text-anchor=\"middle\" fill=\"#444444\" transform=\"rotate(-90 14 " +
              number(kPlotTop + plot_height / 2) + ")\"");
@@ -386,7 +350,7 @@ class Chart {
     std::optional<double> most;
     std::size_t slowest = 0;
     for (std::size_t i = 0; i < count; ++i) {
-      const Figure value = plotted(test.workers[i].figures, measure);
+      const Figure value = headline_rate(test.workers[i].figures, measure);
       if (!drawable(value)) continue;
       if (!least || *value < *least) {
         least = *value;
@@ -409,7 +373,7 @@ class Chart {
     std::vector<BarPlace> places;
     for (std::size_t i = 0; i < count; ++i) {
       const WorkerFigures& worker = test.workers[i];
-      const Figure value = plotted(worker.figures, measure);
+      const Figure value = headline_rate(worker.figures, measure);
       // An infinite rate (a timer that saw no time pass) fills the panel; a
       // missing or undefined one stays flat.
       double height = 0.0;
@@ -454,7 +418,7 @@ class Chart {
       for (std::size_t i = 0; i < count; ++i) {
         if (labelled && i == slowest) continue;  // its label gives the rate
         text(places[i].centre, places[i].top - 4,
-             figure_text(plotted(test.workers[i].figures, measure)),
+             figure_text(headline_rate(test.workers[i].figures, measure)),
              "font-size=\"10\" text-anchor=\"middle\" stroke=\"#ffffff\" stroke-width=\"3\" "
              "paint-order=\"stroke\"");
       }
@@ -462,7 +426,7 @@ class Chart {
     if (labelled) {
       std::string share;
       if (drawable(mean) && *mean > 0 && std::isfinite(*least / *mean)) {
-        share = ", " + percent(*least / *mean) + "% of the mean";
+        share = ", " + report_text(*least / *mean * 100.0, 3) + "% of the mean";
       }
       label_slowest(test.workers[slowest].rank, report_text(*least) + " " + unit + share, places,
                     slowest, bar_width, value_labels);
@@ -526,8 +490,6 @@ class Chart {
 
   const RunResults& run_;
   const RunNodes* nodes_;
-  std::ostringstream svg_;
-  int workers_ = 0;
   int columns_ = 2;
   double header_height_ = kHeaderHeight;
   double panel_height_ = kPanelHeight;

@@ -16,6 +16,8 @@
 #include <tuple>
 
 #include "chart_parts.h"
+#include "command_line.h"
+#include "compare.h"
 #include "csv_output.h"
 #include "figure_text.h"
 #include "replace_file.h"
@@ -237,12 +239,9 @@ double instant(const NameMetadata& when) {
          minute * 60.0 + second;
 }
 
-bool drawable(const Figure& value) { return value && std::isfinite(*value); }
-
-class TrendChart {
+class TrendChart : Svg {
  public:
   explicit TrendChart(const std::vector<TrendPoint>& points) : points_(points) {
-    svg_.imbue(std::locale::classic());
     for (const TrendPoint& point : points) instants_.push_back(instant(point.when));
     if (!instants_.empty()) {
       first_ = *std::min_element(instants_.begin(), instants_.end());
@@ -254,29 +253,15 @@ class TrendChart {
   std::string draw() {
     const double height =
         kMargin + kHeaderHeight + kTestCount * (kPanelHeight + kPanelGap) - kPanelGap + kMargin;
-    svg_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << number(kWidth) << "\" height=\""
-         << number(height) << "\" viewBox=\"0 0 " << number(kWidth) << ' ' << number(height)
-         << "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
-         << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+    open(kWidth, height);
     header();
     for (int i = 0; i < kTestCount; ++i) {
       panel(kTests[i].id, kMargin + kHeaderHeight + i * (kPanelHeight + kPanelGap));
     }
-    svg_ << "</svg>\n";
-    return svg_.str();
+    return finish();
   }
 
  private:
-  void text(double x, double y, std::string_view content, std::string_view attributes) {
-    svg_ << "<text x=\"" << number(x) << "\" y=\"" << number(y) << "\" " << attributes << '>'
-         << xml_text(content) << "</text>\n";
-  }
-
-  void line(double x1, double y1, double x2, double y2, std::string_view attributes) {
-    svg_ << "<line x1=\"" << number(x1) << "\" y1=\"" << number(y1) << "\" x2=\"" << number(x2)
-         << "\" y2=\"" << number(y2) << "\" " << attributes << "/>\n";
-  }
 
   void header() {
     std::string title = "Quenda Lite history: " + std::to_string(points_.size()) +
@@ -321,22 +306,16 @@ class TrendChart {
   // run's value (NaN where it has none).
   std::vector<double> strip(TestId id, double top, std::string_view name,
                             Figure TrendPoint::Test::*member, const char* colour) {
-    const std::string unit = measure_of(id) == Measure::kFiles ? "files/sec" : "MB/sec";
+    const std::string unit = rate_unit(id);
     double largest = 0.0;
     for (const TrendPoint& point : points_) {
       const Figure& value = point.tests[static_cast<int>(id)].*member;
       if (drawable(value)) largest = std::max(largest, *value);
     }
-    if (largest <= 0.0) largest = 1.0;
     const Scale scale(largest, 1.08);
     const double bottom = top + kStripHeight;
     const double right = kPlotLeft + plot_width_;
-    for (int i = 0; i <= scale.intervals(); ++i) {
-      const double y = bottom - kStripHeight * i / scale.intervals();
-      line(kPlotLeft, y, right, y, "stroke=\"#eeeeee\"");
-      text(kPlotLeft - 6, y + 4, scale.label(i),
-           "font-size=\"10\" text-anchor=\"end\" fill=\"#444444\"");
-    }
+    grid(scale, kPlotLeft, right, bottom, kStripHeight);
     text(kPlotLeft + 4, top - 4, std::string(name) + ", " + unit,
          std::string("font-size=\"11\" fill=\"") + colour + '"');
 
@@ -414,7 +393,6 @@ class TrendChart {
 
   const std::vector<TrendPoint>& points_;
   std::vector<double> instants_;
-  std::ostringstream svg_;
   double first_ = 0;
   double last_ = 0;
   double plot_width_ = 0;
@@ -551,8 +529,7 @@ std::string trend_csv_rows(const TrendPoint& point) {
   std::string rows;
   for (int i = 0; i < kTestCount; ++i) {
     const TrendPoint::Test& test = point.tests[i];
-    rows += run_cells + std::string(test_key(kTests[i].id)) + "," +
-            (measure_of(kTests[i].id) == Measure::kFiles ? "files/sec" : "MB/sec") + "," +
+    rows += run_cells + std::string(test_key(kTests[i].id)) + "," + rate_unit(kTests[i].id) + "," +
             cell(test.single) + "," + cell(test.total) + "," + cell(test.mean) + "," +
             (test.significant ? (*test.significant ? "significant" : "not significant") : "") +
             "\n";
@@ -578,12 +555,7 @@ int run_trend(const std::vector<std::string>& args, std::ostream& out, std::ostr
       out << kUsage;
       return out.flush() ? 0 : 1;
     } else if (arg == "-o" || arg == "--output-dir" || arg.starts_with("--output-dir=")) {
-      std::string value;
-      if (arg.starts_with("--output-dir=")) {
-        value = arg.substr(std::string("--output-dir=").size());
-      } else if (i + 1 < args.size()) {
-        value = args[++i];
-      }
+      const std::string value = option_value(args, i).value_or("");
       if (value.empty()) problem = arg + " needs a folder";
       if (folder_given) problem = "the output folder is given twice";
       folder = value;

@@ -19,18 +19,12 @@ namespace {
 namespace fs = std::filesystem;
 using testing::file_names;
 using testing::run_process;
+using samples::replace_first;
 
 const std::string kTool = QUENDA_RESULTS_TOOL;
 
 std::string sample_text(int world_size = 3) {
   return samples::results_text(samples::sample_run(world_size));
-}
-
-std::string replace_first(std::string text, const std::string& from, const std::string& to) {
-  const std::size_t at = text.find(from);
-  EXPECT_NE(at, std::string::npos) << from;
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
 }
 
 // The names of a conversion's three outputs for `stem`.
@@ -241,6 +235,8 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
            {"nine.map", samples::kNineRankMap},
            {"capped.map", "rank 0 on a\nrank 1 on a\nrank 2 on b\nrank 600 on b\n"},
            {"gap.map", "rank 0 on a\nrank 2 on b\n"},
+           {"twice.map", "rank 0 on a\nrank 1 on a\nrank 1 on b\n"},
+           {"nameless.map", "ranks 0 and 1 on a\n"},
            {"shared/data64-windows-1@a", ""},
            {"shared/data64-windows-2@b.tmp", ""},
            {"shared/data64-windows-cluster", ""}}) {
@@ -275,6 +271,11 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
       {map("capped.map"), 1,
        not_of("capped.map", "the map names rank 600, beyond the benchmark's cap of 512 processes")},
       {map("gap.map"), 1, not_of("gap.map", "rank 1 is missing from the map")},
+      {map("twice.map"), 1, "twice.map: error: rank 1 is on a and on b\n"},
+      {map("nameless.map"), 1, "nameless.map: error: no 'rank R on NODE' lines in it\n"},
+      {{"compare", "--rank-map", "gap.map", results, results},
+       2,
+       tool_says + "--rank-map is given once for BASE and once for NEW, or not at all\n"},
       {map("shared"), 0, ""},
       {{"--outlier-fraction", "2", "--rank-map", "shared", results}, 2, tool_says + "--outlier-f"},
       {{results},

@@ -153,7 +153,7 @@ TEST(JsonOutput, WritesInfiniteUndefinedAndMissingFiguresAsSuch) {
   EXPECT_TRUE(document["local_time"].is_null());
 }
 
-TEST(JsonOutput, MarksAPartialRun) {
+TEST(JsonOutput, MarksAPartialRunAsTheCsvDoesOnEveryRow) {
   const std::string text = samples::results_text(samples::sample_run(3));
   const int cut = samples::nth_line_starting(text, "Thread:2@node-a It was: ");
   const RunResults run = sample(3, true, cut);
@@ -168,6 +168,19 @@ TEST(JsonOutput, MarksAPartialRun) {
   EXPECT_TRUE(write["total"]["mb_per_sec"].is_null());
   EXPECT_TRUE(write["significant"].is_null());
   EXPECT_TRUE(document["tests"]["block_write"]["workers"].empty());
+
+  const auto rows = csv_rows(to_csv(run));
+  ASSERT_EQ(rows[0].size(), 12u);
+  EXPECT_EQ(rows[0][9], "partial");
+  // Both workers of the file tests and of byte-wise writing, where the file
+  // ends.
+  ASSERT_EQ(rows.size(), 1u + 3 * 2);
+  for (std::size_t row = 1; row < rows.size(); ++row) {
+    ASSERT_EQ(rows[row].size(), 12u) << row;
+    EXPECT_EQ(rows[row][9], "true") << row;
+  }
+  EXPECT_EQ(rows[6][3], "bytewise_write");
+  EXPECT_EQ(rows[6][8], "");  // its MB/sec is past the end
 }
 
 TEST(CsvOutput, HasOneRowPerTestAndWorkerThatReadsBackExactly) {
@@ -204,23 +217,6 @@ TEST(CsvOutput, HasOneRowPerTestAndWorkerThatReadsBackExactly) {
     }
   }
   EXPECT_EQ(csv_rows(to_csv(sample(1))).size(), 1u);
-}
-
-TEST(CsvOutput, SaysOnEveryRowThatARunIsPartial) {
-  const std::string text = samples::results_text(samples::sample_run(3));
-  const int cut = samples::nth_line_starting(text, "Thread:2@node-a It was: ");
-  const auto rows = csv_rows(to_csv(sample(3, true, cut)));
-  ASSERT_EQ(rows[0].size(), 12u);
-  EXPECT_EQ(rows[0][9], "partial");
-  // Both workers of the file tests and of byte-wise writing, where the file
-  // ends.
-  ASSERT_EQ(rows.size(), 1u + 3 * 2);
-  for (std::size_t row = 1; row < rows.size(); ++row) {
-    ASSERT_EQ(rows[row].size(), 12u) << row;
-    EXPECT_EQ(rows[row][9], "true") << row;
-  }
-  EXPECT_EQ(rows[6][3], "bytewise_write");
-  EXPECT_EQ(rows[6][8], "");  // its MB/sec is past the end
 }
 
 TEST(CsvOutput, QuotesProcessorNamesAndKeepsThemFromBeingFormulas) {
@@ -270,16 +266,25 @@ std::vector<Bar> bars_of(const std::string& panel) {
   return bars;
 }
 
+// An attribute of the <line> of `css_class` in a panel; empty when the line
+// or the attribute is not there.
+std::string line_attribute(const std::string& panel, const std::string& css_class,
+                           const std::string& attribute) {
+  const std::size_t at = panel.find("class=\"" + css_class + "\"");
+  if (at == std::string::npos) return {};
+  const std::size_t start = panel.rfind("<line", at);
+  const std::string element = panel.substr(start, panel.find("/>", at) - start);
+  std::smatch match;
+  if (!std::regex_search(element, match, std::regex(" " + attribute + "=\"([^\"]*)\""))) return {};
+  return match[1];
+}
+
+// The y of the horizontal <line> of `css_class` in a panel.
 std::optional<double> line_y(const std::string& panel, const std::string& css_class) {
-  static const std::regex kLine(
-      R"re(<line x1="[\d.]+" y1="([\d.]+)" x2="[\d.]+" y2="([\d.]+)" class="([a-z-]+)")re");
-  for (std::sregex_iterator it(panel.begin(), panel.end(), kLine), end; it != end; ++it) {
-    if ((*it)[3] == css_class) {
-      EXPECT_EQ((*it)[1], (*it)[2]) << "not horizontal";
-      return std::stod((*it)[1]);
-    }
-  }
-  return std::nullopt;
+  const std::string y = line_attribute(panel, css_class, "y1");
+  if (y.empty()) return std::nullopt;
+  EXPECT_EQ(y, line_attribute(panel, css_class, "y2")) << "not horizontal";
+  return std::stod(y);
 }
 
 TEST(SvgChart, IsWellFormedWithOneBarPerWorkerInEveryPanel) {
@@ -380,19 +385,6 @@ TEST(SvgChart, KeepsBarsForFiguresItCannotScale) {
     testing::write_file(folder.path() / "chart.svg", svg);
     EXPECT_EQ(samples::xml_problems(folder.path() / "chart.svg"), "");
   }
-}
-
-// An attribute of the <line> of `css_class` in a panel; empty when the line
-// or the attribute is not there.
-std::string line_attribute(const std::string& panel, const std::string& css_class,
-                           const std::string& attribute) {
-  const std::size_t at = panel.find("class=\"" + css_class + "\"");
-  if (at == std::string::npos) return {};
-  const std::size_t start = panel.rfind("<line", at);
-  const std::string element = panel.substr(start, panel.find("/>", at) - start);
-  std::smatch match;
-  if (!std::regex_search(element, match, std::regex(" " + attribute + "=\"([^\"]*)\""))) return {};
-  return match[1];
 }
 
 int occurrences(const std::string& text, const std::string& part) {

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
+#include <tuple>
 
 namespace quenda::results::samples {
 namespace {
@@ -111,21 +113,19 @@ std::vector<PrintedFigure> json_figures_in_report_order(const json& run) {
   add_handling(figures, tests["stream_handling"]);
   add_handling(figures, tests["descriptor_handling"]);
 
-  for (const char* key : {"bytewise_write", "bytewise_read"}) {
-    for (const json& worker : tests[key]["workers"]) add_timed(figures, worker, false);
+  // A cluster phase: the workers of its two tests in the order run, then
+  // the totals and the means, the write's first.
+  using Phase = std::tuple<std::array<const char*, 2>, const char*, const char*>;
+  for (const auto& [workers, write, read] :
+       {Phase{{"bytewise_write", "bytewise_read"}, "bytewise_write", "bytewise_read"},
+        Phase{{"block_read", "block_write"}, "block_write", "block_read"}}) {
+    for (const char* key : workers) {
+      for (const json& worker : tests[key]["workers"]) add_timed(figures, worker, false);
+    }
+    add_totals(figures, tests[write]);
+    add_totals(figures, tests[read]);
+    for (const char* key : {write, read}) add(figures, "mb", tests[key]["mean"]["mb_per_sec"]);
   }
-  add_totals(figures, tests["bytewise_write"]);
-  add_totals(figures, tests["bytewise_read"]);
-  add(figures, "mb", tests["bytewise_write"]["mean"]["mb_per_sec"]);
-  add(figures, "mb", tests["bytewise_read"]["mean"]["mb_per_sec"]);
-
-  for (const char* key : {"block_read", "block_write"}) {
-    for (const json& worker : tests[key]["workers"]) add_timed(figures, worker, false);
-  }
-  add_totals(figures, tests["block_write"]);
-  add_totals(figures, tests["block_read"]);
-  add(figures, "mb", tests["block_write"]["mean"]["mb_per_sec"]);
-  add(figures, "mb", tests["block_read"]["mean"]["mb_per_sec"]);
   return figures;
 }
 

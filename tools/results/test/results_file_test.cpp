@@ -18,6 +18,7 @@ namespace {
 using samples::first_lines;
 using samples::line_numbers;
 using samples::nth_line_starting;
+using samples::replace_first;
 using samples::printed;
 
 const std::string kSampleName = samples::sample_file_name("node-a");
@@ -38,13 +39,6 @@ ParseError error_of(const std::string& text, bool allow_partial = false) {
   }
   ADD_FAILURE() << "parsed without error";
   return ParseError(0, "");
-}
-
-std::string replace_first(std::string text, const std::string& from, const std::string& to) {
-  const std::size_t at = text.find(from);
-  EXPECT_NE(at, std::string::npos) << from;
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
 }
 
 int count_lines(const std::string& text) {

@@ -1,9 +1,12 @@
 #include "sample_report.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <sstream>
+#include <utility>
 
 #include "cluster/exchange.h"
 #include "cluster/statistics.h"
@@ -93,14 +96,14 @@ std::string results_text(const SampleRun& run) {
 
   // The cluster phases in the driver's order.
   write_cluster_section(report);
-  const auto stream = record_of(run, TestId::kStreamHandling);
-  write_handling_heading_cluster(report, Handling::kStream);
-  write_handling_workers(report, run, *stream);
-  write_handling_summary(report, Handling::kStream, *stream, run.world_size);
-  const auto descriptor = record_of(run, TestId::kDescriptorHandling);
-  write_handling_heading_cluster(report, Handling::kDescriptor);
-  write_handling_workers(report, run, *descriptor);
-  write_handling_summary(report, Handling::kDescriptor, *descriptor, run.world_size);
+  for (const auto& [handling, id] :
+       {std::pair{Handling::kStream, TestId::kStreamHandling},
+        std::pair{Handling::kDescriptor, TestId::kDescriptorHandling}}) {
+    const auto record = record_of(run, id);
+    write_handling_heading_cluster(report, handling);
+    write_handling_workers(report, run, *record);
+    write_handling_summary(report, handling, *record, run.world_size);
+  }
 
   write_cluster_section(report);
   const auto bytewise_write = record_of(run, TestId::kBytewiseWrite);
@@ -170,6 +173,13 @@ int nth_line_starting(const std::string& text, const std::string& prefix, int nt
     if (current.starts_with(prefix) && --nth == 0) return number;
   }
   return 0;
+}
+
+std::string replace_first(std::string text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
 }
 
 std::string first_lines(const std::string& text, int count) {

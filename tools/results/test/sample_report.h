@@ -69,6 +69,9 @@ std::vector<int> line_numbers(const std::string& text, const std::string& line);
 // The number of the `nth` line (from 1) that starts with `prefix`, or 0.
 int nth_line_starting(const std::string& text, const std::string& prefix, int nth = 1);
 
+// `text` with its first `from` replaced by `to`; a failure where it has none.
+std::string replace_first(std::string text, const std::string& from, const std::string& to);
+
 // The first `count` lines of `text`, each with its line end.
 std::string first_lines(const std::string& text, int count);
 
