@@ -229,18 +229,23 @@ std::map<std::string, std::string> check_profiles(
   check("block_write", block_write(kLength));
   // The collector's read closes its input only once its four report lines
   // are on the console and then in the results file. (Its open is the call
-  // after its first clock reading.)
+  // after its first clock reading.) Standard output may be unbuffered (MPICH
+  // leaves it so), which writes a line in pieces: a run of console writes
+  // counts as one.
   const auto lines = stretches.find("bytewise_read_lines");
-  if (read != stretches.end() && lines != stretches.end() && lines->second.size() > 4) {
-    const std::string results = lines->second[4].args.at(0);
-    Profile expected(4, "write fd 1 (not opened here)");
+  if (read != stretches.end() && lines != stretches.end()) {
+    Profile actual;
+    std::string results = "1";
+    for (const Call& call : lines->second) {
+      const std::string descriptor = call.args.at(0);
+      if (results == "1" && call.name != "close" && descriptor != "1") results = descriptor;
+      const std::string entry = (call.name == "writev" ? "write" : call.name) + " " +
+                                Canonical().descriptor(descriptor);
+      if (descriptor != "1" || actual.empty() || actual.back() != entry) actual.push_back(entry);
+    }
+    Profile expected{"write fd 1 (not opened here)"};
     expected.insert(expected.end(), 4, "write fd " + results + " (not opened here)");
     expected.push_back("close fd " + read->second.at(1).result + " (not opened here)");
-    Profile actual;
-    for (const Call& call : lines->second) {
-      actual.push_back((call.name == "writev" ? "write" : call.name) + " " +
-                       Canonical().descriptor(call.args.at(0)));
-    }
     verdicts["bytewise_read_lines"] =
         results == "1" ? "no line in the results file" : compare(actual, expected);
   }
