@@ -1,6 +1,5 @@
-// The benchmark with a small plan: the same driver and tests, a fraction of
-// the counts and a world-size cap of 4, so end-to-end runs take seconds and
-// can exceed the cap with a handful of processes.
+// The benchmark with one of the test plans (QUENDA_TEST_PLAN names it): the
+// same driver and tests with a fraction of the counts.
 #include "plan.h"
 #include "run/driver.h"
 #include "small_plan.h"
@@ -10,5 +9,5 @@ quenda::ProcessState g_state;
 }  // namespace
 
 int main(int argc, char** argv) {
-  return quenda::run_benchmark(&argc, &argv, quenda::testing::kSmallPlan, g_state);
+  return quenda::run_benchmark(&argc, &argv, quenda::testing::QUENDA_TEST_PLAN, g_state);
 }

@@ -14,7 +14,6 @@
 #include <regex>
 
 #include "hostile_support.h"
-#include "medium_plan.h"
 #include "small_plan.h"
 #include "support/figure_checks.h"
 

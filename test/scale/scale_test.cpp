@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "plan.h"
-#include "scale_plan.h"
+#include "small_plan.h"
 #include "support/job.h"
 
 namespace quenda::e2e {
