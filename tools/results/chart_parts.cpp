@@ -29,17 +29,31 @@ std::string number(double value) {
 
 Svg::Svg() { svg_.imbue(std::locale::classic()); }
 
-void Svg::open(double width, double height) {
+void Svg::open(double width, double height, std::string_view title) {
   svg_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << number(width) << "\" height=\""
        << number(height) << "\" viewBox=\"0 0 " << number(width) << ' ' << number(height)
        << "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
        << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+  text(kMargin, kMargin + 20, title, "font-size=\"20\" font-weight=\"bold\"");
 }
 
 std::string Svg::finish() {
   svg_ << "</svg>\n";
   return svg_.str();
+}
+
+void Svg::start(std::string_view tag, std::string_view lead) {
+  svg_ << '<' << tag;
+  if (!lead.empty()) svg_ << ' ' << lead;
+}
+
+void Svg::end(std::string_view tag, std::string_view title) {
+  if (title.empty()) {
+    svg_ << "/>\n";
+  } else {
+    svg_ << "><title>" << xml_text(title) << "</title></" << tag << ">\n";
+  }
 }
 
 void Svg::text(double x, double y, std::string_view content, std::string_view attributes) {
@@ -52,6 +66,46 @@ void Svg::line(double x1, double y1, double x2, double y2, std::string_view attr
   svg_ << "<line x1=\"" << number(x1) << "\" y1=\"" << number(y1) << "\" x2=\"" << number(x2)
        << "\" y2=\"" << number(y2) << "\" " << attributes << "/>\n";
 }
+
+void Svg::rect(double x, double y, double width, double height, std::string_view fill,
+               std::string_view lead, std::string_view title) {
+  start("rect", lead);
+  svg_ << " x=\"" << number(x) << "\" y=\"" << number(y) << "\" width=\"" << number(width)
+       << "\" height=\"" << number(height) << "\" fill=\"" << fill << '"';
+  end("rect", title);
+}
+
+void Svg::circle(double x, double y, double radius, std::string_view fill, std::string_view lead,
+                 std::string_view title) {
+  start("circle", lead);
+  svg_ << " cx=\"" << number(x) << "\" cy=\"" << number(y) << "\" r=\"" << number(radius)
+       << "\" fill=\"" << fill << '"';
+  end("circle", title);
+}
+
+void Svg::path(std::string_view d, std::string_view attributes, std::string_view lead) {
+  start("path", lead);
+  svg_ << " d=\"" << d << "\" " << attributes;
+  end("path", "");
+}
+
+void Svg::rule(double x, double y, std::string_view colour, std::string_view caption,
+               std::string_view dashes) {
+  std::string style = "stroke=\"" + std::string(colour) + "\" stroke-width=\"2\"";
+  if (!dashes.empty()) style += " stroke-dasharray=\"" + std::string(dashes) + '"';
+  line(x, y - 4, x + 30, y - 4, style);
+  text(x + 36, y, caption, "font-size=\"12\"");
+}
+
+void Svg::open_panel(TestId id, double x, double y, double width, double height) {
+  svg_ << "<g class=\"panel\" data-test=\"" << test_key(id) << "\" transform=\"translate("
+       << number(x) << ' ' << number(y) << ")\">\n"
+       << "<rect width=\"" << number(width) << "\" height=\"" << number(height)
+       << "\" fill=\"none\" stroke=\"#dddddd\"/>\n";
+  text(10, 20, test_label(id), "font-size=\"14\" font-weight=\"bold\"");
+}
+
+void Svg::close_panel() { svg_ << "</g>\n"; }
 
 void Svg::grid(const Scale& scale, double left, double right, double bottom, double height) {
   for (int i = 0; i <= scale.intervals(); ++i) {

@@ -9,15 +9,21 @@
 #include <string>
 #include <string_view>
 
+#include "results_file.h"
+
 namespace quenda::results {
+
+inline constexpr double kMargin = 24;  // around the page, in pixels
+
+inline constexpr char kWorkersColour[] = "#4c78a8";  // their rates, their total
+inline constexpr char kMeanColour[] = "#1b9e77";
+inline constexpr char kSignificantColour[] = "#c0392b";
 
 // A coordinate rounded to a tenth of a pixel, in the classic locale.
 std::string number(double value);
 
 // A figure that has a place on a scale: present and finite.
-inline bool drawable(const std::optional<double>& value) {
-  return value && std::isfinite(*value);
-}
+inline bool drawable(const std::optional<double>& value) { return value && std::isfinite(*value); }
 
 // A panel's vertical scale: `intervals` round steps from zero, counted in
 // units of 10^exponent. Every figure from the smallest subnormal to the
@@ -47,19 +53,37 @@ class Scale {
   int intervals_ = 1;
 };
 
-// An SVG page being written, in the classic locale.
+// An SVG page being written, in the classic locale. `lead` attributes come
+// before an element's geometry, `attributes` after it; a `title` is the
+// element's tooltip.
 class Svg {
  public:
   Svg();
 
-  // Starts the page, `width` by `height` pixels on a white background.
-  void open(double width, double height);
+  // Starts the page, `width` by `height` pixels on a white background,
+  // with `title` over it.
+  void open(double width, double height, std::string_view title);
 
   // The page, closed.
   std::string finish();
 
   void text(double x, double y, std::string_view content, std::string_view attributes = "");
   void line(double x1, double y1, double x2, double y2, std::string_view attributes);
+  void rect(double x, double y, double width, double height, std::string_view fill,
+            std::string_view lead = "", std::string_view title = "");
+  void circle(double x, double y, double radius, std::string_view fill, std::string_view lead = "",
+              std::string_view title = "");
+  void path(std::string_view d, std::string_view attributes, std::string_view lead = "");
+
+  // A legend entry: a line of `colour` (dashed where `dashes` is given) at
+  // (x, y) with its caption.
+  void rule(double x, double y, std::string_view colour, std::string_view caption,
+            std::string_view dashes = "");
+
+  // A framed panel of test `id` at (x, y), named in its top left corner;
+  // close_panel ends it.
+  void open_panel(TestId id, double x, double y, double width, double height);
+  void close_panel();
 
   // The grid lines of `scale` from `left` to `right`, over `height` up
   // from `bottom`, each labelled left of `left`.
@@ -67,6 +91,10 @@ class Svg {
 
  protected:
   std::ostringstream svg_;
+
+ private:
+  void start(std::string_view tag, std::string_view lead);
+  void end(std::string_view tag, std::string_view title);
 };
 
 }  // namespace quenda::results

@@ -4,9 +4,8 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <locale>
+#include <numeric>
 #include <optional>
-#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -19,7 +18,6 @@ namespace quenda::results {
 namespace {
 
 // Page and panel geometry, in pixels.
-constexpr double kMargin = 24;
 constexpr double kHeaderHeight = 84;     // with a legend of one row
 constexpr double kLegendRowHeight = 18;  // each further row of the legend
 constexpr double kPanelGap = 24;
@@ -47,40 +45,31 @@ constexpr double kNodeCharWidth = 7;   // a character of a bold 10-pixel node na
 constexpr double kNodeRowHeight = 13;  // each row of node names under the rank labels
 constexpr int kMaxNodeRows = 6;        // beyond these, a name that does not fit is left out
 
-constexpr const char kBarColour[] = "#4c78a8";
 constexpr const char kSlowBarColour[] = "#e45756";
 constexpr const char kSingleColour[] = "#d95f02";
-constexpr const char kMeanColour[] = "#1b9e77";
-constexpr const char kSignificantColour[] = "#c0392b";
 constexpr const char kQuietColour[] = "#666666";
 constexpr const char kMarkerColour[] = "#222222";
 constexpr const char kOutlierBand[] = "#fbe3e1";
 
 std::string figure_text(const Figure& value) { return value ? report_text(*value) : "n/a"; }
 
-// The legend's entries in the order shown, each with the room it takes
-// (symbol and caption). A page too narrow for one row wraps them.
-enum class Key { kBar, kSlowest, kSingle, kMean };
-struct LegendEntry {
-  Key key;
-  double width;
-};
-constexpr std::array<LegendEntry, 4> kLegend{
-    {{Key::kBar, 125}, {Key::kSlowest, 380}, {Key::kSingle, 255}, {Key::kMean, 160}}};
+// The room each legend entry takes (symbol and caption), in the order
+// shown: a worker's rate, the slowest worker, single process, mean.
+constexpr std::array<double, 4> kLegendWidths{125, 380, 255, 160};
 
 // The legend's entries laid out from the left margin of a page `width`
-// wide: each entry's x and row.
+// wide, wrapped where it is too narrow for one row: each entry's x and row.
 std::vector<std::pair<double, int>> legend_places(double width) {
   std::vector<std::pair<double, int>> places;
   double x = kMargin;
   int row = 0;
-  for (const LegendEntry& entry : kLegend) {
-    if (x > kMargin && x + entry.width > width - kMargin) {
+  for (const double entry : kLegendWidths) {
+    if (x > kMargin && x + entry > width - kMargin) {
       x = kMargin;
       ++row;
     }
     places.emplace_back(x, row);
-    x += entry.width;
+    x += entry;
   }
   return places;
 }
@@ -155,7 +144,6 @@ class Chart : Svg {
   }
 
   std::string draw() {
-    open(width_, height_);
     header();
     for (int i = 0; i < kTestCount; ++i) {
       const double x = kMargin + (i % columns_) * (panel_width_ + kPanelGap);
@@ -175,7 +163,7 @@ class Chart : Svg {
   // first, without a map in rank order.
   std::vector<std::size_t> drawing_order(const TestResults& test) const {
     std::vector<std::size_t> order(test.workers.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::iota(order.begin(), order.end(), std::size_t{0});
     if (!nodes_) return order;
     const auto& groups = (*nodes_)[static_cast<int>(test.id)].nodes;
     const auto group_of = [&](std::size_t i) {
@@ -195,32 +183,28 @@ class Chart : Svg {
     return names;
   }
 
-  bool flagged(const TestResults& test, const std::string& node) const {
-    const auto& outliers = (*nodes_)[static_cast<int>(test.id)].outliers;
-    return std::find(outliers.begin(), outliers.end(), node) != outliers.end();
-  }
-
   // Under the rank labels, each node's name centred under its bars, red
   // where it is flagged; flagged groups on a pale red band, and a thin line
   // between groups.
   void node_marks(const TestResults& test, double slot, double bottom) {
+    const auto& outliers = (*nodes_)[static_cast<int>(test.id)].outliers;
     for (const NodeGroup& group : node_groups(node_names(test), slot)) {
       const double left = kPlotLeft + slot * static_cast<double>(group.first);
       const double width = slot * static_cast<double>(group.count);
-      const bool outlier = flagged(test, group.name);
+      const std::string node = "data-node=\"" + xml_text(group.name) + '"';
+      const bool outlier =
+          std::find(outliers.begin(), outliers.end(), group.name) != outliers.end();
       if (outlier) {
-        svg_ << "<rect class=\"outlier-node\" data-node=\"" << xml_text(group.name) << "\" x=\""
-             << number(left) << "\" y=\"" << number(kPlotTop) << "\" width=\"" << number(width)
-             << "\" height=\"" << number(bottom - kPlotTop) << "\" fill=\"" << kOutlierBand
-             << "\"/>\n";
+        rect(left, kPlotTop, width, bottom - kPlotTop, kOutlierBand,
+             "class=\"outlier-node\" " + node);
       }
       if (group.first > 0) {
         line(left, kPlotTop, left, bottom + 4, "stroke=\"#bbbbbb\" stroke-width=\"1\"");
       }
       if (group.row < 0) continue;
       text(left + width / 2, bottom + 28 + kNodeRowHeight * group.row, group.name,
-           "class=\"node-label\" data-node=\"" + xml_text(group.name) +
-               "\" font-size=\"10\" font-weight=\"bold\" text-anchor=\"middle\" fill=\"" +
+           "class=\"node-label\" " + node +
+               " font-size=\"10\" font-weight=\"bold\" text-anchor=\"middle\" fill=\"" +
                (outlier ? kSignificantColour : std::string("#444444")) + '"' +
                (outlier ? " data-flagged=\"true\"" : ""));
     }
@@ -232,10 +216,11 @@ class Chart : Svg {
       title += ": " + run_.metadata->processor_name + ", " + run_.metadata->local_date + " " +
                run_.metadata->local_time;
     }
-    text(kMargin, kMargin + 20, title, "font-size=\"20\" font-weight=\"bold\"");
-    std::string subtitle = "Thread(s): " + std::to_string(run_.threads) + " (" +
-                           std::to_string(run_.worker_count()) + " worker(s)), " + run_.source_file;
-    text(kMargin, kMargin + 42, subtitle, "font-size=\"12\" fill=\"#444444\"");
+    open(width_, height_, title);
+    text(kMargin, kMargin + 42,
+         "Thread(s): " + std::to_string(run_.threads) + " (" + std::to_string(run_.worker_count()) +
+             " worker(s)), " + run_.source_file,
+         "font-size=\"12\" fill=\"#444444\"");
     if (run_.partial) {
       // The reason up to its first clause: where the file ends, not what
       // was expected there.
@@ -244,66 +229,50 @@ class Chart : Svg {
            std::string("font-size=\"12\" font-weight=\"bold\" fill=\"") + kSignificantColour + '"');
     }
     const auto places = legend_places(width_);
-    for (std::size_t i = 0; i < kLegend.size(); ++i) {
+    for (std::size_t i = 0; i < places.size(); ++i) {
       const double x = places[i].first;
       const double y = kMargin + 74 + kLegendRowHeight * places[i].second;
-      const auto swatch = [&](double left, const char* colour, std::string_view caption) {
-        svg_ << "<rect x=\"" << number(left) << "\" y=\"" << number(y - 10) << "\" width=\"14\" "
-             << "height=\"12\" fill=\"" << colour << "\"/>\n";
-        text(left + 20, y, caption, "font-size=\"12\"");
-      };
-      const auto rule = [&](const char* colour, std::string_view dashes, std::string_view caption) {
-        line(x, y - 4, x + 30, y - 4,
-             std::string("stroke=\"") + colour + "\" stroke-width=\"2\"" +
-                 (dashes.empty() ? "" : " stroke-dasharray=\"" + std::string(dashes) + '"'));
-        text(x + 36, y, caption, "font-size=\"12\"");
-      };
-      switch (kLegend[i].key) {
-        case Key::kBar:
-          swatch(x, kBarColour, "a worker's rate");
-          break;
-        case Key::kSlowest:
-          marker(x + 5, y - 2);
-          swatch(x + 14, kSlowBarColour,
-                 "the slowest worker, red where differences are significant");
-          break;
-        case Key::kSingle:
-          rule(kSingleColour, "6 4", "single process (the collector alone)");
-          break;
-        case Key::kMean:
-          rule(kMeanColour, "", "mean of the workers");
-          break;
+      if (i == 0) swatch(x, y, kWorkersColour, "a worker's rate");
+      if (i == 1) {
+        marker(x + 5, y - 2);
+        swatch(x + 14, y, kSlowBarColour,
+               "the slowest worker, red where differences are significant");
       }
+      if (i == 2) rule(x, y, kSingleColour, "single process (the collector alone)", "6 4");
+      if (i == 3) rule(x, y, kMeanColour, "mean of the workers");
     }
   }
 
+  void swatch(double x, double y, const char* colour, std::string_view caption) {
+    rect(x, y - 10, 14, 12, colour);
+    text(x + 20, y, caption, "font-size=\"12\"");
+  }
+
   // A triangle pointing down at (x, tip_y).
-  void marker(double x, double tip_y, std::string_view attributes = "") {
-    svg_ << "<path";
-    if (!attributes.empty()) svg_ << ' ' << attributes;
-    svg_ << " d=\"M " << number(x - 5) << ' ' << number(tip_y - kMarkerHeight) << " L "
-         << number(x + 5) << ' ' << number(tip_y - kMarkerHeight) << " L " << number(x) << ' '
-         << number(tip_y) << " Z\" fill=\"" << kMarkerColour << "\"/>\n";
+  void marker(double x, double tip_y, std::string_view lead = "") {
+    const std::string base = number(tip_y - kMarkerHeight);
+    path("M " + number(x - 5) + ' ' + base + " L " + number(x + 5) + ' ' + base + " L " +
+             number(x) + ' ' + number(tip_y) + " Z",
+         std::string("fill=\"") + kMarkerColour + '"', lead);
   }
 
   void panel(const TestResults& test, double x, double y) {
     const Measure measure = measure_of(test.id);
     const std::string unit = measure == Measure::kFiles ? "Files/sec" : "MB/sec";
+    const std::size_t count = test.workers.size();
     const Figure single = headline_rate(test.single, measure);
-    const bool has_mean = !test.workers.empty();
-    const Figure mean = has_mean ? headline_rate(test.mean, measure) : Figure();
+    const Figure mean = count > 0 ? headline_rate(test.mean, measure) : Figure();
+    std::vector<Figure> rates;
+    for (const WorkerFigures& worker : test.workers) {
+      rates.push_back(headline_rate(worker.figures, measure));
+    }
 
-    svg_ << "<g class=\"panel\" data-test=\"" << test_key(test.id) << "\" transform=\"translate("
-         << number(x) << ' ' << number(y) << ")\">\n";
-    svg_ << "<rect width=\"" << number(panel_width_) << "\" height=\"" << number(panel_height_)
-         << "\" fill=\"none\" stroke=\"#dddddd\"/>\n";
-    text(10, 20, test_label(test.id), "font-size=\"14\" font-weight=\"bold\"");
+    open_panel(test.id, x, y, panel_width_, panel_height_);
     std::string figures = "single " + figure_text(single);
-    if (has_mean) figures += ", mean " + figure_text(mean);
-    figures += " " + unit;
-    text(10, 38, figures, "font-size=\"12\"");
+    if (count > 0) figures += ", mean " + figure_text(mean);
+    text(10, 38, figures + " " + unit, "font-size=\"12\"");
     // Without workers the report's verdict compares nothing; it is left out.
-    if (test.significant && !test.workers.empty()) {
+    if (test.significant && count > 0) {
       const bool differs = *test.significant;
       text(10, 55,
            differs ? "differences between threads: significant"
@@ -315,13 +284,11 @@ class Chart : Svg {
     // The scale covers every finite figure shown, with room for the labels
     // above the tallest bar.
     double largest = 0.0;
-    const auto consider = [&largest](const Figure& value) {
+    for (const Figure& value : rates) {
       if (drawable(value)) largest = std::max(largest, *value);
-    };
-    consider(single);
-    consider(mean);
-    for (const WorkerFigures& worker : test.workers) {
-      consider(headline_rate(worker.figures, measure));
+    }
+    for (const Figure& value : {single, mean}) {
+      if (drawable(value)) largest = std::max(largest, *value);
     }
     const double plot_height = kPanelHeight - kPlotTop - kPlotBottom;
     const Scale scale(largest, plot_height / (plot_height - kLabelRoom));
@@ -335,7 +302,6 @@ class Chart : Svg {
          "font-size=\"11\" text-anchor=\"middle\" fill=\"#444444\" transform=\"rotate(-90 14 " +
              number(kPlotTop + plot_height / 2) + ")\"");
 
-    const std::size_t count = test.workers.size();
     if (count == 0) {
       const bool cut_off = run_.worker_count() > 0;  // a partial run ends before them
       text(kPlotLeft + plot_width_ / 2, kPlotTop + plot_height / 2,
@@ -350,13 +316,12 @@ class Chart : Svg {
     std::optional<double> most;
     std::size_t slowest = 0;
     for (std::size_t i = 0; i < count; ++i) {
-      const Figure value = headline_rate(test.workers[i].figures, measure);
-      if (!drawable(value)) continue;
-      if (!least || *value < *least) {
-        least = *value;
+      if (!drawable(rates[i])) continue;
+      if (!least || *rates[i] < *least) {
+        least = *rates[i];
         slowest = i;
       }
-      most = std::max(most.value_or(*value), *value);
+      most = std::max(most.value_or(*rates[i]), *rates[i]);
     }
     const bool labelled = count > 1 && least && *least < *most;
     const bool red = test.significant == true && count > 1 && least;
@@ -372,8 +337,8 @@ class Chart : Svg {
     const auto label_every = static_cast<std::size_t>(std::max(1.0, std::ceil(label_width / slot)));
     std::vector<BarPlace> places;
     for (std::size_t i = 0; i < count; ++i) {
-      const WorkerFigures& worker = test.workers[i];
-      const Figure value = headline_rate(worker.figures, measure);
+      const Figure& value = rates[i];
+      const std::string rank = std::to_string(test.workers[i].rank);
       // An infinite rate (a timer that saw no time pass) fills the panel; a
       // missing or undefined one stays flat.
       double height = 0.0;
@@ -382,16 +347,13 @@ class Chart : Svg {
       if (drawable(value) && *value > 0) height = std::max(height, kMinBarHeight);
       const double centre = kPlotLeft + slot * (static_cast<double>(position[i]) + 0.5);
       const bool slow = red && drawable(value) && *value == *least;
-      svg_ << "<rect class=\"bar\" data-rank=\"" << worker.rank << '"'
-           << (slow ? " data-slowest=\"true\"" : "") << " x=\"" << number(centre - bar_width / 2)
-           << "\" y=\"" << number(bottom - height) << "\" width=\"" << number(bar_width)
-           << "\" height=\"" << number(height) << "\" fill=\""
-           << (slow ? kSlowBarColour : kBarColour) << "\"><title>thread " << worker.rank << ": "
-           << xml_text(figure_text(value)) << ' ' << unit << "</title></rect>\n";
+      rect(centre - bar_width / 2, bottom - height, bar_width, height,
+           slow ? kSlowBarColour : kWorkersColour,
+           "class=\"bar\" data-rank=\"" + rank + '"' + (slow ? " data-slowest=\"true\"" : ""),
+           "thread " + rank + ": " + figure_text(value) + ' ' + unit);
       places.push_back(BarPlace{centre, bottom - height});
       if (position[i] % label_every == 0) {
-        text(centre, bottom + 14, std::to_string(worker.rank),
-             "font-size=\"10\" text-anchor=\"middle\" fill=\"#444444\"");
+        text(centre, bottom + 14, rank, "font-size=\"10\" text-anchor=\"middle\" fill=\"#444444\"");
       }
     }
     line(kPlotLeft, bottom, right, bottom, "stroke=\"#888888\"");
@@ -414,14 +376,11 @@ class Chart : Svg {
                "\" stroke-width=\"2\" stroke-dasharray=\"6 4\"");
     }
     const bool value_labels = slot >= kValueLabelSlot;
-    if (value_labels) {
-      for (std::size_t i = 0; i < count; ++i) {
-        if (labelled && i == slowest) continue;  // its label gives the rate
-        text(places[i].centre, places[i].top - 4,
-             figure_text(headline_rate(test.workers[i].figures, measure)),
-             "font-size=\"10\" text-anchor=\"middle\" stroke=\"#ffffff\" stroke-width=\"3\" "
-             "paint-order=\"stroke\"");
-      }
+    for (std::size_t i = 0; value_labels && i < count; ++i) {
+      if (labelled && i == slowest) continue;  // its label gives the rate
+      text(places[i].centre, places[i].top - 4, figure_text(rates[i]),
+           "font-size=\"10\" text-anchor=\"middle\" stroke=\"#ffffff\" stroke-width=\"3\" "
+           "paint-order=\"stroke\"");
     }
     if (labelled) {
       std::string share;
@@ -431,7 +390,7 @@ class Chart : Svg {
       label_slowest(test.workers[slowest].rank, report_text(*least) + " " + unit + share, places,
                     slowest, bar_width, value_labels);
     }
-    svg_ << "</g>\n";
+    close_panel();
   }
 
   // A marker over the slowest worker's bar and, above it, its rank and rate.

@@ -192,7 +192,6 @@ void read_summary(std::string_view text, TrendPoint& point) {
 // --- The chart -------------------------------------------------------------
 
 constexpr double kWidth = 1000;
-constexpr double kMargin = 24;
 constexpr double kHeaderHeight = 78;
 constexpr double kPanelHeight = 290;
 constexpr double kPanelGap = 18;
@@ -204,10 +203,6 @@ constexpr double kMeanTop = 160;
 // Up to this many runs each gets a dot; beyond, the line alone is clearer.
 constexpr std::size_t kMostDots = 60;
 constexpr int kTimeTicks = 5;
-
-constexpr const char kTotalColour[] = "#4c78a8";
-constexpr const char kMeanColour[] = "#1b9e77";
-constexpr const char kSignificantColour[] = "#c0392b";
 
 // "YYYY-MM-DD HH:MM" of a count of seconds since 1970.
 std::string civil_text(double seconds, bool with_time) {
@@ -253,8 +248,7 @@ class TrendChart : Svg {
   std::string draw() {
     const double height =
         kMargin + kHeaderHeight + kTestCount * (kPanelHeight + kPanelGap) - kPanelGap + kMargin;
-    open(kWidth, height);
-    header();
+    header(height);
     for (int i = 0; i < kTestCount; ++i) {
       panel(kTests[i].id, kMargin + kHeaderHeight + i * (kPanelHeight + kPanelGap));
     }
@@ -262,15 +256,14 @@ class TrendChart : Svg {
   }
 
  private:
-
-  void header() {
+  void header(double height) {
     std::string title = "Quenda Lite history: " + std::to_string(points_.size()) +
                         (points_.size() == 1 ? " run" : " runs");
     if (!points_.empty()) {
       title += ", " + points_.front().when.local_date + " " + points_.front().when.local_time +
                " to " + points_.back().when.local_date + " " + points_.back().when.local_time;
     }
-    text(kMargin, kMargin + 20, title, "font-size=\"20\" font-weight=\"bold\"");
+    open(kWidth, height, title);
     std::set<std::string> nodes;
     for (const TrendPoint& point : points_) nodes.insert(point.when.processor_name);
     std::string collectors = nodes.size() == 1 ? "collector: " : "collectors: ";
@@ -284,14 +277,9 @@ class TrendChart : Svg {
     }
     text(kMargin, kMargin + 40, collectors, "font-size=\"12\" fill=\"#444444\"");
     const double y = kMargin + 62;
-    for (const auto& [x, colour, label] : {std::tuple{0, kTotalColour, "total of the workers"},
-                                           std::tuple{200, kMeanColour, "mean per worker"}}) {
-      line(kMargin + x, y - 4, kMargin + x + 30, y - 4,
-           std::string("stroke=\"") + colour + "\" stroke-width=\"2\"");
-      text(kMargin + x + 36, y, label, "font-size=\"12\"");
-    }
-    svg_ << "<circle cx=\"" << number(kMargin + 380) << "\" cy=\"" << number(y - 4)
-         << "\" r=\"4\" fill=\"" << kSignificantColour << "\"/>\n";
+    rule(kMargin, y, kWorkersColour, "total of the workers");
+    rule(kMargin + 200, y, kMeanColour, "mean per worker");
+    circle(kMargin + 380, y - 4, 4, kSignificantColour);
     text(kMargin + 390, y, "a run whose workers differ significantly (the benchmark's verdict)",
          "font-size=\"12\"");
   }
@@ -320,7 +308,7 @@ class TrendChart : Svg {
          std::string("font-size=\"11\" fill=\"") + colour + '"');
 
     std::vector<double> ys(points_.size(), NAN);
-    std::string path;
+    std::string series;
     bool open = false;
     for (std::size_t i = 0; i < points_.size(); ++i) {
       const Figure& value = points_[i].tests[static_cast<int>(id)].*member;
@@ -329,30 +317,23 @@ class TrendChart : Svg {
         continue;
       }
       ys[i] = bottom - scale.share(*value) * kStripHeight;
-      path +=
-          (open ? " L " : (path.empty() ? "M " : " M ")) + number(x_of(i)) + ' ' + number(ys[i]);
+      series +=
+          (open ? " L " : (series.empty() ? "M " : " M ")) + number(x_of(i)) + ' ' + number(ys[i]);
       open = true;
     }
-    svg_ << "<path class=\"" << (member == &TrendPoint::Test::total ? "total" : "mean") << "\" d=\""
-         << path << "\" fill=\"none\" stroke=\"" << colour
-         << "\" stroke-width=\"1.5\" stroke-linejoin=\"round\"/>\n";
-    if (points_.size() <= kMostDots) {
-      for (std::size_t i = 0; i < points_.size(); ++i) {
-        if (std::isnan(ys[i])) continue;
-        svg_ << "<circle cx=\"" << number(x_of(i)) << "\" cy=\"" << number(ys[i])
-             << "\" r=\"2.5\" fill=\"" << colour << "\"/>\n";
-      }
+    path(series,
+         "fill=\"none\" stroke=\"" + std::string(colour) +
+             "\" stroke-width=\"1.5\" stroke-linejoin=\"round\"",
+         member == &TrendPoint::Test::total ? "class=\"total\"" : "class=\"mean\"");
+    for (std::size_t i = 0; points_.size() <= kMostDots && i < points_.size(); ++i) {
+      if (!std::isnan(ys[i])) circle(x_of(i), ys[i], 2.5, colour);
     }
     return ys;
   }
 
   void panel(TestId id, double y) {
-    svg_ << "<g class=\"panel\" data-test=\"" << test_key(id) << "\" transform=\"translate("
-         << number(kMargin) << ' ' << number(y) << ")\">\n";
-    svg_ << "<rect width=\"" << number(kWidth - 2 * kMargin) << "\" height=\""
-         << number(kPanelHeight) << "\" fill=\"none\" stroke=\"#dddddd\"/>\n";
-    text(10, 20, test_label(id), "font-size=\"14\" font-weight=\"bold\"");
-    strip(id, kTotalTop, "total", &TrendPoint::Test::total, kTotalColour);
+    open_panel(id, kMargin, y, kWidth - 2 * kMargin, kPanelHeight);
+    strip(id, kTotalTop, "total", &TrendPoint::Test::total, kWorkersColour);
     const std::vector<double> means =
         strip(id, kMeanTop, "mean per worker", &TrendPoint::Test::mean, kMeanColour);
     std::size_t marked = 0;
@@ -361,12 +342,10 @@ class TrendChart : Svg {
       if (point.tests[static_cast<int>(id)].significant != true) continue;
       ++marked;
       const double cy = std::isnan(means[i]) ? kMeanTop + kStripHeight : means[i];
-      svg_ << "<circle class=\"significant\" data-run=\"" << i << "\" cx=\"" << number(x_of(i))
-           << "\" cy=\"" << number(cy) << "\" r=\"" << (points_.size() > kMostDots ? 2 : 4)
-           << "\" fill=\"" << kSignificantColour << "\"><title>"
-           << xml_text(point.when.local_date + " " + point.when.local_time + ", " +
-                       point.when.processor_name)
-           << ": differences between threads significant</title></circle>\n";
+      circle(x_of(i), cy, points_.size() > kMostDots ? 2 : 4, kSignificantColour,
+             "class=\"significant\" data-run=\"" + std::to_string(i) + '"',
+             point.when.local_date + " " + point.when.local_time + ", " +
+                 point.when.processor_name + ": differences between threads significant");
     }
     text(kWidth - 2 * kMargin - 10, 20,
          std::to_string(marked) + " of " + std::to_string(points_.size()) +
@@ -388,7 +367,7 @@ class TrendChart : Svg {
                                           : "middle") +
                '"');
     }
-    svg_ << "</g>\n";
+    close_panel();
   }
 
   const std::vector<TrendPoint>& points_;
