@@ -43,19 +43,6 @@ std::string Svg::finish() {
   return svg_.str();
 }
 
-void Svg::start(std::string_view tag, std::string_view lead) {
-  svg_ << '<' << tag;
-  if (!lead.empty()) svg_ << ' ' << lead;
-}
-
-void Svg::end(std::string_view tag, std::string_view title) {
-  if (title.empty()) {
-    svg_ << "/>\n";
-  } else {
-    svg_ << "><title>" << xml_text(title) << "</title></" << tag << ">\n";
-  }
-}
-
 void Svg::text(double x, double y, std::string_view content, std::string_view attributes) {
   svg_ << "<text x=\"" << number(x) << "\" y=\"" << number(y) << '"';
   if (!attributes.empty()) svg_ << ' ' << attributes;
@@ -67,26 +54,30 @@ void Svg::line(double x1, double y1, double x2, double y2, std::string_view attr
        << "\" y2=\"" << number(y2) << "\" " << attributes << "/>\n";
 }
 
+void Svg::element(std::string_view tag, std::string_view lead, std::string_view rest,
+                  std::string_view title) {
+  svg_ << '<' << tag << (lead.empty() ? "" : " ") << lead << ' ' << rest;
+  if (title.empty()) {
+    svg_ << "/>\n";
+  } else {
+    svg_ << "><title>" << xml_text(title) << "</title></" << tag << ">\n";
+  }
+}
+
 void Svg::rect(double x, double y, double width, double height, std::string_view fill,
                std::string_view lead, std::string_view title) {
-  start("rect", lead);
-  svg_ << " x=\"" << number(x) << "\" y=\"" << number(y) << "\" width=\"" << number(width)
-       << "\" height=\"" << number(height) << "\" fill=\"" << fill << '"';
-  end("rect", title);
+  element("rect", lead,
+          "x=\"" + number(x) + "\" y=\"" + number(y) + "\" width=\"" + number(width) +
+              "\" height=\"" + number(height) + "\" fill=\"" + std::string(fill) + '"',
+          title);
 }
 
 void Svg::circle(double x, double y, double radius, std::string_view fill, std::string_view lead,
                  std::string_view title) {
-  start("circle", lead);
-  svg_ << " cx=\"" << number(x) << "\" cy=\"" << number(y) << "\" r=\"" << number(radius)
-       << "\" fill=\"" << fill << '"';
-  end("circle", title);
-}
-
-void Svg::path(std::string_view d, std::string_view attributes, std::string_view lead) {
-  start("path", lead);
-  svg_ << " d=\"" << d << "\" " << attributes;
-  end("path", "");
+  element("circle", lead,
+          "cx=\"" + number(x) + "\" cy=\"" + number(y) + "\" r=\"" + number(radius) + "\" fill=\"" +
+              std::string(fill) + '"',
+          title);
 }
 
 void Svg::rule(double x, double y, std::string_view colour, std::string_view caption,
@@ -99,9 +90,10 @@ void Svg::rule(double x, double y, std::string_view colour, std::string_view cap
 
 void Svg::open_panel(TestId id, double x, double y, double width, double height) {
   svg_ << "<g class=\"panel\" data-test=\"" << test_key(id) << "\" transform=\"translate("
-       << number(x) << ' ' << number(y) << ")\">\n"
-       << "<rect width=\"" << number(width) << "\" height=\"" << number(height)
-       << "\" fill=\"none\" stroke=\"#dddddd\"/>\n";
+       << number(x) << ' ' << number(y) << ")\">\n";
+  element("rect", "",
+          "width=\"" + number(width) + "\" height=\"" + number(height) +
+              "\" fill=\"none\" stroke=\"#dddddd\"");
   text(10, 20, test_label(id), "font-size=\"14\" font-weight=\"bold\"");
 }
 

@@ -53,9 +53,8 @@ class Scale {
   int intervals_ = 1;
 };
 
-// An SVG page being written, in the classic locale. `lead` attributes come
-// before an element's geometry, `attributes` after it; a `title` is the
-// element's tooltip.
+// An SVG page being written, in the classic locale. An element's `lead`
+// attributes come before its geometry, `attributes` after it.
 class Svg {
  public:
   Svg();
@@ -73,7 +72,9 @@ class Svg {
             std::string_view lead = "", std::string_view title = "");
   void circle(double x, double y, double radius, std::string_view fill, std::string_view lead = "",
               std::string_view title = "");
-  void path(std::string_view d, std::string_view attributes, std::string_view lead = "");
+  // `<tag lead rest/>`, or with `title` as its tooltip.
+  void element(std::string_view tag, std::string_view lead, std::string_view rest,
+               std::string_view title = "");
 
   // A legend entry: a line of `colour` (dashed where `dashes` is given) at
   // (x, y) with its caption.
@@ -91,10 +92,6 @@ class Svg {
 
  protected:
   std::ostringstream svg_;
-
- private:
-  void start(std::string_view tag, std::string_view lead);
-  void end(std::string_view tag, std::string_view title);
 };
 
 }  // namespace quenda::results

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <numeric>
 #include <optional>
 #include <utility>
@@ -74,7 +75,7 @@ std::vector<std::pair<double, int>> legend_places(double width) {
   return places;
 }
 
-// A node's group of bars: its slots, and the row and centre of its name.
+// A node's group of bars: its slots, and the row of its name.
 struct NodeGroup {
   std::string name;
   std::size_t first = 0;  // slot of its first bar
@@ -82,20 +83,15 @@ struct NodeGroup {
   int row = -1;  // -1: the name did not fit
 };
 
-// The groups of a panel whose workers are sorted by node, their names
-// dealt to the first row where they clear the name before them.
-std::vector<NodeGroup> node_groups(const std::vector<std::string>& names, double slot) {
+// The groups of a panel, in the order of the nodes' first workers, their
+// names dealt to the first row where they clear the name before them.
+std::vector<NodeGroup> node_groups(const TestNodes& nodes, double slot) {
   std::vector<NodeGroup> groups;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (groups.empty() || groups.back().name != names[i]) {
-      groups.emplace_back();
-      groups.back().name = names[i];
-      groups.back().first = i;
-    }
-    ++groups.back().count;
-  }
   std::vector<double> row_end;
-  for (NodeGroup& group : groups) {
+  std::size_t first = 0;
+  for (const NodeFigures& node : nodes.nodes) {
+    NodeGroup& group = groups.emplace_back(NodeGroup{node.name, first, node.ranks.size()});
+    first += group.count;
     const double centre = slot * (static_cast<double>(group.first) + group.count / 2.0);
     const double half = kNodeCharWidth * static_cast<double>(valid_text(group.name).size()) / 2;
     for (int row = 0; row < kMaxNodeRows; ++row) {
@@ -131,7 +127,8 @@ class Chart : Svg {
     if (nodes_) {
       int rows = 0;
       for (const TestResults& test : run.tests) {
-        for (const NodeGroup& group : node_groups(node_names(test), slot_of(test))) {
+        for (const NodeGroup& group :
+             node_groups((*nodes_)[static_cast<int>(test.id)], slot_of(test))) {
           rows = std::max(rows, group.row + 1);
         }
       }
@@ -159,36 +156,12 @@ class Chart : Svg {
                                 : plot_width_ / static_cast<double>(test.workers.size());
   }
 
-  // The workers in the order drawn: by node, in the order the nodes come
-  // first, without a map in rank order.
-  std::vector<std::size_t> drawing_order(const TestResults& test) const {
-    std::vector<std::size_t> order(test.workers.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    if (!nodes_) return order;
-    const auto& groups = (*nodes_)[static_cast<int>(test.id)].nodes;
-    const auto group_of = [&](std::size_t i) {
-      return std::find_if(
-                 groups.begin(), groups.end(),
-                 [&](const NodeFigures& node) { return node.name == test.workers[i].node; }) -
-             groups.begin();
-    };
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return group_of(a) < group_of(b); });
-    return order;
-  }
-
-  std::vector<std::string> node_names(const TestResults& test) const {
-    std::vector<std::string> names;
-    for (const std::size_t i : drawing_order(test)) names.push_back(test.workers[i].node);
-    return names;
-  }
-
   // Under the rank labels, each node's name centred under its bars, red
   // where it is flagged; flagged groups on a pale red band, and a thin line
   // between groups.
-  void node_marks(const TestResults& test, double slot, double bottom) {
-    const auto& outliers = (*nodes_)[static_cast<int>(test.id)].outliers;
-    for (const NodeGroup& group : node_groups(node_names(test), slot)) {
+  void node_marks(const std::vector<NodeGroup>& groups, const std::vector<std::string>& outliers,
+                  double slot, double bottom) {
+    for (const NodeGroup& group : groups) {
       const double left = kPlotLeft + slot * static_cast<double>(group.first);
       const double width = slot * static_cast<double>(group.count);
       const std::string node = "data-node=\"" + xml_text(group.name) + '"';
@@ -251,9 +224,9 @@ class Chart : Svg {
   // A triangle pointing down at (x, tip_y).
   void marker(double x, double tip_y, std::string_view lead = "") {
     const std::string base = number(tip_y - kMarkerHeight);
-    path("M " + number(x - 5) + ' ' + base + " L " + number(x + 5) + ' ' + base + " L " +
-             number(x) + ' ' + number(tip_y) + " Z",
-         std::string("fill=\"") + kMarkerColour + '"', lead);
+    element("path", lead,
+            "d=\"M " + number(x - 5) + ' ' + base + " L " + number(x + 5) + ' ' + base + " L " +
+                number(x) + ' ' + number(tip_y) + " Z\" fill=\"" + kMarkerColour + '"');
   }
 
   void panel(const TestResults& test, double x, double y) {
@@ -262,10 +235,26 @@ class Chart : Svg {
     const std::size_t count = test.workers.size();
     const Figure single = headline_rate(test.single, measure);
     const Figure mean = count > 0 ? headline_rate(test.mean, measure) : Figure();
+    // The slowest worker is labelled wherever the workers differ, whatever
+    // the verdict: one worker far behind the rest is worth a look even when
+    // the others pull the verdict to "not significant". Its bar is red only
+    // where the benchmark itself calls the differences significant.
     std::vector<Figure> rates;
+    std::optional<double> least;
+    std::optional<double> most;
+    std::size_t slowest = 0;
     for (const WorkerFigures& worker : test.workers) {
-      rates.push_back(headline_rate(worker.figures, measure));
+      const Figure value = headline_rate(worker.figures, measure);
+      rates.push_back(value);
+      if (!drawable(value)) continue;
+      if (!least || *value < *least) {
+        least = *value;
+        slowest = rates.size() - 1;
+      }
+      most = std::max(most.value_or(*value), *value);
     }
+    const bool labelled = count > 1 && least && *least < *most;
+    const bool red = test.significant == true && count > 1 && least;
 
     open_panel(test.id, x, y, panel_width_, panel_height_);
     std::string figures = "single " + figure_text(single);
@@ -283,10 +272,7 @@ class Chart : Svg {
 
     // The scale covers every finite figure shown, with room for the labels
     // above the tallest bar.
-    double largest = 0.0;
-    for (const Figure& value : rates) {
-      if (drawable(value)) largest = std::max(largest, *value);
-    }
+    double largest = std::max(0.0, most.value_or(0.0));
     for (const Figure& value : {single, mean}) {
       if (drawable(value)) largest = std::max(largest, *value);
     }
@@ -308,28 +294,19 @@ class Chart : Svg {
            cut_off ? "the results file ends before the workers" : "no workers in this run",
            std::string("font-size=\"12\" text-anchor=\"middle\" fill=\"") + kQuietColour + '"');
     }
-    // The slowest worker is labelled wherever the workers differ, whatever
-    // the verdict: one worker far behind the rest is worth a look even when
-    // the others pull the verdict to "not significant". Its bar is red only
-    // where the benchmark itself calls the differences significant.
-    std::optional<double> least;
-    std::optional<double> most;
-    std::size_t slowest = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-      if (!drawable(rates[i])) continue;
-      if (!least || *rates[i] < *least) {
-        least = *rates[i];
-        slowest = i;
-      }
-      most = std::max(most.value_or(*rates[i]), *rates[i]);
-    }
-    const bool labelled = count > 1 && least && *least < *most;
-    const bool red = test.significant == true && count > 1 && least;
     const double slot = slot_of(test);
-    if (nodes_) node_marks(test, slot, bottom);
-    const std::vector<std::size_t> order = drawing_order(test);
+    // Each worker's slot: by node, in the order the nodes come first,
+    // without a map in rank order.
     std::vector<std::size_t> position(count);
-    for (std::size_t p = 0; p < count; ++p) position[order[p]] = p;
+    std::iota(position.begin(), position.end(), std::size_t{0});
+    if (nodes_) {
+      const TestNodes& nodes = (*nodes_)[static_cast<int>(test.id)];
+      const std::vector<NodeGroup> groups = node_groups(nodes, slot);
+      node_marks(groups, nodes.outliers, slot, bottom);
+      std::map<std::string, std::size_t> next;  // each node's next free slot
+      for (const NodeGroup& group : groups) next[group.name] = group.first;
+      for (std::size_t i = 0; i < count; ++i) position[i] = next[test.workers[i].node]++;
+    }
     const double bar_width = std::max(1.0, std::min(kMaxBarWidth, slot * 0.7));
     // Rank labels as often as they fit side by side.
     const double label_width =

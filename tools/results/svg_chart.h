@@ -18,7 +18,7 @@ namespace quenda::results {
 // slowest worker's bar and a <text class="slowest-label"> naming it, both
 // with its data-rank.
 //
-// With the figures by node, each panel's bars are grouped by node: a
+// With the figures by node (node_figures of `run`), each panel's bars are grouped by node: a
 // <text class="node-label" data-node="..."> under each group names it, and a
 // flagged node's group has a <rect class="outlier-node"> behind its bars
 // and a red label.

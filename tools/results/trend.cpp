@@ -321,10 +321,9 @@ class TrendChart : Svg {
           (open ? " L " : (series.empty() ? "M " : " M ")) + number(x_of(i)) + ' ' + number(ys[i]);
       open = true;
     }
-    path(series,
-         "fill=\"none\" stroke=\"" + std::string(colour) +
-             "\" stroke-width=\"1.5\" stroke-linejoin=\"round\"",
-         member == &TrendPoint::Test::total ? "class=\"total\"" : "class=\"mean\"");
+    element("path", member == &TrendPoint::Test::total ? "class=\"total\"" : "class=\"mean\"",
+            "d=\"" + series + "\" fill=\"none\" stroke=\"" + colour +
+                "\" stroke-width=\"1.5\" stroke-linejoin=\"round\"");
     for (std::size_t i = 0; points_.size() <= kMostDots && i < points_.size(); ++i) {
       if (!std::isnan(ys[i])) circle(x_of(i), ys[i], 2.5, colour);
     }
