@@ -87,7 +87,7 @@ struct NodeGroup {
 // names dealt to the first row where they clear the name before them.
 std::vector<NodeGroup> node_groups(const TestNodes& nodes, double slot) {
   std::vector<NodeGroup> groups;
-  std::vector<double> row_end;
+  std::vector<double> row_end(kMaxNodeRows, -1e300);
   std::size_t first = 0;
   for (const NodeFigures& node : nodes.nodes) {
     NodeGroup& group = groups.emplace_back(NodeGroup{node.name, first, node.ranks.size()});
@@ -95,7 +95,6 @@ std::vector<NodeGroup> node_groups(const TestNodes& nodes, double slot) {
     const double centre = slot * (static_cast<double>(group.first) + group.count / 2.0);
     const double half = kNodeCharWidth * static_cast<double>(valid_text(group.name).size()) / 2;
     for (int row = 0; row < kMaxNodeRows; ++row) {
-      if (static_cast<std::size_t>(row) == row_end.size()) row_end.push_back(-1e300);
       if (centre - half > row_end[row] + 6) {
         group.row = row;
         row_end[row] = centre + half;

@@ -18,10 +18,10 @@ namespace quenda::results {
 // slowest worker's bar and a <text class="slowest-label"> naming it, both
 // with its data-rank.
 //
-// With the figures by node (node_figures of `run`), each panel's bars are grouped by node: a
-// <text class="node-label" data-node="..."> under each group names it, and a
-// flagged node's group has a <rect class="outlier-node"> behind its bars
-// and a red label.
+// With the figures by node (node_figures of `run`), each panel's bars are
+// grouped by node: a <text class="node-label" data-node="..."> under each
+// group names it, and a flagged node's group has a <rect
+// class="outlier-node"> behind its bars and a red label.
 std::string to_svg(const RunResults& run, const RunNodes* nodes = nullptr);
 
 }  // namespace quenda::results

@@ -197,6 +197,7 @@ constexpr double kPanelHeight = 290;
 constexpr double kPanelGap = 18;
 constexpr double kPlotLeft = 84;
 constexpr double kPlotRight = 20;
+constexpr double kPlotWidth = kWidth - 2 * kMargin - kPlotLeft - kPlotRight;
 constexpr double kStripHeight = 88;
 constexpr double kTotalTop = 44;
 constexpr double kMeanTop = 160;
@@ -212,13 +213,11 @@ std::string civil_text(double seconds, bool with_time) {
   const year_month_day date(day);
   const auto in_day = duration_cast<minutes>(instant - day).count();
   std::array<char, 40> text{};
-  std::snprintf(text.data(), text.size(), "%d-%02u-%02u", static_cast<int>(date.year()),
-                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
-  std::string result = text.data();
-  if (!with_time) return result;
-  std::snprintf(text.data(), text.size(), " %02d:%02d", static_cast<int>(in_day / 60),
-                static_cast<int>(in_day % 60));
-  return result + text.data();
+  std::snprintf(text.data(), text.size(), "%d-%02u-%02u %02d:%02d", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(in_day / 60), static_cast<int>(in_day % 60));
+  const std::string result = text.data();
+  return with_time ? result : result.substr(0, result.find(' '));
 }
 
 // Seconds since 1970 of a run's local date and time, as if in UTC: only
@@ -242,13 +241,10 @@ class TrendChart : Svg {
       first_ = *std::min_element(instants_.begin(), instants_.end());
       last_ = *std::max_element(instants_.begin(), instants_.end());
     }
-    plot_width_ = kWidth - 2 * kMargin - kPlotLeft - kPlotRight;
   }
 
   std::string draw() {
-    const double height =
-        kMargin + kHeaderHeight + kTestCount * (kPanelHeight + kPanelGap) - kPanelGap + kMargin;
-    header(height);
+    header();
     for (int i = 0; i < kTestCount; ++i) {
       panel(kTests[i].id, kMargin + kHeaderHeight + i * (kPanelHeight + kPanelGap));
     }
@@ -256,14 +252,16 @@ class TrendChart : Svg {
   }
 
  private:
-  void header(double height) {
+  void header() {
     std::string title = "Quenda Lite history: " + std::to_string(points_.size()) +
                         (points_.size() == 1 ? " run" : " runs");
     if (!points_.empty()) {
       title += ", " + points_.front().when.local_date + " " + points_.front().when.local_time +
                " to " + points_.back().when.local_date + " " + points_.back().when.local_time;
     }
-    open(kWidth, height, title);
+    open(kWidth,
+         kMargin + kHeaderHeight + kTestCount * (kPanelHeight + kPanelGap) - kPanelGap + kMargin,
+         title);
     std::set<std::string> nodes;
     for (const TrendPoint& point : points_) nodes.insert(point.when.processor_name);
     std::string collectors = nodes.size() == 1 ? "collector: " : "collectors: ";
@@ -285,8 +283,8 @@ class TrendChart : Svg {
   }
 
   double x_of(std::size_t run) const {
-    if (last_ == first_) return kPlotLeft + plot_width_ / 2;
-    return kPlotLeft + (instants_[run] - first_) / (last_ - first_) * plot_width_;
+    if (last_ == first_) return kPlotLeft + kPlotWidth / 2;
+    return kPlotLeft + (instants_[run] - first_) / (last_ - first_) * kPlotWidth;
   }
 
   // One strip of a panel: grid, scale labels, the series as a path broken
@@ -302,7 +300,7 @@ class TrendChart : Svg {
     }
     const Scale scale(largest, 1.08);
     const double bottom = top + kStripHeight;
-    const double right = kPlotLeft + plot_width_;
+    const double right = kPlotLeft + kPlotWidth;
     grid(scale, kPlotLeft, right, bottom, kStripHeight);
     text(kPlotLeft + 4, top - 4, std::string(name) + ", " + unit,
          std::string("font-size=\"11\" fill=\"") + colour + '"');
@@ -357,13 +355,14 @@ class TrendChart : Svg {
     const int ticks = last_ == first_ ? 0 : kTimeTicks;
     for (int i = 0; i <= ticks; ++i) {
       const double share = ticks == 0 ? 0.5 : static_cast<double>(i) / ticks;
-      const double x = kPlotLeft + share * plot_width_;
+      const double x = kPlotLeft + share * kPlotWidth;
       line(x, axis, x, axis + 4, "stroke=\"#888888\"");
       text(x, axis + 18, civil_text(first_ + share * (last_ - first_), with_time),
            std::string("font-size=\"10\" fill=\"#444444\" text-anchor=\"") +
-               (i == 0 && ticks > 0       ? "start"
-                : i == ticks && ticks > 0 ? "end"
-                                          : "middle") +
+               (ticks == 0   ? "middle"
+                : i == 0     ? "start"
+                : i == ticks ? "end"
+                             : "middle") +
                '"');
     }
     close_panel();
@@ -373,7 +372,6 @@ class TrendChart : Svg {
   std::vector<double> instants_;
   double first_ = 0;
   double last_ = 0;
-  double plot_width_ = 0;
 };
 
 // --- The command -----------------------------------------------------------
