@@ -263,8 +263,7 @@ class Chart : Svg {
     if (test.significant && count > 0) {
       const bool differs = *test.significant;
       text(10, 55,
-           differs ? "differences between threads: significant"
-                   : "differences between threads: not significant",
+           std::string("differences between threads: ") + (differs ? "" : "not ") + "significant",
            std::string("font-size=\"12\" fill=\"") + (differs ? kSignificantColour : kQuietColour) +
                '"');
     }
@@ -317,10 +316,8 @@ class Chart : Svg {
       const std::string rank = std::to_string(test.workers[i].rank);
       // An infinite rate (a timer that saw no time pass) fills the panel; a
       // missing or undefined one stays flat.
-      double height = 0.0;
-      if (drawable(value)) height = bottom - y_of(*value);
-      if (value && std::isinf(*value) && *value > 0) height = plot_height;
-      if (drawable(value) && *value > 0) height = std::max(height, kMinBarHeight);
+      double height = value ? bottom - y_of(*value) : 0.0;
+      if (value && *value > 0) height = std::max(height, kMinBarHeight);
       const double centre = kPlotLeft + slot * (static_cast<double>(position[i]) + 0.5);
       const bool slow = red && drawable(value) && *value == *least;
       rect(centre - bar_width / 2, bottom - height, bar_width, height,
