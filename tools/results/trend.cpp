@@ -265,14 +265,11 @@ class TrendChart : Svg {
     std::set<std::string> nodes;
     for (const TrendPoint& point : points_) nodes.insert(point.when.processor_name);
     std::string collectors = nodes.size() == 1 ? "collector: " : "collectors: ";
-    std::size_t listed = 0;
-    for (const std::string& node : nodes) {
-      if (listed == 5) {
-        collectors += ", and " + std::to_string(nodes.size() - listed) + " more";
-        break;
-      }
-      collectors += (listed++ ? ", " : "") + node;
+    auto node = nodes.begin();
+    for (std::size_t i = 0; i < std::min<std::size_t>(nodes.size(), 5); ++i, ++node) {
+      collectors += (i > 0 ? ", " : "") + *node;
     }
+    if (nodes.size() > 5) collectors += ", and " + std::to_string(nodes.size() - 5) + " more";
     text(kMargin, kMargin + 40, collectors, "font-size=\"12\" fill=\"#444444\"");
     const double y = kMargin + 62;
     rule(kMargin, y, kWorkersColour, "total of the workers");
@@ -357,13 +354,11 @@ class TrendChart : Svg {
       const double share = ticks == 0 ? 0.5 : static_cast<double>(i) / ticks;
       const double x = kPlotLeft + share * kPlotWidth;
       line(x, axis, x, axis + 4, "stroke=\"#888888\"");
+      const char* anchor = ticks > 0 && i == 0       ? "start"
+                           : ticks > 0 && i == ticks ? "end"
+                                                     : "middle";
       text(x, axis + 18, civil_text(first_ + share * (last_ - first_), with_time),
-           std::string("font-size=\"10\" fill=\"#444444\" text-anchor=\"") +
-               (ticks == 0   ? "middle"
-                : i == 0     ? "start"
-                : i == ticks ? "end"
-                             : "middle") +
-               '"');
+           std::string("font-size=\"10\" fill=\"#444444\" text-anchor=\"") + anchor + '"');
     }
     close_panel();
   }
