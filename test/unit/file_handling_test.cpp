@@ -12,17 +12,13 @@
 namespace quenda {
 namespace {
 
-using Lines = std::vector<std::string>;
-using testing::CapturedReport;
-using testing::TemporaryFolder;
+using FileHandlingRunTest = testing::InFolder<HandlingFiles>;
 
 constexpr int kCycles = 50;
 
 bool usable(const Timing& timing) { return testing::credited(timing, kCycles); }
 
-TEST(FileHandlingRunTest, EveryFormLeavesNoFileBehind) {
-  const TemporaryFolder directory(TemporaryFolder::kEnter);
-  HandlingFiles files;
+TEST_F(FileHandlingRunTest, EveryFormLeavesNoFileBehind) {
   const Identity worker{3, 4, "node7"};
   EXPECT_TRUE(usable(run_stream_handling(kCollectorFile, kCycles, files)));
   EXPECT_TRUE(usable(run_descriptor_handling(kCollectorFile, kCycles)));
@@ -35,9 +31,7 @@ TEST(FileHandlingRunTest, EveryFormLeavesNoFileBehind) {
   EXPECT_FALSE(files.in.is_open());
 }
 
-TEST(FileHandlingRunTest, AnEarlierFileOfTheSameNameIsGone) {
-  const TemporaryFolder directory(TemporaryFolder::kEnter);
-  HandlingFiles files;
+TEST_F(FileHandlingRunTest, AnEarlierFileOfTheSameNameIsGone) {
   testing::write_file(kCollectorFile, "left over");
   run_stream_handling(kCollectorFile, 1, files);
   EXPECT_TRUE(directory.entries().empty());
@@ -47,9 +41,7 @@ TEST(FileHandlingRunTest, AnEarlierFileOfTheSameNameIsGone) {
   EXPECT_TRUE(directory.entries().empty());
 }
 
-TEST(FileHandlingRunTest, NothingCreatableStillRunsEveryCycleAndGivesARate) {
-  const TemporaryFolder directory(TemporaryFolder::kEnter);
-  HandlingFiles files;
+TEST_F(FileHandlingRunTest, NothingCreatableStillRunsEveryCycleAndGivesARate) {
   // Names inside a directory that does not exist: every create fails, even
   // for root. The worker's name takes the directory from its processor name.
   const Identity worker{1, 2, "no-such-directory/node"};
@@ -108,8 +100,7 @@ TEST(FileHandlingReportTest, NoWorkerGivesZeroTotalsAndNoMeanOrVerdict) {
   const Lines expected = {
       "Power of Handling Files -- Higher",   "", "Overall, The system could process: 0 Files/sec.",
       "Multi-Thread Improvements: 0 times.", "", ""};
-  EXPECT_EQ(captured.console_lines(), expected);
-  EXPECT_EQ(captured.file_lines(), expected);
+  EXPECT_EQ(captured.lines_on_both(), expected);
 }
 
 // The lines of a phase whose workers had the given rates, each having spent
