@@ -14,6 +14,7 @@
 #include "support/files.h"
 #include "support/process.h"
 #include "report_figures.h"
+#include "sample_report.h"
 
 namespace quenda::results {
 namespace {
@@ -151,22 +152,10 @@ TEST(RoundTripStopped, ARealResultsFileCutShortIsRefusedOrConvertedAsPartial) {
 
   // Stopped in the middle of the cluster block section, after its heading
   // and the first worker's three lines.
-  std::istringstream lines(report);
-  std::string kept;
-  int kept_lines = 0;
-  int headings = 0;
-  for (std::string line; std::getline(lines, line);) {
-    kept += line + "\n";
-    ++kept_lines;
-    if (line == "High writing and reading speeds:" && ++headings == 2) {
-      for (int i = 0; i < 4 && std::getline(lines, line); ++i) {
-        kept += line + "\n";
-        ++kept_lines;
-      }
-      break;
-    }
-  }
-  ASSERT_EQ(headings, 2);
+  const std::vector<int> headings = samples::line_numbers(report, "High writing and reading speeds:");
+  ASSERT_EQ(headings.size(), 2u);
+  const int kept_lines = headings[1] + 4;
+  const std::string kept = samples::first_lines(report, kept_lines);
   const fs::path stopped = folder.path() / "stopped";
   fs::create_directory(stopped);
   const fs::path cut = stopped / run.results_file.filename();
