@@ -14,13 +14,12 @@
 namespace quenda {
 namespace {
 
-using Lines = std::vector<std::string>;
-using testing::CapturedReport;
-using testing::TemporaryFolder;
+using testing::kCalm;
+using BytewiseRunTest = testing::InFolder<ScratchFiles>;
 
 constexpr Plan kPlan{4, 8, 64};
 
-TEST(BytewiseRunTest, SecondPassCountShrinksWithRank) {
+TEST(BytewiseCountTest, SecondPassCountShrinksWithRank) {
   EXPECT_EQ(worker_second_pass(kFullPlan, 1), 4194304);
   EXPECT_EQ(worker_second_pass(kFullPlan, 2), 2796202);
   EXPECT_EQ(worker_second_pass(kFullPlan, 3), 2097152);
@@ -29,9 +28,7 @@ TEST(BytewiseRunTest, SecondPassCountShrinksWithRank) {
   EXPECT_EQ(worker_second_pass(kFullPlan, 511), 16384);
 }
 
-TEST(BytewiseRunTest, SingleProcessWriteLeavesTheFileOpenAndFullOfFillBytes) {
-  const TemporaryFolder directory(TemporaryFolder::kEnter);
-  ScratchFiles files;
+TEST_F(BytewiseRunTest, SingleProcessWriteLeavesTheFileOpenAndFullOfFillBytes) {
   const Timing timing = run_bytewise_write(kPlan, files);
   EXPECT_TRUE(testing::credited(timing, 64 + 32));
   EXPECT_TRUE(files.bytewise_out.is_open());
@@ -40,10 +37,9 @@ TEST(BytewiseRunTest, SingleProcessWriteLeavesTheFileOpenAndFullOfFillBytes) {
   EXPECT_EQ(testing::read_file(kCollectorFile), std::string(64, kFillByte));
 }
 
-TEST(BytewiseRunTest, WorkerSecondPassRewritesBytesMToTwoM) {
-  const TemporaryFolder directory(TemporaryFolder::kEnter);
+TEST_F(BytewiseRunTest, WorkerSecondPassRewritesBytesMToTwoM) {
   for (int rank : {1, 2, 3}) {
-    ScratchFiles files;
+    files = ScratchFiles{};  // afresh for each worker
     const Identity worker{rank, 4, "node"};
     const std::int64_t m = 64 / (rank + 1);
     const Timing timing = run_bytewise_write_worker(kPlan, worker, files);
@@ -56,9 +52,7 @@ TEST(BytewiseRunTest, WorkerSecondPassRewritesBytesMToTwoM) {
   }
 }
 
-TEST(BytewiseRunTest, ReadsWhileTheWriterStillHoldsTheFile) {
-  const TemporaryFolder directory(TemporaryFolder::kEnter);
-  ScratchFiles files;
+TEST_F(BytewiseRunTest, ReadsWhileTheWriterStillHoldsTheFile) {
   std::ostringstream console;
   run_bytewise_write(kPlan, files);
   const Timing timing = run_bytewise_read(kPlan, files, console);
@@ -69,11 +63,10 @@ TEST(BytewiseRunTest, ReadsWhileTheWriterStillHoldsTheFile) {
   EXPECT_TRUE(files.bytewise_out.is_open());
 }
 
-TEST(BytewiseRunTest, WorkerSecondPassRereadsExactlyItsStretch) {
-  const TemporaryFolder directory(TemporaryFolder::kEnter);
+TEST_F(BytewiseRunTest, WorkerSecondPassRereadsExactlyItsStretch) {
   const std::string bytes = testing::numbered_bytes(64);
   for (int rank : {1, 2, 3}) {
-    ScratchFiles files;
+    files = ScratchFiles{};  // afresh for each worker
     const Identity worker{rank, 4, "node"};
     format_worker_file_name(files.input_name, worker.rank, worker.processor_name);
     testing::write_file(files.input_name, bytes);
@@ -88,9 +81,7 @@ TEST(BytewiseRunTest, WorkerSecondPassRereadsExactlyItsStretch) {
   }
 }
 
-TEST(BytewiseRunTest, UnopenableFileIsReportedOnTheConsoleOnlyAndStillTimed) {
-  const TemporaryFolder directory(TemporaryFolder::kEnter);
-  ScratchFiles files;
+TEST_F(BytewiseRunTest, UnopenableFileIsReportedOnTheConsoleOnlyAndStillTimed) {
   std::ostringstream console;
   const Timing single = run_bytewise_read(kPlan, files, console);
   EXPECT_EQ(console.str(), "Unable to open file\n");
@@ -104,9 +95,7 @@ TEST(BytewiseRunTest, UnopenableFileIsReportedOnTheConsoleOnlyAndStillTimed) {
   EXPECT_TRUE(testing::credited(timing, 64 + 21));
 }
 
-TEST(BytewiseRunTest, ShortFileEndsTheFirstPassAndKeepsTheCounts) {
-  const TemporaryFolder directory(TemporaryFolder::kEnter);
-  ScratchFiles files;
+TEST_F(BytewiseRunTest, ShortFileEndsTheFirstPassAndKeepsTheCounts) {
   testing::write_file(kCollectorFile, testing::numbered_bytes(10));
   std::ostringstream console;
   const Timing timing = run_bytewise_read(kPlan, files, console);
@@ -114,61 +103,56 @@ TEST(BytewiseRunTest, ShortFileEndsTheFirstPassAndKeepsTheCounts) {
   EXPECT_EQ(files.byte, static_cast<char>(9));
 }
 
-TEST(BytewiseRunTest, DirectoryInThePlaceOfTheFileDoesNotHang) {
-  const TemporaryFolder directory(TemporaryFolder::kEnter);
+TEST_F(BytewiseRunTest, DirectoryInThePlaceOfTheFileDoesNotHang) {
   std::filesystem::create_directory(kCollectorFile);
-  ScratchFiles files;
   std::ostringstream console;
   EXPECT_TRUE(testing::credited(run_bytewise_write(kPlan, files), 64 + 32));
   EXPECT_TRUE(testing::credited(run_bytewise_read(kPlan, files, console), 64 + 32));
 }
 
-TEST(BytewiseReportTest, SingleProcessLinesAreTheSameOnBothSinks) {
-  CapturedReport captured;
-  write_bytewise_heading(captured.report);
-  write_bytewise_write_single(captured.report, Timing{0.5, 8388608 / 0.5});
-  write_bytewise_read_single(captured.report, Timing{0.25, 2097152});
-  const Lines expected = {"Low writing and reading speeds:",
-                          "",
-                          "The system spent: 0.5 Secs. to Write.",
-                          "It was: 16.7772 Millions Accesses/sec.",
-                          "Conventionally, it was: 16 MB/sec.",
-                          "The system spent: 0.25 Secs. to Read:",
-                          "It was: 2.09715 Millions Accesses/sec.",
-                          "Conventionally, it was: 2 MB/sec.",
-                          ""};
-  EXPECT_EQ(captured.console_lines(), expected);
-  EXPECT_EQ(captured.file_lines(), expected);
+TEST(AccessReportTest, SingleProcessLinesAreTheSameOnBothSinks) {
+  CapturedReport bytewise;
+  write_bytewise_heading(bytewise.report);
+  write_bytewise_write_single(bytewise.report, Timing{0.5, 8388608 / 0.5});
+  write_bytewise_read_single(bytewise.report, Timing{0.25, 33554432});
+  CapturedReport block;
+  write_block_heading(block.report);
+  write_block_read_single(block.report, Timing{0.5, 16777216});
+  write_block_write_single(block.report, Timing{0.25, 33554432});
+  const auto expected = [](const std::string& heading, const std::string& first,
+                           const std::string& second) {
+    return Lines{heading,
+                 "",
+                 "The system spent: 0.5 Secs. to " + first,
+                 "It was: 16.7772 Millions Accesses/sec.",
+                 "Conventionally, it was: 16 MB/sec.",
+                 "The system spent: 0.25 Secs. to " + second,
+                 "It was: 33.5544 Millions Accesses/sec.",
+                 "Conventionally, it was: 32 MB/sec.",
+                 ""};
+  };
+  EXPECT_EQ(bytewise.lines_on_both(), expected("Low writing and reading speeds:", "Write.", "Read:"));
+  Lines block_lines = expected("High writing and reading speeds:", "Read:", "Write.");
+  block_lines.push_back("");  // the block phase ends with one more blank line
+  EXPECT_EQ(block.lines_on_both(), block_lines);
 }
 
-TEST(BytewiseReportTest, NoWorkerWritesZerosAndNotSignificantVerdicts) {
-  CapturedReport captured;
+TEST(AccessSummaryTest, NoWorkerWritesZerosAndNotSignificantVerdicts) {
   TestRecord write;
   TestRecord read;
   write.single = Timing{1, 1e6};
   read.single = Timing{1, 2e6};
+  CapturedReport block;
+  write_block_summary(block.report, read, write);
+  EXPECT_EQ(block.lines_on_both(),
+            testing::summary_lines("high", "0", "0", "0", "0", "0", "0", "0", kCalm, "0", kCalm));
+  CapturedReport captured;
   write_bytewise_summary(captured.report, write, read);
-  const Lines expected = {
-      "",
-      "",
-      "Overall, It was: 0 Millions Accesses/sec.to Write",
-      "Conventionally, total writing speed was: 0 MB/sec.",
-      "Multi-Thread Improvements: 0 times.",
-      "Overall, It was: 0 Millions Accesses/sec.to Read",
-      "Conventionally, total reading speed was: 0 MB/sec.",
-      "Multi-Thread Improvements: 0 times.",
-      "",
-      "",
-      "Among all nodes, the average low writing process per thread was: 0 MB/sec.",
-      "Among all nodes, low writing performance differences of threads tend to be not "
-      "significant.",
-      "",
-      "Among all nodes, the average low reading process per thread was: 0  MB/sec.",
-      "Among all nodes, low reading performance differences of threads tend to be not "
-      "significant.",
-      ""};
-  EXPECT_EQ(captured.console_lines(), expected);
-  EXPECT_EQ(captured.file_lines(), expected);
+  Lines expected = testing::summary_lines("low", "0", "0", "0", "0", "0", "0", "0", kCalm, "0", kCalm);
+  // One more blank line first, and one space fewer before the write mean's unit.
+  expected.insert(expected.begin(), "");
+  expected[10] = "Among all nodes, the average low writing process per thread was: 0 MB/sec.";
+  EXPECT_EQ(captured.lines_on_both(), expected);
 }
 
 TEST(AccessSummaryTest, ByteWiseGoesToTheSinksGroupByGroupAndBlockLineByLine) {
@@ -199,42 +183,52 @@ TEST(AccessSummaryTest, ByteWiseGoesToTheSinksGroupByGroupAndBlockLineByLine) {
   EXPECT_EQ(block.log, interleaved(block_lines.file_lines(), std::vector<std::size_t>(15, 1)));
 }
 
-TEST(BytewiseReportTest, VerdictsFlipJustAboveTheirThresholds) {
+TEST(BytewiseReportTest, TotalsInMillionsAndMegabytesAndTheMeanInMegabytes) {
   TestRecord write;
   TestRecord read;
   write.single = Timing{1, 1048576};
   read.single = Timing{1, 1048576};
   write.statistics.total = 2097152;
   write.statistics.mean = 1048576;
-  write.statistics.deviation = 10000;  // 0.01 million accesses per second
-  read.statistics.deviation = 1000000;
-  {
-    CapturedReport captured;
-    write_bytewise_summary(captured.report, write, read);
-    const Lines lines = captured.file_lines();
-    EXPECT_EQ(lines[2], "Overall, It was: 2.09715 Millions Accesses/sec.to Write");
-    EXPECT_EQ(lines[3], "Conventionally, total writing speed was: 2 MB/sec.");
-    EXPECT_EQ(lines[4], "Multi-Thread Improvements: 2 times.");
-    EXPECT_EQ(lines[10],
-              "Among all nodes, the average low writing process per thread was: 1 MB/sec.");
-    EXPECT_EQ(lines[11],
-              "Among all nodes, low writing performance differences of threads tend to be not "
-              "significant.");
-    EXPECT_EQ(lines[14],
-              "Among all nodes, low reading performance differences of threads tend to be not "
-              "significant.");
-  }
-  write.statistics.deviation = std::nextafter(10000.0, 1e9);
-  read.statistics.deviation = std::nextafter(1000000.0, 1e9);
   CapturedReport captured;
   write_bytewise_summary(captured.report, write, read);
-  const Lines lines = captured.console_lines();
-  EXPECT_EQ(lines[11],
-            "Among all nodes, low writing the performance differences of threads tend to be "
-            "significant.");
-  EXPECT_EQ(lines[14],
-            "Among all nodes, low reading the performance differences of threads tend to be "
-            "significant.");
+  const Lines lines = captured.file_lines();
+  EXPECT_EQ(lines[2], "Overall, It was: 2.09715 Millions Accesses/sec.to Write");
+  EXPECT_EQ(lines[3], "Conventionally, total writing speed was: 2 MB/sec.");
+  EXPECT_EQ(lines[4], "Multi-Thread Improvements: 2 times.");
+  EXPECT_EQ(lines[10], "Among all nodes, the average low writing process per thread was: 1 MB/sec.");
+}
+
+TEST(AccessSummaryTest, VerdictsFlipJustAboveTheirThresholds) {
+  using Summary = void (*)(Report&, const TestRecord& write, const TestRecord& read);
+  struct Phase {
+    Summary summary;
+    std::string level;
+    double write_threshold;  // deviations in accesses/sec
+    double read_threshold;
+  };
+  const Summary block = [](Report& report, const TestRecord& write, const TestRecord& read) {
+    write_block_summary(report, read, write);
+  };
+  for (const Phase& phase :
+       {Phase{write_bytewise_summary, "low", 10000, 1000000}, Phase{block, "high", 350e6, 150e6}}) {
+    for (const bool above : {false, true}) {
+      SCOPED_TRACE(phase.level + (above ? ", above" : ", at the thresholds"));
+      TestRecord write;
+      TestRecord read;
+      write.statistics.deviation =
+          above ? std::nextafter(phase.write_threshold, 1e12) : phase.write_threshold;
+      read.statistics.deviation =
+          above ? std::nextafter(phase.read_threshold, 1e12) : phase.read_threshold;
+      CapturedReport captured;
+      phase.summary(captured.report, write, read);
+      const std::string verdict = above ? testing::kUneven : kCalm;
+      const Lines lines = captured.lines_on_both();
+      const std::size_t at = phase.level == "low" ? 11 : 10;  // byte-wise starts with two blanks
+      EXPECT_EQ(lines[at], "Among all nodes, " + phase.level + " writing " + verdict);
+      EXPECT_EQ(lines[at + 3], "Among all nodes, " + phase.level + " reading " + verdict);
+    }
+  }
 }
 
 TEST(BytewiseReportTest, WorkerLinesSayAccessOnTheConsoleAndAccessesInTheFile) {

@@ -10,9 +10,6 @@
 namespace quenda {
 namespace {
 
-using Lines = std::vector<std::string>;
-using testing::CapturedReport;
-
 TEST(ReportTest, NumbersUseDefaultSixDigitGeneralNotation) {
   CapturedReport captured;
   captured.report.both(131072 / 0.5);
@@ -22,8 +19,7 @@ TEST(ReportTest, NumbersUseDefaultSixDigitGeneralNotation) {
   captured.report.both(0.253127);
   captured.report.both(1e-05);
   const Lines expected = {"262144", "1.67772e+07", "1.23457e+06", "1.234e-05", "0.253127", "1e-05"};
-  EXPECT_EQ(captured.console_lines(), expected);
-  EXPECT_EQ(captured.file_lines(), expected);
+  EXPECT_EQ(captured.lines_on_both(), expected);
 }
 
 TEST(ReportTest, EveryLineEndsWithNewlineAndEmptyLinesAreBare) {

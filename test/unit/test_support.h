@@ -3,6 +3,8 @@
 #ifndef QUENDA_TEST_UNIT_TEST_SUPPORT_H_
 #define QUENDA_TEST_UNIT_TEST_SUPPORT_H_
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -35,7 +37,51 @@ struct CapturedReport {
 
   Lines console_lines() const { return split_lines(console_text.str()); }
   Lines file_lines() const { return split_lines(file_text.str()); }
+  // The lines, where both sinks must hold the same ones.
+  Lines lines_on_both() const {
+    EXPECT_EQ(console_lines(), file_lines()) << "the sinks differ";
+    return file_lines();
+  }
 };
+
+// A test run in a fresh folder of its own, with the files a run holds.
+template <typename Files>
+class InFolder : public ::testing::Test {
+ protected:
+  const TemporaryFolder directory{TemporaryFolder::kEnter};
+  Files files;
+};
+
+inline const std::string kCalm = "performance differences of threads tend to be not significant.";
+inline const std::string kUneven = "the performance differences of threads tend to be significant.";
+
+// The block phase's fifteen summary lines, each figure as printed; the
+// byte-wise phase prints the same with "low" for "high" (and its quirks).
+inline Lines summary_lines(const std::string& level, const std::string& write_total,
+                           const std::string& write_mb, const std::string& write_gain,
+                           const std::string& read_total, const std::string& read_mb,
+                           const std::string& read_gain, const std::string& write_mean,
+                           const std::string& write_verdict, const std::string& read_mean,
+                           const std::string& read_verdict) {
+  const std::string among = "Among all nodes, " + level;
+  return {"",
+          "Overall, It was: " + write_total + " Millions Accesses/sec.to Write",
+          "Conventionally, total writing speed was: " + write_mb + " MB/sec.",
+          "Multi-Thread Improvements: " + write_gain + " times.",
+          "Overall, It was: " + read_total + " Millions Accesses/sec.to Read",
+          "Conventionally, total reading speed was: " + read_mb + " MB/sec.",
+          "Multi-Thread Improvements: " + read_gain + " times.",
+          "",
+          "",
+          "Among all nodes, the average " + level + " writing process per thread was: " +
+              write_mean + "  MB/sec.",
+          among + " writing " + write_verdict,
+          "",
+          "Among all nodes, the average " + level + " reading process per thread was: " +
+              read_mean + "  MB/sec.",
+          among + " reading " + read_verdict,
+          ""};
+}
 
 // A report whose two sinks write into one log, each line marked with its
 // sink ("console: " or "file: "), in the order the lines were written.
@@ -74,5 +120,10 @@ class OrderedReport {
 };
 
 }  // namespace quenda::testing
+
+namespace quenda {
+using testing::CapturedReport;
+using testing::Lines;
+}  // namespace quenda
 
 #endif  // QUENDA_TEST_UNIT_TEST_SUPPORT_H_

@@ -23,13 +23,6 @@ std::string unit_of(const std::string& line) {
   return "";
 }
 
-bool whole_number_token(const std::string& token, double& value) {
-  if (token.empty()) return false;
-  char* end = nullptr;
-  value = std::strtod(token.c_str(), &end);
-  return end == token.c_str() + token.size();
-}
-
 void add(std::vector<PrintedFigure>& figures, const std::string& unit, const json& value) {
   if (!value.is_null()) figures.push_back(PrintedFigure{unit, json_figure(value)});
 }
@@ -79,8 +72,9 @@ std::vector<PrintedFigure> printed_figures(const std::string& report) {
     std::istringstream tokens(line);
     std::vector<double> numbers;
     for (std::string token; tokens >> token;) {
-      double value = 0.0;
-      if (whole_number_token(token, value)) numbers.push_back(value);
+      char* end = nullptr;
+      const double value = std::strtod(token.c_str(), &end);
+      if (end == token.c_str() + token.size()) numbers.push_back(value);  // a whole token
     }
     if (numbers.size() != 1) {
       ADD_FAILURE() << "a line with " << numbers.size() << " numbers: " << line;
@@ -137,6 +131,17 @@ std::vector<bool> json_verdicts_in_report_order(const json& run) {
     if (!significant.is_null()) verdicts.push_back(significant.get<bool>());
   }
   return verdicts;
+}
+
+std::vector<std::vector<std::string>> csv_rows(const std::string& csv) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(csv);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream split(line + ",");
+    rows.emplace_back();
+    for (std::string cell; std::getline(split, cell, ',');) rows.back().push_back(cell);
+  }
+  return rows;
 }
 
 double json_figure(const json& figure) {

@@ -31,6 +31,9 @@ std::vector<bool> printed_verdicts(const std::string& report);
 std::vector<PrintedFigure> json_figures_in_report_order(const nlohmann::json& run);
 std::vector<bool> json_verdicts_in_report_order(const nlohmann::json& run);
 
+// The cells of every line of a CSV text without quoted commas.
+std::vector<std::vector<std::string>> csv_rows(const std::string& csv);
+
 // A JSON figure as a double: numbers as they are, "inf", "-inf" and "nan"
 // as those values.
 double json_figure(const nlohmann::json& figure);

@@ -14,6 +14,7 @@
 #include "support/files.h"
 #include "support/process.h"
 #include "report_figures.h"
+#include "sample_report.h"
 
 namespace quenda::results {
 namespace {
@@ -31,7 +32,7 @@ const std::vector<std::string> kTests{"stream_handling", "descriptor_handling", 
 
 struct BenchmarkRun {
   ProcessResult process;
-  fs::path results_file;  // empty when the run left none or several
+  fs::path results_file;  // empty when the run failed or left no file or several
 };
 
 // Runs the small benchmark on `processes` processes in `folder`, with
@@ -49,8 +50,9 @@ BenchmarkRun run_benchmark(int processes, const fs::path& folder,
       results.push_back(entry.path());
     }
   }
+  EXPECT_EQ(run.process.exit_code, 0) << run.process.err;
   EXPECT_EQ(results.size(), 1u);
-  if (results.size() == 1) run.results_file = results[0];
+  if (run.process.exit_code == 0 && results.size() == 1) run.results_file = results[0];
   return run;
 }
 
@@ -74,7 +76,6 @@ TEST_P(RoundTrip, TheToolReadsBackEveryFigureTheBenchmarkPrinted) {
   const int processes = GetParam();
   testing::TemporaryFolder folder;
   const BenchmarkRun run = run_benchmark(processes, folder.path());
-  ASSERT_EQ(run.process.exit_code, 0) << run.process.err;
   ASSERT_FALSE(run.results_file.empty());
 
   const ProcessResult converted = run_process({kTool, run.results_file.string()}, folder.path());
@@ -110,33 +111,25 @@ TEST_P(RoundTrip, TheToolReadsBackEveryFigureTheBenchmarkPrinted) {
   }
 
   // The CSV: one row per test and worker, holding the JSON's figures.
-  std::istringstream csv(read_file(with_extension(run.results_file, ".csv")));
-  std::string line;
-  std::getline(csv, line);
-  EXPECT_EQ(line,
-            "processor_name,local_date,local_time,test,rank,seconds,files_per_sec,"
-            "million_accesses_per_sec,mb_per_sec,partial,node,measurement");
-  std::size_t rows = 0;
+  const auto rows = samples::csv_rows(read_file(with_extension(run.results_file, ".csv")));
+  ASSERT_EQ(rows.size(), 1 + kTests.size() * static_cast<std::size_t>(processes - 1));
+  EXPECT_EQ(rows[0], samples::csv_rows("processor_name,local_date,local_time,test,rank,seconds,"
+                                       "files_per_sec,million_accesses_per_sec,mb_per_sec,"
+                                       "partial,node,measurement")[0]);
+  std::size_t row = 0;
   for (const std::string& test : kTests) {
     for (const json& worker : document["tests"][test]["workers"]) {
-      ASSERT_TRUE(std::getline(csv, line));
-      ++rows;
-      std::vector<std::string> cells;
-      std::istringstream split(line + ",");
-      for (std::string cell; std::getline(split, cell, ',');) cells.push_back(cell);
-      ASSERT_EQ(cells.size(), 12u) << line;
+      const std::vector<std::string>& cells = rows[++row];
+      ASSERT_EQ(cells.size(), 12u);
       EXPECT_EQ(cells[3], test);
       EXPECT_EQ(cells[4], std::to_string(worker["rank"].get<int>()));
       EXPECT_EQ(cells[9], "false");
       EXPECT_EQ(std::strtod(cells[5].c_str(), nullptr), samples::json_figure(worker["seconds"]));
-      const std::string rate_cell = worker.contains("files_per_sec") ? cells[6] : cells[8];
-      const json& rate =
-          worker.contains("files_per_sec") ? worker["files_per_sec"] : worker["mb_per_sec"];
-      EXPECT_EQ(std::strtod(rate_cell.c_str(), nullptr), samples::json_figure(rate));
+      const bool files = worker.contains("files_per_sec");
+      EXPECT_EQ(std::strtod(cells[files ? 6 : 8].c_str(), nullptr),
+                samples::json_figure(worker[files ? "files_per_sec" : "mb_per_sec"]));
     }
   }
-  EXPECT_FALSE(std::getline(csv, line)) << "an extra row: " << line;
-  EXPECT_EQ(rows, kTests.size() * static_cast<std::size_t>(processes - 1));
 
   // The chart: well-formed, one bar per worker in every panel.
   const fs::path svg = with_extension(run.results_file, ".svg");
@@ -154,28 +147,15 @@ INSTANTIATE_TEST_SUITE_P(Processes, RoundTrip, ::testing::Values(1, 2, 4),
 TEST(RoundTripStopped, ARealResultsFileCutShortIsRefusedOrConvertedAsPartial) {
   testing::TemporaryFolder folder;
   const BenchmarkRun run = run_benchmark(3, folder.path());
-  ASSERT_EQ(run.process.exit_code, 0) << run.process.err;
   ASSERT_FALSE(run.results_file.empty());
   const std::string report = read_file(run.results_file);
 
   // Stopped in the middle of the cluster block section, after its heading
   // and the first worker's three lines.
-  std::istringstream lines(report);
-  std::string kept;
-  int kept_lines = 0;
-  int headings = 0;
-  for (std::string line; std::getline(lines, line);) {
-    kept += line + "\n";
-    ++kept_lines;
-    if (line == "High writing and reading speeds:" && ++headings == 2) {
-      for (int i = 0; i < 4 && std::getline(lines, line); ++i) {
-        kept += line + "\n";
-        ++kept_lines;
-      }
-      break;
-    }
-  }
-  ASSERT_EQ(headings, 2);
+  const std::vector<int> headings = samples::line_numbers(report, "High writing and reading speeds:");
+  ASSERT_EQ(headings.size(), 2u);
+  const int kept_lines = headings[1] + 4;
+  const std::string kept = samples::first_lines(report, kept_lines);
   const fs::path stopped = folder.path() / "stopped";
   fs::create_directory(stopped);
   const fs::path cut = stopped / run.results_file.filename();
@@ -206,7 +186,6 @@ TEST(RoundTripStopped, ARealResultsFileCutShortIsRefusedOrConvertedAsPartial) {
 TEST(RoundTripHistory, ARealRunComparedWithItselfChangesNothing) {
   testing::TemporaryFolder folder;
   const BenchmarkRun run = run_benchmark(4, folder.path());
-  ASSERT_EQ(run.process.exit_code, 0) << run.process.err;
   ASSERT_FALSE(run.results_file.empty());
   const std::string file = run.results_file.string();
   const ProcessResult compared = run_process({kTool, "compare", "--json", file, file}, folder.path());
@@ -245,8 +224,7 @@ TEST(RoundTripHistory, TrendChartsRealRunsInTimeOrder) {
     const BenchmarkRun run =
         run_benchmark(runs[i].processes, run_folder,
                       {"-x", "LD_PRELOAD=" + clock, "-x", "QUENDA_FIXED_LOCAL_TIME=" + runs[i].at});
-    ASSERT_EQ(run.process.exit_code, 0) << run.process.err;
-    ASSERT_FALSE(run.results_file.empty());
+      ASSERT_FALSE(run.results_file.empty());
     ASSERT_EQ(run_process({kTool, run.results_file.string()}, run_folder).exit_code, 0);
     converted.push_back(json::parse(read_file(with_extension(run.results_file, ".json"))));
     trend.push_back(i == 0 ? run_folder.string() : run.results_file.string());
@@ -263,38 +241,36 @@ TEST(RoundTripHistory, TrendChartsRealRunsInTimeOrder) {
 
   // One row per run and test in time order, with the figures the full
   // conversion read from the same file.
-  std::istringstream csv(read_file(folder.path() / "charts" / "trend.csv"));
-  std::string line;
-  std::getline(csv, line);
-  EXPECT_EQ(line, "local_date,local_time,processor_name,workers,test,unit,single,total,mean,verdict");
+  const auto rows = samples::csv_rows(read_file(folder.path() / "charts" / "trend.csv"));
+  ASSERT_EQ(rows.size(), 1 + runs.size() * kTests.size());
+  EXPECT_EQ(rows[0], samples::csv_rows("local_date,local_time,processor_name,workers,test,unit,"
+                                       "single,total,mean,verdict")[0]);
+  std::size_t row = 0;
   std::map<std::string, int> significant_runs;
   for (const std::size_t run : {1, 2, 0}) {
     const json& document = converted[run];
     for (const std::string& test : kTests) {
-      ASSERT_TRUE(std::getline(csv, line));
-      std::vector<std::string> cells;
-      std::istringstream split(line + ",");
-      for (std::string cell; std::getline(split, cell, ',');) cells.push_back(cell);
-      ASSERT_EQ(cells.size(), 10u) << line;
+      const std::vector<std::string>& cells = rows[++row];
+      ASSERT_EQ(cells.size(), 10u);
       const json& figures = document["tests"][test];
       const std::string rate = figures["measure"] == "files" ? "files_per_sec" : "mb_per_sec";
+      const auto figure = [&](int cell) { return std::strtod(cells[cell].c_str(), nullptr); };
       EXPECT_EQ(cells[0] + " " + cells[1] + " " + cells[3] + " " + cells[4],
                 document["local_date"].get<std::string>() + " " +
                     document["local_time"].get<std::string>() + " " +
                     std::to_string(runs[run].processes - 1) + " " + test);
       EXPECT_EQ(cells[2], document["processor_name"]);
-      EXPECT_EQ(std::strtod(cells[6].c_str(), nullptr), samples::json_figure(figures["single"][rate]));
-      EXPECT_EQ(std::strtod(cells[7].c_str(), nullptr), samples::json_figure(figures["total"][rate]));
+      EXPECT_EQ(figure(6), samples::json_figure(figures["single"][rate]));
+      EXPECT_EQ(figure(7), samples::json_figure(figures["total"][rate]));
       if (figures["mean"].is_null()) {
-        EXPECT_EQ(cells[8] + cells[9], "") << line;
+        EXPECT_EQ(cells[8] + cells[9], "");
         continue;
       }
-      EXPECT_EQ(std::strtod(cells[8].c_str(), nullptr), samples::json_figure(figures["mean"][rate]));
+      EXPECT_EQ(figure(8), samples::json_figure(figures["mean"][rate]));
       EXPECT_EQ(cells[9], figures["significant"] == true ? "significant" : "not significant");
       significant_runs[test] += figures["significant"] == true;
     }
   }
-  EXPECT_FALSE(std::getline(csv, line)) << "an extra row: " << line;
 
   // The chart: each panel's two lines, a mark per significant run, drawn
   // by a viewer and a browser alike.

@@ -41,18 +41,19 @@ Timing single_of(const SampleRun& run, TestId test) {
   return Timing{single.seconds, single.rate};
 }
 
-void write_handling_workers(Report& report, const SampleRun& run, const TestRecord& record) {
+// The workers' lines of one test, ranks 1, 2, ...
+void write_workers(Report& report, const SampleRun& run, const TestRecord& record, TestId test) {
+  const bool writes = test == TestId::kBytewiseWrite || test == TestId::kBlockWrite;
+  const char* name = run.processor_name.c_str();
   for (int rank = 1; rank < run.world_size; ++rank) {
-    write_handling_worker(report, run.processor_name.c_str(), rank, record.received.time[rank],
-                          record.received.rate[rank]);
-  }
-}
-
-void write_access_workers(Report& report, const SampleRun& run, const TestRecord& record,
-                          const char* time_unit) {
-  for (int rank = 1; rank < run.world_size; ++rank) {
-    write_access_worker(report, run.processor_name.c_str(), rank, record.received.time[rank],
-                        record.received.rate[rank], time_unit);
+    const double time = record.received.time[rank];
+    const double rate = record.received.rate[rank];
+    if (measure_of(test) == Measure::kFiles) {
+      write_handling_worker(report, name, rank, time, rate);
+    } else {
+      write_access_worker(report, name, rank, time, rate,
+                          writes ? " Secs. to Write." : " Secs. to Read.");
+    }
   }
 }
 
@@ -101,25 +102,22 @@ std::string results_text(const SampleRun& run) {
         std::pair{Handling::kDescriptor, TestId::kDescriptorHandling}}) {
     const auto record = record_of(run, id);
     write_handling_heading_cluster(report, handling);
-    write_handling_workers(report, run, *record);
+    write_workers(report, run, *record, id);
     write_handling_summary(report, handling, *record, run.world_size);
   }
 
-  write_cluster_section(report);
-  const auto bytewise_write = record_of(run, TestId::kBytewiseWrite);
-  const auto bytewise_read = record_of(run, TestId::kBytewiseRead);
-  write_bytewise_heading(report);
-  write_access_workers(report, run, *bytewise_write, " Secs. to Write.");
-  write_access_workers(report, run, *bytewise_read, " Secs. to Read.");
-  write_bytewise_summary(report, *bytewise_write, *bytewise_read);
-
-  write_cluster_section(report);
-  const auto block_read = record_of(run, TestId::kBlockRead);
-  const auto block_write = record_of(run, TestId::kBlockWrite);
-  write_block_heading(report);
-  write_access_workers(report, run, *block_read, " Secs. to Read.");
-  write_access_workers(report, run, *block_write, " Secs. to Write.");
-  write_block_summary(report, *block_read, *block_write);
+  // An access phase: the workers of its two tests in the order run, then its summary.
+  const auto access_phase = [&](auto heading, auto summary, TestId first, TestId second) {
+    write_cluster_section(report);
+    const auto records = std::array{record_of(run, first), record_of(run, second)};
+    heading(report);
+    write_workers(report, run, *records[0], first);
+    write_workers(report, run, *records[1], second);
+    summary(report, *records[0], *records[1]);
+  };
+  access_phase(write_bytewise_heading, write_bytewise_summary, TestId::kBytewiseWrite,
+               TestId::kBytewiseRead);
+  access_phase(write_block_heading, write_block_summary, TestId::kBlockRead, TestId::kBlockWrite);
   return file.str();
 }
 
