@@ -1,12 +1,9 @@
 #include "command_line.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -57,45 +54,38 @@ struct Options {
   std::optional<fs::path> output_dir;
   std::optional<fs::path> rank_map;
   std::optional<double> outlier_fraction;
-  std::vector<fs::path> paths;
+  std::vector<std::string> paths;
 };
 
 // Options, or the reason the command line is wrong.
 std::variant<Options, std::string> parse_arguments(const std::vector<std::string>& args) {
   Options options;
-  bool only_paths = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (only_paths || arg.empty() || arg[0] != '-' || arg == "-") {
-      options.paths.emplace_back(arg);
-    } else if (arg == "--") {
-      only_paths = true;
-    } else if (arg == "--partial") {
-      options.allow_partial = true;
-    } else if (arg == "-o" || arg == "--output-dir" || arg.starts_with("--output-dir=")) {
-      const auto folder = option_value(args, i);
-      if (!folder) return arg + " needs a folder";
-      if (options.output_dir) return "the output folder is given twice";
-      if (folder->empty()) return "the output folder's name is empty";
-      options.output_dir = fs::path(*folder);
-    } else if (arg == "--rank-map" || arg == "--outlier-fraction") {
-      const auto value = option_value(args, i);
-      if (!value) return arg + " needs a value";
-      if (arg == "--rank-map") {
-        if (options.rank_map) return "the rank map is given twice";
-        options.rank_map = fs::path(*value);
-      } else {
+  auto read = read_arguments(
+      args, true, [&](const std::string& arg, std::size_t& i) -> std::optional<std::string> {
+        if (arg == "--partial") {
+          options.allow_partial = true;
+          return "";
+        }
+        if (arg != "--rank-map" && arg != "--outlier-fraction") return std::nullopt;
+        const auto value = option_value(args, i);
+        if (!value) return arg + " needs a value";
+        if (arg == "--rank-map") {
+          if (options.rank_map) return "the rank map is given twice";
+          options.rank_map = fs::path(*value);
+          return "";
+        }
         options.outlier_fraction = finite_number(*value).value_or(0.0);
         if (*options.outlier_fraction <= 0.0 || *options.outlier_fraction > 1.0) {
           return "--outlier-fraction needs a number above 0, at most 1";
         }
-      }
-    } else {
-      return "unknown option " + printable(arg);
-    }
-  }
-  if (options.paths.empty()) return "no results file or folder given";
+        return "";
+      });
+  if (read.index() == 1) return std::get<1>(read);
+  Arguments& arguments = std::get<0>(read);
+  if (arguments.paths.empty()) return "no results file or folder given";
   if (options.outlier_fraction && !options.rank_map) return "--outlier-fraction needs --rank-map";
+  options.paths = std::move(arguments.paths);
+  if (arguments.output_dir) options.output_dir = fs::path(*arguments.output_dir);
   return options;
 }
 
@@ -141,7 +131,7 @@ class Converter {
         return kExitFailed;
       }
     }
-    for (const fs::path& path : options_.paths) take(path);
+    for (const std::string& path : options_.paths) take(path);
     return flushed(out_, err_, failed_ ? kExitFailed : kExitConverted);
   }
 
@@ -161,20 +151,10 @@ class Converter {
     convert(path);
   }
 
-  // A folder's results files, in name order; other files are left alone.
   void take_folder(const fs::path& folder) {
-    std::vector<fs::path> files;
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-      std::error_code ignored;
-      if (it->is_regular_file(ignored) && is_results_file_name(it->path().filename().string())) {
-        files.push_back(it->path());
-      }
-    }
-    if (error) return fail(folder, "cannot list the folder: " + error.message());
-    if (files.empty()) return fail(folder, "no results files in this folder");
-    std::sort(files.begin(), files.end());
-    for (const fs::path& file : files) convert(file);
+    const auto files = results_files_in(folder);
+    if (files.index() == 1) return fail(folder, std::get<1>(files));
+    for (const fs::path& file : std::get<0>(files)) convert(file);
   }
 
   void convert(const fs::path& path) {
@@ -259,6 +239,56 @@ std::optional<double> finite_number(const std::string& text) {
   return value;
 }
 
+std::variant<Arguments, std::string> read_arguments(const std::vector<std::string>& args,
+                                                    bool takes_output_dir,
+                                                    const OptionReader& option) {
+  Arguments arguments;
+  bool only_paths = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (only_paths || arg.empty() || arg[0] != '-' || arg == "-") {
+      arguments.paths.push_back(arg);
+    } else if (arg == "--") {
+      only_paths = true;
+    } else if (arg == "-h" || arg == "--help") {
+      arguments.help = true;
+      return arguments;
+    } else if (takes_output_dir &&
+               (arg == "-o" || arg == "--output-dir" || arg.starts_with("--output-dir="))) {
+      const auto folder = option_value(args, i);
+      if (!folder) return arg + " needs a folder";
+      if (arguments.output_dir) return "the output folder is given twice";
+      if (folder->empty()) return "the output folder's name is empty";
+      arguments.output_dir = *folder;
+    } else if (const auto problem = option(arg, i); !problem) {
+      return "unknown option " + printable(arg);
+    } else if (!problem->empty()) {
+      return *problem;
+    }
+  }
+  return arguments;
+}
+
+int usage_error(std::ostream& err, const std::string& problem, const char* usage) {
+  err << "quenda-lite-results: " << problem << "\n" << usage;
+  return kExitUsage;
+}
+
+std::variant<std::vector<fs::path>, std::string> results_files_in(const fs::path& folder) {
+  std::vector<fs::path> files;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    std::error_code ignored;
+    if (it->is_regular_file(ignored) && is_results_file_name(it->path().filename().string())) {
+      files.push_back(it->path());
+    }
+  }
+  if (error) return "cannot list the folder: " + error.message();
+  if (files.empty()) return "no results files in this folder";
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
 int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (!args.empty() && (args[0] == "compare" || args[0] == "trend")) {
     const std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -275,10 +305,7 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
     return flushed(out, err, kExitConverted);
   }
   const auto parsed = parse_arguments(args);
-  if (parsed.index() == 1) {
-    err << "quenda-lite-results: " << std::get<1>(parsed) << "\n" << kUsage;
-    return kExitUsage;
-  }
+  if (parsed.index() == 1) return usage_error(err, std::get<1>(parsed), kUsage);
   return Converter(std::get<0>(parsed), out, err).run();
 }
 

@@ -358,41 +358,36 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
 int run_compare(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   CompareOptions options;
   bool as_json = false;
-  bool only_paths = false;
-  std::vector<std::string> paths;
   std::vector<std::string> maps;
-  std::string problem;
-  for (std::size_t i = 0; i < args.size() && problem.empty(); ++i) {
-    const std::string& arg = args[i];
-    if (only_paths || arg.empty() || arg[0] != '-' || arg == "-") {
-      paths.push_back(arg);
-    } else if (arg == "--") {
-      only_paths = true;
-    } else if (arg == "-h" || arg == "--help") {
-      out << kUsage;
-      return out.flush() ? kExitNoneWorse : kExitUsage;
-    } else if (arg == "--rank-map") {
-      const auto map = option_value(args, i);
-      if (map) maps.push_back(*map);
-      if (!map) problem = "--rank-map needs a map";
-    } else if (arg == "--json") {
-      as_json = true;
-    } else if (arg == "--threshold" || arg.starts_with("--threshold=")) {
-      options.threshold_percent = finite_number(option_value(args, i).value_or("")).value_or(-1.0);
-      if (options.threshold_percent < 0.0) {
-        problem = "--threshold needs a percentage of at least 0, such as 10";
-      }
-    } else {
-      problem = "unknown option " + printable(arg);
-    }
+  const auto read = read_arguments(
+      args, false, [&](const std::string& arg, std::size_t& i) -> std::optional<std::string> {
+        if (arg == "--json") {
+          as_json = true;
+        } else if (arg == "--rank-map") {
+          const auto map = option_value(args, i);
+          if (!map) return "--rank-map needs a map";
+          maps.push_back(*map);
+        } else if (arg == "--threshold" || arg.starts_with("--threshold=")) {
+          options.threshold_percent =
+              finite_number(option_value(args, i).value_or("")).value_or(-1.0);
+          if (options.threshold_percent < 0.0) {
+            return "--threshold needs a percentage of at least 0, such as 10";
+          }
+        } else {
+          return std::nullopt;
+        }
+        return "";
+      });
+  if (read.index() == 1) return usage_error(err, std::get<1>(read), kUsage);
+  const std::vector<std::string>& paths = std::get<0>(read).paths;
+  if (std::get<0>(read).help) {
+    out << kUsage;
+    return out.flush() ? kExitNoneWorse : kExitUsage;
   }
-  if (problem.empty() && paths.size() != 2) problem = "compare takes two results files, BASE NEW";
-  if (problem.empty() && !maps.empty() && maps.size() != 2) {
-    problem = "--rank-map is given once for BASE and once for NEW, or not at all";
-  }
-  if (!problem.empty()) {
-    err << "quenda-lite-results: " << problem << "\n" << kUsage;
-    return kExitUsage;
+  if (paths.size() != 2) return usage_error(err, "compare takes two results files, BASE NEW", kUsage);
+  if (!maps.empty() && maps.size() != 2) {
+    return usage_error(err, "--rank-map is given once for BASE and once for NEW, or not at all",
+                       kUsage);
   }
 
   auto base = read_run(paths[0]);
