@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <locale>
-#include <sstream>
+#include <numeric>
 
 #include "compare.h"
 #include "figure_text.h"
@@ -46,9 +45,7 @@ TestNodes node_figures(const TestResults& test, double outlier_fraction) {
     NodeFigures& node = result.nodes[i];
     node.median = median_of(rates[i]);
     node.minimum = *std::min_element(rates[i].begin(), rates[i].end());
-    double sum = 0.0;
-    for (const double rate : rates[i]) sum += rate;
-    node.sum = sum;
+    node.sum = std::accumulate(rates[i].begin(), rates[i].end(), 0.0);
     medians.push_back(*node.median);
   }
   result.median_of_nodes = median_of(medians);
