@@ -49,19 +49,9 @@ enum class Change {
 };
 
 const char* change_text(Change change) {
-  switch (change) {
-    case Change::kWorse:
-      return "worse";
-    case Change::kBetter:
-      return "better";
-    case Change::kWithinThreshold:
-      return "within threshold";
-    case Change::kNotSignificant:
-      return "not significant";
-    case Change::kUntested:
-      break;
-  }
-  return "untested";
+  constexpr const char* kTexts[]{"worse", "better", "within threshold", "not significant",
+                                 "untested"};
+  return kTexts[static_cast<int>(change)];
 }
 
 // The judgement on one group of workers' rates: all the workers of a test,
