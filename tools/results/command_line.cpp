@@ -50,11 +50,10 @@ constexpr const char kUsage[] =
     "  --version             show the version of Quenda Lite this tool belongs to\n";
 
 struct Options {
+  Arguments arguments;  // the paths and the output folder
   bool allow_partial = false;
-  std::optional<fs::path> output_dir;
   std::optional<fs::path> rank_map;
   std::optional<double> outlier_fraction;
-  std::vector<std::string> paths;
 };
 
 // Options, or the reason the command line is wrong.
@@ -81,11 +80,9 @@ std::variant<Options, std::string> parse_arguments(const std::vector<std::string
         return "";
       });
   if (read.index() == 1) return std::get<1>(read);
-  Arguments& arguments = std::get<0>(read);
-  if (arguments.paths.empty()) return "no results file or folder given";
+  options.arguments = std::move(std::get<0>(read));
+  if (options.arguments.paths.empty()) return "no results file or folder given";
   if (options.outlier_fraction && !options.rank_map) return "--outlier-fraction needs --rank-map";
-  options.paths = std::move(arguments.paths);
-  if (arguments.output_dir) options.output_dir = fs::path(*arguments.output_dir);
   return options;
 }
 
@@ -114,6 +111,7 @@ class Converter {
       : options_(options), out_(out), err_(err) {}
 
   int run() {
+    const auto& output_dir = options_.arguments.output_dir;
     if (options_.rank_map) {
       auto map = read_rank_map(*options_.rank_map);
       if (const auto* reason = std::get_if<std::string>(&map)) {
@@ -122,16 +120,16 @@ class Converter {
       }
       rank_map_ = std::move(std::get<RankMap>(map));
     }
-    if (options_.output_dir) {
+    if (output_dir) {
       std::error_code error;
-      fs::create_directories(*options_.output_dir, error);
+      fs::create_directories(*output_dir, error);
       if (error) {
-        err_ << printable(options_.output_dir->string())
+        err_ << printable(*output_dir)
              << ": error: cannot create the output folder: " << error.message() << '\n';
         return kExitFailed;
       }
     }
-    for (const std::string& path : options_.paths) take(path);
+    for (const std::string& path : options_.arguments.paths) take(path);
     return flushed(out_, err_, failed_ ? kExitFailed : kExitConverted);
   }
 
@@ -188,7 +186,8 @@ class Converter {
       nodes = node_figures(run, fraction());
     }
 
-    const fs::path folder = options_.output_dir ? *options_.output_dir : path.parent_path();
+    const auto& output_dir = options_.arguments.output_dir;
+    const fs::path folder = output_dir ? fs::path(*output_dir) : path.parent_path();
     const fs::path stem = folder / output_stem(path);
     const fs::path stem_identity = fs::weakly_canonical(stem, error);
     if (!output_stems_.insert(error ? stem : stem_identity).second) {

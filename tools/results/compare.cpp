@@ -35,10 +35,7 @@ constexpr const char kUsage[] =
     "Exit status: 0 no test worse, 1 at least one test or node worse, 2 a wrong\n"
     "command line or a file or map that is refused.\n";
 
-struct CompareOptions {
-  double threshold_percent = 10.0;  // a drop of the mean rate beyond this counts
-  double level = 0.05;              // the significance level of the test
-};
+constexpr double kLevel = 0.05;  // the significance level of the test
 
 enum class Change {
   kWorse,            // significant, and the mean fell beyond the threshold
@@ -95,8 +92,7 @@ struct TestComparison {
 };
 
 struct RunComparison {
-  CompareOptions options;
-  bool world_sizes_differ = false;
+  double threshold_percent = 10.0;  // a drop of the mean rate beyond this counts
   bool by_node = false;
   std::array<TestComparison, kTestCount> tests;
 
@@ -204,15 +200,15 @@ std::size_t workers_on(const TestResults& test, const std::string& node) {
 }
 
 GroupJudgement judge_rates(std::span<const double> base, std::span<const double> next,
-                           const CompareOptions& options) {
+                           double threshold_percent) {
   GroupJudgement judgement;
   if (!base.empty() && !next.empty()) {
     judgement.mean_ratio = pair_of(mean_of(base), mean_of(next)).ratio;
   }
   judgement.welch = welch_test(base, next);
   if (!judgement.welch || !judgement.mean_ratio) return judgement;
-  const double margin = options.threshold_percent / 100.0;
-  if (!(judgement.welch->p_value < options.level)) {
+  const double margin = threshold_percent / 100.0;
+  if (!(judgement.welch->p_value < kLevel)) {
     judgement.change = Change::kNotSignificant;
   } else if (*judgement.mean_ratio < 1.0 - margin) {
     judgement.change = Change::kWorse;
@@ -243,16 +239,15 @@ void compare_nodes(const RunResults& base, const RunResults& next, RunComparison
       test.nodes.push_back(NodeComparison{
           node, workers_on(before, node), workers_on(after, node),
           judge_rates(rates_of(before, measured_on_node), rates_of(after, measured_on_node),
-                      comparison.options)});
+                      comparison.threshold_percent)});
     }
   }
 }
 
 RunComparison compare_runs(const RunResults& base, const RunResults& next,
-                           const CompareOptions& options) {
+                           double threshold_percent) {
   RunComparison comparison;
-  comparison.options = options;
-  comparison.world_sizes_differ = base.threads != next.threads;
+  comparison.threshold_percent = threshold_percent;
   const auto every_worker = [](const WorkerFigures&) { return true; };
   for (const TestInfo& info : kTests) {
     const TestId id = info.id;
@@ -270,7 +265,7 @@ RunComparison compare_runs(const RunResults& base, const RunResults& next,
     test.base_workers = before.workers.size();
     test.new_workers = after.workers.size();
     test.judgement = judge_rates(rates_of(before, every_worker), rates_of(after, every_worker),
-                                 options);
+                                 threshold_percent);
   }
   return comparison;
 }
@@ -279,14 +274,14 @@ RunComparison compare_runs(const RunResults& base, const RunResults& next,
 std::string comparison_table(const RunResults& base, const RunResults& next,
                              const RunComparison& comparison) {
   std::string text = run_line("base: ", base) + run_line("new:  ", next);
-  if (comparison.world_sizes_differ) {
+  if (base.threads != next.threads) {
     text +=
         "note: the runs have different world sizes; totals follow the number of workers, the "
         "means per worker compare\n";
   }
   text += "rule: Welch's t-test on the workers' rates, level " +
-          report_text(comparison.options.level) + "; worse where the mean per worker fell by " +
-          "more than " + report_text(comparison.options.threshold_percent) +
+          report_text(kLevel) + "; worse where the mean per worker fell by " +
+          "more than " + report_text(comparison.threshold_percent) +
           "% and the difference is significant\n\n";
   std::vector<std::vector<std::string>> rows{{"test", "unit", "single base", "single new", "ratio",
                                               "total base", "total new", "ratio", "mean base",
@@ -324,10 +319,10 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
   Json json = Json::object();
   json["base"] = run_json(base);
   json["new"] = run_json(next);
-  json["world_sizes_differ"] = comparison.world_sizes_differ;
+  json["world_sizes_differ"] = base.threads != next.threads;
   json["statistical_test"] = "welch_t";
-  json["level"] = comparison.options.level;
-  json["threshold_percent"] = comparison.options.threshold_percent;
+  json["level"] = kLevel;
+  json["threshold_percent"] = comparison.threshold_percent;
   json["worse"] = comparison.any_worse();
   Json tests = Json::object();
   for (const TestComparison& test : comparison.tests) {
@@ -410,7 +405,7 @@ std::optional<WelchTest> welch_test(std::span<const double> base, std::span<cons
 }
 
 int run_compare(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  CompareOptions options;
+  double threshold_percent = 10.0;
   bool as_json = false;
   std::vector<std::string> maps;
   const auto read = read_arguments(
@@ -422,9 +417,8 @@ int run_compare(const std::vector<std::string>& args, std::ostream& out, std::os
           if (!map) return "--rank-map needs a map";
           maps.push_back(*map);
         } else if (arg == "--threshold" || arg.starts_with("--threshold=")) {
-          options.threshold_percent =
-              finite_number(option_value(args, i).value_or("")).value_or(-1.0);
-          if (options.threshold_percent < 0.0) {
+          threshold_percent = finite_number(option_value(args, i).value_or("")).value_or(-1.0);
+          if (threshold_percent < 0.0) {
             return "--threshold needs a percentage of at least 0, such as 10";
           }
         } else {
@@ -471,7 +465,7 @@ int run_compare(const std::vector<std::string>& args, std::ostream& out, std::os
     }
   }
   if (refused) return kExitUsage;
-  RunComparison comparison = compare_runs(before, after, options);
+  RunComparison comparison = compare_runs(before, after, threshold_percent);
   if (!maps.empty()) compare_nodes(before, after, comparison);
   out << (as_json ? comparison_json(before, after, comparison)
                   : comparison_table(before, after, comparison));
