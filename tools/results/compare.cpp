@@ -80,8 +80,6 @@ struct TestComparison {
   FigurePair single;
   FigurePair total;
   FigurePair mean;
-  std::size_t base_workers = 0;
-  std::size_t new_workers = 0;
   GroupJudgement judgement;
   std::vector<NodeComparison> nodes;  // in the base run's order; empty without maps
 
@@ -220,34 +218,13 @@ GroupJudgement judge_rates(std::span<const double> base, std::span<const double>
   return judgement;
 }
 
-// Judges each node both runs' maps name (their workers' `node`) on its
-// workers' measurements alone.
-void compare_nodes(const RunResults& base, const RunResults& next, RunComparison& comparison) {
-  comparison.by_node = true;
-  for (TestComparison& test : comparison.tests) {
-    const TestResults& before = base.test(test.id);
-    const TestResults& after = next.test(test.id);
-    for (const WorkerFigures& worker : before.workers) {
-      const std::string& node = worker.node;
-      const bool seen =
-          std::any_of(test.nodes.begin(), test.nodes.end(),
-                      [&](const NodeComparison& known) { return known.node == node; });
-      if (seen || workers_on(after, node) == 0) continue;
-      const auto measured_on_node = [&](const WorkerFigures& other) {
-        return other.node == node && other.measurement;
-      };
-      test.nodes.push_back(NodeComparison{
-          node, workers_on(before, node), workers_on(after, node),
-          judge_rates(rates_of(before, measured_on_node), rates_of(after, measured_on_node),
-                      comparison.threshold_percent)});
-    }
-  }
-}
-
+// With `by_node`, also judges each node both runs' maps name (their
+// workers' `node`) on its workers' measurements alone.
 RunComparison compare_runs(const RunResults& base, const RunResults& next,
-                           double threshold_percent) {
+                           double threshold_percent, bool by_node) {
   RunComparison comparison;
   comparison.threshold_percent = threshold_percent;
+  comparison.by_node = by_node;
   const auto every_worker = [](const WorkerFigures&) { return true; };
   for (const TestInfo& info : kTests) {
     const TestId id = info.id;
@@ -262,10 +239,23 @@ RunComparison compare_runs(const RunResults& base, const RunResults& next,
     // Without workers the report's mean is 0 or missing; it compares nothing.
     test.mean = pair_of(before.workers.empty() ? Figure() : headline_rate(before.mean, measure),
                         after.workers.empty() ? Figure() : headline_rate(after.mean, measure));
-    test.base_workers = before.workers.size();
-    test.new_workers = after.workers.size();
     test.judgement = judge_rates(rates_of(before, every_worker), rates_of(after, every_worker),
                                  threshold_percent);
+    if (!by_node) continue;
+    for (const WorkerFigures& worker : before.workers) {
+      const std::string& node = worker.node;
+      const bool seen =
+          std::any_of(test.nodes.begin(), test.nodes.end(),
+                      [&](const NodeComparison& known) { return known.node == node; });
+      if (seen || workers_on(after, node) == 0) continue;
+      const auto measured_on_node = [&](const WorkerFigures& other) {
+        return other.node == node && other.measurement;
+      };
+      test.nodes.push_back(NodeComparison{
+          node, workers_on(before, node), workers_on(after, node),
+          judge_rates(rates_of(before, measured_on_node), rates_of(after, measured_on_node),
+                      threshold_percent)});
+    }
   }
   return comparison;
 }
@@ -333,8 +323,8 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
                          {"new", figure_json(pair->next)},
                          {"ratio", figure_json(pair->ratio)}};
     }
-    entry["base_workers"] = test.base_workers;
-    entry["new_workers"] = test.new_workers;
+    entry["base_workers"] = base.test(test.id).workers.size();
+    entry["new_workers"] = next.test(test.id).workers.size();
     const auto& welch = test.judgement.welch;
     entry["t"] = welch ? figure_json(welch->t) : Json();
     entry["degrees_of_freedom"] = welch ? figure_json(welch->degrees_of_freedom) : Json();
@@ -465,8 +455,7 @@ int run_compare(const std::vector<std::string>& args, std::ostream& out, std::os
     }
   }
   if (refused) return kExitUsage;
-  RunComparison comparison = compare_runs(before, after, threshold_percent);
-  if (!maps.empty()) compare_nodes(before, after, comparison);
+  const RunComparison comparison = compare_runs(before, after, threshold_percent, !maps.empty());
   out << (as_json ? comparison_json(before, after, comparison)
                   : comparison_table(before, after, comparison));
   out.flush();
