@@ -44,7 +44,8 @@ struct Arguments {
 // Handed each of a command's own options with its place, which moves past
 // a value taken with option_value(). Returns what is wrong with the option
 // ("" where nothing is), or nothing where the command has no such option.
-using OptionReader = std::function<std::optional<std::string>(const std::string& arg, std::size_t& i)>;
+using OptionReader =
+    std::function<std::optional<std::string>(const std::string& arg, std::size_t& i)>;
 
 // Reads `args`: after "--", "-" and what does not start with '-' are paths.
 // Returns the arguments, or the first thing wrong with them.

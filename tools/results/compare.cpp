@@ -220,8 +220,8 @@ GroupJudgement judge_rates(std::span<const double> base, std::span<const double>
 
 // With `by_node`, also judges each node both runs' maps name (their
 // workers' `node`) on its workers' measurements alone.
-RunComparison compare_runs(const RunResults& base, const RunResults& next,
-                           double threshold_percent, bool by_node) {
+RunComparison compare_runs(const RunResults& base, const RunResults& next, double threshold_percent,
+                           bool by_node) {
   RunComparison comparison;
   comparison.threshold_percent = threshold_percent;
   comparison.by_node = by_node;
@@ -251,10 +251,10 @@ RunComparison compare_runs(const RunResults& base, const RunResults& next,
       const auto measured_on_node = [&](const WorkerFigures& other) {
         return other.node == node && other.measurement;
       };
-      test.nodes.push_back(NodeComparison{
-          node, workers_on(before, node), workers_on(after, node),
-          judge_rates(rates_of(before, measured_on_node), rates_of(after, measured_on_node),
-                      threshold_percent)});
+      test.nodes.push_back(
+          NodeComparison{node, workers_on(before, node), workers_on(after, node),
+                         judge_rates(rates_of(before, measured_on_node),
+                                     rates_of(after, measured_on_node), threshold_percent)});
     }
   }
   return comparison;
@@ -269,10 +269,9 @@ std::string comparison_table(const RunResults& base, const RunResults& next,
         "note: the runs have different world sizes; totals follow the number of workers, the "
         "means per worker compare\n";
   }
-  text += "rule: Welch's t-test on the workers' rates, level " +
-          report_text(kLevel) + "; worse where the mean per worker fell by " +
-          "more than " + report_text(comparison.threshold_percent) +
-          "% and the difference is significant\n\n";
+  text += "rule: Welch's t-test on the workers' rates, level " + report_text(kLevel) +
+          "; worse where the mean per worker fell by more than " +
+          report_text(comparison.threshold_percent) + "% and the difference is significant\n\n";
   std::vector<std::vector<std::string>> rows{{"test", "unit", "single base", "single new", "ratio",
                                               "total base", "total new", "ratio", "mean base",
                                               "mean new", "ratio", "p", "verdict"}};
@@ -290,10 +289,10 @@ std::string comparison_table(const RunResults& base, const RunResults& next,
       {"test", "node", "workers base", "workers new", "mean ratio", "p", "verdict"}};
   for (const TestComparison& test : comparison.tests) {
     for (const NodeComparison& node : test.nodes) {
-      node_rows.push_back(
-          {std::string(test_key(test.id)), printable(node.node), std::to_string(node.base_workers),
-           std::to_string(node.new_workers), text_of(node.judgement.mean_ratio),
-           p_text(node.judgement), change_text(node.judgement.change)});
+      node_rows.push_back({std::string(test_key(test.id)), printable(node.node),
+                           std::to_string(node.base_workers), std::to_string(node.new_workers),
+                           text_of(node.judgement.mean_ratio), p_text(node.judgement),
+                           change_text(node.judgement.change)});
     }
   }
   std::string slowed;
@@ -422,7 +421,9 @@ int run_compare(const std::vector<std::string>& args, std::ostream& out, std::os
     out << kUsage;
     return out.flush() ? kExitNoneWorse : kExitUsage;
   }
-  if (paths.size() != 2) return usage_error(err, "compare takes two results files, BASE NEW", kUsage);
+  if (paths.size() != 2) {
+    return usage_error(err, "compare takes two results files, BASE NEW", kUsage);
+  }
   if (!maps.empty() && maps.size() != 2) {
     return usage_error(err, "--rank-map is given once for BASE and once for NEW, or not at all",
                        kUsage);
