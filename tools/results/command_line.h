@@ -34,7 +34,8 @@ std::optional<std::string> option_value(const std::vector<std::string>& args, st
 std::optional<double> finite_number(const std::string& text);
 
 // A command's arguments: its paths in order, the folder of -o/--output-dir
-// where the command takes one, and whether -h/--help came first.
+// where the command takes one, and whether -h/--help was met (reading
+// stops there).
 struct Arguments {
   std::vector<std::string> paths;
   std::optional<std::string> output_dir;
@@ -47,7 +48,8 @@ struct Arguments {
 using OptionReader =
     std::function<std::optional<std::string>(const std::string& arg, std::size_t& i)>;
 
-// Reads `args`: after "--", "-" and what does not start with '-' are paths.
+// Reads `args`: paths are "-", what does not start with '-', and all that
+// follows "--".
 // Returns the arguments, or the first thing wrong with them.
 std::variant<Arguments, std::string> read_arguments(const std::vector<std::string>& args,
                                                     bool takes_output_dir,

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <numeric>
-#include <sstream>
 #include <variant>
 
 #include "command_line.h"
