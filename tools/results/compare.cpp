@@ -159,21 +159,19 @@ Json run_json(const RunResults& run) {
   return json;
 }
 
-// Columns padded to their widest cell, two blanks apart.
+// Columns padded to their widest cell, two blanks apart; every row has the
+// header's columns.
 std::string aligned(const std::vector<std::vector<std::string>>& rows) {
-  std::vector<std::size_t> widths;
+  std::vector<std::size_t> widths(rows[0].size());
   for (const auto& row : rows) {
-    widths.resize(std::max(widths.size(), row.size()));
     for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
   }
   std::string text;
   for (const auto& row : rows) {
-    std::string line;
-    for (std::size_t i = 0; i < row.size(); ++i) {
-      line += row[i];
-      if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
+    for (std::size_t i = 0; i + 1 < row.size(); ++i) {
+      text += row[i] + std::string(widths[i] - row[i].size() + 2, ' ');
     }
-    text += line + "\n";
+    text += row.back() + "\n";
   }
   return text;
 }
