@@ -1,12 +1,9 @@
 #include "command_line.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -53,48 +50,38 @@ constexpr const char kUsage[] =
     "  --version             show the version of Quenda Lite this tool belongs to\n";
 
 struct Options {
+  Arguments arguments;  // the paths and the output folder
   bool allow_partial = false;
-  std::optional<fs::path> output_dir;
   std::optional<fs::path> rank_map;
   std::optional<double> outlier_fraction;
-  std::vector<fs::path> paths;
 };
 
 // Options, or the reason the command line is wrong.
 std::variant<Options, std::string> parse_arguments(const std::vector<std::string>& args) {
   Options options;
-  bool only_paths = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (only_paths || arg.empty() || arg[0] != '-' || arg == "-") {
-      options.paths.emplace_back(arg);
-    } else if (arg == "--") {
-      only_paths = true;
-    } else if (arg == "--partial") {
-      options.allow_partial = true;
-    } else if (arg == "-o" || arg == "--output-dir" || arg.starts_with("--output-dir=")) {
-      const auto folder = option_value(args, i);
-      if (!folder) return arg + " needs a folder";
-      if (options.output_dir) return "the output folder is given twice";
-      if (folder->empty()) return "the output folder's name is empty";
-      options.output_dir = fs::path(*folder);
-    } else if (arg == "--rank-map" || arg == "--outlier-fraction") {
-      const auto value = option_value(args, i);
-      if (!value) return arg + " needs a value";
-      if (arg == "--rank-map") {
-        if (options.rank_map) return "the rank map is given twice";
-        options.rank_map = fs::path(*value);
-      } else {
+  auto read = read_arguments(
+      args, true, [&](const std::string& arg, std::size_t& i) -> std::optional<std::string> {
+        if (arg == "--partial") {
+          options.allow_partial = true;
+          return "";
+        }
+        if (arg != "--rank-map" && arg != "--outlier-fraction") return std::nullopt;
+        const auto value = option_value(args, i);
+        if (!value) return arg + " needs a value";
+        if (arg == "--rank-map") {
+          if (options.rank_map) return "the rank map is given twice";
+          options.rank_map = fs::path(*value);
+          return "";
+        }
         options.outlier_fraction = finite_number(*value).value_or(0.0);
         if (*options.outlier_fraction <= 0.0 || *options.outlier_fraction > 1.0) {
           return "--outlier-fraction needs a number above 0, at most 1";
         }
-      }
-    } else {
-      return "unknown option " + printable(arg);
-    }
-  }
-  if (options.paths.empty()) return "no results file or folder given";
+        return "";
+      });
+  if (read.index() == 1) return std::get<1>(read);
+  options.arguments = std::move(std::get<0>(read));
+  if (options.arguments.paths.empty()) return "no results file or folder given";
   if (options.outlier_fraction && !options.rank_map) return "--outlier-fraction needs --rank-map";
   return options;
 }
@@ -124,6 +111,7 @@ class Converter {
       : options_(options), out_(out), err_(err) {}
 
   int run() {
+    const auto& output_dir = options_.arguments.output_dir;
     if (options_.rank_map) {
       auto map = read_rank_map(*options_.rank_map);
       if (const auto* reason = std::get_if<std::string>(&map)) {
@@ -132,16 +120,16 @@ class Converter {
       }
       rank_map_ = std::move(std::get<RankMap>(map));
     }
-    if (options_.output_dir) {
+    if (output_dir) {
       std::error_code error;
-      fs::create_directories(*options_.output_dir, error);
+      fs::create_directories(*output_dir, error);
       if (error) {
-        err_ << printable(options_.output_dir->string())
+        err_ << printable(*output_dir)
              << ": error: cannot create the output folder: " << error.message() << '\n';
         return kExitFailed;
       }
     }
-    for (const fs::path& path : options_.paths) take(path);
+    for (const std::string& path : options_.arguments.paths) take(path);
     return flushed(out_, err_, failed_ ? kExitFailed : kExitConverted);
   }
 
@@ -161,20 +149,10 @@ class Converter {
     convert(path);
   }
 
-  // A folder's results files, in name order; other files are left alone.
   void take_folder(const fs::path& folder) {
-    std::vector<fs::path> files;
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-      std::error_code ignored;
-      if (it->is_regular_file(ignored) && is_results_file_name(it->path().filename().string())) {
-        files.push_back(it->path());
-      }
-    }
-    if (error) return fail(folder, "cannot list the folder: " + error.message());
-    if (files.empty()) return fail(folder, "no results files in this folder");
-    std::sort(files.begin(), files.end());
-    for (const fs::path& file : files) convert(file);
+    const auto files = results_files_in(folder);
+    if (files.index() == 1) return fail(folder, std::get<1>(files));
+    for (const fs::path& file : std::get<0>(files)) convert(file);
   }
 
   void convert(const fs::path& path) {
@@ -208,7 +186,8 @@ class Converter {
       nodes = node_figures(run, fraction());
     }
 
-    const fs::path folder = options_.output_dir ? *options_.output_dir : path.parent_path();
+    const auto& output_dir = options_.arguments.output_dir;
+    const fs::path folder = output_dir ? fs::path(*output_dir) : path.parent_path();
     const fs::path stem = folder / output_stem(path);
     const fs::path stem_identity = fs::weakly_canonical(stem, error);
     if (!output_stems_.insert(error ? stem : stem_identity).second) {
@@ -259,6 +238,56 @@ std::optional<double> finite_number(const std::string& text) {
   return value;
 }
 
+std::variant<Arguments, std::string> read_arguments(const std::vector<std::string>& args,
+                                                    bool takes_output_dir,
+                                                    const OptionReader& option) {
+  Arguments arguments;
+  bool only_paths = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (only_paths || arg.empty() || arg[0] != '-' || arg == "-") {
+      arguments.paths.push_back(arg);
+    } else if (arg == "--") {
+      only_paths = true;
+    } else if (arg == "-h" || arg == "--help") {
+      arguments.help = true;
+      return arguments;
+    } else if (takes_output_dir &&
+               (arg == "-o" || arg == "--output-dir" || arg.starts_with("--output-dir="))) {
+      const auto folder = option_value(args, i);
+      if (!folder) return arg + " needs a folder";
+      if (arguments.output_dir) return "the output folder is given twice";
+      if (folder->empty()) return "the output folder's name is empty";
+      arguments.output_dir = *folder;
+    } else if (const auto problem = option(arg, i); !problem) {
+      return "unknown option " + printable(arg);
+    } else if (!problem->empty()) {
+      return *problem;
+    }
+  }
+  return arguments;
+}
+
+int usage_error(std::ostream& err, const std::string& problem, const char* usage) {
+  err << "quenda-lite-results: " << problem << "\n" << usage;
+  return kExitUsage;
+}
+
+std::variant<std::vector<fs::path>, std::string> results_files_in(const fs::path& folder) {
+  std::vector<fs::path> files;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    std::error_code ignored;
+    if (it->is_regular_file(ignored) && is_results_file_name(it->path().filename().string())) {
+      files.push_back(it->path());
+    }
+  }
+  if (error) return "cannot list the folder: " + error.message();
+  if (files.empty()) return "no results files in this folder";
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
 int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (!args.empty() && (args[0] == "compare" || args[0] == "trend")) {
     const std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -275,10 +304,7 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
     return flushed(out, err, kExitConverted);
   }
   const auto parsed = parse_arguments(args);
-  if (parsed.index() == 1) {
-    err << "quenda-lite-results: " << std::get<1>(parsed) << "\n" << kUsage;
-    return kExitUsage;
-  }
+  if (parsed.index() == 1) return usage_error(err, std::get<1>(parsed), kUsage);
   return Converter(std::get<0>(parsed), out, err).run();
 }
 

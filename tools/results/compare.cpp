@@ -1,11 +1,11 @@
 #include "compare.h"
 
 #include <algorithm>
+#include <array>
 #include <boost/math/distributions/students_t.hpp>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <numeric>
-#include <sstream>
 #include <variant>
 
 #include "command_line.h"
@@ -34,6 +34,87 @@ constexpr const char kUsage[] =
     "Exit status: 0 no test worse, 1 at least one test or node worse, 2 a wrong\n"
     "command line or a file or map that is refused.\n";
 
+constexpr double kLevel = 0.05;  // the significance level of the test
+
+enum class Change {
+  kWorse,            // significant, and the mean fell beyond the threshold
+  kBetter,           // significant, and the mean rose beyond the threshold
+  kWithinThreshold,  // significant, but the means are within the threshold
+  kNotSignificant,   // the difference is inside the workers' spread
+  kUntested,         // fewer than two workers, or a rate that is not finite
+};
+
+const char* change_text(Change change) {
+  constexpr const char* kTexts[]{"worse", "better", "within threshold", "not significant",
+                                 "untested"};
+  return kTexts[static_cast<int>(change)];
+}
+
+// The judgement on one group of workers' rates: all the workers of a test,
+// or (for a comparison per node) the measurements of one node's.
+struct GroupJudgement {
+  Figure mean_ratio;  // the new mean over the base mean
+  std::optional<WelchTest> welch;
+  Change change = Change::kUntested;
+};
+
+// A figure of both runs and new/base, where both are finite and the base
+// above zero.
+struct FigurePair {
+  Figure base;
+  Figure next;
+  Figure ratio;
+};
+
+// One node's workers in both runs, where both runs' maps name the node.
+struct NodeComparison {
+  std::string node;
+  std::size_t base_workers = 0;
+  std::size_t new_workers = 0;
+  GroupJudgement judgement;
+};
+
+struct TestComparison {
+  TestId id = TestId::kStreamHandling;
+  FigurePair single;
+  FigurePair total;
+  FigurePair mean;
+  GroupJudgement judgement;
+  std::vector<NodeComparison> nodes;  // in the base run's order; empty without maps
+
+  // The three figures, under the names the table and the JSON give them.
+  std::array<std::pair<const char*, const FigurePair*>, 3> pairs() const {
+    return {{{"single", &single}, {"total", &total}, {"mean", &mean}}};
+  }
+};
+
+struct RunComparison {
+  double threshold_percent = 10.0;  // a drop of the mean rate beyond this counts
+  bool by_node = false;
+  std::array<TestComparison, kTestCount> tests;
+
+  // The nodes judged worse in some test, in the order first met.
+  std::vector<std::string> slowed_nodes() const {
+    std::vector<std::string> slowed;
+    for (const TestComparison& test : tests) {
+      for (const NodeComparison& node : test.nodes) {
+        if (node.judgement.change == Change::kWorse &&
+            std::find(slowed.begin(), slowed.end(), node.node) == slowed.end()) {
+          slowed.push_back(node.node);
+        }
+      }
+    }
+    return slowed;
+  }
+
+  bool any_worse() const {
+    return !slowed_nodes().empty() ||
+           std::any_of(tests.begin(), tests.end(), [](const TestComparison& test) {
+             return test.judgement.change == Change::kWorse;
+           });
+  }
+};
+
 double mean_of(std::span<const double> values) {
   return std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
 }
@@ -54,11 +135,17 @@ FigurePair pair_of(const Figure& base, const Figure& next) {
 
 std::string text_of(const Figure& value) { return value ? report_text(*value) : "-"; }
 
+std::string p_text(const GroupJudgement& judgement) {
+  return judgement.welch ? report_text(judgement.welch->p_value) : "-";
+}
+
+Json p_json(const GroupJudgement& judgement) {
+  return judgement.welch ? figure_json(judgement.welch->p_value) : Json();
+}
+
 std::string run_line(const char* role, const RunResults& run) {
-  std::string line = std::string(role) + printable(run.source_file) + " (" +
-                     std::to_string(run.threads) + " threads, " +
-                     std::to_string(run.worker_count()) + " workers)";
-  return line + "\n";
+  return std::string(role) + printable(run.source_file) + " (" + std::to_string(run.threads) +
+         " threads, " + std::to_string(run.worker_count()) + " workers)\n";
 }
 
 Json run_json(const RunResults& run) {
@@ -72,31 +159,31 @@ Json run_json(const RunResults& run) {
   return json;
 }
 
-// Columns padded to their widest cell, two blanks apart.
+// Columns padded to their widest cell, two blanks apart; every row has the
+// header's columns.
 std::string aligned(const std::vector<std::vector<std::string>>& rows) {
-  std::vector<std::size_t> widths;
+  std::vector<std::size_t> widths(rows[0].size());
   for (const auto& row : rows) {
-    widths.resize(std::max(widths.size(), row.size()));
     for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
   }
   std::string text;
   for (const auto& row : rows) {
-    std::string line;
-    for (std::size_t i = 0; i < row.size(); ++i) {
-      line += row[i];
-      if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
+    for (std::size_t i = 0; i + 1 < row.size(); ++i) {
+      text += row[i] + std::string(widths[i] - row[i].size() + 2, ' ');
     }
-    text += line + "\n";
+    text += row.back() + "\n";
   }
   return text;
 }
 
-// The headline rates of the measurements of `node`'s workers.
-std::vector<double> node_rates(const TestResults& test, const std::string& node) {
+// The headline rates of the workers `keep` accepts, in rank order; missing
+// figures left out.
+template <typename Keep>
+std::vector<double> rates_of(const TestResults& test, Keep keep) {
   std::vector<double> rates;
   for (const WorkerFigures& worker : test.workers) {
     const Figure rate = headline_rate(worker.figures, measure_of(test.id));
-    if (worker.node == node && worker.measurement && rate) rates.push_back(*rate);
+    if (keep(worker) && rate) rates.push_back(*rate);
   }
   return rates;
 }
@@ -107,6 +194,161 @@ std::size_t workers_on(const TestResults& test, const std::string& node) {
                     [&](const WorkerFigures& worker) { return worker.node == node; }));
 }
 
+GroupJudgement judge_rates(std::span<const double> base, std::span<const double> next,
+                           double threshold_percent) {
+  GroupJudgement judgement;
+  if (!base.empty() && !next.empty()) {
+    judgement.mean_ratio = pair_of(mean_of(base), mean_of(next)).ratio;
+  }
+  judgement.welch = welch_test(base, next);
+  if (!judgement.welch || !judgement.mean_ratio) return judgement;
+  const double margin = threshold_percent / 100.0;
+  if (!(judgement.welch->p_value < kLevel)) {
+    judgement.change = Change::kNotSignificant;
+  } else if (*judgement.mean_ratio < 1.0 - margin) {
+    judgement.change = Change::kWorse;
+  } else if (*judgement.mean_ratio > 1.0 + margin) {
+    judgement.change = Change::kBetter;
+  } else {
+    judgement.change = Change::kWithinThreshold;
+  }
+  return judgement;
+}
+
+// With `by_node`, also judges each node both runs' maps name (their
+// workers' `node`) on its workers' measurements alone.
+RunComparison compare_runs(const RunResults& base, const RunResults& next, double threshold_percent,
+                           bool by_node) {
+  RunComparison comparison;
+  comparison.threshold_percent = threshold_percent;
+  comparison.by_node = by_node;
+  const auto every_worker = [](const WorkerFigures&) { return true; };
+  for (const TestInfo& info : kTests) {
+    const TestId id = info.id;
+    const TestResults& before = base.test(id);
+    const TestResults& after = next.test(id);
+    const Measure measure = measure_of(id);
+    TestComparison& test = comparison.tests[static_cast<int>(id)];
+    test.id = id;
+    test.single =
+        pair_of(headline_rate(before.single, measure), headline_rate(after.single, measure));
+    test.total = pair_of(headline_rate(before.total, measure), headline_rate(after.total, measure));
+    // Without workers the report's mean is 0 or missing; it compares nothing.
+    test.mean = pair_of(before.workers.empty() ? Figure() : headline_rate(before.mean, measure),
+                        after.workers.empty() ? Figure() : headline_rate(after.mean, measure));
+    test.judgement = judge_rates(rates_of(before, every_worker), rates_of(after, every_worker),
+                                 threshold_percent);
+    if (!by_node) continue;
+    for (const WorkerFigures& worker : before.workers) {
+      const std::string& node = worker.node;
+      const bool seen =
+          std::any_of(test.nodes.begin(), test.nodes.end(),
+                      [&](const NodeComparison& known) { return known.node == node; });
+      if (seen || workers_on(after, node) == 0) continue;
+      const auto measured_on_node = [&](const WorkerFigures& other) {
+        return other.node == node && other.measurement;
+      };
+      test.nodes.push_back(
+          NodeComparison{node, workers_on(before, node), workers_on(after, node),
+                         judge_rates(rates_of(before, measured_on_node),
+                                     rates_of(after, measured_on_node), threshold_percent)});
+    }
+  }
+  return comparison;
+}
+
+// A plain table, one row per test, after lines naming the runs and the rule.
+std::string comparison_table(const RunResults& base, const RunResults& next,
+                             const RunComparison& comparison) {
+  std::string text = run_line("base: ", base) + run_line("new:  ", next);
+  if (base.threads != next.threads) {
+    text +=
+        "note: the runs have different world sizes; totals follow the number of workers, the "
+        "means per worker compare\n";
+  }
+  text += "rule: Welch's t-test on the workers' rates, level " + report_text(kLevel) +
+          "; worse where the mean per worker fell by more than " +
+          report_text(comparison.threshold_percent) + "% and the difference is significant\n\n";
+  std::vector<std::vector<std::string>> rows{{"test", "unit", "single base", "single new", "ratio",
+                                              "total base", "total new", "ratio", "mean base",
+                                              "mean new", "ratio", "p", "verdict"}};
+  for (const TestComparison& test : comparison.tests) {
+    std::vector<std::string>& row = rows.emplace_back();
+    row = {std::string(test_key(test.id)), rate_unit(test.id)};
+    for (const auto& [name, pair] : test.pairs()) {
+      row.insert(row.end(), {text_of(pair->base), text_of(pair->next), text_of(pair->ratio)});
+    }
+    row.insert(row.end(), {p_text(test.judgement), change_text(test.judgement.change)});
+  }
+  text += aligned(rows);
+  if (!comparison.by_node) return text;
+  std::vector<std::vector<std::string>> node_rows{
+      {"test", "node", "workers base", "workers new", "mean ratio", "p", "verdict"}};
+  for (const TestComparison& test : comparison.tests) {
+    for (const NodeComparison& node : test.nodes) {
+      node_rows.push_back({std::string(test_key(test.id)), printable(node.node),
+                           std::to_string(node.base_workers), std::to_string(node.new_workers),
+                           text_of(node.judgement.mean_ratio), p_text(node.judgement),
+                           change_text(node.judgement.change)});
+    }
+  }
+  std::string slowed;
+  for (const std::string& node : comparison.slowed_nodes()) {
+    slowed += (slowed.empty() ? "" : ", ") + printable(node);
+  }
+  return text + "\nby node (the nodes both maps name), the same rule on each node's workers:\n" +
+         aligned(node_rows) + "slowed nodes: " + (slowed.empty() ? "none" : slowed) + "\n";
+}
+
+std::string comparison_json(const RunResults& base, const RunResults& next,
+                            const RunComparison& comparison) {
+  Json json = Json::object();
+  json["base"] = run_json(base);
+  json["new"] = run_json(next);
+  json["world_sizes_differ"] = base.threads != next.threads;
+  json["statistical_test"] = "welch_t";
+  json["level"] = kLevel;
+  json["threshold_percent"] = comparison.threshold_percent;
+  json["worse"] = comparison.any_worse();
+  Json tests = Json::object();
+  for (const TestComparison& test : comparison.tests) {
+    Json entry = Json::object();
+    entry["unit"] = rate_unit(test.id);
+    for (const auto& [name, pair] : test.pairs()) {
+      entry[name] = Json{{"base", figure_json(pair->base)},
+                         {"new", figure_json(pair->next)},
+                         {"ratio", figure_json(pair->ratio)}};
+    }
+    entry["base_workers"] = base.test(test.id).workers.size();
+    entry["new_workers"] = next.test(test.id).workers.size();
+    const auto& welch = test.judgement.welch;
+    entry["t"] = welch ? figure_json(welch->t) : Json();
+    entry["degrees_of_freedom"] = welch ? figure_json(welch->degrees_of_freedom) : Json();
+    entry["p_value"] = p_json(test.judgement);
+    entry["verdict"] = change_text(test.judgement.change);
+    if (comparison.by_node) {
+      Json nodes = Json::array();
+      for (const NodeComparison& node : test.nodes) {
+        nodes.push_back(Json{{"node", valid_text(node.node)},
+                             {"base_workers", node.base_workers},
+                             {"new_workers", node.new_workers},
+                             {"mean_ratio", figure_json(node.judgement.mean_ratio)},
+                             {"p_value", p_json(node.judgement)},
+                             {"verdict", change_text(node.judgement.change)}});
+      }
+      entry["nodes"] = std::move(nodes);
+    }
+    tests[std::string(test_key(test.id))] = std::move(entry);
+  }
+  json["tests"] = std::move(tests);
+  if (comparison.by_node) {
+    Json slowed = Json::array();
+    for (const std::string& node : comparison.slowed_nodes()) slowed.push_back(valid_text(node));
+    json["slowed_nodes"] = std::move(slowed);
+  }
+  return json.dump(2) + "\n";
+}
+
 }  // namespace
 
 Figure headline_rate(const Figures& figures, Measure measure) {
@@ -115,16 +357,6 @@ Figure headline_rate(const Figures& figures, Measure measure) {
 
 const char* rate_unit(TestId test) {
   return measure_of(test) == Measure::kFiles ? "files/sec" : "MB/sec";
-}
-
-std::vector<double> worker_rates(const TestResults& test) {
-  std::vector<double> rates;
-  rates.reserve(test.workers.size());
-  for (const WorkerFigures& worker : test.workers) {
-    const Figure rate = headline_rate(worker.figures, measure_of(test.id));
-    if (rate) rates.push_back(*rate);
-  }
-  return rates;
 }
 
 std::optional<WelchTest> welch_test(std::span<const double> base, std::span<const double> next) {
@@ -158,241 +390,40 @@ std::optional<WelchTest> welch_test(std::span<const double> base, std::span<cons
   return test;
 }
 
-const char* change_text(Change change) {
-  switch (change) {
-    case Change::kWorse:
-      return "worse";
-    case Change::kBetter:
-      return "better";
-    case Change::kWithinThreshold:
-      return "within threshold";
-    case Change::kNotSignificant:
-      return "not significant";
-    case Change::kUntested:
-      break;
-  }
-  return "untested";
-}
-
-GroupJudgement judge_rates(std::span<const double> base, std::span<const double> next,
-                           const CompareOptions& options) {
-  GroupJudgement judgement;
-  if (!base.empty() && !next.empty()) {
-    judgement.mean_ratio = pair_of(mean_of(base), mean_of(next)).ratio;
-  }
-  judgement.welch = welch_test(base, next);
-  if (!judgement.welch || !judgement.mean_ratio) return judgement;
-  const double margin = options.threshold_percent / 100.0;
-  if (!(judgement.welch->p_value < options.level)) {
-    judgement.change = Change::kNotSignificant;
-  } else if (*judgement.mean_ratio < 1.0 - margin) {
-    judgement.change = Change::kWorse;
-  } else if (*judgement.mean_ratio > 1.0 + margin) {
-    judgement.change = Change::kBetter;
-  } else {
-    judgement.change = Change::kWithinThreshold;
-  }
-  return judgement;
-}
-
-bool RunComparison::any_worse() const {
-  return !slowed_nodes().empty() ||
-         std::any_of(tests.begin(), tests.end(), [](const TestComparison& test) {
-           return test.judgement.change == Change::kWorse;
-         });
-}
-
-std::vector<std::string> RunComparison::slowed_nodes() const {
-  std::vector<std::string> slowed;
-  for (const TestComparison& test : tests) {
-    for (const NodeComparison& node : test.nodes) {
-      if (node.judgement.change == Change::kWorse &&
-          std::find(slowed.begin(), slowed.end(), node.node) == slowed.end()) {
-        slowed.push_back(node.node);
-      }
-    }
-  }
-  return slowed;
-}
-
-void compare_nodes(const RunResults& base, const RunResults& next, RunComparison& comparison) {
-  comparison.by_node = true;
-  for (TestComparison& test : comparison.tests) {
-    const TestResults& before = base.test(test.id);
-    const TestResults& after = next.test(test.id);
-    for (const WorkerFigures& worker : before.workers) {
-      const std::string& node = worker.node;
-      const bool seen =
-          std::any_of(test.nodes.begin(), test.nodes.end(),
-                      [&](const NodeComparison& known) { return known.node == node; });
-      if (seen || workers_on(after, node) == 0) continue;
-      test.nodes.push_back(NodeComparison{
-          node, workers_on(before, node), workers_on(after, node),
-          judge_rates(node_rates(before, node), node_rates(after, node), comparison.options)});
-    }
-  }
-}
-
-RunComparison compare_runs(const RunResults& base, const RunResults& next,
-                           const CompareOptions& options) {
-  RunComparison comparison;
-  comparison.options = options;
-  comparison.world_sizes_differ = base.threads != next.threads;
-  for (const TestInfo& info : kTests) {
-    const TestId id = info.id;
-    const TestResults& before = base.test(id);
-    const TestResults& after = next.test(id);
-    const Measure measure = measure_of(id);
-    TestComparison& test = comparison.tests[static_cast<int>(id)];
-    test.id = id;
-    test.single =
-        pair_of(headline_rate(before.single, measure), headline_rate(after.single, measure));
-    test.total = pair_of(headline_rate(before.total, measure), headline_rate(after.total, measure));
-    // Without workers the report's mean is 0 or missing; it compares nothing.
-    test.mean = pair_of(before.workers.empty() ? Figure() : headline_rate(before.mean, measure),
-                        after.workers.empty() ? Figure() : headline_rate(after.mean, measure));
-    test.base_workers = before.workers.size();
-    test.new_workers = after.workers.size();
-    test.judgement = judge_rates(worker_rates(before), worker_rates(after), options);
-  }
-  return comparison;
-}
-
-std::string comparison_table(const RunResults& base, const RunResults& next,
-                             const RunComparison& comparison) {
-  std::string text = run_line("base: ", base) + run_line("new:  ", next);
-  if (comparison.world_sizes_differ) {
-    text +=
-        "note: the runs have different world sizes; totals follow the number of workers, the "
-        "means per worker compare\n";
-  }
-  text += "rule: Welch's t-test on the workers' rates, level " +
-          report_text(comparison.options.level) + "; worse where the mean per worker fell by " +
-          "more than " + report_text(comparison.options.threshold_percent) +
-          "% and the difference is significant\n\n";
-  std::vector<std::vector<std::string>> rows{{"test", "unit", "single base", "single new", "ratio",
-                                              "total base", "total new", "ratio", "mean base",
-                                              "mean new", "ratio", "p", "verdict"}};
-  for (const TestComparison& test : comparison.tests) {
-    const auto& welch = test.judgement.welch;
-    rows.push_back({std::string(test_key(test.id)), rate_unit(test.id), text_of(test.single.base),
-                    text_of(test.single.next), text_of(test.single.ratio), text_of(test.total.base),
-                    text_of(test.total.next), text_of(test.total.ratio), text_of(test.mean.base),
-                    text_of(test.mean.next), text_of(test.mean.ratio),
-                    welch ? report_text(welch->p_value) : "-", change_text(test.judgement.change)});
-  }
-  text += aligned(rows);
-  if (!comparison.by_node) return text;
-  std::vector<std::vector<std::string>> node_rows{
-      {"test", "node", "workers base", "workers new", "mean ratio", "p", "verdict"}};
-  for (const TestComparison& test : comparison.tests) {
-    for (const NodeComparison& node : test.nodes) {
-      const auto& welch = node.judgement.welch;
-      node_rows.push_back(
-          {std::string(test_key(test.id)), printable(node.node), std::to_string(node.base_workers),
-           std::to_string(node.new_workers), text_of(node.judgement.mean_ratio),
-           welch ? report_text(welch->p_value) : "-", change_text(node.judgement.change)});
-    }
-  }
-  std::string slowed;
-  for (const std::string& node : comparison.slowed_nodes()) {
-    slowed += (slowed.empty() ? "" : ", ") + printable(node);
-  }
-  return text + "\nby node (the nodes both maps name), the same rule on each node's workers:\n" +
-         aligned(node_rows) + "slowed nodes: " + (slowed.empty() ? "none" : slowed) + "\n";
-}
-
-std::string comparison_json(const RunResults& base, const RunResults& next,
-                            const RunComparison& comparison) {
-  Json json = Json::object();
-  json["base"] = run_json(base);
-  json["new"] = run_json(next);
-  json["world_sizes_differ"] = comparison.world_sizes_differ;
-  json["statistical_test"] = "welch_t";
-  json["level"] = comparison.options.level;
-  json["threshold_percent"] = comparison.options.threshold_percent;
-  json["worse"] = comparison.any_worse();
-  Json tests = Json::object();
-  for (const TestComparison& test : comparison.tests) {
-    Json entry = Json::object();
-    entry["unit"] = rate_unit(test.id);
-    const auto pair = [](const FigurePair& figures) {
-      return Json{{"base", figure_json(figures.base)},
-                  {"new", figure_json(figures.next)},
-                  {"ratio", figure_json(figures.ratio)}};
-    };
-    entry["single"] = pair(test.single);
-    entry["total"] = pair(test.total);
-    entry["mean"] = pair(test.mean);
-    entry["base_workers"] = test.base_workers;
-    entry["new_workers"] = test.new_workers;
-    const auto& welch = test.judgement.welch;
-    entry["t"] = welch ? figure_json(welch->t) : Json();
-    entry["degrees_of_freedom"] = welch ? figure_json(welch->degrees_of_freedom) : Json();
-    entry["p_value"] = welch ? figure_json(welch->p_value) : Json();
-    entry["verdict"] = change_text(test.judgement.change);
-    if (comparison.by_node) {
-      Json nodes = Json::array();
-      for (const NodeComparison& node : test.nodes) {
-        const auto& node_welch = node.judgement.welch;
-        nodes.push_back(Json{{"node", valid_text(node.node)},
-                             {"base_workers", node.base_workers},
-                             {"new_workers", node.new_workers},
-                             {"mean_ratio", figure_json(node.judgement.mean_ratio)},
-                             {"p_value", node_welch ? figure_json(node_welch->p_value) : Json()},
-                             {"verdict", change_text(node.judgement.change)}});
-      }
-      entry["nodes"] = std::move(nodes);
-    }
-    tests[std::string(test_key(test.id))] = std::move(entry);
-  }
-  json["tests"] = std::move(tests);
-  if (comparison.by_node) {
-    Json slowed = Json::array();
-    for (const std::string& node : comparison.slowed_nodes()) slowed.push_back(valid_text(node));
-    json["slowed_nodes"] = std::move(slowed);
-  }
-  return json.dump(2) + "\n";
-}
-
 int run_compare(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  CompareOptions options;
+  double threshold_percent = 10.0;
   bool as_json = false;
-  bool only_paths = false;
-  std::vector<std::string> paths;
   std::vector<std::string> maps;
-  std::string problem;
-  for (std::size_t i = 0; i < args.size() && problem.empty(); ++i) {
-    const std::string& arg = args[i];
-    if (only_paths || arg.empty() || arg[0] != '-' || arg == "-") {
-      paths.push_back(arg);
-    } else if (arg == "--") {
-      only_paths = true;
-    } else if (arg == "-h" || arg == "--help") {
-      out << kUsage;
-      return out.flush() ? kExitNoneWorse : kExitUsage;
-    } else if (arg == "--rank-map") {
-      const auto map = option_value(args, i);
-      if (map) maps.push_back(*map);
-      if (!map) problem = "--rank-map needs a map";
-    } else if (arg == "--json") {
-      as_json = true;
-    } else if (arg == "--threshold" || arg.starts_with("--threshold=")) {
-      options.threshold_percent = finite_number(option_value(args, i).value_or("")).value_or(-1.0);
-      if (options.threshold_percent < 0.0) {
-        problem = "--threshold needs a percentage of at least 0, such as 10";
-      }
-    } else {
-      problem = "unknown option " + printable(arg);
-    }
+  const auto read = read_arguments(
+      args, false, [&](const std::string& arg, std::size_t& i) -> std::optional<std::string> {
+        if (arg == "--json") {
+          as_json = true;
+        } else if (arg == "--rank-map") {
+          const auto map = option_value(args, i);
+          if (!map) return "--rank-map needs a map";
+          maps.push_back(*map);
+        } else if (arg == "--threshold" || arg.starts_with("--threshold=")) {
+          threshold_percent = finite_number(option_value(args, i).value_or("")).value_or(-1.0);
+          if (threshold_percent < 0.0) {
+            return "--threshold needs a percentage of at least 0, such as 10";
+          }
+        } else {
+          return std::nullopt;
+        }
+        return "";
+      });
+  if (read.index() == 1) return usage_error(err, std::get<1>(read), kUsage);
+  const std::vector<std::string>& paths = std::get<0>(read).paths;
+  if (std::get<0>(read).help) {
+    out << kUsage;
+    return out.flush() ? kExitNoneWorse : kExitUsage;
   }
-  if (problem.empty() && paths.size() != 2) problem = "compare takes two results files, BASE NEW";
-  if (problem.empty() && !maps.empty() && maps.size() != 2) {
-    problem = "--rank-map is given once for BASE and once for NEW, or not at all";
+  if (paths.size() != 2) {
+    return usage_error(err, "compare takes two results files, BASE NEW", kUsage);
   }
-  if (!problem.empty()) {
-    err << "quenda-lite-results: " << problem << "\n" << kUsage;
-    return kExitUsage;
+  if (!maps.empty() && maps.size() != 2) {
+    return usage_error(err, "--rank-map is given once for BASE and once for NEW, or not at all",
+                       kUsage);
   }
 
   auto base = read_run(paths[0]);
@@ -422,8 +453,7 @@ int run_compare(const std::vector<std::string>& args, std::ostream& out, std::os
     }
   }
   if (refused) return kExitUsage;
-  RunComparison comparison = compare_runs(before, after, options);
-  if (!maps.empty()) compare_nodes(before, after, comparison);
+  const RunComparison comparison = compare_runs(before, after, threshold_percent, !maps.empty());
   out << (as_json ? comparison_json(before, after, comparison)
                   : comparison_table(before, after, comparison));
   out.flush();

@@ -8,11 +8,9 @@
 namespace quenda::results {
 
 std::string exact_text(double value) {
-  std::array<char, 64> buffer{};
-  const auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-  // 64 characters hold any double; an error cannot happen.
-  if (error != std::errc()) return "nan";
-  return std::string(buffer.data(), end);
+  std::array<char, 64> buffer{};  // more than any double takes
+  return std::string(buffer.data(),
+                     std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr);
 }
 
 std::string report_text(double value, int digits) {

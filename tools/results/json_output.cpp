@@ -29,13 +29,11 @@ Json timed_group(const Figures& figures, Measure measure) {
 Json nodes_json(const TestNodes& nodes) {
   Json list = Json::array();
   for (const NodeFigures& node : nodes.nodes) {
-    Json entry = Json::object();
-    entry["node"] = node.name;
-    entry["workers"] = node.ranks;
-    entry["median"] = figure_json(node.median);
-    entry["minimum"] = figure_json(node.minimum);
-    entry["sum"] = figure_json(node.sum);
-    list.push_back(std::move(entry));
+    list.push_back(Json{{"node", node.name},
+                        {"workers", node.ranks},
+                        {"median", figure_json(node.median)},
+                        {"minimum", figure_json(node.minimum)},
+                        {"sum", figure_json(node.sum)}});
   }
   return list;
 }

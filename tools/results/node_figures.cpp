@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <locale>
-#include <sstream>
+#include <numeric>
 
 #include "compare.h"
 #include "figure_text.h"
@@ -46,9 +45,7 @@ TestNodes node_figures(const TestResults& test, double outlier_fraction) {
     NodeFigures& node = result.nodes[i];
     node.median = median_of(rates[i]);
     node.minimum = *std::min_element(rates[i].begin(), rates[i].end());
-    double sum = 0.0;
-    for (const double rate : rates[i]) sum += rate;
-    node.sum = sum;
+    node.sum = std::accumulate(rates[i].begin(), rates[i].end(), 0.0);
     medians.push_back(*node.median);
   }
   result.median_of_nodes = median_of(medians);
@@ -87,16 +84,13 @@ std::string node_summary(const RunResults& run, const RunNodes& nodes, double ou
       continue;
     }
     const double overall = *test_nodes.median_of_nodes;
+    const std::vector<std::string>& outliers = test_nodes.outliers;
     std::string flagged;
     for (const NodeFigures& node : test_nodes.nodes) {
-      if (std::find(test_nodes.outliers.begin(), test_nodes.outliers.end(), node.name) ==
-          test_nodes.outliers.end()) {
-        continue;
-      }
-      if (!flagged.empty()) flagged += ", ";
-      flagged += printable(node.name) + " at " + report_text(*node.median / overall * 100.0, 3) +
-                 "% (" + report_text(*node.median) + " of " + report_text(overall) + " " + unit +
-                 ")";
+      if (std::find(outliers.begin(), outliers.end(), node.name) == outliers.end()) continue;
+      flagged += (flagged.empty() ? "" : ", ") + printable(node.name) + " at " +
+                 report_text(*node.median / overall * 100.0, 3) + "% (" +
+                 report_text(*node.median) + " of " + report_text(overall) + " " + unit + ")";
     }
     text += flagged + "\n";
   }

@@ -81,7 +81,7 @@ class SummaryReader {
   explicit SummaryReader(std::string_view text) : text_(text), limit_(text.size()) {}
 
   // Limits the searches to the text before the first line `line`.
-  void end_at_line(std::string_view line) { limit_ = start_of(line, "\n" + std::string(line)); }
+  void end_at_line(std::string_view line) { limit_ = start_of(line, std::string("\n").append(line)); }
   void end_at_text_end() { limit_ = text_.size(); }
 
   // The number on the next line of the form prefix<number>suffix; blanks
@@ -136,7 +136,7 @@ class SummaryReader {
   }
 
   std::string_view next_line_starting(std::string_view prefix) {
-    const std::size_t at = start_of(prefix, "\n" + std::string(prefix));
+    const std::size_t at = start_of(prefix, std::string("\n").append(prefix));
     return take_line_at(at);
   }
 
@@ -380,8 +380,8 @@ class Trend {
  public:
   Trend(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
-  int run(const std::vector<fs::path>& paths, const fs::path& folder) {
-    for (const fs::path& path : paths) take(path);
+  int run(const std::vector<std::string>& paths, const fs::path& folder) {
+    for (const std::string& path : paths) take(path);
     // Time order; runs of the same second by collector, then by path.
     std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
       return std::tie(a.when.local_date, a.when.local_time, a.when.processor_name, a.path) <
@@ -455,16 +455,9 @@ class Trend {
     const fs::file_status status = fs::status(path, error);
     if (error) return skip(path, "cannot open: " + error.message());
     if (!fs::is_directory(status)) return add(path);
-    std::size_t found = 0;
-    for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
-      std::error_code ignored;
-      if (it->is_regular_file(ignored) && is_results_file_name(it->path().filename().string())) {
-        add(it->path());
-        ++found;
-      }
-    }
-    if (error) return skip(path, "cannot list the folder: " + error.message());
-    if (found == 0) skip(path, "no results files in this folder");
+    const auto files = results_files_in(path);
+    if (files.index() == 1) return skip(path, std::get<1>(files));
+    for (const fs::path& file : std::get<0>(files)) add(file);
   }
 
   std::ostream& out_;
@@ -511,36 +504,17 @@ std::string trend_csv_rows(const TrendPoint& point) {
 std::string trend_svg(const std::vector<TrendPoint>& points) { return TrendChart(points).draw(); }
 
 int run_trend(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  std::vector<fs::path> paths;
-  fs::path folder = ".";
-  bool folder_given = false;
-  bool only_paths = false;
-  std::string problem;
-  for (std::size_t i = 0; i < args.size() && problem.empty(); ++i) {
-    const std::string& arg = args[i];
-    if (only_paths || arg.empty() || arg[0] != '-' || arg == "-") {
-      paths.emplace_back(arg);
-    } else if (arg == "--") {
-      only_paths = true;
-    } else if (arg == "-h" || arg == "--help") {
-      out << kUsage;
-      return out.flush() ? 0 : 1;
-    } else if (arg == "-o" || arg == "--output-dir" || arg.starts_with("--output-dir=")) {
-      const std::string value = option_value(args, i).value_or("");
-      if (value.empty()) problem = arg + " needs a folder";
-      if (folder_given) problem = "the output folder is given twice";
-      folder = value;
-      folder_given = true;
-    } else {
-      problem = "unknown option " + printable(arg);
-    }
+  const auto read = read_arguments(args, true, [](const std::string&, std::size_t&) {
+    return std::optional<std::string>();
+  });
+  if (read.index() == 1) return usage_error(err, std::get<1>(read), kUsage);
+  const Arguments& arguments = std::get<0>(read);
+  if (arguments.help) {
+    out << kUsage;
+    return out.flush() ? 0 : 1;
   }
-  if (problem.empty() && paths.empty()) problem = "no results file or folder given";
-  if (!problem.empty()) {
-    err << "quenda-lite-results: " << problem << "\n" << kUsage;
-    return 2;
-  }
-  return Trend(out, err).run(paths, folder);
+  if (arguments.paths.empty()) return usage_error(err, "no results file or folder given", kUsage);
+  return Trend(out, err).run(arguments.paths, arguments.output_dir.value_or("."));
 }
 
 }  // namespace quenda::results

@@ -257,6 +257,7 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
       {{"-o", "", "x.txt"}, 2, tool_says + "the output folder's name is empty\n"},
       {{"--output-dir=", "x.txt"}, 2, tool_says + "the output folder's name is empty\n"},
       {{"-o", "a", "-o", "b", "x.txt"}, 2, tool_says + "the output folder is given twice\n"},
+      {{"trend", "--output-dir=", "x.txt"}, 2, tool_says + "the output folder's name is empty\n"},
       {{"--", "-o"}, 1, "-o: error: no such file or folder\n"},
       {{"missing.txt"}, 1, "missing.txt: error: no such file or folder\n"},
       {{locked.string()},
