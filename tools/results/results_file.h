@@ -89,13 +89,12 @@ struct RunResults {
 class ParseError : public std::runtime_error {
  public:
   ParseError(int line, const std::string& reason)
-      : std::runtime_error(reason), line_(line), reason_(reason) {}
+      : std::runtime_error(reason), line_(line) {}
   int line() const { return line_; }
-  const std::string& reason() const { return reason_; }
+  std::string reason() const { return what(); }
 
  private:
   int line_;
-  std::string reason_;
 };
 
 struct ParseOptions {
@@ -104,9 +103,13 @@ struct ParseOptions {
   bool allow_partial = false;
 };
 
-// Reads one results file a line at a time, holding no more than two lines;
+// Reads one results file a line at a time;
 // `file_name` (without folder) supplies the metadata. Throws ParseError.
 RunResults parse_results(std::istream& in, std::string_view file_name, const ParseOptions& options);
+
+// Text of a results file in single quotes for a message: printable, and cut
+// after `limit` bytes with "...".
+std::string quoted(std::string_view text, std::size_t limit = 80);
 
 // True for "results_quenda_lite_windows_clusters @ ... .txt", the names the
 // collector gives its results files.
