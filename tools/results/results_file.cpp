@@ -79,50 +79,6 @@ struct EndOfFile {
   std::string reason;
 };
 
-// The file's lines, read one at a time into a buffer. What a line longer
-// than kLongestLine holds past that is skipped unread into memory.
-class Lines {
- public:
-  enum class State { kLine, kEnd, kCut, kTooLong };  // kCut: no line end
-
-  explicit Lines(std::istream& in) : in_(in), buffer_(kLongestLine + 1, '\0') {}
-
-  // Reads the next line, or the same one again after put_back().
-  State read() {
-    if (again_) {
-      again_ = false;
-      return state_;
-    }
-    in_.getline(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
-    const auto count = static_cast<std::size_t>(in_.gcount());
-    text_ = {};
-    if (count == 0) return state_ = State::kEnd;
-    ++number_;
-    if (in_.fail() && !in_.eof()) {
-      in_.clear();
-      in_.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-      return state_ = State::kTooLong;
-    }
-    const bool cut = in_.eof();
-    text_ = std::string_view(buffer_.data(), cut ? count : count - 1);
-    // Results files written on Windows end their lines in CR LF.
-    if (!cut && text_.ends_with('\r')) text_.remove_suffix(1);
-    return state_ = cut ? State::kCut : State::kLine;
-  }
-
-  void put_back() { again_ = true; }
-  std::string_view text() const { return text_; }  // valid until the next read
-  int number() const { return number_; }           // of the line read last
-
- private:
-  std::istream& in_;
-  std::string buffer_;
-  std::string_view text_;
-  State state_ = State::kEnd;
-  int number_ = 0;
-  bool again_ = false;
-};
-
 // A few facts of the two access-test sections, byte-wise and block, that
 // the report lays out alike.
 struct AccessSection {
@@ -145,19 +101,21 @@ constexpr AccessSection kBlock{"block",          t::kBlockHeading, TestId::kBloc
 
 bool writes(TestId id) { return id == TestId::kBytewiseWrite || id == TestId::kBlockWrite; }
 
-// Walks the report from top to bottom, filling `run` as it goes, so that a
-// file that ends early leaves everything read so far in place.
+// Walks the report from top to bottom, a line at a time, filling `run` as it
+// goes, so that a file that ends early leaves everything read so far in
+// place.
 class Parser {
  public:
-  Parser(std::istream& in, RunResults& run) : lines_(in), run_(run) {}
+  Parser(std::istream& in, RunResults& run)
+      : in_(in), buffer_(kLongestLine + 1, '\0'), run_(run) {}
 
   void parse_header() {
     // The first line is checked before anything else is read, so that a
     // file of some other kind is called that rather than "cut short", and a
     // huge one is refused after its first line.
-    const Lines::State state = lines_.read();
-    if (state == Lines::State::kEnd) throw ParseError(1, "the file is empty; not a results file");
-    const std::string_view title = lines_.text();
+    const State state = read();
+    if (state == State::kEnd) throw ParseError(1, "the file is empty; not a results file");
+    const std::string_view title = line_;
     const std::string_view start = t::kTitleStart;
     if (title.starts_with(kByteOrderMark)) {
       throw ParseError(1,
@@ -170,7 +128,7 @@ class Parser {
                        "the lines end in a carriage return alone (CR, as on classic Mac OS); "
                        "the benchmark ends them in LF or CR LF");
     }
-    if (state == Lines::State::kCut && (title.starts_with(start) || start.starts_with(title))) {
+    if (state == State::kCut && (title.starts_with(start) || start.starts_with(title))) {
       throw ParseError(1, "the title line is cut short (the file ends before its line end)");
     }
     if (!title.starts_with(start)) {
@@ -185,11 +143,11 @@ class Parser {
     const auto count =
         line.starts_with(threads) ? parse_number<int>(line.substr(threads.size())) : std::nullopt;
     if (!count || *count < 1) {
-      throw ParseError(lines_.number(),
+      throw ParseError(number_,
                        "expected 'Thread(s): <count of at least 1>', found " + quoted(line));
     }
     run_.threads = *count;
-    threads_line_ = lines_.number();
+    threads_line_ = number_;
   }
 
   void parse_report() {
@@ -211,14 +169,41 @@ class Parser {
 
     // Blank lines after the report are harmless, anything else is not the
     // benchmark's.
-    for (Lines::State state; (state = lines_.read()) != Lines::State::kEnd;) {
-      if (!lines_.text().empty() || state == Lines::State::kTooLong) {
-        throw ParseError(lines_.number(), "unexpected text after the end of the report");
+    for (State state; (state = read()) != State::kEnd;) {
+      if (!line_.empty() || state == State::kTooLong) {
+        throw ParseError(number_, "unexpected text after the end of the report");
       }
     }
   }
 
  private:
+  enum class State { kLine, kEnd, kCut, kTooLong };  // kCut: no line end
+
+  // Reads the next line into `line_` (or the same one again after
+  // `again_` was set). What a line longer than kLongestLine holds past
+  // that is skipped unread into memory.
+  State read() {
+    if (again_) {
+      again_ = false;
+      return state_;
+    }
+    in_.getline(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+    const auto count = static_cast<std::size_t>(in_.gcount());
+    line_ = {};
+    if (count == 0) return state_ = State::kEnd;
+    ++number_;
+    if (in_.fail() && !in_.eof()) {
+      in_.clear();
+      in_.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+      return state_ = State::kTooLong;
+    }
+    const bool cut = in_.eof();
+    line_ = std::string_view(buffer_.data(), cut ? count : count - 1);
+    // Results files written on Windows end their lines in CR LF.
+    if (!cut && line_.ends_with('\r')) line_.remove_suffix(1);
+    return state_ = cut ? State::kCut : State::kLine;
+  }
+
   TestResults& test(TestId id) { return run_.tests[static_cast<int>(id)]; }
   int workers() const { return run_.worker_count(); }
 
@@ -226,24 +211,24 @@ class Parser {
   // says what was expected there.
   std::string_view next(std::string_view expected) {
     const std::string where = ", in " + section_ + "; expected " + std::string(expected);
-    switch (lines_.read()) {
-      case Lines::State::kEnd:
-        throw EndOfFile{std::max(lines_.number(), 1), "the file ends after this line" + where};
-      case Lines::State::kCut:
-        throw EndOfFile{lines_.number(), "the line is cut short (it has no line end)" + where};
-      case Lines::State::kTooLong:
-        throw ParseError(lines_.number(), "the line is longer than " +
+    switch (read()) {
+      case State::kEnd:
+        throw EndOfFile{std::max(number_, 1), "the file ends after this line" + where};
+      case State::kCut:
+        throw EndOfFile{number_, "the line is cut short (it has no line end)" + where};
+      case State::kTooLong:
+        throw ParseError(number_, "the line is longer than " +
                                               std::to_string(kLongestLine) +
                                               " bytes, which no line of a results file is");
-      case Lines::State::kLine:
+      case State::kLine:
         break;
     }
-    return lines_.text();
+    return line_;
   }
 
   // The last line read is not `expected`.
   [[noreturn]] void mismatch(std::string_view expected, std::string_view found) const {
-    throw ParseError(lines_.number(), "expected " + std::string(expected) + " in " + section_ +
+    throw ParseError(number_, "expected " + std::string(expected) + " in " + section_ +
                                           ", found " + quoted(found));
   }
 
@@ -317,11 +302,11 @@ class Parser {
     const auto thread = split_thread_line(line, named, marker);
     const bool matches = thread && thread->from_marker.ends_with(suffix);
     if (ends_list && !matches && ends_list(line)) {
-      throw ParseError(lines_.number(), "this section lists " + std::to_string(rank - 1) +
+      throw ParseError(number_, "this section lists " + std::to_string(rank - 1) +
                                             " worker(s), but " + threads_said());
     }
     if (ends_list && matches && thread->rank != rank) {
-      throw ParseError(lines_.number(), "expected thread " + std::to_string(rank) + " in " +
+      throw ParseError(number_, "expected thread " + std::to_string(rank) + " in " +
                                             section_ + ", found thread " +
                                             std::to_string(thread->rank));
     }
@@ -340,7 +325,9 @@ class Parser {
     for (std::uint64_t rank = 1; rank <= static_cast<std::uint64_t>(workers()); ++rank) {
       // A worker is listed from its first line on, not before.
       const double seconds = worker_number(rank, named, t::kSpent, time_suffix, ends_list);
-      Figures& figures = test(id).workers.emplace_back(WorkerFigures{rank, {}}).figures;
+      WorkerFigures& worker = test(id).workers.emplace_back();
+      worker.rank = rank;
+      Figures& figures = worker.figures;
       figures.seconds = seconds;
       if (!named) {
         figures.files_per_sec = worker_number(rank, false, t::kProcess, t::kFilesPerSec);
@@ -350,12 +337,12 @@ class Parser {
           worker_number(rank, true, t::kItWas, t::kAccessesPerSec);
       figures.mb_per_sec = number_line(t::kConventionally, t::kMbPerSec);
     }
-    const Lines::State state = lines_.read();
-    lines_.put_back();
+    const State state = read();
+    again_ = true;
     const auto thread =
-        state == Lines::State::kLine ? time_line(lines_.text(), named, time_suffix) : std::nullopt;
+        state == State::kLine ? time_line(line_, named, time_suffix) : std::nullopt;
     if (thread) {
-      throw ParseError(lines_.number(), "this section lists more than " +
+      throw ParseError(number_, "this section lists more than " +
                                             std::to_string(workers()) + " worker(s) (thread " +
                                             std::to_string(thread->rank) + " here), but " +
                                             threads_said());
@@ -419,7 +406,12 @@ class Parser {
     blank();
   }
 
-  Lines lines_;
+  std::istream& in_;
+  std::string buffer_;
+  std::string_view line_;  // the line read last, number_ in the file
+  int number_ = 0;
+  State state_ = State::kEnd;
+  bool again_ = false;
   RunResults& run_;
   std::string section_;
   int threads_line_ = 0;

@@ -41,10 +41,6 @@ struct Figures {
 };
 
 struct WorkerFigures {
-  WorkerFigures() = default;
-  WorkerFigures(std::uint64_t worker_rank, const Figures& worker_figures)
-      : rank(worker_rank), figures(worker_figures) {}
-
   std::uint64_t rank = 0;
   Figures figures;
   // From a rank map, where one is given: the node the worker ran on, and
