@@ -74,9 +74,8 @@ std::optional<ThreadLine> time_line(std::string_view line, bool named, std::stri
 }
 
 // The file ended before the report did: a run that was stopped.
-struct EndOfFile {
-  int line;
-  std::string reason;
+struct EndOfFile : ParseError {
+  using ParseError::ParseError;
 };
 
 // A few facts of the two access-test sections, byte-wise and block, that
@@ -109,7 +108,7 @@ class Parser {
   Parser(std::istream& in, RunResults& run)
       : in_(in), buffer_(kLongestLine + 1, '\0'), run_(run) {}
 
-  void parse_header() {
+  void parse() {
     // The first line is checked before anything else is read, so that a
     // file of some other kind is called that rather than "cut short", and a
     // huge one is refused after its first line.
@@ -148,9 +147,7 @@ class Parser {
     }
     run_.threads = *count;
     threads_line_ = number_;
-  }
 
-  void parse_report() {
     blank();
     exact(t::kSingleSection);
     blank();
@@ -213,9 +210,9 @@ class Parser {
     const std::string where = ", in " + section_ + "; expected " + std::string(expected);
     switch (read()) {
       case State::kEnd:
-        throw EndOfFile{std::max(number_, 1), "the file ends after this line" + where};
+        throw EndOfFile(std::max(number_, 1), "the file ends after this line" + where);
       case State::kCut:
-        throw EndOfFile{number_, "the line is cut short (it has no line end)" + where};
+        throw EndOfFile(number_, "the line is cut short (it has no line end)" + where);
       case State::kTooLong:
         throw ParseError(number_, "the line is longer than " +
                                               std::to_string(kLongestLine) +
@@ -252,10 +249,9 @@ class Parser {
   bool verdict(std::string_view kind) {
     const std::string_view expected = "a verdict on the differences between threads";
     const std::string_view line = next(expected);
-    if (line != t::verdict_text(kind, true) && line != t::verdict_text(kind, false)) {
-      mismatch(expected, line);
-    }
-    return line == t::verdict_text(kind, true);
+    const bool significant = line == t::verdict_text(kind, true);
+    if (!significant && line != t::verdict_text(kind, false)) mismatch(expected, line);
+    return significant;
   }
 
   void handling_single(TestId id, std::string_view heading) {
@@ -426,15 +422,13 @@ RunResults parse_results(std::istream& in, std::string_view file_name,
   run.metadata = parse_results_file_name(file_name);
   for (int i = 0; i < kTestCount; ++i) run.tests[i].id = quenda::kTests[i].id;
 
-  Parser parser(in, run);
   try {
-    parser.parse_header();
-    parser.parse_report();
+    Parser(in, run).parse();
   } catch (const EndOfFile& end) {
     // Without the thread count there is nothing worth converting.
-    if (!options.allow_partial || run.threads == 0) throw ParseError(end.line, end.reason);
+    if (!options.allow_partial || run.threads == 0) throw;
     run.partial = true;
-    run.partial_reason = "line " + std::to_string(end.line) + ": " + end.reason;
+    run.partial_reason = "line " + std::to_string(end.line()) + ": " + end.reason();
   }
   return run;
 }
