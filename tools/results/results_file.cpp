@@ -91,12 +91,11 @@ struct AccessSection {
   std::string_view read_kind;
 };
 
-constexpr AccessSection kBytewise{"byte-wise",          t::kBytewiseHeading, TestId::kBytewiseWrite,
-                                  TestId::kBytewiseRead, 2,                  t::kLowWriting,
-                                  t::kMbPerSec,          t::kLowReading};
-constexpr AccessSection kBlock{"block",          t::kBlockHeading, TestId::kBlockRead,
-                               TestId::kBlockWrite, 1,              t::kHighWriting,
-                               t::kMbPerSecWide, t::kHighReading};
+constexpr AccessSection kBytewise{
+    "byte-wise", t::kBytewiseHeading, TestId::kBytewiseWrite, TestId::kBytewiseRead,
+    2,           t::kLowWriting,      t::kMbPerSec,           t::kLowReading};
+constexpr AccessSection kBlock{"block", t::kBlockHeading, TestId::kBlockRead, TestId::kBlockWrite,
+                               1,       t::kHighWriting,  t::kMbPerSecWide,   t::kHighReading};
 
 bool writes(TestId id) { return id == TestId::kBytewiseWrite || id == TestId::kBlockWrite; }
 
@@ -105,8 +104,7 @@ bool writes(TestId id) { return id == TestId::kBytewiseWrite || id == TestId::kB
 // place.
 class Parser {
  public:
-  Parser(std::istream& in, RunResults& run)
-      : in_(in), buffer_(kLongestLine + 1, '\0'), run_(run) {}
+  Parser(std::istream& in, RunResults& run) : in_(in), buffer_(kLongestLine + 1, '\0'), run_(run) {}
 
   void parse() {
     // The first line is checked before anything else is read, so that a
@@ -214,9 +212,8 @@ class Parser {
       case State::kCut:
         throw EndOfFile(number_, "the line is cut short (it has no line end)" + where);
       case State::kTooLong:
-        throw ParseError(number_, "the line is longer than " +
-                                              std::to_string(kLongestLine) +
-                                              " bytes, which no line of a results file is");
+        throw ParseError(number_, "the line is longer than " + std::to_string(kLongestLine) +
+                                      " bytes, which no line of a results file is");
       case State::kLine:
         break;
     }
@@ -225,8 +222,8 @@ class Parser {
 
   // The last line read is not `expected`.
   [[noreturn]] void mismatch(std::string_view expected, std::string_view found) const {
-    throw ParseError(number_, "expected " + std::string(expected) + " in " + section_ +
-                                          ", found " + quoted(found));
+    throw ParseError(number_, "expected " + std::string(expected) + " in " + section_ + ", found " +
+                                  quoted(found));
   }
 
   void exact(std::string_view expected) {
@@ -238,8 +235,8 @@ class Parser {
   void blank() { exact(""); }
 
   double number_line(std::string_view prefix, std::string_view suffix) {
-    const std::string expected = quoted(std::string(prefix) + "<number>" + std::string(suffix),
-                                        std::string_view::npos);
+    const std::string expected =
+        quoted(std::string(prefix) + "<number>" + std::string(suffix), std::string_view::npos);
     const std::string_view line = next(expected);
     const auto value = number_between(line, prefix, suffix);
     if (!value) mismatch(expected, line);
@@ -278,9 +275,9 @@ class Parser {
   }
 
   std::string threads_said() const {
-    return "line " + std::to_string(threads_line_) + " says 'Thread(s): " +
-           std::to_string(run_.threads) + "', which means " + std::to_string(workers()) +
-           " worker(s)";
+    return "line " + std::to_string(threads_line_) +
+           " says 'Thread(s): " + std::to_string(run_.threads) + "', which means " +
+           std::to_string(workers()) + " worker(s)";
   }
 
   using EndsList = std::function<bool(std::string_view)>;
@@ -290,21 +287,20 @@ class Parser {
   // lists fewer workers than its thread count says.
   double worker_number(std::uint64_t rank, bool named, std::string_view marker,
                        std::string_view suffix, const EndsList& ends_list = nullptr) {
-    const std::string expected = quoted(t::kThread + std::to_string(rank) +
-                                            (named ? "@... " : " ") + std::string(marker) +
-                                            "<number>" + std::string(suffix),
-                                        std::string_view::npos);
+    const std::string expected =
+        quoted(t::kThread + std::to_string(rank) + (named ? "@... " : " ") + std::string(marker) +
+                   "<number>" + std::string(suffix),
+               std::string_view::npos);
     const std::string_view line = next(expected);
     const auto thread = split_thread_line(line, named, marker);
     const bool matches = thread && thread->from_marker.ends_with(suffix);
     if (ends_list && !matches && ends_list(line)) {
       throw ParseError(number_, "this section lists " + std::to_string(rank - 1) +
-                                            " worker(s), but " + threads_said());
+                                    " worker(s), but " + threads_said());
     }
     if (ends_list && matches && thread->rank != rank) {
-      throw ParseError(number_, "expected thread " + std::to_string(rank) + " in " +
-                                            section_ + ", found thread " +
-                                            std::to_string(thread->rank));
+      throw ParseError(number_, "expected thread " + std::to_string(rank) + " in " + section_ +
+                                    ", found thread " + std::to_string(thread->rank));
     }
     const auto value = thread && thread->rank == rank
                            ? number_between(thread->from_marker, marker, suffix)
@@ -329,19 +325,16 @@ class Parser {
         figures.files_per_sec = worker_number(rank, false, t::kProcess, t::kFilesPerSec);
         continue;
       }
-      figures.million_accesses_per_sec =
-          worker_number(rank, true, t::kItWas, t::kAccessesPerSec);
+      figures.million_accesses_per_sec = worker_number(rank, true, t::kItWas, t::kAccessesPerSec);
       figures.mb_per_sec = number_line(t::kConventionally, t::kMbPerSec);
     }
     const State state = read();
     again_ = true;
-    const auto thread =
-        state == State::kLine ? time_line(line_, named, time_suffix) : std::nullopt;
+    const auto thread = state == State::kLine ? time_line(line_, named, time_suffix) : std::nullopt;
     if (thread) {
-      throw ParseError(number_, "this section lists more than " +
-                                            std::to_string(workers()) + " worker(s) (thread " +
-                                            std::to_string(thread->rank) + " here), but " +
-                                            threads_said());
+      throw ParseError(number_, "this section lists more than " + std::to_string(workers()) +
+                                    " worker(s) (thread " + std::to_string(thread->rank) +
+                                    " here), but " + threads_said());
     }
   }
 
@@ -370,8 +363,8 @@ class Parser {
     blank();
     // A worker's list ends at a blank line or at the first worker line of
     // the other test.
-    for (const auto& [id, other] : {std::pair{section.first, section.second},
-                                    std::pair{section.second, section.first}}) {
+    for (const auto& [id, other] :
+         {std::pair{section.first, section.second}, std::pair{section.second, section.first}}) {
       const std::string_view next_suffix = writes(other) ? t::kSecsToWrite : t::kSecsToReadWorker;
       worker_list(id, true, writes(id) ? t::kSecsToWrite : t::kSecsToReadWorker,
                   [next_suffix](std::string_view line) {

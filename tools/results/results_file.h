@@ -84,8 +84,7 @@ struct RunResults {
 // Line numbers count from 1.
 class ParseError : public std::runtime_error {
  public:
-  ParseError(int line, const std::string& reason)
-      : std::runtime_error(reason), line_(line) {}
+  ParseError(int line, const std::string& reason) : std::runtime_error(reason), line_(line) {}
   int line() const { return line_; }
   std::string reason() const { return what(); }
 

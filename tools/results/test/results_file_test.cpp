@@ -229,8 +229,8 @@ TEST(ResultsFile, NamesTheLineThatDepartsFromTheReportAndWhy) {
       {"hello world\nsecond line\n", 1,
        "not a Quenda Lite results file: the first line is 'hello world', not the benchmark's "
        "title"},
-      {"hello", 1, "not a Quenda Lite results file: the first line is 'hello', not the "
-                   "benchmark's title"},
+      {"hello", 1,
+       "not a Quenda Lite results file: the first line is 'hello', not the benchmark's title"},
       // Files that are nearly results files are called what they are.
       {"\xEF\xBB\xBF" + text, 1,
        "the file starts with a byte-order mark (EF BB BF), which the benchmark never writes; "
