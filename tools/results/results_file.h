@@ -98,8 +98,9 @@ struct ParseOptions {
   bool allow_partial = false;
 };
 
-// Reads one results file a line at a time;
-// `file_name` (without folder) supplies the metadata. Throws ParseError.
+// Reads one results file a line at a time, so that a huge one takes little
+// memory; `file_name` (without folder) supplies the metadata. Throws
+// ParseError.
 RunResults parse_results(std::istream& in, std::string_view file_name, const ParseOptions& options);
 
 // Text of a results file in single quotes for a message: printable, and cut
