@@ -1,7 +1,6 @@
 #include "results_file.h"
 
 #include <charconv>
-#include <functional>
 #include <limits>
 #include <regex>
 #include <tuple>
@@ -42,15 +41,16 @@ std::optional<double> number_between(std::string_view line, std::string_view pre
 }
 
 // A worker's line: "Thread:<rank>" (file handling) or "Thread:<rank>@<name>"
-// (the other tests), then " ", `marker` and the rest. The processor name may
-// hold anything, so the marker is searched from the end.
+// (the other tests), then " ", `marker` and the rest, which ends in
+// `suffix`. The processor name may hold anything, so the marker is searched
+// from the end.
 struct ThreadLine {
   std::uint64_t rank = 0;
   std::string_view from_marker;
 };
 
 std::optional<ThreadLine> split_thread_line(std::string_view line, bool named,
-                                            std::string_view marker) {
+                                            std::string_view marker, std::string_view suffix) {
   if (!line.starts_with(t::kThread)) return std::nullopt;
   line.remove_prefix(std::string_view(t::kThread).size());
   const std::size_t digits = std::min(line.find_first_not_of("0123456789"), line.size());
@@ -63,13 +63,8 @@ std::optional<ThreadLine> split_thread_line(std::string_view line, bool named,
             : !rest.starts_with(spaced)) {
     return std::nullopt;
   }
-  return ThreadLine{*rank, rest.substr(at + 1)};
-}
-
-// A worker's time line whose time ends in `suffix`, which tells the tests apart.
-std::optional<ThreadLine> time_line(std::string_view line, bool named, std::string_view suffix) {
-  auto thread = split_thread_line(line, named, t::kSpent);
-  if (thread && !thread->from_marker.ends_with(suffix)) thread.reset();
+  const ThreadLine thread{*rank, rest.substr(at + 1)};
+  if (!thread.from_marker.ends_with(suffix)) return std::nullopt;
   return thread;
 }
 
@@ -280,25 +275,28 @@ class Parser {
            std::to_string(workers()) + " worker(s)";
   }
 
-  using EndsList = std::function<bool(std::string_view)>;
-
   // The number after `marker` on worker `rank`'s line. On the worker's first
-  // line, a line that ends the list instead (`ends_list`) means the file
-  // lists fewer workers than its thread count says.
+  // line (`first`), a line that starts the part after the list means the
+  // file lists fewer workers than its thread count says: "Overall, ..."
+  // after file handling's list, a blank line or the next test's first time
+  // line (`next_suffix`) after an access test's.
   double worker_number(std::uint64_t rank, bool named, std::string_view marker,
-                       std::string_view suffix, const EndsList& ends_list = nullptr) {
+                       std::string_view suffix, bool first = false,
+                       std::string_view next_suffix = {}) {
     const std::string expected =
         quoted(t::kThread + std::to_string(rank) + (named ? "@... " : " ") + std::string(marker) +
                    "<number>" + std::string(suffix),
                std::string_view::npos);
     const std::string_view line = next(expected);
-    const auto thread = split_thread_line(line, named, marker);
-    const bool matches = thread && thread->from_marker.ends_with(suffix);
-    if (ends_list && !matches && ends_list(line)) {
+    const auto thread = split_thread_line(line, named, marker, suffix);
+    const bool ends_list =
+        named ? line.empty() || split_thread_line(line, true, t::kSpent, next_suffix)
+              : line.starts_with("Overall, ");
+    if (first && !thread && ends_list) {
       throw ParseError(number_, "this section lists " + std::to_string(rank - 1) +
                                     " worker(s), but " + threads_said());
     }
-    if (ends_list && matches && thread->rank != rank) {
+    if (first && thread && thread->rank != rank) {
       throw ParseError(number_, "expected thread " + std::to_string(rank) + " in " + section_ +
                                     ", found thread " + std::to_string(thread->rank));
     }
@@ -310,13 +308,13 @@ class Parser {
   }
 
   // One test's workers: a time line and a rate line each (the access tests'
-  // `named` and followed by an MB/sec line). The list ends early at a line
-  // that `ends_list` says is the next part's; one more time line of the same
+  // `named` and followed by an MB/sec line). One more time line of the same
   // kind after the last worker means more workers than the thread count says.
-  void worker_list(TestId id, bool named, std::string_view time_suffix, const EndsList& ends_list) {
+  void worker_list(TestId id, bool named, std::string_view time_suffix,
+                   std::string_view next_suffix = {}) {
     for (std::uint64_t rank = 1; rank <= static_cast<std::uint64_t>(workers()); ++rank) {
       // A worker is listed from its first line on, not before.
-      const double seconds = worker_number(rank, named, t::kSpent, time_suffix, ends_list);
+      const double seconds = worker_number(rank, named, t::kSpent, time_suffix, true, next_suffix);
       WorkerFigures& worker = test(id).workers.emplace_back();
       worker.rank = rank;
       Figures& figures = worker.figures;
@@ -330,7 +328,9 @@ class Parser {
     }
     const State state = read();
     again_ = true;
-    const auto thread = state == State::kLine ? time_line(line_, named, time_suffix) : std::nullopt;
+    const auto thread = state == State::kLine
+                            ? split_thread_line(line_, named, t::kSpent, time_suffix)
+                            : std::nullopt;
     if (thread) {
       throw ParseError(number_, "this section lists more than " + std::to_string(workers()) +
                                     " worker(s) (thread " + std::to_string(thread->rank) +
@@ -343,8 +343,7 @@ class Parser {
     TestResults& results = test(id);
     exact(heading);
     blank();
-    worker_list(id, false, t::kSecs,
-                [](std::string_view line) { return line.starts_with("Overall, "); });
+    worker_list(id, false, t::kSecs);
     results.total.files_per_sec = number_line(t::kOverallFiles, t::kFilesPerSec);
     results.improvement = number_line(t::kImprovements, t::kTimes);
     blank();
@@ -361,15 +360,10 @@ class Parser {
     exact(t::kClusterSection);
     exact(section.heading);
     blank();
-    // A worker's list ends at a blank line or at the first worker line of
-    // the other test.
     for (const auto& [id, other] :
          {std::pair{section.first, section.second}, std::pair{section.second, section.first}}) {
-      const std::string_view next_suffix = writes(other) ? t::kSecsToWrite : t::kSecsToReadWorker;
       worker_list(id, true, writes(id) ? t::kSecsToWrite : t::kSecsToReadWorker,
-                  [next_suffix](std::string_view line) {
-                    return line.empty() || time_line(line, true, next_suffix);
-                  });
+                  writes(other) ? t::kSecsToWrite : t::kSecsToReadWorker);
     }
     section_ = "the cluster " + std::string(section.name) + " summary";
     for (int i = 0; i < section.blanks_before_totals; ++i) blank();
