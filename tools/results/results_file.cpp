@@ -3,6 +3,8 @@
 #include <charconv>
 #include <limits>
 #include <regex>
+#include <tuple>
+#include <utility>
 
 #include "report_texts.h"
 #include "text_escape.h"
@@ -14,20 +16,9 @@ namespace t = quenda::texts;
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-// Longest quotation of a file's line in an error message; what was expected
-// there is quoted whole.
-constexpr std::size_t kQuoteLength = 80;
-
 // Far longer than any line of a results file (the longest holds a processor
-// name, which MPI caps at a few hundred bytes); what a longer line holds past
-// this is skipped unread into memory.
+// name, which MPI caps at a few hundred bytes).
 constexpr std::size_t kLongestLine = 64 * 1024;
-
-std::string quote(std::string_view text, std::size_t limit = kQuoteLength) {
-  return "'" + printable(text.substr(0, limit)) + (text.size() > limit ? "...'" : "'");
-}
-
-std::string quote_whole(std::string_view text) { return quote(text, std::string_view::npos); }
 
 // A whole token as a number: a figure as the report's streams print it
 // (general notation, "inf", "nan"), or a count.
@@ -50,15 +41,16 @@ std::optional<double> number_between(std::string_view line, std::string_view pre
 }
 
 // A worker's line: "Thread:<rank>" (file handling) or "Thread:<rank>@<name>"
-// (the other tests), then " ", `marker` and the rest. The processor name may
-// hold anything, so the marker is searched from the end.
+// (the other tests), then " ", `marker` and the rest, which ends in
+// `suffix`. The processor name may hold anything, so the marker is searched
+// from the end.
 struct ThreadLine {
   std::uint64_t rank = 0;
   std::string_view from_marker;
 };
 
 std::optional<ThreadLine> split_thread_line(std::string_view line, bool named,
-                                            std::string_view marker) {
+                                            std::string_view marker, std::string_view suffix) {
   if (!line.starts_with(t::kThread)) return std::nullopt;
   line.remove_prefix(std::string_view(t::kThread).size());
   const std::size_t digits = std::min(line.find_first_not_of("0123456789"), line.size());
@@ -71,106 +63,51 @@ std::optional<ThreadLine> split_thread_line(std::string_view line, bool named,
             : !rest.starts_with(spaced)) {
     return std::nullopt;
   }
-  return ThreadLine{*rank, rest.substr(at + 1)};
+  const ThreadLine thread{*rank, rest.substr(at + 1)};
+  if (!thread.from_marker.ends_with(suffix)) return std::nullopt;
+  return thread;
 }
 
 // The file ended before the report did: a run that was stopped.
-struct EndOfFile {
-  int line;
-  std::string reason;
+struct EndOfFile : ParseError {
+  using ParseError::ParseError;
 };
 
-// One line as read: its text without the line end, whether the file ended
-// before its line end, and whether it was longer than kLongestLine.
-struct Line {
-  std::string text;
-  bool cut = false;
-  bool too_long = false;
+// A few facts of the two access-test sections, byte-wise and block, that
+// the report lays out alike.
+struct AccessSection {
+  std::string_view name;
+  std::string_view heading;
+  TestId first;  // the test listed first; the summary lists writing first
+  TestId second;
+  int blanks_before_totals;
+  std::string_view write_kind;
+  std::string_view write_mean_suffix;
+  std::string_view read_kind;
 };
 
-// The file's lines, read as they are needed, one ahead of the parser. A last
-// line without its line end was cut while being written and is never handed
-// out.
-class Lines {
- public:
-  explicit Lines(std::istream& in) : in_(in), buffer_(kLongestLine + 1, '\0') { ahead_ = read(); }
+constexpr AccessSection kBytewise{
+    "byte-wise", t::kBytewiseHeading, TestId::kBytewiseWrite, TestId::kBytewiseRead,
+    2,           t::kLowWriting,      t::kMbPerSec,           t::kLowReading};
+constexpr AccessSection kBlock{"block", t::kBlockHeading, TestId::kBlockRead, TestId::kBlockWrite,
+                               1,       t::kHighWriting,  t::kMbPerSecWide,   t::kHighReading};
 
-  // The first line, complete or not, before anything is taken.
-  const std::optional<Line>& first() const { return ahead_; }
-  int next_number() const { return taken_ + 1; }
+bool writes(TestId id) { return id == TestId::kBytewiseWrite || id == TestId::kBlockWrite; }
 
-  std::optional<std::string_view> peek() const {
-    if (!ahead_ || ahead_->cut) return std::nullopt;
-    return std::string_view(ahead_->text);
-  }
-
-  // The next line, valid until the next call; at the end of the file, says
-  // what was expected there.
-  std::string_view take(std::string_view section, std::string_view expected) {
-    const std::string where =
-        ", in " + std::string(section) + "; expected " + std::string(expected);
-    if (!ahead_) throw EndOfFile{std::max(taken_, 1), "the file ends after this line" + where};
-    if (ahead_->cut)
-      throw EndOfFile{next_number(), "the line is cut short (it has no line end)" + where};
-    if (ahead_->too_long) {
-      throw ParseError(next_number(), "the line is longer than " + std::to_string(kLongestLine) +
-                                          " bytes, which no line of a results file is");
-    }
-    current_ = std::move(ahead_->text);
-    ++taken_;
-    ahead_ = read();
-    return current_;
-  }
-
-  // Lines left after the report: blank ones are harmless, anything else is
-  // not the benchmark's.
-  std::optional<int> first_trailing_text() {
-    for (int number = next_number(); ahead_; ++number, ahead_ = read()) {
-      if (!ahead_->text.empty() || ahead_->too_long) return number;
-    }
-    return std::nullopt;
-  }
-
- private:
-  std::optional<Line> read() {
-    in_.getline(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
-    const auto count = static_cast<std::size_t>(in_.gcount());
-    if (count == 0) return std::nullopt;  // the end of the file
-    Line line;
-    if (in_.fail() && !in_.eof()) {
-      line.too_long = true;
-      in_.clear();
-      in_.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-      return line;
-    }
-    line.cut = in_.eof();
-    line.text.assign(buffer_.data(), line.cut ? count : count - 1);
-    // Results files written on Windows end their lines in CR LF.
-    if (!line.cut && line.text.ends_with('\r')) line.text.pop_back();
-    return line;
-  }
-
-  std::istream& in_;
-  std::string buffer_;
-  std::optional<Line> ahead_;  // read, not yet taken
-  std::string current_;        // the line take() handed out last
-  int taken_ = 0;
-};
-
-// Walks the report from top to bottom, filling `run` as it goes, so that a
-// file that ends early leaves everything read so far in place.
+// Walks the report from top to bottom, a line at a time, filling `run` as it
+// goes, so that a file that ends early leaves everything read so far in
+// place.
 class Parser {
  public:
-  Parser(std::istream& in, RunResults& run) : lines_(in), run_(run) {}
+  Parser(std::istream& in, RunResults& run) : in_(in), buffer_(kLongestLine + 1, '\0'), run_(run) {}
 
-  void parse_header() {
-    section_ = "the header";
-    // Checked before anything else is read, so that a file of some other
-    // kind is called that rather than "cut short", and a huge one is
-    // refused after its first line.
-    const std::optional<Line>& first = lines_.first();
-    if (!first) throw ParseError(1, "the file is empty; not a results file");
-    const std::string_view title = first->text;
+  void parse() {
+    // The first line is checked before anything else is read, so that a
+    // file of some other kind is called that rather than "cut short", and a
+    // huge one is refused after its first line.
+    const State state = read();
+    if (state == State::kEnd) throw ParseError(1, "the file is empty; not a results file");
+    const std::string_view title = line_;
     const std::string_view start = t::kTitleStart;
     if (title.starts_with(kByteOrderMark)) {
       throw ParseError(1,
@@ -183,134 +120,130 @@ class Parser {
                        "the lines end in a carriage return alone (CR, as on classic Mac OS); "
                        "the benchmark ends them in LF or CR LF");
     }
-    if (first->cut && (title.starts_with(start) || start.starts_with(title))) {
+    if (state == State::kCut && (title.starts_with(start) || start.starts_with(title))) {
       throw ParseError(1, "the title line is cut short (the file ends before its line end)");
     }
     if (!title.starts_with(start)) {
-      throw ParseError(1, "not a Quenda Lite results file: the first line is " + quote(title) +
+      throw ParseError(1, "not a Quenda Lite results file: the first line is " + quoted(title) +
                               ", not the benchmark's title");
     }
-    run_.benchmark = std::string(lines_.take(section_, "the benchmark's title"));
+    run_.benchmark = std::string(title);
+    section_ = "the header";
     blank();
-    threads_line_ = lines_.next_number();
-    const std::string_view line = lines_.take(section_, "'Thread(s): <count>'");
+    const std::string_view line = next("'Thread(s): <count>'");
     const std::string_view threads = t::kThreads;
     const auto count =
         line.starts_with(threads) ? parse_number<int>(line.substr(threads.size())) : std::nullopt;
     if (!count || *count < 1) {
-      throw ParseError(threads_line_,
-                       "expected 'Thread(s): <count of at least 1>', found " + quote(line));
+      throw ParseError(number_,
+                       "expected 'Thread(s): <count of at least 1>', found " + quoted(line));
     }
     run_.threads = *count;
-  }
+    threads_line_ = number_;
 
-  void parse_report() {
     blank();
     exact(t::kSingleSection);
     blank();
     handling_single(TestId::kStreamHandling, t::kStreamHeading);
     handling_single(TestId::kDescriptorHandling, t::kDescriptorHeading);
-
-    section_ = "the single-process byte-wise tests";
-    exact(t::kBytewiseHeading);
-    blank();
-    access_single(TestId::kBytewiseWrite, t::kSecsToWrite);
-    access_single(TestId::kBytewiseRead, t::kSecsToReadSingle);
-    blank();
-    section_ = "the single-process block tests";
-    exact(t::kBlockHeading);
-    blank();
-    access_single(TestId::kBlockRead, t::kSecsToReadSingle);
-    access_single(TestId::kBlockWrite, t::kSecsToWrite);
-    blank();
+    access_single(kBytewise);
+    access_single(kBlock);
     blank();
 
     section_ = "the cluster file-handling tests";
     exact(t::kClusterSection);
     handling_cluster(TestId::kStreamHandling, t::kStreamHeading);
     handling_cluster(TestId::kDescriptorHandling, t::kDescriptorHeading);
+    access_cluster(kBytewise);
+    access_cluster(kBlock);
 
-    section_ = "the cluster byte-wise tests";
-    exact(t::kClusterSection);
-    exact(t::kBytewiseHeading);
-    blank();
-    access_workers(TestId::kBytewiseWrite, t::kSecsToWrite, t::kSecsToReadWorker);
-    access_workers(TestId::kBytewiseRead, t::kSecsToReadWorker, t::kSecsToWrite);
-    section_ = "the cluster byte-wise summary";
-    blank();
-    blank();
-    access_totals(TestId::kBytewiseWrite, t::kToWrite, t::kTotalWriting);
-    access_totals(TestId::kBytewiseRead, t::kToRead, t::kTotalReading);
-    blank();
-    blank();
-    access_mean(TestId::kBytewiseWrite, t::kLowWriting, t::kMbPerSec);
-    blank();
-    access_mean(TestId::kBytewiseRead, t::kLowReading, t::kMbPerSecWide);
-    blank();
-
-    section_ = "the cluster block tests";
-    exact(t::kClusterSection);
-    exact(t::kBlockHeading);
-    blank();
-    access_workers(TestId::kBlockRead, t::kSecsToReadWorker, t::kSecsToWrite);
-    access_workers(TestId::kBlockWrite, t::kSecsToWrite, t::kSecsToReadWorker);
-    section_ = "the cluster block summary";
-    blank();
-    access_totals(TestId::kBlockWrite, t::kToWrite, t::kTotalWriting);
-    access_totals(TestId::kBlockRead, t::kToRead, t::kTotalReading);
-    blank();
-    blank();
-    access_mean(TestId::kBlockWrite, t::kHighWriting, t::kMbPerSecWide);
-    blank();
-    access_mean(TestId::kBlockRead, t::kHighReading, t::kMbPerSecWide);
-    blank();
-
-    if (const auto line = lines_.first_trailing_text()) {
-      throw ParseError(*line, "unexpected text after the end of the report");
+    // Blank lines after the report are harmless, anything else is not the
+    // benchmark's.
+    for (State state; (state = read()) != State::kEnd;) {
+      if (!line_.empty() || state == State::kTooLong) {
+        throw ParseError(number_, "unexpected text after the end of the report");
+      }
     }
   }
 
  private:
+  enum class State { kLine, kEnd, kCut, kTooLong };  // kCut: no line end
+
+  // Reads the next line into `line_` (or the same one again after
+  // `again_` was set). What a line longer than kLongestLine holds past
+  // that is skipped unread into memory.
+  State read() {
+    if (again_) {
+      again_ = false;
+      return state_;
+    }
+    in_.getline(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+    const auto count = static_cast<std::size_t>(in_.gcount());
+    line_ = {};
+    if (count == 0) return state_ = State::kEnd;
+    ++number_;
+    if (in_.fail() && !in_.eof()) {
+      in_.clear();
+      in_.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+      return state_ = State::kTooLong;
+    }
+    const bool cut = in_.eof();
+    line_ = std::string_view(buffer_.data(), cut ? count : count - 1);
+    // Results files written on Windows end their lines in CR LF.
+    if (!cut && line_.ends_with('\r')) line_.remove_suffix(1);
+    return state_ = cut ? State::kCut : State::kLine;
+  }
+
   TestResults& test(TestId id) { return run_.tests[static_cast<int>(id)]; }
   int workers() const { return run_.worker_count(); }
 
-  [[noreturn]] void mismatch(int line, std::string_view expected, std::string_view found) const {
-    throw ParseError(
-        line, "expected " + std::string(expected) + " in " + section_ + ", found " + quote(found));
+  // The next line; at the end of the file, or where the line is cut short,
+  // says what was expected there.
+  std::string_view next(std::string_view expected) {
+    const std::string where = ", in " + section_ + "; expected " + std::string(expected);
+    switch (read()) {
+      case State::kEnd:
+        throw EndOfFile(std::max(number_, 1), "the file ends after this line" + where);
+      case State::kCut:
+        throw EndOfFile(number_, "the line is cut short (it has no line end)" + where);
+      case State::kTooLong:
+        throw ParseError(number_, "the line is longer than " + std::to_string(kLongestLine) +
+                                      " bytes, which no line of a results file is");
+      case State::kLine:
+        break;
+    }
+    return line_;
   }
 
-  // The next line, its number and what was expected there.
-  std::string_view next(std::string_view expected, int& number) {
-    number = lines_.next_number();
-    return lines_.take(section_, expected);
+  // The last line read is not `expected`.
+  [[noreturn]] void mismatch(std::string_view expected, std::string_view found) const {
+    throw ParseError(number_, "expected " + std::string(expected) + " in " + section_ + ", found " +
+                                  quoted(found));
   }
 
   void exact(std::string_view expected) {
-    int number = 0;
-    const std::string quoted = quote_whole(expected);
-    const std::string_view line = next(quoted, number);
-    if (line != expected) mismatch(number, quoted, line);
+    const std::string whole = quoted(expected, std::string_view::npos);
+    const std::string_view line = next(whole);
+    if (line != expected) mismatch(whole, line);
   }
 
   void blank() { exact(""); }
 
   double number_line(std::string_view prefix, std::string_view suffix) {
-    int number = 0;
     const std::string expected =
-        quote_whole(std::string(prefix) + "<number>" + std::string(suffix));
-    const std::string_view line = next(expected, number);
+        quoted(std::string(prefix) + "<number>" + std::string(suffix), std::string_view::npos);
+    const std::string_view line = next(expected);
     const auto value = number_between(line, prefix, suffix);
-    if (!value) mismatch(number, expected, line);
+    if (!value) mismatch(expected, line);
     return *value;
   }
 
   bool verdict(std::string_view kind) {
-    int number = 0;
-    const std::string expected = "a verdict on the differences between threads";
-    const std::string_view line = next(expected, number);
-    if (line == t::verdict_text(kind, true)) return true;
-    if (line != t::verdict_text(kind, false)) mismatch(number, expected, line);
-    return false;
+    const std::string_view expected = "a verdict on the differences between threads";
+    const std::string_view line = next(expected);
+    const bool significant = line == t::verdict_text(kind, true);
+    if (!significant && line != t::verdict_text(kind, false)) mismatch(expected, line);
+    return significant;
   }
 
   void handling_single(TestId id, std::string_view heading) {
@@ -323,11 +256,17 @@ class Parser {
     blank();
   }
 
-  void access_single(TestId id, std::string_view time_suffix) {
-    Figures& single = test(id).single;
-    single.seconds = number_line(t::kSpent, time_suffix);
-    single.million_accesses_per_sec = number_line(t::kItWas, t::kAccessesPerSec);
-    single.mb_per_sec = number_line(t::kConventionally, t::kMbPerSec);
+  void access_single(const AccessSection& section) {
+    section_ = "the single-process " + std::string(section.name) + " tests";
+    exact(section.heading);
+    blank();
+    for (const TestId id : {section.first, section.second}) {
+      Figures& single = test(id).single;
+      single.seconds = number_line(t::kSpent, writes(id) ? t::kSecsToWrite : t::kSecsToReadSingle);
+      single.million_accesses_per_sec = number_line(t::kItWas, t::kAccessesPerSec);
+      single.mb_per_sec = number_line(t::kConventionally, t::kMbPerSec);
+    }
+    blank();
   }
 
   std::string threads_said() const {
@@ -337,43 +276,65 @@ class Parser {
   }
 
   // The number after `marker` on worker `rank`'s line. On the worker's first
-  // line (`first`), a line that ends the list instead (`ends_list`) means
-  // the file lists fewer workers than its thread count says.
-  template <typename EndsList>
+  // line (`first`), a line that starts the part after the list means the
+  // file lists fewer workers than its thread count says: "Overall, ..."
+  // after file handling's list, a blank line or the next test's first time
+  // line (`next_suffix`) after an access test's.
   double worker_number(std::uint64_t rank, bool named, std::string_view marker,
-                       std::string_view suffix, bool first, EndsList&& ends_list) {
-    int number = 0;
+                       std::string_view suffix, bool first = false,
+                       std::string_view next_suffix = {}) {
     const std::string expected =
-        quote_whole(t::kThread + std::to_string(rank) + (named ? "@... " : " ") +
-                    std::string(marker) + "<number>" + std::string(suffix));
-    const std::string_view line = next(expected, number);
-    const auto thread = split_thread_line(line, named, marker);
-    const bool matches = thread && thread->from_marker.ends_with(suffix);
-    if (first && !matches && ends_list(line)) {
-      throw ParseError(number, "this section lists " + std::to_string(rank - 1) +
-                                   " worker(s), but " + threads_said());
+        quoted(t::kThread + std::to_string(rank) + (named ? "@... " : " ") + std::string(marker) +
+                   "<number>" + std::string(suffix),
+               std::string_view::npos);
+    const std::string_view line = next(expected);
+    const auto thread = split_thread_line(line, named, marker, suffix);
+    const bool ends_list =
+        named ? line.empty() || split_thread_line(line, true, t::kSpent, next_suffix)
+              : line.starts_with("Overall, ");
+    if (first && !thread && ends_list) {
+      throw ParseError(number_, "this section lists " + std::to_string(rank - 1) +
+                                    " worker(s), but " + threads_said());
     }
-    if (first && matches && thread->rank != rank) {
-      throw ParseError(number, "expected thread " + std::to_string(rank) + " in " + section_ +
-                                   ", found thread " + std::to_string(thread->rank));
+    if (first && thread && thread->rank != rank) {
+      throw ParseError(number_, "expected thread " + std::to_string(rank) + " in " + section_ +
+                                    ", found thread " + std::to_string(thread->rank));
     }
     const auto value = thread && thread->rank == rank
                            ? number_between(thread->from_marker, marker, suffix)
                            : std::nullopt;
-    if (!value) mismatch(number, expected, line);
+    if (!value) mismatch(expected, line);
     return *value;
   }
 
-  // After the last worker, one more time line of the same kind means the
-  // file lists more workers than its thread count says.
-  void no_further_worker(bool named, std::string_view suffix) {
-    const auto line = lines_.peek();
-    const auto thread = line ? split_thread_line(*line, named, t::kSpent) : std::nullopt;
-    if (thread && thread->from_marker.ends_with(suffix)) {
-      throw ParseError(lines_.next_number(), "this section lists more than " +
-                                                 std::to_string(workers()) + " worker(s) (thread " +
-                                                 std::to_string(thread->rank) + " here), but " +
-                                                 threads_said());
+  // One test's workers: a time line and a rate line each (the access tests'
+  // `named` and followed by an MB/sec line). One more time line of the same
+  // kind after the last worker means more workers than the thread count says.
+  void worker_list(TestId id, bool named, std::string_view time_suffix,
+                   std::string_view next_suffix = {}) {
+    for (std::uint64_t rank = 1; rank <= static_cast<std::uint64_t>(workers()); ++rank) {
+      // A worker is listed from its first line on, not before.
+      const double seconds = worker_number(rank, named, t::kSpent, time_suffix, true, next_suffix);
+      WorkerFigures& worker = test(id).workers.emplace_back();
+      worker.rank = rank;
+      Figures& figures = worker.figures;
+      figures.seconds = seconds;
+      if (!named) {
+        figures.files_per_sec = worker_number(rank, false, t::kProcess, t::kFilesPerSec);
+        continue;
+      }
+      figures.million_accesses_per_sec = worker_number(rank, true, t::kItWas, t::kAccessesPerSec);
+      figures.mb_per_sec = number_line(t::kConventionally, t::kMbPerSec);
+    }
+    const State state = read();
+    again_ = true;
+    const auto thread = state == State::kLine
+                            ? split_thread_line(line_, named, t::kSpent, time_suffix)
+                            : std::nullopt;
+    if (thread) {
+      throw ParseError(number_, "this section lists more than " + std::to_string(workers()) +
+                                    " worker(s) (thread " + std::to_string(thread->rank) +
+                                    " here), but " + threads_said());
     }
   }
 
@@ -382,8 +343,7 @@ class Parser {
     TestResults& results = test(id);
     exact(heading);
     blank();
-    worker_list(id, false, t::kSecs,
-                [](std::string_view line) { return line.starts_with("Overall, "); });
+    worker_list(id, false, t::kSecs);
     results.total.files_per_sec = number_line(t::kOverallFiles, t::kFilesPerSec);
     results.improvement = number_line(t::kImprovements, t::kTimes);
     blank();
@@ -395,54 +355,46 @@ class Parser {
     blank();
   }
 
-  // One test's workers: a time line and a rate line each (the access tests'
-  // `named` and followed by an MB/sec line). The list ends early at a line
-  // that `ends_list` says is the next part's.
-  template <typename EndsList>
-  void worker_list(TestId id, bool named, std::string_view time_suffix, EndsList&& ends_list) {
-    TestResults& results = test(id);
-    const auto never = [](std::string_view) { return false; };
-    for (std::uint64_t rank = 1; rank <= static_cast<std::uint64_t>(workers()); ++rank) {
-      // A worker is listed from its first line on, not before.
-      const double seconds = worker_number(rank, named, t::kSpent, time_suffix, true, ends_list);
-      Figures& figures = results.workers.emplace_back(WorkerFigures{rank, {}}).figures;
-      figures.seconds = seconds;
-      if (!named) {
-        figures.files_per_sec =
-            worker_number(rank, false, t::kProcess, t::kFilesPerSec, false, never);
-        continue;
-      }
-      figures.million_accesses_per_sec =
-          worker_number(rank, true, t::kItWas, t::kAccessesPerSec, false, never);
-      figures.mb_per_sec = number_line(t::kConventionally, t::kMbPerSec);
+  void access_cluster(const AccessSection& section) {
+    section_ = "the cluster " + std::string(section.name) + " tests";
+    exact(t::kClusterSection);
+    exact(section.heading);
+    blank();
+    for (const auto& [id, other] :
+         {std::pair{section.first, section.second}, std::pair{section.second, section.first}}) {
+      worker_list(id, true, writes(id) ? t::kSecsToWrite : t::kSecsToReadWorker,
+                  writes(other) ? t::kSecsToWrite : t::kSecsToReadWorker);
     }
-    no_further_worker(named, time_suffix);
+    section_ = "the cluster " + std::string(section.name) + " summary";
+    for (int i = 0; i < section.blanks_before_totals; ++i) blank();
+    const TestId write = writes(section.first) ? section.first : section.second;
+    const TestId read = writes(section.first) ? section.second : section.first;
+    for (const auto& [id, direction, total_start] :
+         {std::tuple{write, t::kToWrite, t::kTotalWriting},
+          std::tuple{read, t::kToRead, t::kTotalReading}}) {
+      TestResults& results = test(id);
+      results.total.million_accesses_per_sec =
+          number_line(t::kOverallAccesses, t::kAccessesPerSec + std::string(direction));
+      results.total.mb_per_sec = number_line(total_start, t::kMbPerSec);
+      results.improvement = number_line(t::kImprovements, t::kTimes);
+    }
+    blank();
+    for (const auto& [id, kind, suffix] :
+         {std::tuple{write, section.write_kind, section.write_mean_suffix},
+          std::tuple{read, section.read_kind, std::string_view(t::kMbPerSecWide)}}) {
+      blank();
+      test(id).mean.mb_per_sec = number_line(t::mean_start(kind), suffix);
+      test(id).significant = verdict(kind);
+    }
+    blank();
   }
 
-  // One access test's worker triples. The list ends at a blank line or at
-  // the first worker line of the test that follows (`next_suffix`).
-  void access_workers(TestId id, std::string_view suffix, std::string_view next_suffix) {
-    worker_list(id, true, suffix, [next_suffix](std::string_view line) {
-      const auto thread = split_thread_line(line, true, t::kSpent);
-      return line.empty() || (thread && thread->from_marker.ends_with(next_suffix));
-    });
-  }
-
-  void access_totals(TestId id, std::string_view direction, std::string_view total_start) {
-    TestResults& results = test(id);
-    results.total.million_accesses_per_sec =
-        number_line(t::kOverallAccesses, t::kAccessesPerSec + std::string(direction));
-    results.total.mb_per_sec = number_line(total_start, t::kMbPerSec);
-    results.improvement = number_line(t::kImprovements, t::kTimes);
-  }
-
-  void access_mean(TestId id, std::string_view kind, std::string_view suffix) {
-    TestResults& results = test(id);
-    results.mean.mb_per_sec = number_line(t::mean_start(kind), suffix);
-    results.significant = verdict(kind);
-  }
-
-  Lines lines_;
+  std::istream& in_;
+  std::string buffer_;
+  std::string_view line_;  // the line read last, number_ in the file
+  int number_ = 0;
+  State state_ = State::kEnd;
+  bool again_ = false;
   RunResults& run_;
   std::string section_;
   int threads_line_ = 0;
@@ -457,21 +409,19 @@ RunResults parse_results(std::istream& in, std::string_view file_name,
   run.metadata = parse_results_file_name(file_name);
   for (int i = 0; i < kTestCount; ++i) run.tests[i].id = quenda::kTests[i].id;
 
-  Parser parser(in, run);
   try {
-    parser.parse_header();
+    Parser(in, run).parse();
   } catch (const EndOfFile& end) {
     // Without the thread count there is nothing worth converting.
-    throw ParseError(end.line, end.reason);
-  }
-  try {
-    parser.parse_report();
-  } catch (const EndOfFile& end) {
-    if (!options.allow_partial) throw ParseError(end.line, end.reason);
+    if (!options.allow_partial || run.threads == 0) throw;
     run.partial = true;
-    run.partial_reason = "line " + std::to_string(end.line) + ": " + end.reason;
+    run.partial_reason = "line " + std::to_string(end.line()) + ": " + end.reason();
   }
   return run;
+}
+
+std::string quoted(std::string_view text, std::size_t limit) {
+  return "'" + printable(text.substr(0, limit)) + (text.size() > limit ? "...'" : "'");
 }
 
 std::optional<NameMetadata> parse_results_file_name(std::string_view file_name) {

@@ -41,10 +41,6 @@ struct Figures {
 };
 
 struct WorkerFigures {
-  WorkerFigures() = default;
-  WorkerFigures(std::uint64_t worker_rank, const Figures& worker_figures)
-      : rank(worker_rank), figures(worker_figures) {}
-
   std::uint64_t rank = 0;
   Figures figures;
   // From a rank map, where one is given: the node the worker ran on, and
@@ -88,14 +84,12 @@ struct RunResults {
 // Line numbers count from 1.
 class ParseError : public std::runtime_error {
  public:
-  ParseError(int line, const std::string& reason)
-      : std::runtime_error(reason), line_(line), reason_(reason) {}
+  ParseError(int line, const std::string& reason) : std::runtime_error(reason), line_(line) {}
   int line() const { return line_; }
-  const std::string& reason() const { return reason_; }
+  std::string reason() const { return what(); }
 
  private:
   int line_;
-  std::string reason_;
 };
 
 struct ParseOptions {
@@ -104,9 +98,14 @@ struct ParseOptions {
   bool allow_partial = false;
 };
 
-// Reads one results file a line at a time, holding no more than two lines;
-// `file_name` (without folder) supplies the metadata. Throws ParseError.
+// Reads one results file a line at a time, so that a huge one takes little
+// memory; `file_name` (without folder) supplies the metadata. Throws
+// ParseError.
 RunResults parse_results(std::istream& in, std::string_view file_name, const ParseOptions& options);
+
+// Text of a results file in single quotes for a message: printable, and cut
+// after `limit` bytes with "...".
+std::string quoted(std::string_view text, std::size_t limit = 80);
 
 // True for "results_quenda_lite_windows_clusters @ ... .txt", the names the
 // collector gives its results files.

@@ -110,8 +110,7 @@ class SummaryReader {
 
  private:
   [[noreturn]] void malformed(std::string_view line) const {
-    throw Unreadable{"a line not of the benchmark's making: '" + printable(line.substr(0, 80)) +
-                     (line.size() > 80 ? "...'" : "'")};
+    throw Unreadable{"a line not of the benchmark's making: " + quoted(line)};
   }
 
   std::size_t start_of(std::string_view what, const std::string& needle) const {

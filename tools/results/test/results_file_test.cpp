@@ -195,162 +195,130 @@ TEST(ResultsFile, TakesTheMetadataFromTheFileName) {
   EXPECT_EQ(renamed.test(TestId::kBlockWrite).workers.size(), 1u);
 }
 
-TEST(ResultsFile, RejectsWhatIsNotAResultsFile) {
-  ParseError error = error_of("");
-  EXPECT_EQ(error.line(), 1);
-  EXPECT_EQ(error.reason(), "the file is empty; not a results file");
-
-  error = error_of("hello world\nsecond line\n");
-  EXPECT_EQ(error.line(), 1);
-  EXPECT_EQ(error.reason(),
-            "not a Quenda Lite results file: the first line is 'hello world', not the "
-            "benchmark's title");
-
-  // The same without a line end, and with --partial: still not a results file.
-  error = error_of("hello", true);
-  EXPECT_EQ(error.line(), 1);
-  EXPECT_NE(error.reason().find("not a Quenda Lite results file"), std::string::npos);
-
-  // Files that are nearly results files are called what they are, with
-  // --partial too.
+TEST(ResultsFile, NamesTheLineThatDepartsFromTheReportAndWhy) {
   const std::string text = samples::results_text(samples::sample_run(3));
   std::string cr_only = text;
   std::replace(cr_only.begin(), cr_only.end(), '\n', '\r');
-  const std::string cut = "the title line is cut short (the file ends before its line end)";
-  for (const auto& [content, reason] : std::vector<std::pair<std::string, std::string>>{
-           {"\xEF\xBB\xBF" + text,
-            "the file starts with a byte-order mark (EF BB BF), which the benchmark never "
-            "writes; remove it and convert again"},
-           {cr_only,
-            "the lines end in a carriage return alone (CR, as on classic Mac OS); the benchmark "
-            "ends them in LF or CR LF"},
-           {text.substr(0, 30), cut},
-           {text.substr(0, text.find('\n')), cut},
-       }) {
-    EXPECT_EQ(error_of(content).reason(), reason);
-    EXPECT_EQ(error_of(content, true).line(), 1);
-  }
-  error = error_of(text.substr(0, text.find('\n') + 1) + std::string(70'000, 'T') + "\n");
-  EXPECT_EQ(error.line(), 2);
-  EXPECT_EQ(error.reason(),
-            "the line is longer than 65536 bytes, which no line of a results file is");
-
-  error = error_of(replace_first(text, "Thread(s): 3", "Thread(s): three"));
-  EXPECT_EQ(error.line(), 3);
-  EXPECT_EQ(error.reason(),
-            "expected 'Thread(s): <count of at least 1>', found 'Thread(s): three'");
-  EXPECT_EQ(error_of(replace_first(text, "Thread(s): 3", "Thread(s): 0")).line(), 3);
-}
-
-TEST(ResultsFile, NamesTheLineThatDepartsFromTheReport) {
-  const std::string text = samples::results_text(samples::sample_run(3));
-
+  const std::string title_cut = "the title line is cut short (the file ends before its line end)";
   const std::string time = "The system spent: 0.00506187 Secs.";
-  ASSERT_EQ(line_numbers(text, time).size(), 1u);
-  ParseError error = error_of(replace_first(text, time, "The system spent: fast Secs."));
-  EXPECT_EQ(error.line(), line_numbers(text, time)[0]);
-  EXPECT_EQ(error.reason(),
-            "expected 'The system spent: <number> Secs.' in the single-process stream_handling "
-            "test, found 'The system spent: fast Secs.'");
-
-  // Workers out of rank order.
-  const std::string first_worker = "Thread:1 The system spent: ";
-  error = error_of(replace_first(text, first_worker, "Thread:2 The system spent: "));
-  EXPECT_EQ(error.line(), nth_line_starting(text, first_worker));
-  EXPECT_EQ(error.reason(),
-            "expected thread 1 in the cluster stream_handling section, found thread 2");
-  // A lower number than expected, in a section with the processor name.
-  const std::string second_worker = "Thread:2@node-a The system spent: ";
-  error = error_of(replace_first(text, second_worker, "Thread:1@node-a The system spent: "));
-  EXPECT_EQ(error.line(), nth_line_starting(text, second_worker));
-  EXPECT_EQ(error.reason(), "expected thread 2 in the cluster byte-wise tests, found thread 1");
-
   const std::string verdict =
       "Among all nodes, high writing performance differences of threads tend to be not "
       "significant.";
-  error = error_of(replace_first(text, verdict, "Among all nodes, all is well."));
+  ASSERT_EQ(line_numbers(text, time).size(), 1u);
   ASSERT_EQ(line_numbers(text, verdict).size(), 1u);
-  EXPECT_EQ(error.line(), line_numbers(text, verdict)[0]);
+  const std::string first_worker = "Thread:1 The system spent: ";
+  const std::string second_worker = "Thread:2@node-a The system spent: ";
+  const auto threads = [&text](const std::string& count) {
+    return replace_first(text, "Thread(s): 3", "Thread(s): " + count);
+  };
+  // A worker missing from the byte-wise writes: its three lines gone, the
+  // list runs into the reads.
+  const int missing = nth_line_starting(text, second_worker);
+  const std::string without_worker =
+      first_lines(text, missing - 1) + text.substr(first_lines(text, missing + 2).size());
+  const std::string more = "this section lists more than ";
+  const std::string says = " worker(s), but line 3 says 'Thread(s): ";
 
-  error = error_of(text + "\nsomething else\n");
-  EXPECT_EQ(error.line(), count_lines(text) + 2);
-  EXPECT_EQ(error.reason(), "unexpected text after the end of the report");
+  struct Case {
+    std::string text;
+    int line;
+    std::string reason;
+  };
+  const std::vector<Case> cases{
+      {"", 1, "the file is empty; not a results file"},
+      {"hello world\nsecond line\n", 1,
+       "not a Quenda Lite results file: the first line is 'hello world', not the benchmark's "
+       "title"},
+      {"hello", 1,
+       "not a Quenda Lite results file: the first line is 'hello', not the benchmark's title"},
+      // Files that are nearly results files are called what they are.
+      {"\xEF\xBB\xBF" + text, 1,
+       "the file starts with a byte-order mark (EF BB BF), which the benchmark never writes; "
+       "remove it and convert again"},
+      {cr_only, 1,
+       "the lines end in a carriage return alone (CR, as on classic Mac OS); the benchmark ends "
+       "them in LF or CR LF"},
+      {text.substr(0, 30), 1, title_cut},
+      {text.substr(0, text.find('\n')), 1, title_cut},
+      {text.substr(0, text.find('\n') + 1) + std::string(70'000, 'T') + "\n", 2,
+       "the line is longer than 65536 bytes, which no line of a results file is"},
+      {threads("three"), 3,
+       "expected 'Thread(s): <count of at least 1>', found 'Thread(s): three'"},
+      {threads("0"), 3, "expected 'Thread(s): <count of at least 1>', found 'Thread(s): 0'"},
+      {replace_first(text, time, "The system spent: fast Secs."), line_numbers(text, time)[0],
+       "expected 'The system spent: <number> Secs.' in the single-process stream_handling test, "
+       "found 'The system spent: fast Secs.'"},
+      // Workers out of rank order; then a lower number than expected, in a
+      // section with the processor name.
+      {replace_first(text, first_worker, "Thread:2 The system spent: "),
+       nth_line_starting(text, first_worker),
+       "expected thread 1 in the cluster stream_handling section, found thread 2"},
+      {replace_first(text, second_worker, "Thread:1@node-a The system spent: "),
+       nth_line_starting(text, second_worker),
+       "expected thread 2 in the cluster byte-wise tests, found thread 1"},
+      {replace_first(text, verdict, "Among all nodes, all is well."),
+       line_numbers(text, verdict)[0],
+       "expected a verdict on the differences between threads in the cluster block summary, "
+       "found 'Among all nodes, all is well.'"},
+      {text + "\nsomething else\n", count_lines(text) + 2,
+       "unexpected text after the end of the report"},
+      // Fewer workers than the thread count means: the list ends at "Overall".
+      {threads("4"), nth_line_starting(text, "Overall, The system could process: "),
+       "this section lists 2" + says + "4', which means 3 worker(s)"},
+      {threads("2"), nth_line_starting(text, "Thread:2 The system spent: "),
+       more + "1 worker(s) (thread 2 here), but line 3 says 'Thread(s): 2', which means 1 "
+              "worker(s)"},
+      {threads("1"), nth_line_starting(text, first_worker),
+       more + "0 worker(s) (thread 1 here), but line 3 says 'Thread(s): 1', which means 0 "
+              "worker(s)"},
+      {without_worker, missing, "this section lists 1" + says + "3', which means 2 worker(s)"},
+  };
+  for (const Case& c : cases) {
+    // A file that says something else than the report fails with --partial too.
+    for (const bool allow_partial : {false, true}) {
+      SCOPED_TRACE(c.reason + (allow_partial ? " (--partial)" : ""));
+      const ParseError error = error_of(c.text, allow_partial);
+      EXPECT_EQ(error.line(), c.line);
+      EXPECT_EQ(error.reason(), c.reason);
+    }
+  }
   // Blank lines after the report are harmless.
   EXPECT_FALSE(parse(text + "\n\n").partial);
 }
 
-TEST(ResultsFile, RejectsAWorkerCountThatDisagreesWithTheThreadCount) {
-  const std::string text = samples::results_text(samples::sample_run(3));
-
-  // Fewer workers than "Thread(s): 4" means: the list ends at "Overall".
-  ParseError error = error_of(replace_first(text, "Thread(s): 3", "Thread(s): 4"));
-  EXPECT_EQ(error.line(), nth_line_starting(text, "Overall, The system could process: "));
-  EXPECT_EQ(error.reason(),
-            "this section lists 2 worker(s), but line 3 says 'Thread(s): 4', which means 3 "
-            "worker(s)");
-
-  // More workers than "Thread(s): 2" means.
-  error = error_of(replace_first(text, "Thread(s): 3", "Thread(s): 2"));
-  EXPECT_EQ(error.line(), nth_line_starting(text, "Thread:2 The system spent: "));
-  EXPECT_EQ(error.reason(),
-            "this section lists more than 1 worker(s) (thread 2 here), but line 3 says "
-            "'Thread(s): 2', which means 1 worker(s)");
-
-  error = error_of(replace_first(text, "Thread(s): 3", "Thread(s): 1"));
-  EXPECT_EQ(error.line(), nth_line_starting(text, "Thread:1 The system spent: "));
-
-  // A worker missing from the byte-wise writes: its three lines gone, the
-  // list runs into the reads.
-  const int first = nth_line_starting(text, "Thread:2@node-a The system spent: ");
-  const std::string without_worker =
-      first_lines(text, first - 1) + text.substr(first_lines(text, first + 2).size());
-  error = error_of(without_worker);
-  EXPECT_EQ(error.line(), first);
-  EXPECT_EQ(error.reason(),
-            "this section lists 1 worker(s), but line 3 says 'Thread(s): 3', which means 2 "
-            "worker(s)");
-}
-
-TEST(ResultsFile, AFileCutAfterAnyLineIsPartial) {
+TEST(ResultsFile, AFileCutAfterOrWithinAnyLineIsPartial) {
   const std::string text = samples::results_text(samples::sample_run(3));
   const int total = count_lines(text);
   ASSERT_GT(total, 100);
   for (int kept = 1; kept < total; ++kept) {
-    SCOPED_TRACE("lines kept: " + std::to_string(kept));
-    const std::string cut = first_lines(text, kept);
-    const ParseError error = error_of(cut);
-    EXPECT_EQ(error.line(), kept);
-    EXPECT_EQ(error.reason().rfind("the file ends after this line, in ", 0), 0u) << error.reason();
-    if (kept < 3) {
-      // Without the thread count there is nothing to convert.
-      EXPECT_EQ(error_of(cut, true).line(), kept);
-      continue;
+    const std::string after = first_lines(text, kept);
+    // One character before the next line's end: "...Secs" instead of "...Secs.".
+    const std::string whole = first_lines(text, kept + 1);
+    const std::string within = whole.substr(0, whole.size() - 2);
+    for (const bool in_line : {false, true}) {
+      // An empty line cannot be cut; the title and the thread count have
+      // tests of their own.
+      if (in_line && (kept < 3 || within.size() <= after.size())) continue;
+      const int line = in_line ? kept + 1 : kept;
+      SCOPED_TRACE((in_line ? "cut within line " : "lines kept: ") + std::to_string(line));
+      const ParseError error = error_of(in_line ? within : after);
+      EXPECT_EQ(error.line(), line);
+      EXPECT_TRUE(error.reason().starts_with(in_line
+                                                 ? "the line is cut short (it has no line end), in "
+                                                 : "the file ends after this line, in "))
+          << error.reason();
+      if (line < 3) {
+        // Without the thread count there is nothing to convert.
+        EXPECT_EQ(error_of(after, true).line(), line);
+        continue;
+      }
+      const RunResults run = parse(in_line ? within : after, true);
+      EXPECT_TRUE(run.partial);
+      EXPECT_EQ(run.partial_reason, "line " + std::to_string(line) + ": " + error.reason());
+      EXPECT_EQ(run.threads, 3);
     }
-    const RunResults run = parse(cut, true);
-    EXPECT_TRUE(run.partial);
-    EXPECT_EQ(run.partial_reason.rfind("line " + std::to_string(kept) + ": the file ends", 0), 0u)
-        << run.partial_reason;
-    EXPECT_EQ(run.threads, 3);
   }
   EXPECT_FALSE(parse(text, true).partial);
-}
-
-TEST(ResultsFile, ALineCutShortIsNeverRead) {
-  const std::string text = samples::results_text(samples::sample_run(3));
-  const int total = count_lines(text);
-  for (int kept = 3; kept < total; ++kept) {
-    const std::string whole = first_lines(text, kept + 1);
-    const std::string next_line = whole.substr(first_lines(text, kept).size());
-    if (next_line.size() < 3) continue;  // an empty line cannot be cut
-    SCOPED_TRACE("cut within line " + std::to_string(kept + 1));
-    // Cut one character before the line end: "...Secs" instead of "...Secs.".
-    const std::string cut = whole.substr(0, whole.size() - 2);
-    const ParseError error = error_of(cut);
-    EXPECT_EQ(error.line(), kept + 1);
-    EXPECT_EQ(error.reason().rfind("the line is cut short (it has no line end), in ", 0), 0u)
-        << error.reason();
-    EXPECT_TRUE(parse(cut, true).partial);
-  }
 }
 
 TEST(ResultsFile, APartialRunKeepsWhatWasWrittenAndNothingElse) {
