@@ -23,7 +23,7 @@ echo "   (valgrind --tool=callgrind, inclusive counts of each test's function; $
 echo "   files of $length bytes; the system calls are the same on all sides: test/syscall)"
 # The profile driver runs the program's own single-process test functions with
 # the given counts, after MPI_Init, as the program does.
-counted program "$build/test/syscall/syscall_profile_driver" "$cycles" "$length"
+counted program "$build/test/syscall/syscall_profile_driver" "$cycles" "$length" --unmarked-clock
 counted bare "$bare" "$cycles" "$length"
 counted thread "$bare" "$cycles" "$length" --idle-thread
 "${analyse[@]}" instructions "$work" "$cycles" "$length"

@@ -10,9 +10,11 @@
 // MPI_Wtime below takes the place of the library's), so the trace shows
 // where each timed stretch starts and ends among the calls.
 //
-// Usage: syscall_profile_driver <cycles> <file_length> [--stray]
+// Usage: syscall_profile_driver <cycles> <file_length> [--stray | --unmarked-clock]
 // --stray adds one call of its own (a one-byte write to /dev/null) inside
 // every bracket, so that the profile check can be shown to notice it.
+// --unmarked-clock leaves the clock's marks out, for counting the tests'
+// instructions without the marks' own.
 #include <fcntl.h>
 #include <mpi.h>
 #include <unistd.h>
@@ -35,6 +37,7 @@ namespace {
 quenda::ProcessState g_state;
 int g_marker = -1;
 bool g_stray = false;
+bool g_clock_marks = true;
 
 void mark(const char* edge, const char* test) {
   const std::string text = std::string("quenda-mark ") + edge + " " + test;
@@ -53,7 +56,7 @@ void bracket(const char* name, Test&& test) {
 
 extern "C" double MPI_Wtime() {
   constexpr char kClock[] = "quenda-mark clock";
-  if (g_marker >= 0) (void)!::write(g_marker, kClock, sizeof kClock - 1);
+  if (g_marker >= 0 && g_clock_marks) (void)!::write(g_marker, kClock, sizeof kClock - 1);
   return PMPI_Wtime();
 }
 
@@ -67,6 +70,7 @@ int main(int argc, char** argv) {
   const quenda::Plan plan{quenda::kFullPlan.world_size_cap, std::atoi(argv[1]),
                           std::atoll(argv[2])};
   g_stray = argc > 3 && std::strcmp(argv[3], "--stray") == 0;
+  g_clock_marks = !(argc > 3 && std::strcmp(argv[3], "--unmarked-clock") == 0);
   g_marker = ::open("/dev/null", O_WRONLY);
   // The console has had a line before, as the banner gives it in the program.
   std::cout << std::endl;
