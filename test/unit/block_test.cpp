@@ -90,9 +90,9 @@ TEST(BlockReportTest, OneWorkerSummary) {
   summarise(write.statistics, 2);
   CapturedReport captured;
   write_block_summary(captured.report, read, write);
-  EXPECT_EQ(captured.file_lines(), testing::summary_lines("high", "8.38861", "8", "4", "4.1943", "4",
-                                                         "4", "8", testing::kCalm, "4",
-                                                         testing::kCalm));
+  EXPECT_EQ(captured.file_lines(),
+            testing::summary_lines("high", "8.38861", "8", "4", "4.1943", "4", "4", "8",
+                                   testing::kCalm, "4", testing::kCalm));
 }
 
 }  // namespace

@@ -131,7 +131,8 @@ TEST(AccessReportTest, SingleProcessLinesAreTheSameOnBothSinks) {
                  "Conventionally, it was: 32 MB/sec.",
                  ""};
   };
-  EXPECT_EQ(bytewise.lines_on_both(), expected("Low writing and reading speeds:", "Write.", "Read:"));
+  EXPECT_EQ(bytewise.lines_on_both(),
+            expected("Low writing and reading speeds:", "Write.", "Read:"));
   Lines block_lines = expected("High writing and reading speeds:", "Read:", "Write.");
   block_lines.push_back("");  // the block phase ends with one more blank line
   EXPECT_EQ(block.lines_on_both(), block_lines);
@@ -148,7 +149,8 @@ TEST(AccessSummaryTest, NoWorkerWritesZerosAndNotSignificantVerdicts) {
             testing::summary_lines("high", "0", "0", "0", "0", "0", "0", "0", kCalm, "0", kCalm));
   CapturedReport captured;
   write_bytewise_summary(captured.report, write, read);
-  Lines expected = testing::summary_lines("low", "0", "0", "0", "0", "0", "0", "0", kCalm, "0", kCalm);
+  Lines expected =
+      testing::summary_lines("low", "0", "0", "0", "0", "0", "0", "0", kCalm, "0", kCalm);
   // One more blank line first, and one space fewer before the write mean's unit.
   expected.insert(expected.begin(), "");
   expected[10] = "Among all nodes, the average low writing process per thread was: 0 MB/sec.";
@@ -196,7 +198,8 @@ TEST(BytewiseReportTest, TotalsInMillionsAndMegabytesAndTheMeanInMegabytes) {
   EXPECT_EQ(lines[2], "Overall, It was: 2.09715 Millions Accesses/sec.to Write");
   EXPECT_EQ(lines[3], "Conventionally, total writing speed was: 2 MB/sec.");
   EXPECT_EQ(lines[4], "Multi-Thread Improvements: 2 times.");
-  EXPECT_EQ(lines[10], "Among all nodes, the average low writing process per thread was: 1 MB/sec.");
+  EXPECT_EQ(lines[10],
+            "Among all nodes, the average low writing process per thread was: 1 MB/sec.");
 }
 
 TEST(AccessSummaryTest, VerdictsFlipJustAboveTheirThresholds) {

@@ -73,12 +73,12 @@ inline Lines summary_lines(const std::string& level, const std::string& write_to
           "Multi-Thread Improvements: " + read_gain + " times.",
           "",
           "",
-          "Among all nodes, the average " + level + " writing process per thread was: " +
-              write_mean + "  MB/sec.",
+          "Among all nodes, the average " + level +
+              " writing process per thread was: " + write_mean + "  MB/sec.",
           among + " writing " + write_verdict,
           "",
-          "Among all nodes, the average " + level + " reading process per thread was: " +
-              read_mean + "  MB/sec.",
+          "Among all nodes, the average " + level +
+              " reading process per thread was: " + read_mean + "  MB/sec.",
           among + " reading " + read_verdict,
           ""};
 }

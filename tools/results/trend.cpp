@@ -81,7 +81,9 @@ class SummaryReader {
   explicit SummaryReader(std::string_view text) : text_(text), limit_(text.size()) {}
 
   // Limits the searches to the text before the first line `line`.
-  void end_at_line(std::string_view line) { limit_ = start_of(line, std::string("\n").append(line)); }
+  void end_at_line(std::string_view line) {
+    limit_ = start_of(line, std::string("\n").append(line));
+  }
   void end_at_text_end() { limit_ = text_.size(); }
 
   // The number on the next line of the form prefix<number>suffix; blanks
@@ -503,9 +505,8 @@ std::string trend_csv_rows(const TrendPoint& point) {
 std::string trend_svg(const std::vector<TrendPoint>& points) { return TrendChart(points).draw(); }
 
 int run_trend(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  const auto read = read_arguments(args, true, [](const std::string&, std::size_t&) {
-    return std::optional<std::string>();
-  });
+  const auto read = read_arguments(
+      args, true, [](const std::string&, std::size_t&) { return std::optional<std::string>(); });
   if (read.index() == 1) return usage_error(err, std::get<1>(read), kUsage);
   const Arguments& arguments = std::get<0>(read);
   if (arguments.help) {

@@ -17,9 +17,9 @@ namespace quenda::results {
 namespace {
 
 namespace fs = std::filesystem;
+using samples::replace_first;
 using testing::file_names;
 using testing::run_process;
-using samples::replace_first;
 
 const std::string kTool = QUENDA_RESULTS_TOOL;
 

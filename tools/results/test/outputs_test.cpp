@@ -11,11 +11,11 @@
 #include "chart_check.h"
 #include "csv_output.h"
 #include "json_output.h"
-#include "support/files.h"
-#include "support/process.h"
 #include "report_figures.h"
 #include "results_file.h"
 #include "sample_report.h"
+#include "support/files.h"
+#include "support/process.h"
 #include "svg_chart.h"
 #include "text_escape.h"
 
@@ -68,9 +68,12 @@ void expect_same_group(const Figures& figures, const json& group) {
 TEST(JsonOutput, HoldsTheRunsMetadataAndEveryFigure) {
   const RunResults run = sample(3);
   const json document = json::parse(to_json(run));
-  const json metadata{{"source_file", samples::sample_file_name("node-a")}, {"partial", false},
-                      {"processor_name", "node-a"},  {"local_date", "2026-03-04"},
-                      {"local_time", "05:06:07"},    {"threads", 3},
+  const json metadata{{"source_file", samples::sample_file_name("node-a")},
+                      {"partial", false},
+                      {"processor_name", "node-a"},
+                      {"local_date", "2026-03-04"},
+                      {"local_time", "05:06:07"},
+                      {"threads", 3},
                       {"worker_count", 2}};
   for (const auto& [key, value] : metadata.items()) EXPECT_EQ(document[key], value) << key;
   EXPECT_FALSE(document.contains("partial_reason"));
@@ -168,10 +171,10 @@ TEST(CsvOutput, HasOneRowPerTestAndWorkerThatReadsBackExactly) {
   const RunResults run = sample(3);
   const auto rows = csv_rows(to_csv(run));
   ASSERT_EQ(rows.size(), 1u + kTestCount * 2);
-  EXPECT_EQ(rows[0], (std::vector<std::string>{
-                         "processor_name", "local_date", "local_time", "test", "rank", "seconds",
-                         "files_per_sec", "million_accesses_per_sec", "mb_per_sec", "partial",
-                         "node", "measurement"}));
+  EXPECT_EQ(rows[0],
+            (std::vector<std::string>{"processor_name", "local_date", "local_time", "test", "rank",
+                                      "seconds", "files_per_sec", "million_accesses_per_sec",
+                                      "mb_per_sec", "partial", "node", "measurement"}));
   std::size_t row = 1;
   const auto expect_cell = [](const std::string& cell, const Figure& figure) {
     if (!figure) {
@@ -185,9 +188,10 @@ TEST(CsvOutput, HasOneRowPerTestAndWorkerThatReadsBackExactly) {
       SCOPED_TRACE("row " + std::to_string(row));
       const auto& cells = rows[row++];
       ASSERT_EQ(cells.size(), 12u);
-      EXPECT_EQ(std::vector(cells.begin(), cells.begin() + 5),
-                (std::vector<std::string>{"node-a", "2026-03-04", "05:06:07",
-                                          std::string(test_key(test.id)), std::to_string(worker.rank)}));
+      EXPECT_EQ(
+          std::vector(cells.begin(), cells.begin() + 5),
+          (std::vector<std::string>{"node-a", "2026-03-04", "05:06:07",
+                                    std::string(test_key(test.id)), std::to_string(worker.rank)}));
       expect_cell(cells[5], worker.figures.seconds);
       expect_cell(cells[6], worker.figures.files_per_sec);
       expect_cell(cells[7], worker.figures.million_accesses_per_sec);

@@ -18,8 +18,8 @@ namespace {
 using samples::first_lines;
 using samples::line_numbers;
 using samples::nth_line_starting;
-using samples::replace_first;
 using samples::printed;
+using samples::replace_first;
 
 const std::string kSampleName = samples::sample_file_name("node-a");
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "chart_check.h"
-#include "support/files.h"
-#include "support/process.h"
 #include "report_figures.h"
 #include "sample_report.h"
+#include "support/files.h"
+#include "support/process.h"
 
 namespace quenda::results {
 namespace {
@@ -152,7 +152,8 @@ TEST(RoundTripStopped, ARealResultsFileCutShortIsRefusedOrConvertedAsPartial) {
 
   // Stopped in the middle of the cluster block section, after its heading
   // and the first worker's three lines.
-  const std::vector<int> headings = samples::line_numbers(report, "High writing and reading speeds:");
+  const std::vector<int> headings =
+      samples::line_numbers(report, "High writing and reading speeds:");
   ASSERT_EQ(headings.size(), 2u);
   const int kept_lines = headings[1] + 4;
   const std::string kept = samples::first_lines(report, kept_lines);
@@ -182,13 +183,13 @@ TEST(RoundTripStopped, ARealResultsFileCutShortIsRefusedOrConvertedAsPartial) {
   EXPECT_TRUE(document["tests"]["block_write"]["workers"].empty());
 }
 
-
 TEST(RoundTripHistory, ARealRunComparedWithItselfChangesNothing) {
   testing::TemporaryFolder folder;
   const BenchmarkRun run = run_benchmark(4, folder.path());
   ASSERT_FALSE(run.results_file.empty());
   const std::string file = run.results_file.string();
-  const ProcessResult compared = run_process({kTool, "compare", "--json", file, file}, folder.path());
+  const ProcessResult compared =
+      run_process({kTool, "compare", "--json", file, file}, folder.path());
   ASSERT_EQ(compared.exit_code, 0) << compared.err;
   const json document = json::parse(compared.out);
   EXPECT_EQ(document["worse"], false);
@@ -224,7 +225,7 @@ TEST(RoundTripHistory, TrendChartsRealRunsInTimeOrder) {
     const BenchmarkRun run =
         run_benchmark(runs[i].processes, run_folder,
                       {"-x", "LD_PRELOAD=" + clock, "-x", "QUENDA_FIXED_LOCAL_TIME=" + runs[i].at});
-      ASSERT_FALSE(run.results_file.empty());
+    ASSERT_FALSE(run.results_file.empty());
     ASSERT_EQ(run_process({kTool, run.results_file.string()}, run_folder).exit_code, 0);
     converted.push_back(json::parse(read_file(with_extension(run.results_file, ".json"))));
     trend.push_back(i == 0 ? run_folder.string() : run.results_file.string());
