@@ -4,7 +4,7 @@
 # and the scratch files. The number of processes is the first argument; by
 # default one per core (at least two: the collector and one worker), because
 # a process without a core of its own slows the others while it waits
-# (bench/run.sh wait measures this; docs/performance.md has the figures).
+# (bench/wait.sh measures this; docs/performance.md has the figures).
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 # Open MPI gives a node one slot per physical core, not per hardware thread,
