@@ -30,11 +30,12 @@ peaks "$work/baseline" "$baseline"
 peaks "$work/program" "$program"
 
 allowance=$(( (length + 1023) / 1024 + 1024 ))
+b=0
 for ((rank = 0; rank < processes; ++rank)); do
   [ -s "$work/baseline/peak.$rank" ] || { echo "no baseline peak for rank $rank"; exit 1; }
+  peak=$(tail -1 "$work/baseline/peak.$rank")
+  ((peak <= b)) || b=$peak
 done
-b=$(for ((rank = 0; rank < processes; ++rank)); do tail -1 "$work/baseline/peak.$rank"; done |
-  sort -n | tail -1)
 status=0
 printf '%-6s %14s %14s %10s %10s\n' rank "program KiB" "baseline KiB" "extra KiB" "allowed"
 for ((rank = 0; rank < processes; ++rank)); do

@@ -62,7 +62,8 @@ extern "C" double MPI_Wtime() {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::cerr << "usage: syscall_profile_driver <cycles> <file_length> [--stray]\n";
+    std::cerr
+        << "usage: syscall_profile_driver <cycles> <file_length> [--stray | --unmarked-clock]\n";
     return 2;
   }
   // The tests read the MPI clock, so MPI runs as in the program.
