@@ -17,13 +17,13 @@
 #include <vector>
 
 #include "chart_check.h"
-#include "csv_output.h"
-#include "json_output.h"
+#include "write/csv_output.h"
+#include "write/json_output.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "sample_report.h"
-#include "svg_chart.h"
-#include "text_escape.h"
+#include "write/svg_chart.h"
+#include "write/text_escape.h"
 
 namespace quenda::results {
 namespace {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "compare.h"
+#include "commands/compare.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "sample_report.h"
-#include "trend.h"
+#include "commands/trend.h"
 
 namespace quenda::results {
 namespace {

@@ -1,4 +1,4 @@
-#include "results_file.h"
+#include "read/results_file.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "json_output.h"
+#include "write/json_output.h"
 #include "sample_report.h"
 
 namespace quenda::results {

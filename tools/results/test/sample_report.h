@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "results_file.h"
+#include "read/results_file.h"
 
 namespace quenda::results::samples {
 

@@ -1,10 +1,10 @@
-#include "read_run.h"
+#include "read/read_run.h"
 
 #include <fstream>
 #include <system_error>
 
-#include "replace_file.h"
-#include "text_escape.h"
+#include "write/replace_file.h"
+#include "write/text_escape.h"
 
 namespace quenda::results {
 

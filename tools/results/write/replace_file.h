@@ -2,8 +2,8 @@
 // only when its size is that of a results file, and an output is written
 // under a temporary name and renamed over its place, so that a reader finds
 // it whole, old or new.
-#ifndef QUENDA_TOOLS_RESULTS_REPLACE_FILE_H_
-#define QUENDA_TOOLS_RESULTS_REPLACE_FILE_H_
+#ifndef QUENDA_TOOLS_RESULTS_WRITE_REPLACE_FILE_H_
+#define QUENDA_TOOLS_RESULTS_WRITE_REPLACE_FILE_H_
 
 #include <cstdint>
 #include <filesystem>
@@ -37,4 +37,4 @@ std::string write_outputs(const std::vector<OutputFile>& outputs);
 
 }  // namespace quenda::results
 
-#endif  // QUENDA_TOOLS_RESULTS_REPLACE_FILE_H_
+#endif  // QUENDA_TOOLS_RESULTS_WRITE_REPLACE_FILE_H_

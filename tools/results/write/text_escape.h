@@ -1,8 +1,8 @@
 // Text from other machines made safe for the outputs and the terminal.
 // Processor names come from file names and may hold any byte; the title
 // and the lines quoted in messages come from the file itself.
-#ifndef QUENDA_TOOLS_RESULTS_TEXT_ESCAPE_H_
-#define QUENDA_TOOLS_RESULTS_TEXT_ESCAPE_H_
+#ifndef QUENDA_TOOLS_RESULTS_WRITE_TEXT_ESCAPE_H_
+#define QUENDA_TOOLS_RESULTS_WRITE_TEXT_ESCAPE_H_
 
 #include <string>
 #include <string_view>
@@ -26,4 +26,4 @@ std::string printable(std::string_view bytes);
 
 }  // namespace quenda::results
 
-#endif  // QUENDA_TOOLS_RESULTS_TEXT_ESCAPE_H_
+#endif  // QUENDA_TOOLS_RESULTS_WRITE_TEXT_ESCAPE_H_

@@ -1,13 +1,13 @@
 // A run as a JSON document: metadata, then per test the single-process
 // figures, every worker's figures, the total, improvement, mean and verdict.
-#ifndef QUENDA_TOOLS_RESULTS_JSON_OUTPUT_H_
-#define QUENDA_TOOLS_RESULTS_JSON_OUTPUT_H_
+#ifndef QUENDA_TOOLS_RESULTS_WRITE_JSON_OUTPUT_H_
+#define QUENDA_TOOLS_RESULTS_WRITE_JSON_OUTPUT_H_
 
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "node_figures.h"
-#include "results_file.h"
+#include "analyse/node_figures.h"
+#include "read/results_file.h"
 
 namespace quenda::results {
 
@@ -24,4 +24,4 @@ nlohmann::ordered_json figure_json(const Figure& value);
 
 }  // namespace quenda::results
 
-#endif  // QUENDA_TOOLS_RESULTS_JSON_OUTPUT_H_
+#endif  // QUENDA_TOOLS_RESULTS_WRITE_JSON_OUTPUT_H_

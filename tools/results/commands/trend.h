@@ -1,8 +1,8 @@
 // Many runs of a cluster in time order: a CSV of one row per run and test
 // and a chart of each test's total and mean per worker over time, so that a
 // slow drift shows as clearly as a sudden drop.
-#ifndef QUENDA_TOOLS_RESULTS_TREND_H_
-#define QUENDA_TOOLS_RESULTS_TREND_H_
+#ifndef QUENDA_TOOLS_RESULTS_COMMANDS_TREND_H_
+#define QUENDA_TOOLS_RESULTS_COMMANDS_TREND_H_
 
 #include <array>
 #include <optional>
@@ -12,7 +12,7 @@
 #include <variant>
 #include <vector>
 
-#include "results_file.h"
+#include "read/results_file.h"
 
 namespace quenda::results {
 
@@ -60,4 +60,4 @@ int run_trend(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
 }  // namespace quenda::results
 
-#endif  // QUENDA_TOOLS_RESULTS_TREND_H_
+#endif  // QUENDA_TOOLS_RESULTS_COMMANDS_TREND_H_

@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "commands/command_line.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,17 +11,17 @@
 #include <system_error>
 #include <variant>
 
-#include "compare.h"
-#include "csv_output.h"
-#include "json_output.h"
-#include "node_figures.h"
-#include "rank_map.h"
+#include "commands/compare.h"
+#include "write/csv_output.h"
+#include "write/json_output.h"
+#include "analyse/node_figures.h"
+#include "read/rank_map.h"
 #include "reason.h"
-#include "replace_file.h"
-#include "results_file.h"
-#include "svg_chart.h"
-#include "text_escape.h"
-#include "trend.h"
+#include "write/replace_file.h"
+#include "read/results_file.h"
+#include "write/svg_chart.h"
+#include "write/text_escape.h"
+#include "commands/trend.h"
 
 namespace quenda::results {
 namespace {

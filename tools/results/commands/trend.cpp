@@ -1,4 +1,4 @@
-#include "trend.h"
+#include "commands/trend.h"
 
 #include <algorithm>
 #include <array>
@@ -15,14 +15,14 @@
 #include <system_error>
 #include <tuple>
 
-#include "chart_parts.h"
-#include "command_line.h"
-#include "compare.h"
-#include "csv_output.h"
-#include "figure_text.h"
-#include "replace_file.h"
+#include "write/chart_parts.h"
+#include "commands/command_line.h"
+#include "commands/compare.h"
+#include "write/csv_output.h"
+#include "write/figure_text.h"
+#include "write/replace_file.h"
 #include "report_texts.h"
-#include "text_escape.h"
+#include "write/text_escape.h"
 
 namespace quenda::results {
 namespace {

@@ -1,4 +1,4 @@
-#include "results_file.h"
+#include "read/results_file.h"
 
 #include <charconv>
 #include <limits>
@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "report_texts.h"
-#include "text_escape.h"
+#include "write/text_escape.h"
 
 namespace quenda::results {
 namespace {

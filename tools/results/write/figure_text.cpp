@@ -1,4 +1,4 @@
-#include "figure_text.h"
+#include "write/figure_text.h"
 
 #include <array>
 #include <charconv>

@@ -1,7 +1,7 @@
 // The tool's command line: which results files to read, where to write
 // their JSON, CSV and SVG, and how to report what went wrong.
-#ifndef QUENDA_TOOLS_RESULTS_COMMAND_LINE_H_
-#define QUENDA_TOOLS_RESULTS_COMMAND_LINE_H_
+#ifndef QUENDA_TOOLS_RESULTS_COMMANDS_COMMAND_LINE_H_
+#define QUENDA_TOOLS_RESULTS_COMMANDS_COMMAND_LINE_H_
 
 #include <cstddef>
 #include <filesystem>
@@ -66,4 +66,4 @@ std::variant<std::vector<std::filesystem::path>, std::string> results_files_in(
 
 }  // namespace quenda::results
 
-#endif  // QUENDA_TOOLS_RESULTS_COMMAND_LINE_H_
+#endif  // QUENDA_TOOLS_RESULTS_COMMANDS_COMMAND_LINE_H_

@@ -4,8 +4,8 @@
 //
 // Figures keep the value as printed (six significant digits); a figure the
 // file never reached (a run that was stopped) stays empty.
-#ifndef QUENDA_TOOLS_RESULTS_RESULTS_FILE_H_
-#define QUENDA_TOOLS_RESULTS_RESULTS_FILE_H_
+#ifndef QUENDA_TOOLS_RESULTS_READ_RESULTS_FILE_H_
+#define QUENDA_TOOLS_RESULTS_READ_RESULTS_FILE_H_
 
 #include <array>
 #include <cstdint>
@@ -117,4 +117,4 @@ std::optional<NameMetadata> parse_results_file_name(std::string_view file_name);
 
 }  // namespace quenda::results
 
-#endif  // QUENDA_TOOLS_RESULTS_RESULTS_FILE_H_
+#endif  // QUENDA_TOOLS_RESULTS_READ_RESULTS_FILE_H_

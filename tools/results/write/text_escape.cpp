@@ -1,4 +1,4 @@
-#include "text_escape.h"
+#include "write/text_escape.h"
 
 #include <cstdint>
 

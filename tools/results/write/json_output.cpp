@@ -1,4 +1,4 @@
-#include "json_output.h"
+#include "write/json_output.h"
 
 #include <cmath>
 #include <nlohmann/json.hpp>

@@ -1,4 +1,4 @@
-#include "compare.h"
+#include "commands/compare.h"
 
 #include <algorithm>
 #include <array>
@@ -8,12 +8,12 @@
 #include <numeric>
 #include <variant>
 
-#include "command_line.h"
-#include "figure_text.h"
-#include "json_output.h"
-#include "rank_map.h"
-#include "read_run.h"
-#include "text_escape.h"
+#include "commands/command_line.h"
+#include "write/figure_text.h"
+#include "write/json_output.h"
+#include "read/rank_map.h"
+#include "read/read_run.h"
+#include "write/text_escape.h"
 
 namespace quenda::results {
 namespace {

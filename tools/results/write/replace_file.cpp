@@ -1,4 +1,4 @@
-#include "replace_file.h"
+#include "write/replace_file.h"
 
 #include <array>
 #include <cerrno>
@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "reason.h"
-#include "text_escape.h"
+#include "write/text_escape.h"
 
 namespace quenda::results {
 namespace {

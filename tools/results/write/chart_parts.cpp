@@ -1,12 +1,12 @@
-#include "chart_parts.h"
+#include "write/chart_parts.h"
 
 #include <algorithm>
 #include <cmath>
 #include <locale>
 #include <sstream>
 
-#include "figure_text.h"
-#include "text_escape.h"
+#include "write/figure_text.h"
+#include "write/text_escape.h"
 
 namespace quenda::results {
 namespace {

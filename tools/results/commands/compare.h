@@ -2,8 +2,8 @@
 // of both, their ratio, and whether the workers' rates moved beyond their
 // spread (Welch's t-test), so that a nightly job can tell a slower cluster
 // from a noisy one by the exit status alone.
-#ifndef QUENDA_TOOLS_RESULTS_COMPARE_H_
-#define QUENDA_TOOLS_RESULTS_COMPARE_H_
+#ifndef QUENDA_TOOLS_RESULTS_COMMANDS_COMPARE_H_
+#define QUENDA_TOOLS_RESULTS_COMMANDS_COMPARE_H_
 
 #include <optional>
 #include <ostream>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "results_file.h"
+#include "read/results_file.h"
 
 namespace quenda::results {
 
@@ -42,4 +42,4 @@ int run_compare(const std::vector<std::string>& args, std::ostream& out, std::os
 
 }  // namespace quenda::results
 
-#endif  // QUENDA_TOOLS_RESULTS_COMPARE_H_
+#endif  // QUENDA_TOOLS_RESULTS_COMMANDS_COMPARE_H_

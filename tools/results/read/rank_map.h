@@ -2,8 +2,8 @@
 // NODE" lines), from a job log holding those lines and the benchmark's
 // failure lines, or from a shared working folder whose worker files are
 // named data64-windows-R@NODE.
-#ifndef QUENDA_TOOLS_RESULTS_RANK_MAP_H_
-#define QUENDA_TOOLS_RESULTS_RANK_MAP_H_
+#ifndef QUENDA_TOOLS_RESULTS_READ_RANK_MAP_H_
+#define QUENDA_TOOLS_RESULTS_READ_RANK_MAP_H_
 
 #include <array>
 #include <cstdint>
@@ -13,7 +13,7 @@
 #include <string>
 #include <variant>
 
-#include "results_file.h"
+#include "read/results_file.h"
 
 namespace quenda::results {
 
@@ -35,4 +35,4 @@ std::string apply_rank_map(const RankMap& map, RunResults& run);
 
 }  // namespace quenda::results
 
-#endif  // QUENDA_TOOLS_RESULTS_RANK_MAP_H_
+#endif  // QUENDA_TOOLS_RESULTS_READ_RANK_MAP_H_

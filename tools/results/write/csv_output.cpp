@@ -1,7 +1,7 @@
-#include "csv_output.h"
+#include "write/csv_output.h"
 
-#include "figure_text.h"
-#include "text_escape.h"
+#include "write/figure_text.h"
+#include "write/text_escape.h"
 
 namespace quenda::results {
 namespace {

@@ -1,6 +1,6 @@
 // Figures as text, for the output formats.
-#ifndef QUENDA_TOOLS_RESULTS_FIGURE_TEXT_H_
-#define QUENDA_TOOLS_RESULTS_FIGURE_TEXT_H_
+#ifndef QUENDA_TOOLS_RESULTS_WRITE_FIGURE_TEXT_H_
+#define QUENDA_TOOLS_RESULTS_WRITE_FIGURE_TEXT_H_
 
 #include <string>
 
@@ -16,4 +16,4 @@ std::string report_text(double value, int digits = 6);
 
 }  // namespace quenda::results
 
-#endif  // QUENDA_TOOLS_RESULTS_FIGURE_TEXT_H_
+#endif  // QUENDA_TOOLS_RESULTS_WRITE_FIGURE_TEXT_H_

@@ -1,12 +1,12 @@
-#include "node_figures.h"
+#include "analyse/node_figures.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numeric>
 
-#include "compare.h"
-#include "figure_text.h"
-#include "text_escape.h"
+#include "commands/compare.h"
+#include "write/figure_text.h"
+#include "write/text_escape.h"
 
 namespace quenda::results {
 namespace {

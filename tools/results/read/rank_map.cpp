@@ -1,4 +1,4 @@
-#include "rank_map.h"
+#include "read/rank_map.h"
 
 #include <charconv>
 #include <fstream>
@@ -8,7 +8,7 @@
 
 #include "plan.h"
 #include "run/failures.h"
-#include "text_escape.h"
+#include "write/text_escape.h"
 
 namespace quenda::results {
 namespace {

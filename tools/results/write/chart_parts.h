@@ -1,7 +1,7 @@
 // What the run chart and the history chart draw with: coordinates as text,
 // the page with its texts and lines, and a vertical scale of round steps.
-#ifndef QUENDA_TOOLS_RESULTS_CHART_PARTS_H_
-#define QUENDA_TOOLS_RESULTS_CHART_PARTS_H_
+#ifndef QUENDA_TOOLS_RESULTS_WRITE_CHART_PARTS_H_
+#define QUENDA_TOOLS_RESULTS_WRITE_CHART_PARTS_H_
 
 #include <cmath>
 #include <optional>
@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "results_file.h"
+#include "read/results_file.h"
 
 namespace quenda::results {
 
@@ -96,4 +96,4 @@ class Svg {
 
 }  // namespace quenda::results
 
-#endif  // QUENDA_TOOLS_RESULTS_CHART_PARTS_H_
+#endif  // QUENDA_TOOLS_RESULTS_WRITE_CHART_PARTS_H_

@@ -1,13 +1,13 @@
 // A run as an SVG chart: one panel per test, each worker's rate as a bar,
 // the collector's single-process rate and the workers' mean as horizontal
 // lines, so that a slow worker stands out against both.
-#ifndef QUENDA_TOOLS_RESULTS_SVG_CHART_H_
-#define QUENDA_TOOLS_RESULTS_SVG_CHART_H_
+#ifndef QUENDA_TOOLS_RESULTS_WRITE_SVG_CHART_H_
+#define QUENDA_TOOLS_RESULTS_WRITE_SVG_CHART_H_
 
 #include <string>
 
-#include "node_figures.h"
-#include "results_file.h"
+#include "analyse/node_figures.h"
+#include "read/results_file.h"
 
 namespace quenda::results {
 
@@ -26,4 +26,4 @@ std::string to_svg(const RunResults& run, const RunNodes* nodes = nullptr);
 
 }  // namespace quenda::results
 
-#endif  // QUENDA_TOOLS_RESULTS_SVG_CHART_H_
+#endif  // QUENDA_TOOLS_RESULTS_WRITE_SVG_CHART_H_

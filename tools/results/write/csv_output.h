@@ -1,12 +1,12 @@
 // A run as CSV: one row per test and worker, for spreadsheets and for
 // concatenating the runs of several machines.
-#ifndef QUENDA_TOOLS_RESULTS_CSV_OUTPUT_H_
-#define QUENDA_TOOLS_RESULTS_CSV_OUTPUT_H_
+#ifndef QUENDA_TOOLS_RESULTS_WRITE_CSV_OUTPUT_H_
+#define QUENDA_TOOLS_RESULTS_WRITE_CSV_OUTPUT_H_
 
 #include <string>
 #include <string_view>
 
-#include "results_file.h"
+#include "read/results_file.h"
 
 namespace quenda::results {
 
@@ -25,4 +25,4 @@ std::string csv_text_cell(std::string_view raw);
 
 }  // namespace quenda::results
 
-#endif  // QUENDA_TOOLS_RESULTS_CSV_OUTPUT_H_
+#endif  // QUENDA_TOOLS_RESULTS_WRITE_CSV_OUTPUT_H_

@@ -1,4 +1,4 @@
-#include "svg_chart.h"
+#include "write/svg_chart.h"
 
 #include <algorithm>
 #include <array>
@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "chart_parts.h"
-#include "compare.h"
-#include "figure_text.h"
-#include "text_escape.h"
+#include "write/chart_parts.h"
+#include "commands/compare.h"
+#include "write/figure_text.h"
+#include "write/text_escape.h"
 
 namespace quenda::results {
 namespace {

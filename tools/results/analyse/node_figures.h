@@ -3,15 +3,15 @@
 // fraction of the median over all nodes' medians. Medians keep one slow
 // worker, or one noisy neighbour on a shared machine, from flagging a
 // whole node or hiding a slow one.
-#ifndef QUENDA_TOOLS_RESULTS_NODE_FIGURES_H_
-#define QUENDA_TOOLS_RESULTS_NODE_FIGURES_H_
+#ifndef QUENDA_TOOLS_RESULTS_ANALYSE_NODE_FIGURES_H_
+#define QUENDA_TOOLS_RESULTS_ANALYSE_NODE_FIGURES_H_
 
 #include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "results_file.h"
+#include "read/results_file.h"
 
 namespace quenda::results {
 
@@ -45,4 +45,4 @@ std::string node_summary(const RunResults& run, const RunNodes& nodes, double ou
 
 }  // namespace quenda::results
 
-#endif  // QUENDA_TOOLS_RESULTS_NODE_FIGURES_H_
+#endif  // QUENDA_TOOLS_RESULTS_ANALYSE_NODE_FIGURES_H_
