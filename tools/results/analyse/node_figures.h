@@ -1,21 +1,27 @@
-// A test's figures node by node, and the nodes that fall behind the rest:
-// a node is flagged where the median rate of its workers is below a
-// fraction of the median over all nodes' medians. Medians keep one slow
-// worker, or one noisy neighbour on a shared machine, from flagging a
-// whole node or hiding a slow one.
+// A test's figures node by node, and the nodes that fall behind the rest.
+// A node is flagged where the median of its workers' log rates is both
+// practically below the other nodes' (at most a fraction of their typical
+// rate) and significantly so, with the chance of any false flag in a run
+// held at the family's level over all its tests and nodes together
+// (analyse/judgement.h). Medians keep one slow worker, or one noisy
+// neighbour on a shared machine, from flagging a whole node or hiding a
+// slow one.
 #ifndef QUENDA_TOOLS_RESULTS_ANALYSE_NODE_FIGURES_H_
 #define QUENDA_TOOLS_RESULTS_ANALYSE_NODE_FIGURES_H_
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "analyse/judgement.h"
 #include "read/results_file.h"
 
 namespace quenda::results {
 
-inline constexpr double kDefaultOutlierFraction = 0.5;
+// A node is worth flagging at 80% of the typical node's rate or less.
+inline constexpr double kDefaultOutlierFraction = 0.8;
 
 // One node's workers in a test and their headline rates (files/sec or
 // MB/sec). Only figures that are measurements count; a node whose workers
@@ -26,6 +32,11 @@ struct NodeFigures {
   Figure median;
   Figure minimum;
   Figure sum;
+  // Its rate over the other nodes' typical rate (from the medians of log
+  // rates), and the p-value of its shortfall adjusted for the whole run;
+  // empty where the node was not judged.
+  Figure share;
+  Figure p_adjusted;
 };
 
 struct TestNodes {
@@ -35,13 +46,17 @@ struct TestNodes {
 };
 using RunNodes = std::array<TestNodes, kTestCount>;
 
-// Nothing is flagged with fewer than two nodes with rates.
-TestNodes node_figures(const TestResults& test, double outlier_fraction);
-RunNodes node_figures(const RunResults& run, double outlier_fraction);
+// Every test of `run` by node, its flags judged as one family at level
+// `alpha`. Nothing is flagged with fewer than three nodes with rates.
+RunNodes node_figures(const RunResults& run, double outlier_fraction, double alpha = kDefaultAlpha);
+
+// True where any test of `nodes` has a flagged node.
+bool any_flagged(const RunNodes& nodes);
 
 // Per test, the flagged nodes and how far they are behind, for standard
 // output; each line ends with a line end.
-std::string node_summary(const RunResults& run, const RunNodes& nodes, double outlier_fraction);
+std::string node_summary(const RunResults& run, const RunNodes& nodes, double outlier_fraction,
+                         double alpha = kDefaultAlpha);
 
 }  // namespace quenda::results
 

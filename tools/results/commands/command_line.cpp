@@ -11,17 +11,17 @@
 #include <system_error>
 #include <variant>
 
+#include "analyse/node_figures.h"
 #include "commands/compare.h"
+#include "commands/trend.h"
+#include "read/rank_map.h"
+#include "read/results_file.h"
+#include "reason.h"
 #include "write/csv_output.h"
 #include "write/json_output.h"
-#include "analyse/node_figures.h"
-#include "read/rank_map.h"
-#include "reason.h"
 #include "write/replace_file.h"
-#include "read/results_file.h"
 #include "write/svg_chart.h"
 #include "write/text_escape.h"
-#include "commands/trend.h"
 
 namespace quenda::results {
 namespace {
@@ -30,7 +30,8 @@ namespace fs = std::filesystem;
 
 constexpr const char kUsage[] =
     "usage: quenda-lite-results [--partial] [--output-dir DIR] [--rank-map MAP\n"
-    "                           [--outlier-fraction F]] [--] PATH...\n"
+    "                           [--outlier-fraction F] [--alpha A] [--fail-on-flag]]\n"
+    "                           [--] PATH...\n"
     "       quenda-lite-results compare [--json] [--threshold PERCENT] BASE NEW\n"
     "       quenda-lite-results trend [--output-dir DIR] PATH...\n"
     "Converts Quenda Lite results files into JSON, CSV and an SVG chart; compares\n"
@@ -41,8 +42,12 @@ constexpr const char kUsage[] =
     "                        is the batch script's map, a job log holding it (its\n"
     "                        failure lines then mark figures that are not\n"
     "                        measurements), or the run's shared working folder\n"
-    "  --outlier-fraction F  flag a node whose median rate is below F times the\n"
-    "                        median over all nodes (default 0.5)\n"
+    "  --outlier-fraction F  flag a node whose median rate is at most F times the\n"
+    "                        other nodes' typical rate (default 0.8) and significantly\n"
+    "                        below it\n"
+    "  --alpha A             the chance of any false flag in a run, over all its\n"
+    "                        tests and nodes (default 0.05)\n"
+    "  --fail-on-flag        end with status 1 where a node is flagged\n"
     "  --partial             also convert files of runs that were stopped; their\n"
     "                        JSON says \"partial\": true\n"
     "  --                    what follows are paths, even where they start with -\n"
@@ -54,6 +59,8 @@ struct Options {
   bool allow_partial = false;
   std::optional<fs::path> rank_map;
   std::optional<double> outlier_fraction;
+  std::optional<double> alpha;
+  bool fail_on_flag = false;
 };
 
 // Options, or the reason the command line is wrong.
@@ -61,16 +68,25 @@ std::variant<Options, std::string> parse_arguments(const std::vector<std::string
   Options options;
   auto read = read_arguments(
       args, true, [&](const std::string& arg, std::size_t& i) -> std::optional<std::string> {
-        if (arg == "--partial") {
-          options.allow_partial = true;
+        if (arg == "--partial" || arg == "--fail-on-flag") {
+          (arg == "--partial" ? options.allow_partial : options.fail_on_flag) = true;
           return "";
         }
-        if (arg != "--rank-map" && arg != "--outlier-fraction") return std::nullopt;
+        if (arg != "--rank-map" && arg != "--outlier-fraction" && arg != "--alpha") {
+          return std::nullopt;
+        }
         const auto value = option_value(args, i);
         if (!value) return arg + " needs a value";
         if (arg == "--rank-map") {
           if (options.rank_map) return "the rank map is given twice";
           options.rank_map = fs::path(*value);
+          return "";
+        }
+        if (arg == "--alpha") {
+          options.alpha = finite_number(*value).value_or(0.0);
+          if (*options.alpha <= 0.0 || *options.alpha >= 1.0) {
+            return "--alpha needs a number above 0, below 1";
+          }
           return "";
         }
         options.outlier_fraction = finite_number(*value).value_or(0.0);
@@ -82,7 +98,12 @@ std::variant<Options, std::string> parse_arguments(const std::vector<std::string
   if (read.index() == 1) return std::get<1>(read);
   options.arguments = std::move(std::get<0>(read));
   if (options.arguments.paths.empty()) return "no results file or folder given";
-  if (options.outlier_fraction && !options.rank_map) return "--outlier-fraction needs --rank-map";
+  if (!options.rank_map) {
+    // Without a map there are no nodes to judge.
+    if (options.outlier_fraction) return "--outlier-fraction needs --rank-map";
+    if (options.alpha) return "--alpha needs --rank-map";
+    if (options.fail_on_flag) return "--fail-on-flag needs --rank-map";
+  }
   return options;
 }
 
@@ -130,7 +151,7 @@ class Converter {
       }
     }
     for (const std::string& path : options_.arguments.paths) take(path);
-    return flushed(out_, err_, failed_ ? kExitFailed : kExitConverted);
+    return flushed(out_, err_, failed_ || flagged_ ? kExitFailed : kExitConverted);
   }
 
  private:
@@ -183,7 +204,8 @@ class Converter {
         return fail(path, "the rank map " + printable(options_.rank_map->string()) +
                               " is not of this run: " + disagreement);
       }
-      nodes = node_figures(run, fraction());
+      nodes = node_figures(run, fraction(), alpha());
+      flagged_ = flagged_ || (options_.fail_on_flag && any_flagged(*nodes));
     }
 
     const auto& output_dir = options_.arguments.output_dir;
@@ -207,15 +229,17 @@ class Converter {
     }
     out_ << printable(path.string()) << " -> " << printable(outputs[0].path.string())
          << ", .csv, .svg\n";
-    if (nodes) out_ << node_summary(run, *nodes, fraction());
+    if (nodes) out_ << node_summary(run, *nodes, fraction(), alpha());
   }
 
   double fraction() const { return options_.outlier_fraction.value_or(kDefaultOutlierFraction); }
+  double alpha() const { return options_.alpha.value_or(kDefaultAlpha); }
 
   const Options& options_;
   std::ostream& out_;
   std::ostream& err_;
   bool failed_ = false;
+  bool flagged_ = false;  // a node flagged, with --fail-on-flag
   std::optional<RankMap> rank_map_;
   std::set<fs::path> converted_inputs_;
   std::set<fs::path> output_stems_;

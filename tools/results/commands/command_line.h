@@ -15,7 +15,7 @@
 namespace quenda::results {
 
 inline constexpr int kExitConverted = 0;  // every file converted
-inline constexpr int kExitFailed = 1;     // at least one file not converted
+inline constexpr int kExitFailed = 1;  // a file not converted, or with --fail-on-flag a node flagged
 inline constexpr int kExitUsage = 2;      // the command line itself is wrong
 
 // Converts every results file named by `args` (files, or folders whose

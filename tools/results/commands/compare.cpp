@@ -8,11 +8,13 @@
 #include <numeric>
 #include <variant>
 
+#include "analyse/judgement.h"
+#include "analyse/node_figures.h"
 #include "commands/command_line.h"
-#include "write/figure_text.h"
-#include "write/json_output.h"
 #include "read/rank_map.h"
 #include "read/read_run.h"
+#include "write/figure_text.h"
+#include "write/json_output.h"
 #include "write/text_escape.h"
 
 namespace quenda::results {
@@ -21,20 +23,22 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr const char kUsage[] =
-    "usage: quenda-lite-results compare [--json] [--threshold PERCENT]\n"
+    "usage: quenda-lite-results compare [--json] [--threshold PERCENT] [--alpha A]\n"
     "                                   [--rank-map BASE_MAP --rank-map NEW_MAP] [--] BASE NEW\n"
     "Compares two results files test by test: the figures of both, new/base, and\n"
-    "Welch's t-test on the workers' rates at level 0.05.\n"
+    "Welch's t-test on the workers' log rates; with maps also each node's change\n"
+    "against the other nodes' changes. Every test and node is judged as one family.\n"
     "  --json               the comparison as JSON instead of a table\n"
-    "  --threshold PERCENT  a test is worse when its mean rate per worker fell by more\n"
-    "                       than this (default 10) and the fall is significant\n"
+    "  --threshold PERCENT  a test is worse when its rate fell by more than this\n"
+    "                       (default 10) and the fall is significant; a node when its\n"
+    "                       change is below the others' by this or 20%, the larger\n"
+    "  --alpha A            the chance of any false call among everything judged\n"
+    "                       (default 0.05)\n"
     "  --rank-map MAP       twice, for BASE and then NEW (a map, job log or shared\n"
     "                       folder, as for a conversion): also judges each node that\n"
-    "                       both maps name, on its workers alone\n"
+    "                       both maps name\n"
     "Exit status: 0 no test worse, 1 at least one test or node worse, 2 a wrong\n"
     "command line or a file or map that is refused.\n";
-
-constexpr double kLevel = 0.05;  // the significance level of the test
 
 enum class Change {
   kWorse,            // significant, and the mean fell beyond the threshold
@@ -53,8 +57,13 @@ const char* change_text(Change change) {
 // The judgement on one group of workers' rates: all the workers of a test,
 // or (for a comparison per node) the measurements of one node's.
 struct GroupJudgement {
-  Figure mean_ratio;  // the new mean over the base mean
-  std::optional<WelchTest> welch;
+  // A test: the geometric mean of its workers' rates, new over base. A
+  // node: the median of its workers' rates, new over base.
+  Figure ratio;
+  Figure relative;                 // a node's change over the typical node's change
+  std::optional<WelchTest> welch;  // a test's, on log rates
+  Figure p_value;                  // as the test gives it
+  Figure p_adjusted;               // for the whole family
   Change change = Change::kUntested;
 };
 
@@ -90,6 +99,8 @@ struct TestComparison {
 
 struct RunComparison {
   double threshold_percent = 10.0;  // a drop of the mean rate beyond this counts
+  double alpha = kDefaultAlpha;
+  std::size_t family_size = 0;  // tests and nodes judged
   bool by_node = false;
   std::array<TestComparison, kTestCount> tests;
 
@@ -136,11 +147,7 @@ FigurePair pair_of(const Figure& base, const Figure& next) {
 std::string text_of(const Figure& value) { return value ? report_text(*value) : "-"; }
 
 std::string p_text(const GroupJudgement& judgement) {
-  return judgement.welch ? report_text(judgement.welch->p_value) : "-";
-}
-
-Json p_json(const GroupJudgement& judgement) {
-  return judgement.welch ? figure_json(judgement.welch->p_value) : Json();
+  return judgement.p_adjusted ? report_text(*judgement.p_adjusted, 2) : "-";
 }
 
 std::string run_line(const char* role, const RunResults& run) {
@@ -176,16 +183,14 @@ std::string aligned(const std::vector<std::vector<std::string>>& rows) {
   return text;
 }
 
-// The headline rates of the workers `keep` accepts, in rank order; missing
-// figures left out.
-template <typename Keep>
-std::vector<double> rates_of(const TestResults& test, Keep keep) {
+// The log rates of a test's measurements, all of them or one node's.
+std::vector<double> logs_of(const TestResults& test, const std::string* node = nullptr) {
   std::vector<double> rates;
   for (const WorkerFigures& worker : test.workers) {
     const Figure rate = headline_rate(worker.figures, measure_of(test.id));
-    if (keep(worker) && rate) rates.push_back(*rate);
+    if (worker.measurement && rate && (!node || worker.node == *node)) rates.push_back(*rate);
   }
-  return rates;
+  return log_rates(rates);
 }
 
 std::size_t workers_on(const TestResults& test, const std::string& node) {
@@ -194,41 +199,42 @@ std::size_t workers_on(const TestResults& test, const std::string& node) {
                     [&](const WorkerFigures& worker) { return worker.node == node; }));
 }
 
-GroupJudgement judge_rates(std::span<const double> base, std::span<const double> next,
-                           double threshold_percent) {
-  GroupJudgement judgement;
-  if (!base.empty() && !next.empty()) {
-    judgement.mean_ratio = pair_of(mean_of(base), mean_of(next)).ratio;
-  }
-  judgement.welch = welch_test(base, next);
-  if (!judgement.welch || !judgement.mean_ratio) return judgement;
+// A node's change against the others' is noisier than a whole test's: it
+// counts from the node effect size of a conversion on (20 %), or from the
+// test threshold where that is larger.
+double node_threshold_percent(double threshold_percent) {
+  return std::max(threshold_percent, (1.0 - kDefaultOutlierFraction) * 100.0);
+}
+
+// The change a judgement calls, once its family's p-values are adjusted.
+Change change_of(const GroupJudgement& judgement, const Figure& ratio, double alpha,
+                 double threshold_percent) {
+  if (!judgement.p_adjusted || !ratio) return Change::kUntested;
   const double margin = threshold_percent / 100.0;
-  if (!(judgement.welch->p_value < kLevel)) {
-    judgement.change = Change::kNotSignificant;
-  } else if (*judgement.mean_ratio < 1.0 - margin) {
-    judgement.change = Change::kWorse;
-  } else if (*judgement.mean_ratio > 1.0 + margin) {
-    judgement.change = Change::kBetter;
-  } else {
-    judgement.change = Change::kWithinThreshold;
-  }
-  return judgement;
+  if (!(*judgement.p_adjusted <= alpha)) return Change::kNotSignificant;
+  if (*ratio < 1.0 - margin) return Change::kWorse;
+  if (*ratio > 1.0 + margin) return Change::kBetter;
+  return Change::kWithinThreshold;
 }
 
 // With `by_node`, also judges each node both runs' maps name (their
-// workers' `node`) on its workers' measurements alone.
+// workers' `node`) by its change against the other nodes' changes.
 RunComparison compare_runs(const RunResults& base, const RunResults& next, double threshold_percent,
-                           bool by_node) {
+                           double alpha, bool by_node) {
   RunComparison comparison;
   comparison.threshold_percent = threshold_percent;
+  comparison.alpha = alpha;
   comparison.by_node = by_node;
-  const auto every_worker = [](const WorkerFigures&) { return true; };
+  Family family;
+  std::array<std::size_t, kTestCount> test_place{};
+  std::array<std::vector<std::size_t>, kTestCount> node_place;
   for (const TestInfo& info : kTests) {
     const TestId id = info.id;
+    const int t = static_cast<int>(id);
     const TestResults& before = base.test(id);
     const TestResults& after = next.test(id);
     const Measure measure = measure_of(id);
-    TestComparison& test = comparison.tests[static_cast<int>(id)];
+    TestComparison& test = comparison.tests[t];
     test.id = id;
     test.single =
         pair_of(headline_rate(before.single, measure), headline_rate(after.single, measure));
@@ -236,22 +242,54 @@ RunComparison compare_runs(const RunResults& base, const RunResults& next, doubl
     // Without workers the report's mean is 0 or missing; it compares nothing.
     test.mean = pair_of(before.workers.empty() ? Figure() : headline_rate(before.mean, measure),
                         after.workers.empty() ? Figure() : headline_rate(after.mean, measure));
-    test.judgement = judge_rates(rates_of(before, every_worker), rates_of(after, every_worker),
-                                 threshold_percent);
+    const std::vector<double> was = logs_of(before);
+    const std::vector<double> is = logs_of(after);
+    test.judgement.welch = welch_test(was, is);
+    if (test.judgement.welch) {
+      test.judgement.ratio = std::exp(mean_of(is) - mean_of(was));
+      test.judgement.p_value = test.judgement.welch->p_value;
+      test_place[t] = family.add(test.judgement.welch->p_value);
+    }
     if (!by_node) continue;
+    std::vector<std::vector<double>> base_logs;
+    std::vector<std::vector<double>> next_logs;
     for (const WorkerFigures& worker : before.workers) {
       const std::string& node = worker.node;
       const bool seen =
           std::any_of(test.nodes.begin(), test.nodes.end(),
                       [&](const NodeComparison& known) { return known.node == node; });
       if (seen || workers_on(after, node) == 0) continue;
-      const auto measured_on_node = [&](const WorkerFigures& other) {
-        return other.node == node && other.measurement;
-      };
       test.nodes.push_back(
-          NodeComparison{node, workers_on(before, node), workers_on(after, node),
-                         judge_rates(rates_of(before, measured_on_node),
-                                     rates_of(after, measured_on_node), threshold_percent)});
+          NodeComparison{node, workers_on(before, node), workers_on(after, node), {}});
+      base_logs.push_back(logs_of(before, &node));
+      next_logs.push_back(logs_of(after, &node));
+    }
+    const std::vector<NodeScore> scores = score_nodes(change_evidence(base_logs, next_logs));
+    for (std::size_t i = 0; i < scores.size(); ++i) {
+      GroupJudgement& judgement = test.nodes[i].judgement;
+      if (!base_logs[i].empty() && !next_logs[i].empty()) {
+        judgement.ratio = std::exp(median_of(next_logs[i]) - median_of(base_logs[i]));
+      }
+      if (!scores[i].p_value) continue;
+      judgement.relative = std::exp(*scores[i].deviation);
+      judgement.p_value = scores[i].p_value;
+      node_place[t].push_back(family.add(*scores[i].p_value));
+    }
+  }
+  family.adjust();
+  comparison.family_size = family.size();
+  for (TestComparison& test : comparison.tests) {
+    const int t = static_cast<int>(test.id);
+    GroupJudgement& judgement = test.judgement;
+    if (judgement.p_value) judgement.p_adjusted = family.adjusted(test_place[t]);
+    judgement.change = change_of(judgement, judgement.ratio, alpha, threshold_percent);
+    std::size_t next_place = 0;
+    for (NodeComparison& node : test.nodes) {
+      GroupJudgement& own = node.judgement;
+      if (own.p_value) own.p_adjusted = family.adjusted(node_place[t][next_place++]);
+      // A node is judged against the others: it is never called better.
+      own.change = change_of(own, own.relative, alpha, node_threshold_percent(threshold_percent));
+      if (own.change == Change::kBetter) own.change = Change::kWithinThreshold;
     }
   }
   return comparison;
@@ -266,12 +304,16 @@ std::string comparison_table(const RunResults& base, const RunResults& next,
         "note: the runs have different world sizes; totals follow the number of workers, the "
         "means per worker compare\n";
   }
-  text += "rule: Welch's t-test on the workers' rates, level " + report_text(kLevel) +
-          "; worse where the mean per worker fell by more than " +
-          report_text(comparison.threshold_percent) + "% and the difference is significant\n\n";
+  text += "rule: Welch's t-test on the workers' log rates";
+  if (comparison.by_node) text += ", and each node's change against the other nodes' changes";
+  text += "; worse where the rate fell by more than " + report_text(comparison.threshold_percent) +
+          "% (a node: " + report_text(node_threshold_percent(comparison.threshold_percent)) +
+          "% against the others) and the fall is significant, the " +
+          std::to_string(comparison.family_size) + " judgements held together at level " +
+          report_text(comparison.alpha) + " (Holm)\n\n";
   std::vector<std::vector<std::string>> rows{{"test", "unit", "single base", "single new", "ratio",
                                               "total base", "total new", "ratio", "mean base",
-                                              "mean new", "ratio", "p", "verdict"}};
+                                              "mean new", "ratio", "p adjusted", "verdict"}};
   for (const TestComparison& test : comparison.tests) {
     std::vector<std::string>& row = rows.emplace_back();
     row = {std::string(test_key(test.id)), rate_unit(test.id)};
@@ -282,21 +324,23 @@ std::string comparison_table(const RunResults& base, const RunResults& next,
   }
   text += aligned(rows);
   if (!comparison.by_node) return text;
-  std::vector<std::vector<std::string>> node_rows{
-      {"test", "node", "workers base", "workers new", "mean ratio", "p", "verdict"}};
+  std::vector<std::vector<std::string>> node_rows{{"test", "node", "workers base", "workers new",
+                                                   "ratio", "vs others", "p adjusted", "verdict"}};
   for (const TestComparison& test : comparison.tests) {
     for (const NodeComparison& node : test.nodes) {
       node_rows.push_back({std::string(test_key(test.id)), printable(node.node),
                            std::to_string(node.base_workers), std::to_string(node.new_workers),
-                           text_of(node.judgement.mean_ratio), p_text(node.judgement),
-                           change_text(node.judgement.change)});
+                           text_of(node.judgement.ratio), text_of(node.judgement.relative),
+                           p_text(node.judgement), change_text(node.judgement.change)});
     }
   }
   std::string slowed;
   for (const std::string& node : comparison.slowed_nodes()) {
     slowed += (slowed.empty() ? "" : ", ") + printable(node);
   }
-  return text + "\nby node (the nodes both maps name), the same rule on each node's workers:\n" +
+  return text +
+         "\nby node (the nodes both maps name): each node's median rate new/base, and that "
+         "change over the other nodes' typical change:\n" +
          aligned(node_rows) + "slowed nodes: " + (slowed.empty() ? "none" : slowed) + "\n";
 }
 
@@ -306,8 +350,9 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
   json["base"] = run_json(base);
   json["new"] = run_json(next);
   json["world_sizes_differ"] = base.threads != next.threads;
-  json["statistical_test"] = "welch_t";
-  json["level"] = kLevel;
+  json["statistical_test"] = "welch_t_on_log_rates";
+  json["level"] = comparison.alpha;
+  json["family_size"] = comparison.family_size;
   json["threshold_percent"] = comparison.threshold_percent;
   json["worse"] = comparison.any_worse();
   Json tests = Json::object();
@@ -324,7 +369,9 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
     const auto& welch = test.judgement.welch;
     entry["t"] = welch ? figure_json(welch->t) : Json();
     entry["degrees_of_freedom"] = welch ? figure_json(welch->degrees_of_freedom) : Json();
-    entry["p_value"] = p_json(test.judgement);
+    entry["p_value"] = figure_json(test.judgement.p_value);
+    entry["p_adjusted"] = figure_json(test.judgement.p_adjusted);
+    entry["ratio_judged"] = figure_json(test.judgement.ratio);
     entry["verdict"] = change_text(test.judgement.change);
     if (comparison.by_node) {
       Json nodes = Json::array();
@@ -332,8 +379,10 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
         nodes.push_back(Json{{"node", valid_text(node.node)},
                              {"base_workers", node.base_workers},
                              {"new_workers", node.new_workers},
-                             {"mean_ratio", figure_json(node.judgement.mean_ratio)},
-                             {"p_value", p_json(node.judgement)},
+                             {"ratio", figure_json(node.judgement.ratio)},
+                             {"relative_to_others", figure_json(node.judgement.relative)},
+                             {"p_value", figure_json(node.judgement.p_value)},
+                             {"p_adjusted", figure_json(node.judgement.p_adjusted)},
                              {"verdict", change_text(node.judgement.change)}});
       }
       entry["nodes"] = std::move(nodes);
@@ -392,6 +441,7 @@ std::optional<WelchTest> welch_test(std::span<const double> base, std::span<cons
 
 int run_compare(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   double threshold_percent = 10.0;
+  double alpha = kDefaultAlpha;
   bool as_json = false;
   std::vector<std::string> maps;
   const auto read = read_arguments(
@@ -402,6 +452,9 @@ int run_compare(const std::vector<std::string>& args, std::ostream& out, std::os
           const auto map = option_value(args, i);
           if (!map) return "--rank-map needs a map";
           maps.push_back(*map);
+        } else if (arg == "--alpha" || arg.starts_with("--alpha=")) {
+          alpha = finite_number(option_value(args, i).value_or("")).value_or(-1.0);
+          if (alpha <= 0.0 || alpha >= 1.0) return "--alpha needs a number above 0, below 1";
         } else if (arg == "--threshold" || arg.starts_with("--threshold=")) {
           threshold_percent = finite_number(option_value(args, i).value_or("")).value_or(-1.0);
           if (threshold_percent < 0.0) {
@@ -453,7 +506,8 @@ int run_compare(const std::vector<std::string>& args, std::ostream& out, std::os
     }
   }
   if (refused) return kExitUsage;
-  const RunComparison comparison = compare_runs(before, after, threshold_percent, !maps.empty());
+  const RunComparison comparison =
+      compare_runs(before, after, threshold_percent, alpha, !maps.empty());
   out << (as_json ? comparison_json(before, after, comparison)
                   : comparison_table(before, after, comparison));
   out.flush();

@@ -1,6 +1,8 @@
 // Two runs side by side, before and after a change: per test the figures
 // of both, their ratio, and whether the workers' rates moved beyond their
-// spread (Welch's t-test), so that a nightly job can tell a slower cluster
+// spread (Welch's t-test on log rates); with rank maps, whether a node
+// changed unlike the others. Everything compared is judged as one family
+// (analyse/judgement.h), so that a nightly job can tell a slower cluster
 // from a noisy one by the exit status alone.
 #ifndef QUENDA_TOOLS_RESULTS_COMMANDS_COMPARE_H_
 #define QUENDA_TOOLS_RESULTS_COMMANDS_COMPARE_H_
@@ -36,8 +38,8 @@ struct WelchTest {
 // difference of the means is certain (p 0) and equal means are not (p 1).
 std::optional<WelchTest> welch_test(std::span<const double> base, std::span<const double> next);
 
-// `compare [--json] [--threshold PERCENT] [--rank-map BASE_MAP --rank-map
-// NEW_MAP] BASE NEW`: returns kExitNoneWorse, kExitWorse or kExitUsage.
+// `compare [--json] [--threshold PERCENT] [--alpha A] [--rank-map BASE_MAP
+// --rank-map NEW_MAP] BASE NEW`: returns kExitNoneWorse, kExitWorse or kExitUsage.
 int run_compare(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace quenda::results

@@ -15,13 +15,14 @@
 #include <system_error>
 #include <tuple>
 
-#include "write/chart_parts.h"
+#include "analyse/judgement.h"
 #include "commands/command_line.h"
 #include "commands/compare.h"
+#include "report_texts.h"
+#include "write/chart_parts.h"
 #include "write/csv_output.h"
 #include "write/figure_text.h"
 #include "write/replace_file.h"
-#include "report_texts.h"
 #include "write/text_escape.h"
 
 namespace quenda::results {
@@ -30,14 +31,25 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char kUsage[] =
-    "usage: quenda-lite-results trend [--output-dir DIR] [--] PATH...\n"
+    "usage: quenda-lite-results trend [--output-dir DIR] [--alpha A] [--fail-on-flag]\n"
+    "                                 [--] PATH...\n"
     "Charts the history of many runs: trend.csv (one row per run and test) and\n"
     "trend.svg (a panel per test, total and mean per worker over time), in time\n"
-    "order from the date and time in each results file's name.\n"
+    "order from the date and time in each results file's name, and judges the\n"
+    "newest run's mean per worker against the runs before it.\n"
     "  PATH                  a results file, or a folder: all results files in it\n"
     "  -o, --output-dir DIR  write into DIR (created if needed), not the current folder\n"
-    "Exit status: 0 every file charted, 1 a file skipped (named on standard error),\n"
-    "2 a wrong command line.\n";
+    "  --alpha A             the chance of any false flag among the newest run's six\n"
+    "                        tests (default 0.05)\n"
+    "  --fail-on-flag        end with status 1 where the newest run departs from its\n"
+    "                        history\n"
+    "Exit status: 0 every file charted, 1 a file skipped (named on standard error) or,\n"
+    "with --fail-on-flag, a departure flagged, 2 a wrong command line.\n";
+
+// The newest run departs from its history in a test where its mean per
+// worker is at least this much below the earlier runs' typical one, and
+// significantly so.
+constexpr double kHistoryMargin = 0.10;
 
 // --- Reading the run-level lines -------------------------------------------
 
@@ -236,7 +248,8 @@ double instant(const NameMetadata& when) {
 
 class TrendChart : Svg {
  public:
-  explicit TrendChart(const std::vector<TrendPoint>& points) : points_(points) {
+  TrendChart(const std::vector<TrendPoint>& points, const Departures& departures)
+      : points_(points), departures_(departures) {
     for (const TrendPoint& point : points) instants_.push_back(instant(point.when));
     if (!instants_.empty()) {
       first_ = *std::min_element(instants_.begin(), instants_.end());
@@ -275,9 +288,11 @@ class TrendChart : Svg {
     const double y = kMargin + 62;
     rule(kMargin, y, kWorkersColour, "total of the workers");
     rule(kMargin + 200, y, kMeanColour, "mean per worker");
-    circle(kMargin + 380, y - 4, 4, kSignificantColour);
-    text(kMargin + 390, y, "a run whose workers differ significantly (the benchmark's verdict)",
+    circle(kMargin + 380, y - 4, 4, kReportVerdictColour);
+    text(kMargin + 390, y, "the report's verdict: its workers differ significantly",
          "font-size=\"12\"");
+    circle(kMargin + 720, y - 4, 5, kSignificantColour);
+    text(kMargin + 730, y, "newest run below its history", "font-size=\"12\"");
   }
 
   double x_of(std::size_t run) const {
@@ -337,15 +352,24 @@ class TrendChart : Svg {
       if (point.tests[static_cast<int>(id)].significant != true) continue;
       ++marked;
       const double cy = std::isnan(means[i]) ? kMeanTop + kStripHeight : means[i];
-      circle(x_of(i), cy, points_.size() > kMostDots ? 2 : 4, kSignificantColour,
+      circle(x_of(i), cy, points_.size() > kMostDots ? 2 : 4, kReportVerdictColour,
              "class=\"significant\" data-run=\"" + std::to_string(i) + '"',
              point.when.local_date + " " + point.when.local_time + ", " +
-                 point.when.processor_name + ": differences between threads significant");
+                 point.when.processor_name +
+                 ": the report's verdict: differences between threads significant");
     }
     text(kWidth - 2 * kMargin - 10, 20,
-         std::to_string(marked) + " of " + std::to_string(points_.size()) +
-             " runs with significant differences",
+         "the report's verdict: significant differences in " + std::to_string(marked) + " of " +
+             std::to_string(points_.size()) + " runs",
          "font-size=\"12\" text-anchor=\"end\" fill=\"#444444\"");
+    const Departure& departure = departures_.tests[static_cast<int>(id)];
+    if (departure.flagged && !std::isnan(means.back())) {
+      const std::size_t newest = points_.size() - 1;
+      circle(x_of(newest), means.back(), 6, kSignificantColour,
+             "class=\"departs\" data-run=\"" + std::to_string(newest) + "\" fill-opacity=\"0.85\"",
+             "newest run at " + report_text(*departure.share * 100.0, 3) +
+                 "% of its history's typical mean per worker");
+    }
     // The time axis, with the date (and the time, over a short span) at
     // evenly spaced instants.
     const double axis = kMeanTop + kStripHeight;
@@ -365,6 +389,7 @@ class TrendChart : Svg {
   }
 
   const std::vector<TrendPoint>& points_;
+  const Departures& departures_;
   std::vector<double> instants_;
   double first_ = 0;
   double last_ = 0;
@@ -381,7 +406,8 @@ class Trend {
  public:
   Trend(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
-  int run(const std::vector<std::string>& paths, const fs::path& folder) {
+  int run(const std::vector<std::string>& paths, const fs::path& folder, double alpha,
+          bool fail_on_flag) {
     for (const std::string& path : paths) take(path);
     // Time order; runs of the same second by collector, then by path.
     std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
@@ -415,7 +441,8 @@ class Trend {
       err_ << "quenda-lite-results: error: no run to chart\n";
       return kExitSkipped;
     }
-    outputs[1].content = trend_svg(points);
+    const Departures departures = judge_newest(points, alpha);
+    outputs[1].content = trend_svg(points, departures);
     const std::string write_error = write_outputs(outputs);
     if (!write_error.empty()) {
       err_ << "quenda-lite-results: error: " << write_error << '\n';
@@ -424,9 +451,10 @@ class Trend {
     out_ << points.size() << (points.size() == 1 ? " run" : " runs") << ", "
          << points.front().when.local_date << ' ' << points.front().when.local_time << " to "
          << points.back().when.local_date << ' ' << points.back().when.local_time << " -> "
-         << printable((folder / "trend.csv").string()) << ", .svg\n";
+         << printable((folder / "trend.csv").string()) << ", .svg\n"
+         << departures_summary(departures, alpha);
     out_.flush();
-    return skipped_ || !out_ ? kExitSkipped : 0;
+    return skipped_ || !out_ || (fail_on_flag && departures.any()) ? kExitSkipped : 0;
   }
 
  private:
@@ -502,11 +530,81 @@ std::string trend_csv_rows(const TrendPoint& point) {
   return rows;
 }
 
-std::string trend_svg(const std::vector<TrendPoint>& points) { return TrendChart(points).draw(); }
+std::string trend_svg(const std::vector<TrendPoint>& points, const Departures& departures) {
+  return TrendChart(points, departures).draw();
+}
+
+Departures judge_newest(const std::vector<TrendPoint>& points, double alpha) {
+  Departures departures;
+  if (points.empty()) return departures;
+  departures.history = points.size() - 1;
+  Family family;
+  std::array<std::optional<std::size_t>, kTestCount> places;
+  std::array<NodeScore, kTestCount> scores;
+  for (int t = 0; t < kTestCount; ++t) {
+    const auto mean_of = [t](const TrendPoint& point) { return point.tests[t].mean; };
+    const Figure newest = mean_of(points.back());
+    if (!newest || !std::isfinite(*newest) || !(*newest > 0.0)) continue;
+    std::vector<double> history;
+    for (std::size_t i = 0; i + 1 < points.size(); ++i) {
+      const Figure mean = mean_of(points[i]);
+      if (mean && std::isfinite(*mean) && *mean > 0.0) history.push_back(std::log(*mean));
+    }
+    scores[t] = score_against_history(std::log(*newest), history);
+    if (scores[t].p_value) places[t] = family.add(*scores[t].p_value);
+  }
+  family.adjust();
+  for (int t = 0; t < kTestCount; ++t) {
+    if (!places[t]) continue;
+    Departure& departure = departures.tests[t];
+    departure.share = std::exp(*scores[t].deviation);
+    departure.p_adjusted = family.adjusted(*places[t]);
+    departure.flagged = *departure.p_adjusted <= alpha && *departure.share < 1.0 - kHistoryMargin;
+  }
+  return departures;
+}
+
+std::string departures_summary(const Departures& departures, double alpha) {
+  const bool judged = std::any_of(departures.tests.begin(), departures.tests.end(),
+                                  [](const Departure& test) { return test.share.has_value(); });
+  if (!judged) {
+    return "newest run not judged against its history: " + std::to_string(kMinHistory) +
+           " earlier runs with a mean per worker are needed, " +
+           std::to_string(departures.history) + " given\n";
+  }
+  std::string text = "newest run against the " + std::to_string(departures.history) +
+                     " before it: flagged where its mean per worker is more than " +
+                     report_text(kHistoryMargin * 100.0) +
+                     "% below their typical one and significantly so (family level " +
+                     report_text(alpha) + " over the six tests)\n";
+  for (int t = 0; t < kTestCount; ++t) {
+    const Departure& departure = departures.tests[t];
+    text += "  " + std::string(test_key(kTests[t].id)) + ": ";
+    if (!departure.share) {
+      text += "not judged\n";
+      continue;
+    }
+    text += report_text(*departure.share * 100.0, 3) + "% of its history, adjusted p " +
+            report_text(*departure.p_adjusted, 2) + (departure.flagged ? ": departs\n" : "\n");
+  }
+  return text;
+}
 
 int run_trend(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  double alpha = kDefaultAlpha;
+  bool fail_on_flag = false;
   const auto read = read_arguments(
-      args, true, [](const std::string&, std::size_t&) { return std::optional<std::string>(); });
+      args, true, [&](const std::string& arg, std::size_t& i) -> std::optional<std::string> {
+        if (arg == "--fail-on-flag") {
+          fail_on_flag = true;
+        } else if (arg == "--alpha" || arg.starts_with("--alpha=")) {
+          alpha = finite_number(option_value(args, i).value_or("")).value_or(-1.0);
+          if (alpha <= 0.0 || alpha >= 1.0) return "--alpha needs a number above 0, below 1";
+        } else {
+          return std::nullopt;
+        }
+        return "";
+      });
   if (read.index() == 1) return usage_error(err, std::get<1>(read), kUsage);
   const Arguments& arguments = std::get<0>(read);
   if (arguments.help) {
@@ -514,7 +612,8 @@ int run_trend(const std::vector<std::string>& args, std::ostream& out, std::ostr
     return out.flush() ? 0 : 1;
   }
   if (arguments.paths.empty()) return usage_error(err, "no results file or folder given", kUsage);
-  return Trend(out, err).run(arguments.paths, arguments.output_dir.value_or("."));
+  return Trend(out, err).run(arguments.paths, arguments.output_dir.value_or("."), alpha,
+                             fail_on_flag);
 }
 
 }  // namespace quenda::results

@@ -4,6 +4,7 @@
 #ifndef QUENDA_TOOLS_RESULTS_COMMANDS_TREND_H_
 #define QUENDA_TOOLS_RESULTS_COMMANDS_TREND_H_
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <ostream>
@@ -45,17 +46,38 @@ std::variant<TrendPoint, std::string> read_trend_point(std::string_view text,
 std::string trend_csv_header();
 std::string trend_csv_rows(const TrendPoint& point);
 
+// The newest run judged test by test against the runs before it: its mean
+// per worker over their typical one, on log rates, the six tests held
+// together as one family.
+struct Departure {
+  Figure share;       // empty where the test was not judged
+  Figure p_adjusted;  // of the shortfall, for the family
+  bool flagged = false;
+};
+struct Departures {
+  std::size_t history = 0;  // the runs before the newest
+  std::array<Departure, kTestCount> tests;
+  bool any() const {
+    return std::any_of(tests.begin(), tests.end(), [](const Departure& d) { return d.flagged; });
+  }
+};
+// `points` in time order; at family level `alpha`.
+Departures judge_newest(const std::vector<TrendPoint>& points, double alpha);
+// The judgement for standard output, a line per test.
+std::string departures_summary(const Departures& departures, double alpha);
+
 // One panel per test (<g class="panel" data-test="<key>">), the runs along a
 // time axis, the total (<path class="total">) above the mean per worker
-// (<path class="mean">); a run whose verdict is significant gets a
-// <circle class="significant" data-run="<index from 0>"> on its mean.
-// `points` are in time order.
-std::string trend_svg(const std::vector<TrendPoint>& points);
+// (<path class="mean">); a run whose report's verdict is significant gets a
+// grey <circle class="significant" data-run="<index from 0>"> on its mean,
+// and the newest run a red <circle class="departs"> where it departs from
+// its history. `points` are in time order.
+std::string trend_svg(const std::vector<TrendPoint>& points, const Departures& departures = {});
 
-// `trend [--output-dir DIR] PATH...`: writes trend.csv and trend.svg into
-// DIR (the current folder by default). Returns 0 when every file was
-// taken, 1 when one was skipped (or none was left), 2 for a wrong command
-// line.
+// `trend [--output-dir DIR] [--alpha A] [--fail-on-flag] PATH...`: writes
+// trend.csv and trend.svg into DIR (the current folder by default). Returns
+// 0 when every file was taken, 1 when one was skipped (or none was left) or,
+// with --fail-on-flag, the newest run departs, 2 for a wrong command line.
 int run_trend(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace quenda::results

@@ -238,7 +238,9 @@ TEST(RoundTripHistory, TrendChartsRealRunsInTimeOrder) {
       << charted.err;
   EXPECT_EQ(std::count(charted.err.begin(), charted.err.end(), '\n'), 1) << charted.err;
   EXPECT_EQ(charted.out,
-            "3 runs, 2030-12-31 23:59:59 to 2031-02-03 04:05:07 -> charts/trend.csv, .svg\n");
+            "3 runs, 2030-12-31 23:59:59 to 2031-02-03 04:05:07 -> charts/trend.csv, .svg\n"
+            "newest run not judged against its history: 5 earlier runs with a mean per worker "
+            "are needed, 2 given\n");
 
   // One row per run and test in time order, with the figures the full
   // conversion read from the same file.

@@ -17,7 +17,11 @@ inline constexpr double kMargin = 24;  // around the page, in pixels
 
 inline constexpr char kWorkersColour[] = "#4c78a8";  // their rates, their total
 inline constexpr char kMeanColour[] = "#1b9e77";
+// Red is the tool's own judgement (a flagged node, a run below its
+// history) and nothing else; the report's verdict is shown in grey, as
+// what the benchmark said, never as an alarm.
 inline constexpr char kSignificantColour[] = "#c0392b";
+inline constexpr char kReportVerdictColour[] = "#777777";
 
 // A coordinate rounded to a tenth of a pixel, in the classic locale.
 std::string number(double value);

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "write/chart_parts.h"
 #include "commands/compare.h"
+#include "write/chart_parts.h"
 #include "write/figure_text.h"
 #include "write/text_escape.h"
 
@@ -56,7 +56,7 @@ std::string figure_text(const Figure& value) { return value ? report_text(*value
 
 // The room each legend entry takes (symbol and caption), in the order
 // shown: a worker's rate, the slowest worker, single process, mean.
-constexpr std::array<double, 4> kLegendWidths{125, 380, 255, 160};
+constexpr std::array<double, 4> kLegendWidths{125, 330, 255, 160};
 
 // The legend's entries laid out from the left margin of a page `width`
 // wide, wrapped where it is too narrow for one row: each entry's x and row.
@@ -207,8 +207,8 @@ class Chart : Svg {
       if (i == 0) swatch(x, y, kWorkersColour, "a worker's rate");
       if (i == 1) {
         marker(x + 5, y - 2);
-        swatch(x + 14, y, kSlowBarColour,
-               "the slowest worker, red where differences are significant");
+        text(x + 14, y, "the slowest worker", "font-size=\"12\"");
+        swatch(x + 140, y, kSlowBarColour, "a flagged node's workers");
       }
       if (i == 2) rule(x, y, kSingleColour, "single process (the collector alone)", "6 4");
       if (i == 3) rule(x, y, kMeanColour, "mean of the workers");
@@ -236,8 +236,10 @@ class Chart : Svg {
     const Figure mean = count > 0 ? headline_rate(test.mean, measure) : Figure();
     // The slowest worker is labelled wherever the workers differ, whatever
     // the verdict: one worker far behind the rest is worth a look even when
-    // the others pull the verdict to "not significant". Its bar is red only
-    // where the benchmark itself calls the differences significant.
+    // the others pull the verdict to "not significant". Bars are red only
+    // where the tool flags their node; the report's own verdict is quoted
+    // in grey, since its fixed thresholds call tiny differences of fast
+    // workers significant.
     std::vector<Figure> rates;
     std::optional<double> least;
     std::optional<double> most;
@@ -253,7 +255,9 @@ class Chart : Svg {
       most = std::max(most.value_or(*value), *value);
     }
     const bool labelled = count > 1 && least && *least < *most;
-    const bool red = test.significant == true && count > 1 && least;
+    const std::vector<std::string> no_flags;
+    const std::vector<std::string>& flagged =
+        nodes_ ? (*nodes_)[static_cast<int>(test.id)].outliers : no_flags;
 
     open_panel(test.id, x, y, panel_width_, panel_height_);
     std::string figures = "single " + figure_text(single);
@@ -261,11 +265,10 @@ class Chart : Svg {
     text(10, 38, figures + " " + unit, "font-size=\"12\"");
     // Without workers the report's verdict compares nothing; it is left out.
     if (test.significant && count > 0) {
-      const bool differs = *test.significant;
       text(10, 55,
-           std::string("differences between threads: ") + (differs ? "" : "not ") + "significant",
-           std::string("font-size=\"12\" fill=\"") + (differs ? kSignificantColour : kQuietColour) +
-               '"');
+           std::string("the report's verdict: differences between threads ") +
+               (*test.significant ? "" : "not ") + "significant",
+           std::string("font-size=\"12\" fill=\"") + kReportVerdictColour + '"');
     }
 
     // The scale covers every finite figure shown, with room for the labels
@@ -319,10 +322,11 @@ class Chart : Svg {
       double height = value ? bottom - y_of(*value) : 0.0;
       if (value && *value > 0) height = std::max(height, kMinBarHeight);
       const double centre = kPlotLeft + slot * (static_cast<double>(position[i]) + 0.5);
-      const bool slow = red && drawable(value) && *value == *least;
+      const bool red =
+          std::find(flagged.begin(), flagged.end(), test.workers[i].node) != flagged.end();
       rect(centre - bar_width / 2, bottom - height, bar_width, height,
-           slow ? kSlowBarColour : kWorkersColour,
-           "class=\"bar\" data-rank=\"" + rank + '"' + (slow ? " data-slowest=\"true\"" : ""),
+           red ? kSlowBarColour : kWorkersColour,
+           "class=\"bar\" data-rank=\"" + rank + '"' + (red ? " data-flagged=\"true\"" : ""),
            "thread " + rank + ": " + figure_text(value) + ' ' + unit);
       places.push_back(BarPlace{centre, bottom - height});
       if (position[i] % label_every == 0) {

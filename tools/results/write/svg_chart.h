@@ -21,7 +21,9 @@ namespace quenda::results {
 // With the figures by node (node_figures of `run`), each panel's bars are
 // grouped by node: a <text class="node-label" data-node="..."> under each
 // group names it, and a flagged node's group has a <rect
-// class="outlier-node"> behind its bars and a red label.
+// class="outlier-node"> behind its bars, a red label and red bars marked
+// data-flagged="true". Nothing else is red: the report's own verdict is
+// quoted in grey.
 std::string to_svg(const RunResults& run, const RunNodes* nodes = nullptr);
 
 }  // namespace quenda::results

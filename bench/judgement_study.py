@@ -1,0 +1,326 @@
+#!/usr/bin/env python3
+"""The results tool's judgements on generated runs: false alarms and power.
+
+judgement_study.py TOOL [--runs N] [--keep FOLDER] [--check REAL_RESULTS_FILE]
+
+Writes results files with controlled figures (fixed seeds), converts them with the real
+quenda-lite-results and compares pairs of them, and prints how often a flag or a "worse" came up:
+over noise-only runs and pairs (false alarms) and over runs with a slowed node or a cluster-wide
+drop (power). With --check it first regenerates a results file the benchmark wrote from that
+file's own worker figures and shows that every line but the figures' digits is the same.
+
+The noise: each worker's rate times a uniform factor in [0.85, 1.15]; each node's times a
+log-normal factor of 3 % that it keeps from run to run and one of 2 % drawn afresh per run; each
+run's times a log-normal factor of 2 % shared by its six tests and one of 1 % per test.
+"""
+import argparse
+import json
+import math
+import random
+import re
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+TESTS = ("stream_handling", "descriptor_handling", "bytewise_write", "bytewise_read",
+         "block_read", "block_write")
+# Typical rates: files/sec for file handling, accesses/sec otherwise.
+TYPICAL = (12000.0, 18000.0, 5.0e5, 4.0e7, 2.5e8, 3.0e7)
+# The report's verdict compares the population standard deviation in files/sec for file
+# handling, in millions of accesses/sec otherwise, with these thresholds.
+THRESHOLDS = (1.5, 1.5, 0.01, 1.0, 150.0, 350.0)
+MB = 1048576.0
+
+LAYOUTS = ((4, 4), (8, 1), (63, 8))  # nodes x workers per node
+
+# --- Writing results files ------------------------------------------------------------------
+
+
+def g(value):
+    """A figure as the report prints it: six significant digits, default notation."""
+    return f"{value:.6g}"
+
+
+def results_text(single, workers):
+    """The collector's results file. single[t] = (seconds, rate); workers[t] = [(seconds, rate)]."""
+    n = len(workers[0])
+    out = ["Torvane :: Lumicrest Benchmark Quenda Lite for Windows Clusters on x86 64bit system "
+           "2019.12.06.", "", f"Thread(s): {n + 1}", "", "Force to be single thread.", ""]
+    for t, heading in ((0, "Lower"), (1, "Higher")):
+        seconds, rate = single[t]
+        out += [f"Power of Handling Files -- {heading}", "", f"The system spent: {g(seconds)} Secs.",
+                f"The system could process  {g(rate)} Files/sec.", ""]
+
+    def access_single(t, verb, end):
+        seconds, rate = single[t]
+        return [f"The system spent: {g(seconds)} Secs. to {verb}{end}",
+                f"It was: {g(rate / 1e6)} Millions Accesses/sec.",
+                f"Conventionally, it was: {g(rate / MB)} MB/sec."]
+
+    out += ["Low writing and reading speeds:", ""]
+    out += access_single(2, "Write", ".") + access_single(3, "Read", ":") + [""]
+    out += ["High writing and reading speeds:", ""]
+    out += access_single(4, "Read", ":") + access_single(5, "Write", ".") + ["", ""]
+
+    def summary(t):
+        rates = [rate for _, rate in workers[t]]
+        total = sum(rates)
+        mean = total / n
+        deviation = math.sqrt(sum((r - mean) ** 2 for r in rates) / n)
+        if t >= 2:
+            deviation /= 1e6
+        verdict = "not significant" if deviation <= THRESHOLDS[t] else "significant"
+        return total, mean, verdict
+
+    for t, heading in ((0, "Lower"), (1, "Higher")):
+        out += (["Multi-Thread Enabled:"] if t == 0 else []) + [
+            f"Power of Handling Files -- {heading}", ""]
+        for rank, (seconds, rate) in enumerate(workers[t], 1):
+            out += [f"Thread:{rank} The system spent: {g(seconds)} Secs.",
+                    f"Thread:{rank} The system could process {g(rate)} Files/sec."]
+        total, mean, verdict = summary(t)
+        out += [f"Overall, The system could process: {g(total)} Files/sec.",
+                f"Multi-Thread Improvements: {g(total / single[t][1])} times.", "", "",
+                f"Among all nodes, the average process per thread was: {g(mean)} Files/sec.",
+                f"Among all nodes, the performance differences of threads tend to be {verdict}.",
+                ""]
+
+    def access_workers(t, verb):
+        lines = []
+        for rank, (seconds, rate) in enumerate(workers[t], 1):
+            lines += [f"Thread:{rank}@vm The system spent: {g(seconds)} Secs. to {verb}.",
+                      f"Thread:{rank}@vm It was: {g(rate / 1e6)} Millions Accesses/sec.",
+                      f"Conventionally, it was: {g(rate / MB)} MB/sec."]
+        return lines
+
+    def access_totals(t, verb, word):
+        total, _, _ = summary(t)
+        return [f"Overall, It was: {g(total / 1e6)} Millions Accesses/sec.to {verb}",
+                f"Conventionally, total {word} speed was: {g(total / MB)} MB/sec.",
+                f"Multi-Thread Improvements: {g(total / single[t][1])} times."]
+
+    def access_verdict(t, kind, pad):
+        _, mean, verdict = summary(t)
+        middle = {"low writing": "low writing the", "low reading": "low reading the"}.get(kind, kind)
+        return [f"Among all nodes, the average {kind} process per thread was: {g(mean / MB)}{pad}"
+                f" MB/sec.",
+                f"Among all nodes, {middle} performance differences of threads tend to be "
+                f"{verdict}.", ""]
+
+    out += ["Multi-Thread Enabled:", "Low writing and reading speeds:", ""]
+    out += access_workers(2, "Write") + access_workers(3, "Read") + ["", ""]
+    out += access_totals(2, "Write", "writing") + access_totals(3, "Read", "reading") + ["", ""]
+    out += access_verdict(2, "low writing", "") + access_verdict(3, "low reading", " ")
+    out += ["Multi-Thread Enabled:", "High writing and reading speeds:", ""]
+    out += access_workers(4, "Read") + access_workers(5, "Write") + [""]
+    out += access_totals(5, "Write", "writing") + access_totals(4, "Read", "reading") + ["", ""]
+    out += access_verdict(5, "high writing", " ") + access_verdict(4, "high reading", " ")
+    return "\n".join(out) + "\n"
+
+
+def file_name(index):
+    day, rest = divmod(index, 86400)
+    return (f"results_quenda_lite_windows_clusters @ vm @ local date 2026.{1 + day // 28:02d}."
+            f"{1 + day % 28:02d} time {rest // 3600:02d}.{rest // 60 % 60:02d}.{rest % 60:02d}.txt")
+
+
+def rank_map(nodes, per_node):
+    lines = ["rank 0 on node-0"]
+    for rank in range(1, nodes * per_node + 1):
+        lines.append(f"rank {rank} on node-{(rank - 1) // per_node}")
+    return "\n".join(lines) + "\n"
+
+
+# --- The simulated cluster ------------------------------------------------------------------
+
+
+class Cluster:
+    """Nodes that keep their own speed from run to run."""
+
+    def __init__(self, rng, nodes, per_node):
+        self.rng, self.nodes, self.per_node = rng, nodes, per_node
+        self.node_level = [[rng.gauss(0, 0.03) for _ in TESTS] for _ in range(nodes)]
+
+    def run(self, slow_node=None, slow_factor=1.0, drop_test=None, drop_factor=1.0):
+        rng = self.rng
+        shared = rng.gauss(0, 0.02)
+        single, workers = [], []
+        for t, typical in enumerate(TYPICAL):
+            level = typical * math.exp(shared + rng.gauss(0, 0.01))
+            if t == drop_test:
+                level *= drop_factor
+            single.append((1.0, level * rng.uniform(0.85, 1.15)))
+            rates = []
+            for node in range(self.nodes):
+                node_rate = level * math.exp(self.node_level[node][t] + rng.gauss(0, 0.02))
+                if node == slow_node:
+                    node_rate *= slow_factor
+                for _ in range(self.per_node):
+                    rate = node_rate * rng.uniform(0.85, 1.15)
+                    rates.append((1000.0 / rate, rate))
+            workers.append(rates)
+        single = [(1000.0 / rate, rate) for _, rate in single]
+        return results_text(single, workers)
+
+
+# --- Running the tool -----------------------------------------------------------------------
+
+
+def convert_flags(tool, folder, texts, map_text):
+    """For each run, whether convert flags a node, and whether it flags `slow` (node-N names)."""
+    (folder / "job.map").write_text(map_text)
+    names = []
+    for i, text in enumerate(texts):
+        name = file_name(i)
+        (folder / name).write_text(text)
+        names.append(name)
+    out = folder / "out"
+    done = subprocess.run([tool, "--rank-map", str(folder / "job.map"), "-o", str(out)] +
+                          [str(folder / n) for n in names], capture_output=True, text=True)
+    if done.returncode != 0:
+        sys.exit(f"convert failed: {done.stderr}")
+    flagged = []
+    for name in names:
+        document = json.loads((out / (name[:-4] + ".json")).read_text())
+        flagged.append({node for test in document["tests"].values()
+                        for node in test["outlier_nodes"]})
+    for path in list(folder.iterdir()) + list(out.iterdir()):
+        if path.is_file():
+            path.unlink()
+    return flagged
+
+
+def compare(tool, folder, base, new, map_text, maps=True):
+    (folder / "base.txt").write_text(base)
+    (folder / "new.txt").write_text(new)
+    (folder / "job.map").write_text(map_text)
+    args = [tool, "compare", "--json"]
+    if maps:
+        args += ["--rank-map", str(folder / "job.map")] * 2
+    done = subprocess.run(args + [str(folder / "base.txt"), str(folder / "new.txt")],
+                          capture_output=True, text=True)
+    if done.returncode not in (0, 1):
+        sys.exit(f"compare failed: {done.stderr}")
+    return done.returncode, json.loads(done.stdout)
+
+
+# --- The study ------------------------------------------------------------------------------
+
+
+def share(hits, runs):
+    return f"{hits}/{runs} ({100.0 * hits / runs:.1f} %)"
+
+
+def study(tool, runs, layouts):
+    rows = []
+    with tempfile.TemporaryDirectory() as temporary:
+        folder = Path(temporary)
+        for layout, (nodes, per_node) in enumerate(LAYOUTS):
+            name = f"{nodes}x{per_node}"
+            if name not in layouts:
+                continue
+            map_text = rank_map(nodes, per_node)
+            rng = random.Random(1000 + layout)
+            cluster = Cluster(rng, nodes, per_node)
+            slow_factor = 1 / 3 if per_node == 1 else 0.7
+            slow_text = "3x slower" if per_node == 1 else "30 % slower"
+            # Convert: noise-only runs, then runs with node-1 slowed, many files per invocation.
+            quiet = convert_flags(tool, folder, [cluster.run() for _ in range(runs)], map_text)
+            rows.append((name, "convert: a node flagged, noise only",
+                         share(sum(1 for f in quiet if f), runs)))
+            slowed = convert_flags(tool, folder,
+                                   [cluster.run(1, slow_factor) for _ in range(runs)], map_text)
+            rows.append((name, f"convert: node-1 {slow_text} flagged",
+                         share(sum(1 for f in slowed if "node-1" in f), runs)))
+            rows.append((name, f"convert: another node flagged beside node-1",
+                         share(sum(1 for f in slowed if f - {"node-1"}), runs)))
+            # Compare: noise-only pairs, with maps and without.
+            status, plain_status = 0, 0
+            for _ in range(runs):
+                base, new = cluster.run(), cluster.run()
+                status += compare(tool, folder, base, new, map_text)[0]
+                plain_status += compare(tool, folder, base, new, map_text, maps=False)[0]
+            rows.append((name, "compare with maps: status 1, noise only", share(status, runs)))
+            rows.append((name, "compare without maps: status 1, noise only",
+                         share(plain_status, runs)))
+            named, others = 0, 0
+            for _ in range(runs):
+                _, document = compare(tool, folder, cluster.run(), cluster.run(1, slow_factor),
+                                      map_text)
+                named += "node-1" in document["slowed_nodes"]
+                others += bool(set(document["slowed_nodes"]) - {"node-1"})
+            rows.append((name, f"compare: node-1 {slow_text} named", share(named, runs)))
+            rows.append((name, "compare: another node named beside node-1", share(others, runs)))
+            if (nodes, per_node) == (4, 4):
+                worse = 0
+                for i in range(runs):
+                    test = i % len(TESTS)
+                    _, document = compare(tool, folder, cluster.run(),
+                                          cluster.run(drop_test=test, drop_factor=0.8), map_text)
+                    worse += document["tests"][TESTS[test]]["verdict"] == "worse"
+                rows.append((name, "compare: one test 20 % lower cluster-wide called worse",
+                             share(worse, runs)))
+            print(f"{name} done", file=sys.stderr, flush=True)
+    width = max(len(r[1]) for r in rows)
+    print(f"| layout | {'measure'.ljust(width)} | runs or pairs |")
+    print(f"|---|{'-' * (width + 2)}|---|")
+    for layout, measure, value in rows:
+        print(f"| {layout} | {measure.ljust(width)} | {value} |")
+
+
+def check(real):
+    """Regenerates a results file the benchmark wrote from its own figures; returns the diff."""
+    text = Path(real).read_text()
+    numbers = re.compile(r"[-+]?(?:\d+\.?\d*(?:e[-+]?\d+)?|nan|inf)")
+    lines = text.split("\n")
+    n = int(re.search(r"Thread\(s\): (\d+)", text).group(1)) - 1
+
+    def figures(pattern):
+        return [float(m) for m in re.findall(pattern, text)]
+
+    spent = figures(r"spent: (\S+) Secs")
+    files = figures(r"process\s+(\S+) Files/sec")
+    accesses = figures(r"It was: (\S+) Millions")
+    single = [(spent[0], files[0]), (spent[1], files[1])] + [
+        (spent[2 + i], accesses[i] * 1e6) for i in range(4)]
+    workers = []
+    at_spent, at_files, at_access = 6, 2, 4
+    for t in range(6):
+        rows = []
+        for _ in range(n):
+            if t < 2:
+                rows.append((spent[at_spent], files[at_files]))
+                at_files += 1
+            else:
+                rows.append((spent[at_spent], accesses[at_access] * 1e6))
+                at_access += 1
+            at_spent += 1
+        workers.append(rows)
+    made = results_text(single, workers).split("\n")
+    masked = lambda line: numbers.sub("#", line)
+    problems = [f"line {i + 1}: {a!r} / {b!r}" for i, (a, b) in enumerate(zip(lines, made))
+                if masked(a) != masked(b)]
+    if len(lines) != len(made):
+        problems.append(f"{len(lines)} lines written by the benchmark, {len(made)} generated")
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("tool")
+    parser.add_argument("--runs", type=int, default=200)
+    parser.add_argument("--check", help="a results file the benchmark wrote")
+    parser.add_argument("--layouts", default="4x4,8x1,63x8", help="which layouts, such as 8x1")
+    args = parser.parse_args()
+    if args.check:
+        problems = check(args.check)
+        print("\n".join(problems) if problems else
+              f"{args.check}: every line the same but for the figures")
+        if problems:
+            sys.exit(1)
+    study(args.tool, args.runs, args.layouts.split(","))
+
+
+if __name__ == "__main__":
+    main()
