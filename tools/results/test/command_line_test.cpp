@@ -385,21 +385,34 @@ TEST_F(CommandLine, NamesNodesAndFlagsTheSlowOneFromAJobLog) {
   const std::string stem = stem_of(path.filename().string());
   EXPECT_EQ(result.out,
             path.string() + " -> " + (folder_.path() / stem).string() + ".json, .csv, .svg\n" +
-                "by node: flagged where a node's median rate is below 50% of the median over "
-                "the nodes\n"
-                "  stream_handling: node-c at 31% (310 of 1000.5 files/sec)\n"
-                "  descriptor_handling: node-c at 30.5% (305 of 1000 files/sec)\n"
-                "  bytewise_write: node-c at 30.5% (305 of 1000.5 MB/sec)\n"
-                "  bytewise_read: node-c at 30.5% (305 of 1000.5 MB/sec)\n"
-                "  block_read: node-c at 30.5% (305 of 1000.5 MB/sec)\n"
-                "  block_write: node-c at 30.5% (305 of 1000.5 MB/sec)\n");
+                "by node: flagged where a node's median rate is at most 80% of the other "
+                "nodes' typical rate and significantly below it (family level 0.05 over every "
+                "test and node of the run)\n"
+                "  stream_handling: node-c at 31% (median 310 files/sec, adjusted p 4.2e-07)\n"
+                "  descriptor_handling: node-c at 30.5% (median 305 files/sec, adjusted p 3e-05)\n"
+                "  bytewise_write: node-c at 30.5% (median 305 MB/sec, adjusted p 4.8e-07)\n"
+                "  bytewise_read: node-c at 30.5% (median 305 MB/sec, adjusted p 4.8e-07)\n"
+                "  block_read: node-c at 30.5% (median 305 MB/sec, adjusted p 4.8e-07)\n"
+                "  block_write: node-c at 30.5% (median 305 MB/sec, adjusted p 4.8e-07)\n");
   const auto json = nlohmann::json::parse(testing::read_file(folder_.path() / (stem + ".json")));
   const auto& streams = json["tests"]["stream_handling"];
-  EXPECT_EQ(streams["nodes"], nlohmann::json::parse(R"([
+  auto figures = streams["nodes"];
+  for (auto& node : figures) {
+    EXPECT_LT(
+        std::fabs(node["share_of_typical"].get<double>() - node["median"].get<double>() / 1001),
+        0.001)
+        << node;
+    EXPECT_EQ(node["p_adjusted"] < 0.05, node["node"] == "node-c") << node;
+    node.erase("share_of_typical");
+    node.erase("p_adjusted");
+  }
+  EXPECT_EQ(figures, nlohmann::json::parse(R"([
     {"node": "node-a", "workers": [1, 2], "median": 1001, "minimum": 1000, "sum": 2002},
     {"node": "node-b", "workers": [3, 4], "median": 1001, "minimum": 998, "sum": 2002},
     {"node": "node-c", "workers": [5, 6], "median": 310, "minimum": 310, "sum": 310},
     {"node": "node-d", "workers": [7, 8], "median": 1000, "minimum": 1000, "sum": 2000}])"));
+  // A flag ends with status 1 where asked to.
+  EXPECT_EQ(tool({"--rank-map", "job.log", "--fail-on-flag", path.string()}).exit_code, 1);
   EXPECT_EQ(streams["outlier_nodes"], nlohmann::json::array({"node-c"}));
   EXPECT_EQ(streams["workers"][4]["measurement"], false);
   EXPECT_TRUE(json["tests"]["descriptor_handling"]["nodes"][0]["median"].is_null());
@@ -409,8 +422,10 @@ TEST_F(CommandLine, NamesNodesAndFlagsTheSlowOneFromAJobLog) {
 
   // A map file alone has no failure lines; a lower fraction flags nothing.
   testing::write_file(folder_.path() / "job.map", samples::kNineRankMap);
-  ASSERT_EQ(tool({"--rank-map", "job.map", "--outlier-fraction", "0.25", path.string()}).exit_code,
-            0);
+  ASSERT_EQ(
+      tool({"--rank-map", "job.map", "--outlier-fraction", "0.25", "--fail-on-flag", path.string()})
+          .exit_code,
+      0);
   const auto plain = nlohmann::json::parse(testing::read_file(folder_.path() / (stem + ".json")));
   EXPECT_EQ(plain["tests"]["stream_handling"]["nodes"][2]["sum"], 610);
   EXPECT_TRUE(plain["tests"]["stream_handling"]["outlier_nodes"].empty());
@@ -433,6 +448,7 @@ TEST_F(CommandLine, ChartsAClusterOf511WorkersOn64NodesLegibly) {
   EXPECT_EQ(samples::xml_problems(svg), "");
   EXPECT_EQ(samples::xpath_count(svg, "//*[@class='node-label']"), 6 * 64);
   EXPECT_EQ(samples::xpath_count(svg, "//*[@class='outlier-node'][@data-node='node-17']"), 6);
+  EXPECT_EQ(samples::xpath_count(svg, "//*[@class='bar'][@data-flagged='true']"), 6 * 8);
   EXPECT_EQ(samples::label_problems(svg), "");
   EXPECT_EQ(samples::render_problems(svg), "");
   // The check sees a label drawn over the title.

@@ -4,15 +4,18 @@
 
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "analyse/node_figures.h"
 #include "commands/compare.h"
+#include "commands/trend.h"
+#include "sample_report.h"
 #include "support/files.h"
 #include "support/process.h"
-#include "sample_report.h"
-#include "commands/trend.h"
 
 namespace quenda::results {
 namespace {
@@ -43,6 +46,70 @@ TEST(WelchTest, MatchesAWorkedExampleAndGivesWayOnDegenerateSamples) {
   EXPECT_FALSE(welch_test(std::vector<double>{5, INFINITY}, higher));
 }
 
+TEST(Holm, AdjustsAFamilyInTheOrderGivenNeverLettingALargerPFallBelowASmallerOne) {
+  Family family;
+  for (const double p : {0.01, 0.04, 0.03, 0.005}) family.add(p);
+  family.adjust();
+  const std::vector<double> expected{0.03, 0.06, 0.06, 0.02};
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    EXPECT_NEAR(family.adjusted(i), expected[i], 1e-15);
+  EXPECT_EQ(holm_adjusted(std::vector<double>{0.5, 0.9}), (std::vector<double>{1.0, 1.0}));
+}
+
+// Runs of `nodes` x `per_node` workers at rates of 1000 times a uniform
+// factor in [0.85, 1.15] (fixed seed), then slowed as the row says.
+struct NodeCase {
+  const char* what;
+  int nodes;
+  int per_node;
+  int slow_node;                  // -1: none
+  double slow_factor;             // on every worker of slow_node
+  int bad_worker_node;            // -1: none; its first worker alone at a fifth
+  std::set<std::string> flagged;  // in any test
+};
+
+RunResults node_run(const NodeCase& c, unsigned seed) {
+  std::mt19937 engine(seed);
+  std::uniform_real_distribution<double> noise(0.85, 1.15);
+  RunResults run;
+  run.threads = c.nodes * c.per_node + 1;
+  for (int t = 0; t < kTestCount; ++t) {
+    TestResults& test = run.tests[t];
+    test.id = static_cast<TestId>(t);
+    for (int worker = 0; worker < c.nodes * c.per_node; ++worker) {
+      const int node = worker / c.per_node;
+      double rate = 1000.0 * noise(engine) * (node == c.slow_node ? c.slow_factor : 1.0);
+      if (node == c.bad_worker_node && worker % c.per_node == 0) rate /= 5.0;
+      Figures figures;
+      (measure_of(test.id) == Measure::kFiles ? figures.files_per_sec : figures.mb_per_sec) = rate;
+      test.workers.push_back(WorkerFigures{static_cast<std::uint64_t>(worker + 1), figures,
+                                           "node-" + std::to_string(node), true});
+    }
+  }
+  return run;
+}
+
+TEST(NodeJudgement, FlagsASlowNodeAndNothingElseWhateverTheLayout) {
+  const std::vector<NodeCase> cases{
+      {"4x4, noise only", 4, 4, -1, 1.0, -1, {}},
+      {"4x4, a node 30% slower", 4, 4, 2, 0.7, -1, {"node-2"}},
+      {"4x4, one worker of a node at a fifth", 4, 4, -1, 1.0, 1, {}},
+      {"4x4, a slow node beside one slow worker", 4, 4, 2, 0.7, 0, {"node-2"}},
+      {"8x1, noise only", 8, 1, -1, 1.0, -1, {}},
+      {"8x1, a node 3x slower", 8, 1, 5, 1.0 / 3.0, -1, {"node-5"}},
+      {"63x8, a node 30% slower", 63, 8, 40, 0.7, 7, {"node-40"}},
+  };
+  for (const NodeCase& c : cases) {
+    for (const unsigned seed : {1u, 2u, 3u}) {
+      const RunNodes nodes = node_figures(node_run(c, seed), kDefaultOutlierFraction);
+      std::set<std::string> flagged;
+      for (const TestNodes& test : nodes)
+        flagged.insert(test.outliers.begin(), test.outliers.end());
+      EXPECT_EQ(flagged, c.flagged) << c.what << ", seed " << seed;
+    }
+  }
+}
+
 TEST(TrendPoint, ReadsTheFiguresTheFullParserReadsOrRefusesAStoppedRun) {
   for (const int world_size : {1, 2, 5}) {
     for (const bool windows : {false, true}) {
@@ -51,7 +118,8 @@ TEST(TrendPoint, ReadsTheFiguresTheFullParserReadsOrRefusesAStoppedRun) {
       std::istringstream in(text);
       const RunResults run = parse_results(in, "results.txt", {});
       if (windows) {
-        for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) {
+        for (std::size_t at = text.find('\n'); at != std::string::npos;
+             at = text.find('\n', at + 2)) {
           text.insert(at, 1, '\r');
         }
       }
@@ -93,7 +161,8 @@ class History : public ::testing::Test {
 TEST_F(History, CompareCallsASignificantFallBeyondTheThresholdWorse) {
   const samples::SampleRun base = samples::sample_run(5);
   samples::SampleRun slowed = base;
-  for (const TestId id : {TestId::kStreamHandling, TestId::kDescriptorHandling, TestId::kBlockRead}) {
+  for (const TestId id :
+       {TestId::kStreamHandling, TestId::kDescriptorHandling, TestId::kBlockRead}) {
     for (samples::SampleTiming& worker : slowed.tests[static_cast<int>(id)].workers) {
       worker.rate /= 2;
     }
@@ -112,14 +181,14 @@ TEST_F(History, CompareCallsASignificantFallBeyondTheThresholdWorse) {
   // Block reading halved too, but its workers spread so widely that the
   // fall stays inside their spread.
   const std::vector<std::pair<std::string, std::string>> verdicts{
-      {"stream_handling", "worse"},        {"descriptor_handling", "worse"},
+      {"stream_handling", "worse"},          {"descriptor_handling", "worse"},
       {"bytewise_write", "not significant"}, {"bytewise_read", "not significant"},
-      {"block_read", "not significant"},    {"block_write", "not significant"}};
+      {"block_read", "not significant"},     {"block_write", "not significant"}};
   for (const auto& [test, verdict] : verdicts) {
     const json& entry = document["tests"][test];
     EXPECT_EQ(entry["verdict"], verdict) << test;
-    const bool halved = test == "stream_handling" || test == "descriptor_handling" ||
-                        test == "block_read";
+    const bool halved =
+        test == "stream_handling" || test == "descriptor_handling" || test == "block_read";
     EXPECT_NEAR(entry["mean"]["ratio"].get<double>(), halved ? 0.5 : 1.0, 1e-5) << test;
     EXPECT_EQ(entry["single"]["ratio"], 1.0) << test;
   }
@@ -153,6 +222,24 @@ TEST_F(History, CompareWithMapsNamesTheNodeThatSlowedDown) {
   ASSERT_EQ(nodes.size(), 4u);
   EXPECT_EQ(nodes[0]["verdict"], "not significant");
   EXPECT_EQ(nodes[2]["verdict"], "worse");
+
+  // Figures the job log disowns are no evidence: node-b's, at a hundredth
+  // in every test, leave it unjudged and the run no worse.
+  samples::SampleRun broken = base;
+  std::string log = "quenda-lite: 9 processes\n" + std::string(samples::kNineRankMap);
+  for (const TestInfo& info : kTests) {
+    for (const int rank : {3, 4}) {
+      broken.tests[static_cast<int>(info.id)].workers[rank - 1].rate /= 100;
+      log += "quenda-lite: rank " + std::to_string(rank) + " on node-b: " + info.name +
+             ": f: EIO; the figures of this test are not measurements\n";
+    }
+  }
+  testing::write_file(folder_.path() / "job.log", log);
+  const testing::ProcessResult disowned =
+      tool({"compare", "--json", "--rank-map", "job.map", "--rank-map", "job.log", before,
+            write("broken.txt", broken)});
+  EXPECT_EQ(disowned.exit_code, 0) << disowned.out;
+  EXPECT_EQ(json::parse(disowned.out)["slowed_nodes"], json::array());
 }
 
 TEST_F(History, RefusesWrongCommandLinesAndFilesWithStatusTwoOrSkipsThem) {

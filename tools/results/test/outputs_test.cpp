@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "chart_check.h"
-#include "write/csv_output.h"
-#include "write/json_output.h"
-#include "report_figures.h"
 #include "read/results_file.h"
+#include "report_figures.h"
 #include "sample_report.h"
 #include "support/files.h"
 #include "support/process.h"
+#include "write/csv_output.h"
+#include "write/json_output.h"
 #include "write/svg_chart.h"
 #include "write/text_escape.h"
 
@@ -227,7 +227,7 @@ TEST(CsvOutput, QuotesProcessorNamesAndKeepsThemFromBeingFormulas) {
 // One bar's attributes in a chart's panel.
 struct Bar {
   int rank = 0;
-  bool slowest = false;
+  bool red = false;  // the tool flags its node
   double y = 0;
   double height = 0;
 };
@@ -240,7 +240,7 @@ std::string panel_of(const std::string& svg, const std::string& key) {
 
 std::vector<Bar> bars_of(const std::string& panel) {
   static const std::regex kBar(
-      R"re(<rect class="bar" data-rank="(\d+)"( data-slowest="true")? x="[-\d.]+" y="([-\d.]+)" width="[\d.]+" height="([\d.]+)")re");
+      R"re(<rect class="bar" data-rank="(\d+)"( data-flagged="true")? x="[-\d.]+" y="([-\d.]+)" width="[\d.]+" height="([\d.]+)")re");
   std::vector<Bar> bars;
   for (std::sregex_iterator it(panel.begin(), panel.end(), kBar), end; it != end; ++it) {
     bars.push_back(
@@ -249,11 +249,11 @@ std::vector<Bar> bars_of(const std::string& panel) {
   return bars;
 }
 
-// The ranks of the bars marked slowest.
-std::vector<int> slowest_ranks(const std::vector<Bar>& bars) {
+// The ranks of the red bars.
+std::vector<int> red_ranks(const std::vector<Bar>& bars) {
   std::vector<int> ranks;
   for (const Bar& bar : bars) {
-    if (bar.slowest) ranks.push_back(bar.rank);
+    if (bar.red) ranks.push_back(bar.rank);
   }
   return ranks;
 }
@@ -347,11 +347,11 @@ TEST(SvgChart, DrawsBarsAndLinesToOneScaleTheSingleProcessLineOnTop) {
   EXPECT_EQ(line_attribute(panel, "mean-rate", "stroke-dasharray"), "");
   EXPECT_GT(std::stod(line_attribute(panel, "mean-rate", "stroke-width")),
             std::stod(line_attribute(panel, "single-rate", "stroke-width")));
-  // Significant differences single out the slowest worker.
-  EXPECT_EQ(slowest_ranks(bars), std::vector<int>{1});
-
-  stream.significant = false;
-  EXPECT_EQ(slowest_ranks(bars_of(panel_of(to_svg(run), "stream_handling"))), std::vector<int>{});
+  // The report's verdict is quoted in grey and paints no bar red.
+  EXPECT_EQ(red_ranks(bars), std::vector<int>{});
+  EXPECT_NE(panel.find("fill=\"#777777\">the report's verdict: differences between threads "
+                       "significant<"),
+            std::string::npos);
 }
 
 TEST(SvgChart, KeepsBarsForFiguresItCannotScale) {
@@ -408,8 +408,8 @@ TEST(SvgChart, MarksTheSlowestWorkerWhateverTheVerdict) {
   EXPECT_GE(bars[1].height, 2.0);
   EXPECT_LT(bars[1].height, 3.0);
   EXPECT_NEAR(bars[1].y + bars[1].height, bars[0].y + bars[0].height, 0.11);
-  // Not red: the benchmark does not call the differences significant.
-  EXPECT_EQ(slowest_ranks(bars), std::vector<int>{});
+  // Not red: without a rank map the tool judges no node.
+  EXPECT_EQ(red_ranks(bars), std::vector<int>{});
 
   // A marker right over the slow bar, and above it who and how slow.
   static const std::regex kMarker(
@@ -435,12 +435,12 @@ TEST(SvgChart, MarksTheSlowestWorkerWhateverTheVerdict) {
   EXPECT_EQ(occurrences(panel, ">0.1</text>"), 0);
   EXPECT_EQ(occurrences(panel, ">30</text>"), 1);
 
-  // Where the differences are significant, the same worker is also red.
+  // Nor where the report calls the differences significant.
   block.significant = true;
   panel = panel_of(to_svg(run), "block_write");
   bars = bars_of(panel);
   ASSERT_EQ(bars.size(), 3u);
-  EXPECT_EQ(slowest_ranks(bars), std::vector<int>{2});
+  EXPECT_EQ(red_ranks(bars), std::vector<int>{});
   EXPECT_EQ(occurrences(panel, "class=\"slowest-marker\" data-rank=\"2\""), 1);
 
   // Workers that are all equally fast have no slowest; nor has one alone.

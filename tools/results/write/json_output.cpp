@@ -33,7 +33,9 @@ Json nodes_json(const TestNodes& nodes) {
                         {"workers", node.ranks},
                         {"median", figure_json(node.median)},
                         {"minimum", figure_json(node.minimum)},
-                        {"sum", figure_json(node.sum)}});
+                        {"sum", figure_json(node.sum)},
+                        {"share_of_typical", figure_json(node.share)},
+                        {"p_adjusted", figure_json(node.p_adjusted)}});
   }
   return list;
 }
