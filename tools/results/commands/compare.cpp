@@ -307,10 +307,13 @@ std::string comparison_table(const RunResults& base, const RunResults& next,
   text += "rule: Welch's t-test on the workers' log rates";
   if (comparison.by_node) text += ", and each node's change against the other nodes' changes";
   text += "; worse where the rate fell by more than " + report_text(comparison.threshold_percent) +
-          "% (a node: " + report_text(node_threshold_percent(comparison.threshold_percent)) +
-          "% against the others) and the fall is significant, the " +
-          std::to_string(comparison.family_size) + " judgements held together at level " +
-          report_text(comparison.alpha) + " (Holm)\n\n";
+          "%" +
+          (comparison.by_node
+               ? " (a node: " + report_text(node_threshold_percent(comparison.threshold_percent)) +
+                     "% against the others)"
+               : std::string()) +
+          " and the fall is significant, the " + std::to_string(comparison.family_size) +
+          " judgements held together at level " + report_text(comparison.alpha) + " (Holm)\n\n";
   std::vector<std::vector<std::string>> rows{{"test", "unit", "single base", "single new", "ratio",
                                               "total base", "total new", "ratio", "mean base",
                                               "mean new", "ratio", "p adjusted", "verdict"}};
