@@ -242,6 +242,35 @@ TEST_F(History, CompareWithMapsNamesTheNodeThatSlowedDown) {
   EXPECT_EQ(json::parse(disowned.out)["slowed_nodes"], json::array());
 }
 
+TEST_F(History, TrendFlagsANewestRunBelowItsHistoryWhereAsked) {
+  // Six nightly runs a percent apart; the newest writes blocks at half speed.
+  for (int night = 1; night <= 6; ++night) {
+    samples::SampleRun run = samples::sample_run(5);
+    for (samples::SampleTest& test : run.tests) {
+      for (samples::SampleTiming& worker : test.workers) worker.rate *= 1.0 + 0.01 * night;
+    }
+    if (night == 6) {
+      for (samples::SampleTiming& worker : run.tests[5].workers) worker.rate /= 2;
+    }
+    write(samples::replace_first(samples::sample_file_name("node-a"), "2026.03.04",
+                                 "2026.03.0" + std::to_string(night)),
+          run);
+  }
+  const testing::ProcessResult plain = tool({"trend", "."});
+  EXPECT_EQ(plain.exit_code, 0) << plain.err;
+  EXPECT_NE(plain.out.find("\n  block_write: 51.5% of its history, adjusted p 0.0002: departs\n"),
+            std::string::npos)
+      << plain.out;
+  EXPECT_EQ(
+      samples::line_numbers(plain.out, "  block_read: 103% of its history, adjusted p 1").size(),
+      1u)
+      << plain.out;
+  const std::string chart = testing::read_file(folder_.path() / "trend.svg");
+  EXPECT_NE(chart.find("class=\"departs\" data-run=\"5\""), std::string::npos);
+  EXPECT_EQ(chart.find("class=\"departs\""), chart.rfind("class=\"departs\""));
+  EXPECT_EQ(tool({"trend", "--fail-on-flag", "."}).exit_code, 1);
+}
+
 TEST_F(History, RefusesWrongCommandLinesAndFilesWithStatusTwoOrSkipsThem) {
   const std::string run = write(samples::sample_file_name("node-a"), samples::sample_run(3));
   std::string text = samples::results_text(samples::sample_run(3));
