@@ -189,7 +189,9 @@ std::vector<NodeScore> score_nodes(const NodeEvidence& evidence) {
   for (std::size_t i = 0; i < count; ++i) {
     if (evidence.values[i]) valued.push_back(i);
   }
-  if (valued.size() < 3) return scores;
+  // Two nodes of several workers can be told apart by their workers'
+  // noise; nodes of one worker need two others to measure a spread by.
+  if (valued.size() < (evidence.noise_df > 0.0 ? 2u : 3u)) return scores;
   const double others = static_cast<double>(valued.size() - 1);
   for (const std::size_t j : valued) {
     std::vector<double> rest;

@@ -61,7 +61,7 @@ struct NodeScore {
 // Scores each node that has a value against the median of the other nodes:
 // against its workers' noise where nodes have several workers, else against
 // the spread of the other nodes' values. Nothing is scored with fewer than
-// three nodes with values.
+// two nodes with values, or three where each has one worker.
 std::vector<NodeScore> score_nodes(const NodeEvidence& evidence);
 
 // One-sided p-value (low side) of `value` against earlier values: for a run

@@ -97,7 +97,7 @@ std::string node_summary(const RunResults& run, const RunNodes& nodes, double ou
     std::size_t measured = 0;
     for (const NodeFigures& node : test_nodes.nodes) measured += node.median ? 1 : 0;
     text += "  " + std::string(test_key(test.id)) + ": ";
-    if (measured < 3) {
+    if (measured < 2) {
       text += std::to_string(measured) + " node(s) with measurements, too few to compare\n";
       continue;
     }

@@ -47,7 +47,8 @@ struct TestNodes {
 using RunNodes = std::array<TestNodes, kTestCount>;
 
 // Every test of `run` by node, its flags judged as one family at level
-// `alpha`. Nothing is flagged with fewer than three nodes with rates.
+// `alpha`. Nothing is flagged with fewer than two nodes with rates, or
+// three where each has one worker.
 RunNodes node_figures(const RunResults& run, double outlier_fraction, double alpha = kDefaultAlpha);
 
 // True where any test of `nodes` has a flagged node.
