@@ -5,23 +5,22 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <set>
 #include <system_error>
 #include <variant>
 
+#include "analyse/node_figures.h"
 #include "commands/compare.h"
+#include "commands/trend.h"
+#include "read/rank_map.h"
+#include "read/results_file.h"
+#include "reason.h"
 #include "write/csv_output.h"
 #include "write/json_output.h"
-#include "analyse/node_figures.h"
-#include "read/rank_map.h"
-#include "reason.h"
 #include "write/replace_file.h"
-#include "read/results_file.h"
 #include "write/svg_chart.h"
 #include "write/text_escape.h"
-#include "commands/trend.h"
 
 namespace quenda::results {
 namespace {
@@ -161,20 +160,13 @@ class Converter {
     // The same file named twice is converted once.
     if (!error && !converted_inputs_.insert(identity).second) return;
 
-    std::ifstream in;
-    const std::string open_error = open_results(path, in);
-    if (!open_error.empty()) return fail(path, open_error);
-
-    RunResults run;
-    try {
-      run = parse_results(in, path.filename().string(),
-                          ParseOptions{.allow_partial = options_.allow_partial});
-    } catch (const ParseError& parse_error) {
-      err_ << printable(path.string()) << ':' << parse_error.line()
-           << ": error: " << parse_error.reason() << '\n';
+    auto read = read_run(path, ParseOptions{.allow_partial = options_.allow_partial}, text_);
+    if (const auto* message = std::get_if<std::string>(&read)) {
+      err_ << *message << '\n';
       failed_ = true;
       return;
     }
+    RunResults& run = std::get<RunResults>(read);
 
     std::optional<RunNodes> nodes;
     if (rank_map_) {
@@ -219,6 +211,7 @@ class Converter {
   std::optional<RankMap> rank_map_;
   std::set<fs::path> converted_inputs_;
   std::set<fs::path> output_stems_;
+  std::string text_;  // the file being converted, its room reused
 };
 
 }  // namespace

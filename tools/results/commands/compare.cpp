@@ -12,7 +12,7 @@
 #include "write/figure_text.h"
 #include "write/json_output.h"
 #include "read/rank_map.h"
-#include "read/read_run.h"
+#include "read/results_file.h"
 #include "write/text_escape.h"
 
 namespace quenda::results {

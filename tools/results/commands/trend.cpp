@@ -2,26 +2,21 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <locale>
 #include <set>
-#include <sstream>
 #include <system_error>
 #include <tuple>
 
-#include "write/chart_parts.h"
 #include "commands/command_line.h"
 #include "commands/compare.h"
+#include "write/chart_parts.h"
 #include "write/csv_output.h"
 #include "write/figure_text.h"
 #include "write/replace_file.h"
-#include "report_texts.h"
 #include "write/text_escape.h"
 
 namespace quenda::results {
@@ -39,155 +34,16 @@ constexpr const char kUsage[] =
     "Exit status: 0 every file charted, 1 a file skipped (named on standard error),\n"
     "2 a wrong command line.\n";
 
-// --- Reading the run-level lines -------------------------------------------
-
-// A malformed or missing line: the reason, for the skipped file's message.
-struct Unreadable {
-  std::string reason;
-};
-
-// The first place of `needle` in `haystack`. memchr runs over the needle's
-// byte that is rarest in the text ahead (the workers' lines hold few of
-// the letters of a summary line), and only its hits are compared whole.
-std::size_t find_led_by_rarest(std::string_view haystack, std::string_view needle) {
-  if (needle.empty() || needle.size() > haystack.size()) return std::string_view::npos;
-  std::array<std::uint32_t, 256> counts{};
-  for (const char c : haystack.substr(0, 512)) ++counts[static_cast<unsigned char>(c)];
-  std::size_t lead = 0;
-  for (std::size_t i = 1; i < needle.size(); ++i) {
-    if (counts[static_cast<unsigned char>(needle[i])] <
-        counts[static_cast<unsigned char>(needle[lead])]) {
-      lead = i;
-    }
+// What a history keeps of `run`.
+TrendPoint trend_point(const RunResults& run, const NameMetadata& when) {
+  TrendPoint point{.when = when, .workers = run.worker_count(), .tests = {}};
+  for (const TestResults& test : run.tests) {
+    const Measure measure = measure_of(test.id);
+    point.tests[static_cast<int>(test.id)] = {headline_rate(test.single, measure),
+                                              headline_rate(test.total, measure),
+                                              headline_rate(test.mean, measure), test.significant};
   }
-  const char* data = haystack.data();
-  const std::size_t last = haystack.size() - needle.size() + lead;  // the lead byte's last place
-  for (std::size_t from = lead; from <= last;) {
-    const void* hit = std::memchr(data + from, needle[lead], last - from + 1);
-    if (hit == nullptr) break;
-    const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
-    if (haystack.substr(at - lead, needle.size()) == needle) return at - lead;
-    from = at + 1;
-  }
-  return std::string_view::npos;
-}
-
-// Finds the report's run-level lines in order. The workers' lines between
-// them are stepped over by a substring search, which is what lets a
-// history of a thousand large runs be read about as fast as the disk
-// hands it over.
-class SummaryReader {
- public:
-  explicit SummaryReader(std::string_view text) : text_(text), limit_(text.size()) {}
-
-  // Limits the searches to the text before the first line `line`.
-  void end_at_line(std::string_view line) {
-    limit_ = start_of(line, std::string("\n").append(line));
-  }
-  void end_at_text_end() { limit_ = text_.size(); }
-
-  // The number on the next line of the form prefix<number>suffix; blanks
-  // before the suffix are allowed, as the report prints some means with two.
-  double number_line(std::string_view prefix, std::string_view suffix) {
-    const std::string_view line = next_line_starting(prefix);
-    std::string_view token = line.substr(prefix.size());
-    if (!token.ends_with(suffix)) malformed(line);
-    token.remove_suffix(suffix.size());
-    while (token.ends_with(' ')) token.remove_suffix(1);
-    double value = 0.0;
-    const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), value);
-    if (token.empty() || error != std::errc() || end != token.data() + token.size()) {
-      malformed(line);
-    }
-    return value;
-  }
-
-  // The line right after the last one found: a verdict about `kind`.
-  bool verdict(std::string_view kind) {
-    const std::string_view line = take_line_at(cursor_);
-    if (line == texts::verdict_text(kind, false)) return false;
-    if (line == texts::verdict_text(kind, true)) return true;
-    malformed(line);
-  }
-
- private:
-  [[noreturn]] void malformed(std::string_view line) const {
-    throw Unreadable{"a line not of the benchmark's making: " + quoted(line)};
-  }
-
-  std::size_t start_of(std::string_view what, const std::string& needle) const {
-    const std::size_t found = find_led_by_rarest(text_.substr(cursor_, limit_ - cursor_), needle);
-    if (found == std::string_view::npos) {
-      throw Unreadable{"the file ends before the line '" + std::string(what) +
-                       "...', as a run that was stopped does"};
-    }
-    return cursor_ + found + 1;
-  }
-
-  // The line at `at`; the cursor moves past its line end.
-  std::string_view take_line_at(std::size_t at) {
-    const std::size_t end = text_.find('\n', at);
-    if (end == std::string_view::npos || end >= limit_) {
-      throw Unreadable{"the file ends within its report, as a run that was stopped does"};
-    }
-    cursor_ = end + 1;
-    std::string_view line = text_.substr(at, end - at);
-    if (line.ends_with('\r')) line.remove_suffix(1);  // written on Windows
-    return line;
-  }
-
-  std::string_view next_line_starting(std::string_view prefix) {
-    const std::size_t at = start_of(prefix, std::string("\n").append(prefix));
-    return take_line_at(at);
-  }
-
-  std::string_view text_;
-  std::size_t cursor_ = 0;
-  std::size_t limit_ = 0;
-};
-
-void read_summary(std::string_view text, TrendPoint& point) {
-  if (!text.starts_with(texts::kTitleStart)) {
-    throw Unreadable{"not a results file: the first line is not the benchmark's title"};
-  }
-  const auto test = [&point](TestId id) -> TrendPoint::Test& {
-    return point.tests[static_cast<int>(id)];
-  };
-  SummaryReader reader(text);
-  reader.end_at_line(texts::kClusterSection);
-  const double threads = reader.number_line(texts::kThreads, "");
-  if (!(threads >= 1 && threads <= 1e6) || threads != std::floor(threads)) {
-    throw Unreadable{"the thread count is not a count of at least 1"};
-  }
-  point.workers = static_cast<int>(threads) - 1;
-  for (const TestId id : {TestId::kStreamHandling, TestId::kDescriptorHandling}) {
-    test(id).single = reader.number_line(texts::kProcessSingleFile, texts::kFilesPerSec);
-  }
-  for (const TestId id :
-       {TestId::kBytewiseWrite, TestId::kBytewiseRead, TestId::kBlockRead, TestId::kBlockWrite}) {
-    test(id).single = reader.number_line(texts::kConventionally, texts::kMbPerSec);
-  }
-
-  reader.end_at_text_end();
-  for (const TestId id : {TestId::kStreamHandling, TestId::kDescriptorHandling}) {
-    test(id).total = reader.number_line(texts::kOverallFiles, texts::kFilesPerSec);
-    if (point.workers == 0) continue;  // the report prints no mean and no verdict
-    test(id).mean = reader.number_line(texts::mean_start(""), texts::kFilesPerSec);
-    test(id).significant = reader.verdict("");
-  }
-  // Both access sections print their totals and means writing first.
-  for (const auto& [write, read, write_kind, read_kind] :
-       {std::tuple{TestId::kBytewiseWrite, TestId::kBytewiseRead, texts::kLowWriting,
-                   texts::kLowReading},
-        std::tuple{TestId::kBlockWrite, TestId::kBlockRead, texts::kHighWriting,
-                   texts::kHighReading}}) {
-    test(write).total = reader.number_line(texts::kTotalWriting, texts::kMbPerSec);
-    test(read).total = reader.number_line(texts::kTotalReading, texts::kMbPerSec);
-    for (const auto& [id, kind] : {std::pair{write, write_kind}, std::pair{read, read_kind}}) {
-      test(id).mean = reader.number_line(texts::mean_start(kind), texts::kMbPerSec);
-      test(id).significant = reader.verdict(kind);
-    }
-  }
+  return point;
 }
 
 // --- The chart -------------------------------------------------------------
@@ -401,14 +257,13 @@ class Trend {
     std::vector<TrendPoint> points;
     std::string text;  // one file at a time, its room reused
     for (const Entry& entry : entries_) {
-      const std::string problem = read_results(entry.path, text);
-      const auto point = problem.empty() ? read_trend_point(text, entry.when)
-                                         : std::variant<TrendPoint, std::string>(problem);
-      if (const auto* reason = std::get_if<std::string>(&point)) {
-        skip(entry.path, *reason);
+      const auto run = read_run(entry.path, ParseOptions{}, text);
+      if (const auto* message = std::get_if<std::string>(&run)) {
+        err_ << *message << "; skipped\n";
+        skipped_ = true;
         continue;
       }
-      points.push_back(std::get<TrendPoint>(point));
+      points.push_back(trend_point(std::get<RunResults>(run), entry.when));
       outputs[0].content += trend_csv_rows(points.back());
     }
     if (points.empty()) {
@@ -469,18 +324,6 @@ class Trend {
 };
 
 }  // namespace
-
-std::variant<TrendPoint, std::string> read_trend_point(std::string_view text,
-                                                       const NameMetadata& when) {
-  TrendPoint point;
-  point.when = when;
-  try {
-    read_summary(text, point);
-  } catch (const Unreadable& unreadable) {
-    return unreadable.reason;
-  }
-  return point;
-}
 
 std::string trend_csv_header() {
   return "local_date,local_time,processor_name,workers,test,unit,single,total,mean,verdict\n";

@@ -9,7 +9,6 @@
 #include <ostream>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "read/results_file.h"
@@ -30,14 +29,6 @@ struct TrendPoint {
   };
   std::array<Test, kTestCount> tests;
 };
-
-// The run-level lines of a results file's text: the title, the thread
-// count, the single-process rates, the totals, the means and the verdicts,
-// found in report order without reading the workers' lines one by one.
-// Returns the reason when one of them is missing or malformed (a stopped
-// run, a file that is not a results file).
-std::variant<TrendPoint, std::string> read_trend_point(std::string_view text,
-                                                       const NameMetadata& when);
 
 // The CSV header and the six rows of one run, in test order:
 // local_date,local_time,processor_name,workers,test,unit,single,total,mean,verdict

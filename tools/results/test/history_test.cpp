@@ -4,15 +4,14 @@
 
 #include <cmath>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "commands/compare.h"
+#include "commands/trend.h"
+#include "sample_report.h"
 #include "support/files.h"
 #include "support/process.h"
-#include "sample_report.h"
-#include "commands/trend.h"
 
 namespace quenda::results {
 namespace {
@@ -43,40 +42,6 @@ TEST(WelchTest, MatchesAWorkedExampleAndGivesWayOnDegenerateSamples) {
   EXPECT_FALSE(welch_test(std::vector<double>{5, INFINITY}, higher));
 }
 
-TEST(TrendPoint, ReadsTheFiguresTheFullParserReadsOrRefusesAStoppedRun) {
-  for (const int world_size : {1, 2, 5}) {
-    for (const bool windows : {false, true}) {
-      SCOPED_TRACE(std::to_string(world_size) + (windows ? " processes, CR LF" : " processes"));
-      std::string text = samples::results_text(samples::sample_run(world_size));
-      std::istringstream in(text);
-      const RunResults run = parse_results(in, "results.txt", {});
-      if (windows) {
-        for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) {
-          text.insert(at, 1, '\r');
-        }
-      }
-      const auto read = read_trend_point(text, NameMetadata{"node-a", "2026-03-04", "05:06:07"});
-      ASSERT_EQ(read.index(), 0u) << std::get<1>(read);
-      const TrendPoint& point = std::get<TrendPoint>(read);
-      EXPECT_EQ(point.workers, world_size - 1);
-      for (const TestInfo& info : kTests) {
-        const TestId id = info.id;
-        const TestResults& full = run.test(id);
-        const TrendPoint::Test& fast = point.tests[static_cast<int>(id)];
-        const Measure measure = measure_of(id);
-        EXPECT_EQ(fast.single, headline_rate(full.single, measure)) << test_key(id);
-        EXPECT_EQ(fast.total, headline_rate(full.total, measure)) << test_key(id);
-        EXPECT_EQ(fast.mean, headline_rate(full.mean, measure)) << test_key(id);
-        EXPECT_EQ(fast.significant, full.significant) << test_key(id);
-      }
-    }
-  }
-  const std::string text = samples::results_text(samples::sample_run(3));
-  const auto cut = read_trend_point(text.substr(0, text.size() - 200), {});
-  ASSERT_EQ(cut.index(), 1u);
-  EXPECT_TRUE(std::get<1>(cut).ends_with("as a run that was stopped does")) << std::get<1>(cut);
-}
-
 class History : public ::testing::Test {
  protected:
   std::string write(const std::string& name, const samples::SampleRun& run) {
@@ -93,7 +58,8 @@ class History : public ::testing::Test {
 TEST_F(History, CompareCallsASignificantFallBeyondTheThresholdWorse) {
   const samples::SampleRun base = samples::sample_run(5);
   samples::SampleRun slowed = base;
-  for (const TestId id : {TestId::kStreamHandling, TestId::kDescriptorHandling, TestId::kBlockRead}) {
+  for (const TestId id :
+       {TestId::kStreamHandling, TestId::kDescriptorHandling, TestId::kBlockRead}) {
     for (samples::SampleTiming& worker : slowed.tests[static_cast<int>(id)].workers) {
       worker.rate /= 2;
     }
@@ -112,14 +78,14 @@ TEST_F(History, CompareCallsASignificantFallBeyondTheThresholdWorse) {
   // Block reading halved too, but its workers spread so widely that the
   // fall stays inside their spread.
   const std::vector<std::pair<std::string, std::string>> verdicts{
-      {"stream_handling", "worse"},        {"descriptor_handling", "worse"},
+      {"stream_handling", "worse"},          {"descriptor_handling", "worse"},
       {"bytewise_write", "not significant"}, {"bytewise_read", "not significant"},
-      {"block_read", "not significant"},    {"block_write", "not significant"}};
+      {"block_read", "not significant"},     {"block_write", "not significant"}};
   for (const auto& [test, verdict] : verdicts) {
     const json& entry = document["tests"][test];
     EXPECT_EQ(entry["verdict"], verdict) << test;
-    const bool halved = test == "stream_handling" || test == "descriptor_handling" ||
-                        test == "block_read";
+    const bool halved =
+        test == "stream_handling" || test == "descriptor_handling" || test == "block_read";
     EXPECT_NEAR(entry["mean"]["ratio"].get<double>(), halved ? 0.5 : 1.0, 1e-5) << test;
     EXPECT_EQ(entry["single"]["ratio"], 1.0) << test;
   }
@@ -157,8 +123,9 @@ TEST_F(History, CompareWithMapsNamesTheNodeThatSlowedDown) {
 
 TEST_F(History, RefusesWrongCommandLinesAndFilesWithStatusTwoOrSkipsThem) {
   const std::string run = write(samples::sample_file_name("node-a"), samples::sample_run(3));
-  std::string text = samples::results_text(samples::sample_run(3));
-  testing::write_file(folder_.path() / "stopped.txt", text.substr(0, text.size() / 2));
+  const std::string text = samples::results_text(samples::sample_run(3));
+  const std::string stopped = samples::sample_file_name("node-b");  // a dated name, for trend
+  testing::write_file(folder_.path() / stopped, text.substr(0, text.size() / 2));
   testing::write_file(folder_.path() / "nine.map", samples::kNineRankMap);
   struct Case {
     std::vector<std::string> args;
@@ -170,13 +137,14 @@ TEST_F(History, RefusesWrongCommandLinesAndFilesWithStatusTwoOrSkipsThem) {
       {{"compare", "--threshold", "-3", run, run}, 2, "quenda-lite-results: --threshold needs"},
       {{"compare", "--fast", run, run}, 2, "quenda-lite-results: unknown option --fast"},
       {{"compare", run, "missing.txt"}, 2, "missing.txt: error: no such file\n"},
-      {{"compare", "stopped.txt", run}, 2, "stopped.txt:"},
+      {{"compare", stopped, run}, 2, stopped + ":"},
       {{"compare", "--rank-map", "nine.map", "--rank-map", "nine.map", run, run},
        2,
        "nine.map: error: not of " + run + ": the map is of 9 processes, the results file of 3"},
       {{"trend"}, 2, "quenda-lite-results: no results file or folder given"},
       {{"trend", "-o"}, 2, "quenda-lite-results: -o needs a folder"},
       {{"trend", run, "missing.txt"}, 1, "missing.txt: error: cannot open: "},
+      {{"trend", run, stopped}, 1, stopped + ":"},
   };
   for (const Case& c : cases) {
     const testing::ProcessResult result = tool(c.args);

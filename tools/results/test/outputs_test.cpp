@@ -3,7 +3,6 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,8 +28,7 @@ using samples::json_figure;
 RunResults sample(int world_size, bool allow_partial = false, int keep_lines = 0) {
   std::string text = samples::results_text(samples::sample_run(world_size));
   if (keep_lines > 0) text = samples::first_lines(text, keep_lines);
-  std::istringstream in(text);
-  return parse_results(in, samples::sample_file_name("node-a"),
+  return parse_results(text, samples::sample_file_name("node-a"),
                        ParseOptions{.allow_partial = allow_partial});
 }
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,8 +24,7 @@ const std::string kSampleName = samples::sample_file_name("node-a");
 
 RunResults parse(const std::string& text, bool allow_partial = false,
                  const std::string& name = kSampleName) {
-  std::istringstream in(text);
-  return parse_results(in, name, ParseOptions{.allow_partial = allow_partial});
+  return parse_results(text, name, ParseOptions{.allow_partial = allow_partial});
 }
 
 // The error a text gives: its line and reason. Fails the test when the text
