@@ -8,11 +8,11 @@
 #include <numeric>
 #include <variant>
 
-#include "commands/command_line.h"
-#include "write/figure_text.h"
-#include "write/json_output.h"
 #include "read/rank_map.h"
 #include "read/read_run.h"
+#include "write/figure_text.h"
+#include "write/json_output.h"
+#include "write/replace_file.h"
 #include "write/text_escape.h"
 
 namespace quenda::results {
@@ -20,19 +20,11 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr const char kUsage[] =
-    "usage: quenda-lite-results compare [--json] [--threshold PERCENT]\n"
-    "                                   [--rank-map BASE_MAP --rank-map NEW_MAP] [--] BASE NEW\n"
-    "Compares two results files test by test: the figures of both, new/base, and\n"
-    "Welch's t-test on the workers' rates at level 0.05.\n"
-    "  --json               the comparison as JSON instead of a table\n"
-    "  --threshold PERCENT  a test is worse when its mean rate per worker fell by more\n"
-    "                       than this (default 10) and the fall is significant\n"
-    "  --rank-map MAP       twice, for BASE and then NEW (a map, job log or shared\n"
-    "                       folder, as for a conversion): also judges each node that\n"
-    "                       both maps name, on its workers alone\n"
-    "Exit status: 0 no test worse, 1 at least one test or node worse, 2 a wrong\n"
-    "command line or a file or map that is refused.\n";
+std::string threshold_share(const std::string& value) {
+  const auto percent = percent_of(value);
+  if (percent && *percent >= 0.0 && *percent <= 100.0) return "";
+  return "--threshold takes a share from 0 to 100%, such as 10% or 0.1";
+}
 
 constexpr double kLevel = 0.05;  // the significance level of the test
 
@@ -390,42 +382,44 @@ std::optional<WelchTest> welch_test(std::span<const double> base, std::span<cons
   return test;
 }
 
-int run_compare(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  double threshold_percent = 10.0;
-  bool as_json = false;
-  std::vector<std::string> maps;
-  const auto read = read_arguments(
-      args, false, [&](const std::string& arg, std::size_t& i) -> std::optional<std::string> {
-        if (arg == "--json") {
-          as_json = true;
-        } else if (arg == "--rank-map") {
-          const auto map = option_value(args, i);
-          if (!map) return "--rank-map needs a map";
-          maps.push_back(*map);
-        } else if (arg == "--threshold" || arg.starts_with("--threshold=")) {
-          threshold_percent = finite_number(option_value(args, i).value_or("")).value_or(-1.0);
-          if (threshold_percent < 0.0) {
-            return "--threshold needs a percentage of at least 0, such as 10";
-          }
-        } else {
-          return std::nullopt;
-        }
-        return "";
-      });
-  if (read.index() == 1) return usage_error(err, std::get<1>(read), kUsage);
-  const std::vector<std::string>& paths = std::get<0>(read).paths;
-  if (std::get<0>(read).help) {
-    out << kUsage;
-    return out.flush() ? kExitNoneWorse : kExitUsage;
-  }
-  if (paths.size() != 2) {
-    return usage_error(err, "compare takes two results files, BASE NEW", kUsage);
-  }
-  if (!maps.empty() && maps.size() != 2) {
-    return usage_error(err, "--rank-map is given once for BASE and once for NEW, or not at all",
-                       kUsage);
-  }
+const Command& compare_command() {
+  static const Command command{
+      "compare",
+      "BASE NEW",
+      "two results files, the run before and the run after a change",
+      "compares two runs test by test: the figures of both, new/base, and Welch's t-test on "
+      "the workers' rates at level 0.05.",
+      {
+          {"--json", "", "the comparison as JSON instead of a table"},
+          {"-o, --output", "FILE",
+           "write the comparison into FILE (replaced whole once complete); - is standard "
+           "output, where it goes by default"},
+          {"--threshold", "SHARE",
+           "a test is worse when its mean rate per worker fell by more than SHARE (default 10%) "
+           "and the fall is significant",
+           false, threshold_share},
+          {"--rank-map", "MAP",
+           "twice, for BASE and then NEW (a map, job log or shared folder, as for a "
+           "conversion): also judges each node that both maps name, on its workers alone",
+           true},
+      },
+      "Exit status: 0 no test worse, 1 at least one test or node worse, 2 a wrong command line "
+      "or a file or map that is refused."};
+  return command;
+}
 
+int run_compare(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+  const std::vector<std::string>& paths = arguments.operands;
+  const bool as_json = arguments.has("--json");
+  const double threshold_percent =
+      percent_of(arguments.value("--threshold").value_or("10%")).value();
+  const std::string output = arguments.value("--output").value_or("-");
+  std::vector<std::string> maps;
+  if (arguments.has("--rank-map")) maps = arguments.values.at("--rank-map");
+  if (paths.size() != 2) return usage_error(err, "compare takes two results files, BASE NEW");
+  if (!maps.empty() && maps.size() != 2) {
+    return usage_error(err, "--rank-map is given once for BASE and once for NEW, or not at all");
+  }
   auto base = read_run(paths[0]);
   auto next = read_run(paths[1]);
   bool refused = false;
@@ -454,14 +448,14 @@ int run_compare(const std::vector<std::string>& args, std::ostream& out, std::os
   }
   if (refused) return kExitUsage;
   const RunComparison comparison = compare_runs(before, after, threshold_percent, !maps.empty());
-  out << (as_json ? comparison_json(before, after, comparison)
-                  : comparison_table(before, after, comparison));
-  out.flush();
-  if (!out) {
-    err << "quenda-lite-results: error: cannot write to standard output\n";
-    return kExitUsage;
-  }
-  return comparison.any_worse() ? kExitWorse : kExitNoneWorse;
+  std::string text = as_json ? comparison_json(before, after, comparison)
+                             : comparison_table(before, after, comparison);
+  const int status = comparison.any_worse() ? kExitWorse : kExitNoneWorse;
+  if (output == "-") return flushed(out << text, err, status, kExitUsage);
+  const std::string write_error = write_outputs({{output, std::move(text)}});
+  if (write_error.empty()) return status;
+  err << printable(output) << ": error: " << write_error << '\n';
+  return kExitUsage;
 }
 
 }  // namespace quenda::results

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/arguments.h"
 #include "read/results_file.h"
 
 namespace quenda::results {
@@ -36,9 +37,11 @@ struct WelchTest {
 // difference of the means is certain (p 0) and equal means are not (p 1).
 std::optional<WelchTest> welch_test(std::span<const double> base, std::span<const double> next);
 
-// `compare [--json] [--threshold PERCENT] [--rank-map BASE_MAP --rank-map
-// NEW_MAP] BASE NEW`: returns kExitNoneWorse, kExitWorse or kExitUsage.
-int run_compare(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+const Command& compare_command();
+
+// Compares BASE with NEW, with figures by node where both maps are given:
+// returns kExitNoneWorse, kExitWorse or kExitUsage.
+int run_compare(const Arguments& arguments, std::ostream& out, std::ostream& err);
 
 }  // namespace quenda::results
 

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "commands/compare.h"
+#include "commands/trend.h"
+#include "sample_report.h"
 #include "support/files.h"
 #include "support/process.h"
-#include "sample_report.h"
-#include "commands/trend.h"
 
 namespace quenda::results {
 namespace {
@@ -51,7 +51,8 @@ TEST(TrendPoint, ReadsTheFiguresTheFullParserReadsOrRefusesAStoppedRun) {
       std::istringstream in(text);
       const RunResults run = parse_results(in, "results.txt", {});
       if (windows) {
-        for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) {
+        for (std::size_t at = text.find('\n'); at != std::string::npos;
+             at = text.find('\n', at + 2)) {
           text.insert(at, 1, '\r');
         }
       }
@@ -93,7 +94,8 @@ class History : public ::testing::Test {
 TEST_F(History, CompareCallsASignificantFallBeyondTheThresholdWorse) {
   const samples::SampleRun base = samples::sample_run(5);
   samples::SampleRun slowed = base;
-  for (const TestId id : {TestId::kStreamHandling, TestId::kDescriptorHandling, TestId::kBlockRead}) {
+  for (const TestId id :
+       {TestId::kStreamHandling, TestId::kDescriptorHandling, TestId::kBlockRead}) {
     for (samples::SampleTiming& worker : slowed.tests[static_cast<int>(id)].workers) {
       worker.rate /= 2;
     }
@@ -112,18 +114,27 @@ TEST_F(History, CompareCallsASignificantFallBeyondTheThresholdWorse) {
   // Block reading halved too, but its workers spread so widely that the
   // fall stays inside their spread.
   const std::vector<std::pair<std::string, std::string>> verdicts{
-      {"stream_handling", "worse"},        {"descriptor_handling", "worse"},
+      {"stream_handling", "worse"},          {"descriptor_handling", "worse"},
       {"bytewise_write", "not significant"}, {"bytewise_read", "not significant"},
-      {"block_read", "not significant"},    {"block_write", "not significant"}};
+      {"block_read", "not significant"},     {"block_write", "not significant"}};
   for (const auto& [test, verdict] : verdicts) {
     const json& entry = document["tests"][test];
     EXPECT_EQ(entry["verdict"], verdict) << test;
-    const bool halved = test == "stream_handling" || test == "descriptor_handling" ||
-                        test == "block_read";
+    const bool halved =
+        test == "stream_handling" || test == "descriptor_handling" || test == "block_read";
     EXPECT_NEAR(entry["mean"]["ratio"].get<double>(), halved ? 0.5 : 1.0, 1e-5) << test;
     EXPECT_EQ(entry["single"]["ratio"], 1.0) << test;
   }
-  EXPECT_EQ(tool({"compare", "--threshold=60", before, after}).exit_code, 0);
+  // A share is a percentage or a fraction alike.
+  for (const char* threshold : {"--threshold=60%", "--threshold=0.6"}) {
+    EXPECT_EQ(tool({"compare", threshold, before, after}).exit_code, 0) << threshold;
+  }
+  // Into a file instead of standard output.
+  const testing::ProcessResult into_file =
+      tool({"compare", "--json", "-o", "c.json", before, after});
+  EXPECT_EQ(into_file.exit_code, 1);
+  EXPECT_EQ(into_file.out, "");
+  EXPECT_EQ(testing::read_file(folder_.path() / "c.json"), compared.out);
 
   // Another world size compares, and the table says so.
   const testing::ProcessResult wider =
@@ -167,7 +178,8 @@ TEST_F(History, RefusesWrongCommandLinesAndFilesWithStatusTwoOrSkipsThem) {
   };
   const std::vector<Case> cases{
       {{"compare", run}, 2, "quenda-lite-results: compare takes two results files"},
-      {{"compare", "--threshold", "-3", run, run}, 2, "quenda-lite-results: --threshold needs"},
+      {{"compare", "--threshold", "-3", run, run}, 2, "quenda-lite-results: --threshold takes"},
+      {{"compare", "--threshold", "10", run, run}, 2, "quenda-lite-results: --threshold takes"},
       {{"compare", "--fast", run, run}, 2, "quenda-lite-results: unknown option --fast"},
       {{"compare", run, "missing.txt"}, 2, "missing.txt: error: no such file\n"},
       {{"compare", "stopped.txt", run}, 2, "stopped.txt:"},
@@ -175,7 +187,7 @@ TEST_F(History, RefusesWrongCommandLinesAndFilesWithStatusTwoOrSkipsThem) {
        2,
        "nine.map: error: not of " + run + ": the map is of 9 processes, the results file of 3"},
       {{"trend"}, 2, "quenda-lite-results: no results file or folder given"},
-      {{"trend", "-o"}, 2, "quenda-lite-results: -o needs a folder"},
+      {{"trend", "-o"}, 2, "quenda-lite-results: -o needs a value, DIR\ntry "},
       {{"trend", run, "missing.txt"}, 1, "missing.txt: error: cannot open: "},
   };
   for (const Case& c : cases) {
