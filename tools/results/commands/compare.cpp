@@ -8,6 +8,7 @@
 #include <numeric>
 #include <variant>
 
+#include "analyse/rates.h"
 #include "read/rank_map.h"
 #include "read/read_run.h"
 #include "write/figure_text.h"
@@ -342,14 +343,6 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
 }
 
 }  // namespace
-
-Figure headline_rate(const Figures& figures, Measure measure) {
-  return measure == Measure::kFiles ? figures.files_per_sec : figures.mb_per_sec;
-}
-
-const char* rate_unit(TestId test) {
-  return measure_of(test) == Measure::kFiles ? "files/sec" : "MB/sec";
-}
 
 std::optional<WelchTest> welch_test(std::span<const double> base, std::span<const double> next) {
   if (base.size() < 2 || next.size() < 2) return std::nullopt;

@@ -20,12 +20,6 @@ inline constexpr int kExitNoneWorse = 0;  // no test got worse
 inline constexpr int kExitWorse = 1;      // at least one test (or, with maps, node) got worse
 // A wrong command line or a file that is refused: kExitUsage (2).
 
-// The rate a test is judged by: files/sec for file handling, MB/sec for
-// the others (the unit the report gives their means in).
-Figure headline_rate(const Figures& figures, Measure measure);
-// That rate's unit, "files/sec" or "MB/sec".
-const char* rate_unit(TestId test);
-
 struct WelchTest {
   double t = 0.0;                   // positive where the new rates are higher
   double degrees_of_freedom = 0.0;  // Welch-Satterthwaite

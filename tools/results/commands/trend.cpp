@@ -15,7 +15,7 @@
 #include <system_error>
 #include <tuple>
 
-#include "commands/compare.h"
+#include "analyse/rates.h"
 #include "report_texts.h"
 #include "write/chart_parts.h"
 #include "write/csv_output.h"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "analyse/rates.h"
 #include "commands/compare.h"
 #include "commands/trend.h"
 #include "sample_report.h"
