@@ -132,8 +132,8 @@ std::string p_text(const GroupJudgement& judgement) {
   return judgement.welch ? report_text(judgement.welch->p_value) : "-";
 }
 
-Json p_json(const GroupJudgement& judgement) {
-  return judgement.welch ? figure_json(judgement.welch->p_value) : Json();
+Figure p_value(const GroupJudgement& judgement) {
+  return judgement.welch ? Figure(judgement.welch->p_value) : Figure();
 }
 
 std::string run_line(const char* role, const RunResults& run) {
@@ -296,6 +296,7 @@ std::string comparison_table(const RunResults& base, const RunResults& next,
 std::string comparison_json(const RunResults& base, const RunResults& next,
                             const RunComparison& comparison) {
   Json json = Json::object();
+  json["schema_version"] = kJsonSchemaVersion;
   json["base"] = run_json(base);
   json["new"] = run_json(next);
   json["world_sizes_differ"] = base.threads != next.threads;
@@ -308,26 +309,27 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
     Json entry = Json::object();
     entry["unit"] = rate_unit(test.id);
     for (const auto& [name, pair] : test.pairs()) {
-      entry[name] = Json{{"base", figure_json(pair->base)},
-                         {"new", figure_json(pair->next)},
-                         {"ratio", figure_json(pair->ratio)}};
+      Json& figures = entry[name] = Json::object();
+      put_figure(figures, "base", pair->base);
+      put_figure(figures, "new", pair->next);
+      put_figure(figures, "ratio", pair->ratio);
     }
     entry["base_workers"] = base.test(test.id).workers.size();
     entry["new_workers"] = next.test(test.id).workers.size();
     const auto& welch = test.judgement.welch;
-    entry["t"] = welch ? figure_json(welch->t) : Json();
-    entry["degrees_of_freedom"] = welch ? figure_json(welch->degrees_of_freedom) : Json();
-    entry["p_value"] = p_json(test.judgement);
+    put_figure(entry, "t", welch ? Figure(welch->t) : Figure());
+    put_figure(entry, "degrees_of_freedom", welch ? Figure(welch->degrees_of_freedom) : Figure());
+    put_figure(entry, "p_value", p_value(test.judgement));
     entry["verdict"] = change_text(test.judgement.change);
     if (comparison.by_node) {
       Json nodes = Json::array();
       for (const NodeComparison& node : test.nodes) {
-        nodes.push_back(Json{{"node", valid_text(node.node)},
-                             {"base_workers", node.base_workers},
-                             {"new_workers", node.new_workers},
-                             {"mean_ratio", figure_json(node.judgement.mean_ratio)},
-                             {"p_value", p_json(node.judgement)},
-                             {"verdict", change_text(node.judgement.change)}});
+        Json& row = nodes.emplace_back(Json{{"node", valid_text(node.node)},
+                                            {"base_workers", node.base_workers},
+                                            {"new_workers", node.new_workers}});
+        put_figure(row, "mean_ratio", node.judgement.mean_ratio);
+        put_figure(row, "p_value", p_value(node.judgement));
+        row["verdict"] = change_text(node.judgement.change);
       }
       entry["nodes"] = std::move(nodes);
     }

@@ -112,6 +112,7 @@ TEST_F(History, CompareCallsASignificantFallBeyondTheThresholdWorse) {
   EXPECT_EQ(compared.exit_code, 1) << compared.err;
   const json document = json::parse(compared.out);
   EXPECT_EQ(document["worse"], true);
+  EXPECT_EQ(document["schema_version"], 2);
   // Block reading halved too, but its workers spread so widely that the
   // fall stays inside their spread.
   const std::vector<std::pair<std::string, std::string>> verdicts{
