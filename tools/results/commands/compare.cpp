@@ -8,11 +8,12 @@
 #include <numeric>
 #include <variant>
 
-#include "commands/command_line.h"
-#include "write/figure_text.h"
-#include "write/json_output.h"
+#include "analyse/rates.h"
 #include "read/rank_map.h"
 #include "read/results_file.h"
+#include "write/figure_text.h"
+#include "write/json_output.h"
+#include "write/replace_file.h"
 #include "write/text_escape.h"
 
 namespace quenda::results {
@@ -20,19 +21,11 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr const char kUsage[] =
-    "usage: quenda-lite-results compare [--json] [--threshold PERCENT]\n"
-    "                                   [--rank-map BASE_MAP --rank-map NEW_MAP] [--] BASE NEW\n"
-    "Compares two results files test by test: the figures of both, new/base, and\n"
-    "Welch's t-test on the workers' rates at level 0.05.\n"
-    "  --json               the comparison as JSON instead of a table\n"
-    "  --threshold PERCENT  a test is worse when its mean rate per worker fell by more\n"
-    "                       than this (default 10) and the fall is significant\n"
-    "  --rank-map MAP       twice, for BASE and then NEW (a map, job log or shared\n"
-    "                       folder, as for a conversion): also judges each node that\n"
-    "                       both maps name, on its workers alone\n"
-    "Exit status: 0 no test worse, 1 at least one test or node worse, 2 a wrong\n"
-    "command line or a file or map that is refused.\n";
+std::string threshold_share(const std::string& value) {
+  const auto percent = percent_of(value);
+  if (percent && *percent >= 0.0 && *percent <= 100.0) return "";
+  return "--threshold takes a share from 0 to 100%, such as 10% or 0.1";
+}
 
 constexpr double kLevel = 0.05;  // the significance level of the test
 
@@ -139,8 +132,8 @@ std::string p_text(const GroupJudgement& judgement) {
   return judgement.welch ? report_text(judgement.welch->p_value) : "-";
 }
 
-Json p_json(const GroupJudgement& judgement) {
-  return judgement.welch ? figure_json(judgement.welch->p_value) : Json();
+Figure p_value(const GroupJudgement& judgement) {
+  return judgement.welch ? Figure(judgement.welch->p_value) : Figure();
 }
 
 std::string run_line(const char* role, const RunResults& run) {
@@ -303,6 +296,7 @@ std::string comparison_table(const RunResults& base, const RunResults& next,
 std::string comparison_json(const RunResults& base, const RunResults& next,
                             const RunComparison& comparison) {
   Json json = Json::object();
+  json["schema_version"] = kJsonSchemaVersion;
   json["base"] = run_json(base);
   json["new"] = run_json(next);
   json["world_sizes_differ"] = base.threads != next.threads;
@@ -315,26 +309,27 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
     Json entry = Json::object();
     entry["unit"] = rate_unit(test.id);
     for (const auto& [name, pair] : test.pairs()) {
-      entry[name] = Json{{"base", figure_json(pair->base)},
-                         {"new", figure_json(pair->next)},
-                         {"ratio", figure_json(pair->ratio)}};
+      Json& figures = entry[name] = Json::object();
+      put_figure(figures, "base", pair->base);
+      put_figure(figures, "new", pair->next);
+      put_figure(figures, "ratio", pair->ratio);
     }
     entry["base_workers"] = base.test(test.id).workers.size();
     entry["new_workers"] = next.test(test.id).workers.size();
     const auto& welch = test.judgement.welch;
-    entry["t"] = welch ? figure_json(welch->t) : Json();
-    entry["degrees_of_freedom"] = welch ? figure_json(welch->degrees_of_freedom) : Json();
-    entry["p_value"] = p_json(test.judgement);
+    put_figure(entry, "t", welch ? Figure(welch->t) : Figure());
+    put_figure(entry, "degrees_of_freedom", welch ? Figure(welch->degrees_of_freedom) : Figure());
+    put_figure(entry, "p_value", p_value(test.judgement));
     entry["verdict"] = change_text(test.judgement.change);
     if (comparison.by_node) {
       Json nodes = Json::array();
       for (const NodeComparison& node : test.nodes) {
-        nodes.push_back(Json{{"node", valid_text(node.node)},
-                             {"base_workers", node.base_workers},
-                             {"new_workers", node.new_workers},
-                             {"mean_ratio", figure_json(node.judgement.mean_ratio)},
-                             {"p_value", p_json(node.judgement)},
-                             {"verdict", change_text(node.judgement.change)}});
+        Json& row = nodes.emplace_back(Json{{"node", valid_text(node.node)},
+                                            {"base_workers", node.base_workers},
+                                            {"new_workers", node.new_workers}});
+        put_figure(row, "mean_ratio", node.judgement.mean_ratio);
+        put_figure(row, "p_value", p_value(node.judgement));
+        row["verdict"] = change_text(node.judgement.change);
       }
       entry["nodes"] = std::move(nodes);
     }
@@ -350,14 +345,6 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
 }
 
 }  // namespace
-
-Figure headline_rate(const Figures& figures, Measure measure) {
-  return measure == Measure::kFiles ? figures.files_per_sec : figures.mb_per_sec;
-}
-
-const char* rate_unit(TestId test) {
-  return measure_of(test) == Measure::kFiles ? "files/sec" : "MB/sec";
-}
 
 std::optional<WelchTest> welch_test(std::span<const double> base, std::span<const double> next) {
   if (base.size() < 2 || next.size() < 2) return std::nullopt;
@@ -390,42 +377,44 @@ std::optional<WelchTest> welch_test(std::span<const double> base, std::span<cons
   return test;
 }
 
-int run_compare(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  double threshold_percent = 10.0;
-  bool as_json = false;
-  std::vector<std::string> maps;
-  const auto read = read_arguments(
-      args, false, [&](const std::string& arg, std::size_t& i) -> std::optional<std::string> {
-        if (arg == "--json") {
-          as_json = true;
-        } else if (arg == "--rank-map") {
-          const auto map = option_value(args, i);
-          if (!map) return "--rank-map needs a map";
-          maps.push_back(*map);
-        } else if (arg == "--threshold" || arg.starts_with("--threshold=")) {
-          threshold_percent = finite_number(option_value(args, i).value_or("")).value_or(-1.0);
-          if (threshold_percent < 0.0) {
-            return "--threshold needs a percentage of at least 0, such as 10";
-          }
-        } else {
-          return std::nullopt;
-        }
-        return "";
-      });
-  if (read.index() == 1) return usage_error(err, std::get<1>(read), kUsage);
-  const std::vector<std::string>& paths = std::get<0>(read).paths;
-  if (std::get<0>(read).help) {
-    out << kUsage;
-    return out.flush() ? kExitNoneWorse : kExitUsage;
-  }
-  if (paths.size() != 2) {
-    return usage_error(err, "compare takes two results files, BASE NEW", kUsage);
-  }
-  if (!maps.empty() && maps.size() != 2) {
-    return usage_error(err, "--rank-map is given once for BASE and once for NEW, or not at all",
-                       kUsage);
-  }
+const Command& compare_command() {
+  static const Command command{
+      "compare",
+      "BASE NEW",
+      "two results files, the run before and the run after a change",
+      "compares two runs test by test: the figures of both, new/base, and Welch's t-test on "
+      "the workers' rates at level 0.05.",
+      {
+          {"--json", "", "the comparison as JSON instead of a table"},
+          {"-o, --output", "FILE",
+           "write the comparison into FILE (replaced whole once complete); - is standard "
+           "output, where it goes by default"},
+          {"--threshold", "SHARE",
+           "a test is worse when its mean rate per worker fell by more than SHARE (default 10%) "
+           "and the fall is significant",
+           false, threshold_share},
+          {"--rank-map", "MAP",
+           "twice, for BASE and then NEW (a map, job log or shared folder, as for a "
+           "conversion): also judges each node that both maps name, on its workers alone",
+           true},
+      },
+      "Exit status: 0 no test worse, 1 at least one test or node worse, 2 a wrong command line "
+      "or a file or map that is refused."};
+  return command;
+}
 
+int run_compare(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+  const std::vector<std::string>& paths = arguments.operands;
+  const bool as_json = arguments.has("--json");
+  const double threshold_percent =
+      percent_of(arguments.value("--threshold").value_or("10%")).value();
+  const std::string output = arguments.value("--output").value_or("-");
+  std::vector<std::string> maps;
+  if (arguments.has("--rank-map")) maps = arguments.values.at("--rank-map");
+  if (paths.size() != 2) return usage_error(err, "compare takes two results files, BASE NEW");
+  if (!maps.empty() && maps.size() != 2) {
+    return usage_error(err, "--rank-map is given once for BASE and once for NEW, or not at all");
+  }
   auto base = read_run(paths[0]);
   auto next = read_run(paths[1]);
   bool refused = false;
@@ -454,14 +443,14 @@ int run_compare(const std::vector<std::string>& args, std::ostream& out, std::os
   }
   if (refused) return kExitUsage;
   const RunComparison comparison = compare_runs(before, after, threshold_percent, !maps.empty());
-  out << (as_json ? comparison_json(before, after, comparison)
-                  : comparison_table(before, after, comparison));
-  out.flush();
-  if (!out) {
-    err << "quenda-lite-results: error: cannot write to standard output\n";
-    return kExitUsage;
-  }
-  return comparison.any_worse() ? kExitWorse : kExitNoneWorse;
+  std::string text = as_json ? comparison_json(before, after, comparison)
+                             : comparison_table(before, after, comparison);
+  const int status = comparison.any_worse() ? kExitWorse : kExitNoneWorse;
+  if (output == "-") return flushed(out << text, err, status, kExitUsage);
+  const std::string write_error = write_outputs({{output, std::move(text)}});
+  if (write_error.empty()) return status;
+  err << printable(output) << ": error: " << write_error << '\n';
+  return kExitUsage;
 }
 
 }  // namespace quenda::results

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/arguments.h"
 #include "read/results_file.h"
 
 namespace quenda::results {
@@ -18,12 +19,6 @@ namespace quenda::results {
 inline constexpr int kExitNoneWorse = 0;  // no test got worse
 inline constexpr int kExitWorse = 1;      // at least one test (or, with maps, node) got worse
 // A wrong command line or a file that is refused: kExitUsage (2).
-
-// The rate a test is judged by: files/sec for file handling, MB/sec for
-// the others (the unit the report gives their means in).
-Figure headline_rate(const Figures& figures, Measure measure);
-// That rate's unit, "files/sec" or "MB/sec".
-const char* rate_unit(TestId test);
 
 struct WelchTest {
   double t = 0.0;                   // positive where the new rates are higher
@@ -36,9 +31,11 @@ struct WelchTest {
 // difference of the means is certain (p 0) and equal means are not (p 1).
 std::optional<WelchTest> welch_test(std::span<const double> base, std::span<const double> next);
 
-// `compare [--json] [--threshold PERCENT] [--rank-map BASE_MAP --rank-map
-// NEW_MAP] BASE NEW`: returns kExitNoneWorse, kExitWorse or kExitUsage.
-int run_compare(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+const Command& compare_command();
+
+// Compares BASE with NEW, with figures by node where both maps are given:
+// returns kExitNoneWorse, kExitWorse or kExitUsage.
+int run_compare(const Arguments& arguments, std::ostream& out, std::ostream& err);
 
 }  // namespace quenda::results
 

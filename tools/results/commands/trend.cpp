@@ -11,8 +11,7 @@
 #include <system_error>
 #include <tuple>
 
-#include "commands/command_line.h"
-#include "commands/compare.h"
+#include "analyse/rates.h"
 #include "write/chart_parts.h"
 #include "write/csv_output.h"
 #include "write/figure_text.h"
@@ -23,16 +22,6 @@ namespace quenda::results {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr const char kUsage[] =
-    "usage: quenda-lite-results trend [--output-dir DIR] [--] PATH...\n"
-    "Charts the history of many runs: trend.csv (one row per run and test) and\n"
-    "trend.svg (a panel per test, total and mean per worker over time), in time\n"
-    "order from the date and time in each results file's name.\n"
-    "  PATH                  a results file, or a folder: all results files in it\n"
-    "  -o, --output-dir DIR  write into DIR (created if needed), not the current folder\n"
-    "Exit status: 0 every file charted, 1 a file skipped (named on standard error),\n"
-    "2 a wrong command line.\n";
 
 // What a history keeps of `run`.
 TrendPoint trend_point(const RunResults& run, const NameMetadata& when) {
@@ -347,17 +336,24 @@ std::string trend_csv_rows(const TrendPoint& point) {
 
 std::string trend_svg(const std::vector<TrendPoint>& points) { return TrendChart(points).draw(); }
 
-int run_trend(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  const auto read = read_arguments(
-      args, true, [](const std::string&, std::size_t&) { return std::optional<std::string>(); });
-  if (read.index() == 1) return usage_error(err, std::get<1>(read), kUsage);
-  const Arguments& arguments = std::get<0>(read);
-  if (arguments.help) {
-    out << kUsage;
-    return out.flush() ? 0 : 1;
-  }
-  if (arguments.paths.empty()) return usage_error(err, "no results file or folder given", kUsage);
-  return Trend(out, err).run(arguments.paths, arguments.output_dir.value_or("."));
+const Command& trend_command() {
+  static const Command command{
+      "trend",
+      "PATH...",
+      "a results file, or a folder: all results files in it",
+      "charts the history of many runs: trend.csv (one row per run and test) and trend.svg (a "
+      "panel per test, total and mean per worker over time), in time order from the date and "
+      "time in each results file's name.",
+      {{"-o, --output-dir", "DIR", "write into DIR (created if needed), not the current folder",
+        false, several_outputs}},
+      "Exit status: 0 every file charted, 1 a file skipped (named on standard error), 2 a wrong "
+      "command line."};
+  return command;
+}
+
+int run_trend(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+  if (arguments.operands.empty()) return usage_error(err, "no results file or folder given");
+  return Trend(out, err).run(arguments.operands, arguments.value("--output-dir").value_or("."));
 }
 
 }  // namespace quenda::results

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "commands/arguments.h"
 #include "read/results_file.h"
 
 namespace quenda::results {
@@ -43,11 +44,12 @@ std::string trend_csv_rows(const TrendPoint& point);
 // `points` are in time order.
 std::string trend_svg(const std::vector<TrendPoint>& points);
 
-// `trend [--output-dir DIR] PATH...`: writes trend.csv and trend.svg into
-// DIR (the current folder by default). Returns 0 when every file was
-// taken, 1 when one was skipped (or none was left), 2 for a wrong command
-// line.
-int run_trend(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+const Command& trend_command();
+
+// Writes trend.csv and trend.svg into the output folder (the current folder
+// by default). Returns 0 when every file was taken, 1 when one was skipped
+// (or none was left), 2 for a wrong command line.
+int run_trend(const Arguments& arguments, std::ostream& out, std::ostream& err);
 
 }  // namespace quenda::results
 

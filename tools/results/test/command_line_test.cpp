@@ -246,18 +246,28 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
   struct Case {
     std::vector<std::string> args;
     int status;
-    std::string err;  // whole, or its start for a wrong command line (2)
+    std::string err;
     const char* out_path = "";
     bool unprivileged = false;
   };
+  const auto wrong = [&](const std::string& problem) {
+    return tool_says + problem + "\ntry 'quenda-lite-results --help'\n";
+  };
   const std::vector<Case> cases{
-      {{}, 2, tool_says + "no results file or folder given\nusage: "},
-      {{"--fast", "x.txt"}, 2, tool_says + "unknown option --fast\n"},
-      {{"x.txt", "--output-dir"}, 2, tool_says + "--output-dir needs a folder\n"},
-      {{"-o", "", "x.txt"}, 2, tool_says + "the output folder's name is empty\n"},
-      {{"--output-dir=", "x.txt"}, 2, tool_says + "the output folder's name is empty\n"},
-      {{"-o", "a", "-o", "b", "x.txt"}, 2, tool_says + "the output folder is given twice\n"},
-      {{"trend", "--output-dir=", "x.txt"}, 2, tool_says + "the output folder's name is empty\n"},
+      {{}, 2, wrong("no results file or folder given")},
+      {{"--fast", "x.txt"}, 2, wrong("unknown option --fast")},
+      {{"x.txt", "--output-dir"}, 2, wrong("--output-dir needs a value, DIR")},
+      {{"-o", "", "x.txt"}, 2, wrong("-o has an empty value")},
+      {{"--output-dir=", "x.txt"}, 2, wrong("--output-dir has an empty value")},
+      {{"-o", "a", "-o", "b", "x.txt"}, 2, wrong("-o is given twice")},
+      {{"--partial=yes", "x.txt"}, 2, wrong("--partial takes no value")},
+      {{"-o", "-", "x.txt"},
+       2,
+       wrong("-o - would send several files to standard output: name a folder")},
+      {{"trend", "-o", "-", "x.txt"},
+       2,
+       wrong("-o - would send several files to standard output: name a folder")},
+      {{"trend", "--output-dir=", "x.txt"}, 2, wrong("--output-dir has an empty value")},
       {{"--", "-o"}, 1, "-o: error: no such file or folder\n"},
       {{"missing.txt"}, 1, "missing.txt: error: no such file or folder\n"},
       {{locked.string()},
@@ -276,9 +286,12 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
       {map("nameless.map"), 1, "nameless.map: error: no 'rank R on NODE' lines in it\n"},
       {{"compare", "--rank-map", "gap.map", results, results},
        2,
-       tool_says + "--rank-map is given once for BASE and once for NEW, or not at all\n"},
+       wrong("--rank-map is given once for BASE and once for NEW, or not at all")},
       {map("shared"), 0, ""},
-      {{"--outlier-fraction", "2", "--rank-map", "shared", results}, 2, tool_says + "--outlier-f"},
+      {{"--outlier-fraction", "2", "--rank-map", "shared", results},
+       2,
+       wrong("--outlier-fraction takes a share above 0 and at most 100%, such as 50% or 0.5")},
+      {{"--outlier-fraction", "50%", results}, 2, wrong("--outlier-fraction needs --rank-map")},
       {{results},
        1,
        tool_says + "error: cannot write to standard output: No space left on device\n",
@@ -297,10 +310,20 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
     options.unprivileged = c.unprivileged;
     const testing::ProcessResult result = run_process(argv, folder_.path(), options);
     EXPECT_EQ(result.exit_code, c.status);
-    EXPECT_EQ(result.err.substr(0, c.status == 2 ? c.err.size() : std::string::npos), c.err);
+    EXPECT_EQ(result.err, c.err);
   }
   fs::permissions(locked.parent_path(), fs::perms::owner_all);
-  EXPECT_EQ(tool({"--help"}).out.rfind("usage: quenda-lite-results", 0), 0u);
+  // The whole tool's help holds each command's own, and every command
+  // names its version.
+  const std::string help = tool({"--help"}).out;
+  EXPECT_EQ(help.rfind("usage: quenda-lite-results [--partial]", 0), 0u);
+  for (const char* command : {"compare", "trend"}) {
+    const std::string own = tool({command, "--help"}).out;
+    const std::size_t start = own.find("\n\n");
+    const std::string section = own.substr(start, own.find("\nEvery command") - start);
+    EXPECT_NE(help.find(section), std::string::npos) << section;
+    EXPECT_EQ(tool({command, "--version"}).out, tool({"--version"}).out);
+  }
 }
 
 TEST_F(CommandLine, ConvertsLongNamesOnEveryRunUpToTheFileSystemsLimit) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "analyse/rates.h"
 #include "commands/compare.h"
 #include "commands/trend.h"
 #include "sample_report.h"
@@ -75,6 +76,7 @@ TEST_F(History, CompareCallsASignificantFallBeyondTheThresholdWorse) {
   EXPECT_EQ(compared.exit_code, 1) << compared.err;
   const json document = json::parse(compared.out);
   EXPECT_EQ(document["worse"], true);
+  EXPECT_EQ(document["schema_version"], 2);
   // Block reading halved too, but its workers spread so widely that the
   // fall stays inside their spread.
   const std::vector<std::pair<std::string, std::string>> verdicts{
@@ -89,7 +91,16 @@ TEST_F(History, CompareCallsASignificantFallBeyondTheThresholdWorse) {
     EXPECT_NEAR(entry["mean"]["ratio"].get<double>(), halved ? 0.5 : 1.0, 1e-5) << test;
     EXPECT_EQ(entry["single"]["ratio"], 1.0) << test;
   }
-  EXPECT_EQ(tool({"compare", "--threshold=60", before, after}).exit_code, 0);
+  // A share is a percentage or a fraction alike.
+  for (const char* threshold : {"--threshold=60%", "--threshold=0.6"}) {
+    EXPECT_EQ(tool({"compare", threshold, before, after}).exit_code, 0) << threshold;
+  }
+  // Into a file instead of standard output.
+  const testing::ProcessResult into_file =
+      tool({"compare", "--json", "-o", "c.json", before, after});
+  EXPECT_EQ(into_file.exit_code, 1);
+  EXPECT_EQ(into_file.out, "");
+  EXPECT_EQ(testing::read_file(folder_.path() / "c.json"), compared.out);
 
   // Another world size compares, and the table says so.
   const testing::ProcessResult wider =
@@ -134,7 +145,8 @@ TEST_F(History, RefusesWrongCommandLinesAndFilesWithStatusTwoOrSkipsThem) {
   };
   const std::vector<Case> cases{
       {{"compare", run}, 2, "quenda-lite-results: compare takes two results files"},
-      {{"compare", "--threshold", "-3", run, run}, 2, "quenda-lite-results: --threshold needs"},
+      {{"compare", "--threshold", "-3", run, run}, 2, "quenda-lite-results: --threshold takes"},
+      {{"compare", "--threshold", "10", run, run}, 2, "quenda-lite-results: --threshold takes"},
       {{"compare", "--fast", run, run}, 2, "quenda-lite-results: unknown option --fast"},
       {{"compare", run, "missing.txt"}, 2, "missing.txt: error: no such file\n"},
       {{"compare", stopped, run}, 2, stopped + ":"},
@@ -142,7 +154,7 @@ TEST_F(History, RefusesWrongCommandLinesAndFilesWithStatusTwoOrSkipsThem) {
        2,
        "nine.map: error: not of " + run + ": the map is of 9 processes, the results file of 3"},
       {{"trend"}, 2, "quenda-lite-results: no results file or folder given"},
-      {{"trend", "-o"}, 2, "quenda-lite-results: -o needs a folder"},
+      {{"trend", "-o"}, 2, "quenda-lite-results: -o needs a value, DIR\ntry "},
       {{"trend", run, "missing.txt"}, 1, "missing.txt: error: cannot open: "},
       {{"trend", run, stopped}, 1, stopped + ":"},
   };

@@ -12,16 +12,16 @@ using Json = nlohmann::ordered_json;
 // The rate members a group carries for the test's measure.
 void add_rates(Json& group, const Figures& figures, Measure measure) {
   if (measure == Measure::kFiles) {
-    group["files_per_sec"] = figure_json(figures.files_per_sec);
+    put_figure(group, "files_per_sec", figures.files_per_sec);
   } else {
-    group["million_accesses_per_sec"] = figure_json(figures.million_accesses_per_sec);
-    group["mb_per_sec"] = figure_json(figures.mb_per_sec);
+    put_figure(group, "million_accesses_per_sec", figures.million_accesses_per_sec);
+    put_figure(group, "mb_per_sec", figures.mb_per_sec);
   }
 }
 
 Json timed_group(const Figures& figures, Measure measure) {
   Json group = Json::object();
-  group["seconds"] = figure_json(figures.seconds);
+  put_figure(group, "seconds", figures.seconds);
   add_rates(group, figures, measure);
   return group;
 }
@@ -29,11 +29,11 @@ Json timed_group(const Figures& figures, Measure measure) {
 Json nodes_json(const TestNodes& nodes) {
   Json list = Json::array();
   for (const NodeFigures& node : nodes.nodes) {
-    list.push_back(Json{{"node", node.name},
-                        {"workers", node.ranks},
-                        {"median", figure_json(node.median)},
-                        {"minimum", figure_json(node.minimum)},
-                        {"sum", figure_json(node.sum)}});
+    Json entry{{"node", node.name}, {"workers", node.ranks}};
+    put_figure(entry, "median", node.median);
+    put_figure(entry, "minimum", node.minimum);
+    put_figure(entry, "sum", node.sum);
+    list.push_back(std::move(entry));
   }
   return list;
 }
@@ -59,14 +59,15 @@ Json test_json(const RunResults& run, const TestResults& test, const TestNodes* 
   Json total = Json::object();
   add_rates(total, test.total, measure);
   json["total"] = std::move(total);
-  json["improvement"] = figure_json(test.improvement);
+  put_figure(json, "improvement", test.improvement);
   // File handling prints no mean without workers; the other tests print
   // one in MB/sec only.
   if (measure == Measure::kFiles) {
     const bool printed = run.worker_count() > 0;
-    json["mean"] = printed ? Json{{"files_per_sec", figure_json(test.mean.files_per_sec)}} : Json();
+    json["mean"] = Json();
+    if (printed) put_figure(json["mean"], "files_per_sec", test.mean.files_per_sec);
   } else {
-    json["mean"] = Json{{"mb_per_sec", figure_json(test.mean.mb_per_sec)}};
+    put_figure(json["mean"], "mb_per_sec", test.mean.mb_per_sec);
   }
   json["significant"] = test.significant ? Json(*test.significant) : Json();
   if (nodes) {
@@ -78,15 +79,20 @@ Json test_json(const RunResults& run, const TestResults& test, const TestNodes* 
 
 }  // namespace
 
-nlohmann::ordered_json figure_json(const Figure& value) {
-  if (!value) return nullptr;
-  if (std::isnan(*value)) return "nan";
-  if (std::isinf(*value)) return *value > 0 ? "inf" : "-inf";
-  return *value;
+void put_figure(Json& object, const std::string& key, const Figure& value) {
+  if (value && std::isfinite(*value)) {
+    object[key] = *value;
+    return;
+  }
+  object[key] = nullptr;
+  if (!value) return;
+  const char* what = std::isnan(*value) ? "nan" : *value > 0 ? "inf" : "-inf";
+  object[key + "_reason"] = std::string("not finite: ") + what;
 }
 
 std::string to_json(const RunResults& run, const RunNodes* nodes) {
   Json json = Json::object();
+  json["schema_version"] = kJsonSchemaVersion;
   json["source_file"] = run.source_file;
   json["partial"] = run.partial;
   if (run.partial) json["partial_reason"] = run.partial_reason;

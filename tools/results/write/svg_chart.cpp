@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "analyse/rates.h"
 #include "write/chart_parts.h"
-#include "commands/compare.h"
 #include "write/figure_text.h"
 #include "write/text_escape.h"
 
