@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "file_names.h"
 #include "platform/platform.h"
 #include "run/failures.h"
 #include "run/report.h"
@@ -15,7 +16,6 @@
 #include "tests/block.h"
 #include "tests/bytewise.h"
 #include "tests/outcome.h"
-#include "tests/worker_names.h"
 
 namespace quenda {
 namespace {
