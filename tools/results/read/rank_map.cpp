@@ -6,6 +6,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "file_names.h"
 #include "plan.h"
 #include "run/failures.h"
 #include "write/text_escape.h"
@@ -51,15 +52,10 @@ std::variant<RankMap, std::string> read_folder(const fs::path& folder) {
   map.names_collector = false;
   std::error_code error;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    std::string name = it->path().filename().string();
-    if (!name.starts_with(kFilePrefix)) continue;
-    if (name.ends_with(".tmp")) name.resize(name.size() - 4);
-    const std::string_view rest =
-        std::string_view(name).substr(std::string_view(kFilePrefix).size());
-    const std::size_t at = rest.find('@');
-    const auto rank = rank_from(rest.substr(0, at));
-    if (at == std::string_view::npos || !rank || at + 1 == rest.size()) continue;
-    const std::string problem = name_rank(map, *rank, std::string(rest.substr(at + 1)));
+    const std::string name = it->path().filename().string();
+    const auto worker = read_worker_file_name(name);
+    if (!worker) continue;
+    const std::string problem = name_rank(map, worker->rank, std::string(worker->processor_name));
     if (!problem.empty()) return problem;
   }
   if (error) return "cannot list the folder: " + error.message();

@@ -1,13 +1,14 @@
 #include "read/results_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <fstream>
-#include <regex>
 #include <system_error>
 #include <tuple>
 #include <utility>
 
+#include "file_names.h"
 #include "reason.h"
 #include "report_texts.h"
 #include "write/text_escape.h"
@@ -490,18 +491,13 @@ std::variant<RunResults, std::string> read_run(const fs::path& path) {
 }
 
 std::optional<NameMetadata> parse_results_file_name(std::string_view file_name) {
-  const std::string_view prefix = t::kResultsFilePrefix;
-  if (!file_name.starts_with(prefix)) return std::nullopt;
-  static const std::regex kDateAndTime(
-      R"( @ local date (\d+)\.(\d\d)\.(\d\d) time (\d\d)\.(\d\d)\.(\d\d)\.txt$)");
-  const std::string name(file_name);
-  std::smatch match;
-  if (!std::regex_search(name, match, kDateAndTime)) return std::nullopt;
-  const auto name_end = static_cast<std::size_t>(match.position(0));
-  if (name_end < prefix.size()) return std::nullopt;
-  return NameMetadata{name.substr(prefix.size(), name_end - prefix.size()),
-                      match[1].str() + "-" + match[2].str() + "-" + match[3].str(),
-                      match[4].str() + ":" + match[5].str() + ":" + match[6].str()};
+  const auto name = read_results_file_name(file_name);
+  if (!name) return std::nullopt;
+  NameMetadata metadata{std::string(name->processor_name), std::string(name->date),
+                        std::string(name->time)};
+  std::replace(metadata.local_date.begin(), metadata.local_date.end(), '.', '-');
+  std::replace(metadata.local_time.begin(), metadata.local_time.end(), '.', ':');
+  return metadata;
 }
 
 bool is_results_file_name(std::string_view file_name) {

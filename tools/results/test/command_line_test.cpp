@@ -239,6 +239,7 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
            {"nameless.map", "ranks 0 and 1 on a\n"},
            {"shared/data64-windows-1@a", ""},
            {"shared/data64-windows-2@b.tmp", ""},
+           {"shared/data64-windows-2@b", ""},
            {"shared/data64-windows-cluster", ""}}) {
     fs::create_directories((folder_.path() / name).parent_path());
     testing::write_file(folder_.path() / name, text);

@@ -176,14 +176,17 @@ TEST(ResultsFile, TakesTheMetadataFromTheFileName) {
   ASSERT_TRUE(unnamed);
   EXPECT_EQ(unnamed->processor_name, "");
 
-  EXPECT_FALSE(is_results_file_name("results.txt"));
-  EXPECT_FALSE(is_results_file_name(
-      "results_quenda_lite_windows_clusters @ node-a @ local date 2026.03.04 time 05.06.07"));
-  EXPECT_FALSE(is_results_file_name(
-      "results_quenda_lite_windows_clusters @ node-a @ local date 2026.3.04 time 05.06.07.txt"));
-  EXPECT_FALSE(
-      is_results_file_name("results_quenda_lite_windows_clusters @ node-a @ local date 2026.03.04 "
-                           "time 05.06.07.txt.json"));
+  for (const char* other :
+       {"results.txt",
+        "results_quenda_lite_windows_clusters @ node-a @ local date 2026.03.04 time 05.06.07",
+        "results_quenda_lite_windows_clusters @ node-a @ local date 2026.3.04 time 05.06.07.txt",
+        "results_quenda_lite_windows_clusters @ node-a @ local date 2026.03.04 time 05.06.07.t"
+        "xt.json",
+        // A date that reaches back into the prefix, a year without a digit.
+        "results_quenda_lite_windows_clusters @ local date 2026.03.04 time 05.06.07.txt",
+        "results_quenda_lite_windows_clusters @ n @ local date .03.04 time 05.06.07.txt"}) {
+    EXPECT_FALSE(is_results_file_name(other)) << other;
+  }
   EXPECT_TRUE(is_results_file_name(kSampleName));
 
   const RunResults renamed =
