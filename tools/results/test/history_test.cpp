@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "analyse/rates.h"
-#include "commands/compare.h"
+#include "analyse/welch_test.h"
 #include "commands/trend.h"
 #include "sample_report.h"
 #include "support/files.h"
