@@ -41,17 +41,26 @@ def converted(folder, suffix):
     return None
 
 
+def figure(figures, key):
+    """A figure of a JSON figure set or a CSV row. The JSON writes one that is not finite as null,
+    its reason ("not finite: inf") beside it; a figure the file lacks is null alone (NaN here)."""
+    value = figures[key]
+    if value is None:
+        return float(figures.get(key + "_reason", "not finite: nan").rsplit(" ", 1)[1])
+    return float(value)
+
+
 def rate(figures, test):
     """Files or accesses per second from a JSON figure set or a CSV row."""
     if test in TESTS[:2]:
-        return float(figures["files_per_sec"])
-    return float(figures["million_accesses_per_sec"]) * 1e6
+        return figure(figures, "files_per_sec")
+    return figure(figures, "million_accesses_per_sec") * 1e6
 
 
 def single(folder, figure):
     """{test: the collector's single-process seconds or rate}."""
     tests = (converted(folder, ".json") or {"tests": {}})["tests"]
-    return {t: NAN if t not in tests else float(tests[t]["single"]["seconds"])
+    return {t: NAN if t not in tests else figure(tests[t]["single"], "seconds")
             if figure == "seconds" else rate(tests[t]["single"], t) for t in TESTS}
 
 

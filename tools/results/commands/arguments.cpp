@@ -33,11 +33,8 @@ std::string_view long_name(const Option& option) {
 // The option that `name` names, where the command has one.
 const Option* find_option(const Command& command, std::string_view name) {
   for (const Option& option : command.options) {
-    std::string_view names = option.names;
-    while (!names.empty()) {
-      const std::size_t comma = names.find(", ");
-      if (names.substr(0, comma) == name) return &option;
-      names = comma == std::string_view::npos ? "" : names.substr(comma + 2);
+    if (long_name(option) == name || option.names.substr(0, option.names.find(',')) == name) {
+      return &option;
     }
   }
   return nullptr;

@@ -5,9 +5,7 @@
 #ifndef QUENDA_TOOLS_RESULTS_COMMANDS_COMPARE_H_
 #define QUENDA_TOOLS_RESULTS_COMMANDS_COMPARE_H_
 
-#include <optional>
 #include <ostream>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -19,17 +17,6 @@ namespace quenda::results {
 inline constexpr int kExitNoneWorse = 0;  // no test got worse
 inline constexpr int kExitWorse = 1;      // at least one test (or, with maps, node) got worse
 // A wrong command line or a file that is refused: kExitUsage (2).
-
-struct WelchTest {
-  double t = 0.0;                   // positive where the new rates are higher
-  double degrees_of_freedom = 0.0;  // Welch-Satterthwaite
-  double p_value = 1.0;             // two-sided
-};
-
-// Welch's t-test of two samples; nothing when either has fewer than two
-// values or a value that is not finite. Where neither sample varies, any
-// difference of the means is certain (p 0) and equal means are not (p 1).
-std::optional<WelchTest> welch_test(std::span<const double> base, std::span<const double> next);
 
 const Command& compare_command();
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "analyse/rates.h"
-#include "commands/compare.h"
+#include "analyse/welch_test.h"
 #include "commands/trend.h"
 #include "sample_report.h"
 #include "support/files.h"
@@ -130,39 +130,6 @@ TEST_F(History, CompareWithMapsNamesTheNodeThatSlowedDown) {
   ASSERT_EQ(nodes.size(), 4u);
   EXPECT_EQ(nodes[0]["verdict"], "not significant");
   EXPECT_EQ(nodes[2]["verdict"], "worse");
-}
-
-TEST_F(History, RefusesWrongCommandLinesAndFilesWithStatusTwoOrSkipsThem) {
-  const std::string run = write(samples::sample_file_name("node-a"), samples::sample_run(3));
-  const std::string text = samples::results_text(samples::sample_run(3));
-  const std::string stopped = samples::sample_file_name("node-b");  // a dated name, for trend
-  testing::write_file(folder_.path() / stopped, text.substr(0, text.size() / 2));
-  testing::write_file(folder_.path() / "nine.map", samples::kNineRankMap);
-  struct Case {
-    std::vector<std::string> args;
-    int status;
-    std::string err_start;
-  };
-  const std::vector<Case> cases{
-      {{"compare", run}, 2, "quenda-lite-results: compare takes two results files"},
-      {{"compare", "--threshold", "-3", run, run}, 2, "quenda-lite-results: --threshold takes"},
-      {{"compare", "--threshold", "10", run, run}, 2, "quenda-lite-results: --threshold takes"},
-      {{"compare", "--fast", run, run}, 2, "quenda-lite-results: unknown option --fast"},
-      {{"compare", run, "missing.txt"}, 2, "missing.txt: error: no such file\n"},
-      {{"compare", stopped, run}, 2, stopped + ":"},
-      {{"compare", "--rank-map", "nine.map", "--rank-map", "nine.map", run, run},
-       2,
-       "nine.map: error: not of " + run + ": the map is of 9 processes, the results file of 3"},
-      {{"trend"}, 2, "quenda-lite-results: no results file or folder given"},
-      {{"trend", "-o"}, 2, "quenda-lite-results: -o needs a value, DIR\ntry "},
-      {{"trend", run, "missing.txt"}, 1, "missing.txt: error: cannot open: "},
-      {{"trend", run, stopped}, 1, stopped + ":"},
-  };
-  for (const Case& c : cases) {
-    const testing::ProcessResult result = tool(c.args);
-    EXPECT_EQ(result.exit_code, c.status) << c.args.back();
-    EXPECT_TRUE(result.err.starts_with(c.err_start)) << result.err;
-  }
 }
 
 }  // namespace
