@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <fstream>
 #include <system_error>
 #include <tuple>
@@ -61,19 +62,25 @@ std::optional<ThreadLine> split_thread_line(std::string_view line, bool named,
       !line.ends_with(suffix)) {
     return std::nullopt;
   }
-  line = line.substr(thread.size(), line.size() - thread.size() - suffix.size());
+  const char* from = line.data() + thread.size();
+  const std::size_t size = line.size() - thread.size() - suffix.size();
   std::size_t digits = 0;
-  while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
-  const auto rank = parse_number<std::uint64_t>(line.substr(0, digits));
-  const std::string_view rest = line.substr(digits);
+  std::uint64_t value = 0;  // exact up to 19 digits; longer ranks go through from_chars
+  for (; digits < size && from[digits] >= '0' && from[digits] <= '9'; ++digits) {
+    value = value * 10 + static_cast<std::uint64_t>(from[digits] - '0');
+  }
+  const auto rank = digits > 0 && digits < 20
+                        ? std::optional(value)
+                        : parse_number<std::uint64_t>(std::string_view(from, digits));
+  const std::string_view rest(from + digits, size - digits);
   const std::size_t number = rest.rfind(' ') + 1;  // 0 where there is no blank
   if (!rank || number < marker.size() + 1) return std::nullopt;
   const std::size_t at = number - marker.size() - 1;  // the blank before the marker
-  if (rest[at] != ' ' || rest.substr(at + 1, marker.size()) != marker ||
+  if (rest[at] != ' ' || std::string_view(rest.data() + at + 1, marker.size()) != marker ||
       (named ? at == 0 || rest[0] != '@' : at != 0)) {
     return std::nullopt;
   }
-  return ThreadLine{*rank, rest.substr(number)};
+  return ThreadLine{*rank, std::string_view(rest.data() + number, rest.size() - number)};
 }
 
 // Text of a results file in single quotes for a message: printable, and cut
@@ -219,13 +226,14 @@ class Parser {
     line_ = {};
     if (at_ == text_.size()) return state_ = State::kEnd;
     ++number_;
-    const std::string_view rest = text_.substr(at_);
-    const std::size_t end = rest.find('\n');
-    const bool cut = end == std::string_view::npos;
-    const std::size_t length = cut ? rest.size() : end;
+    const char* start = text_.data() + at_;
+    const std::size_t left = text_.size() - at_;
+    const auto* end = static_cast<const char*>(std::memchr(start, '\n', left));
+    const bool cut = end == nullptr;
+    const std::size_t length = cut ? left : static_cast<std::size_t>(end - start);
     at_ += cut ? length : length + 1;
     if (length > kLongestLine) return state_ = State::kTooLong;
-    line_ = rest.substr(0, length);
+    line_ = std::string_view(start, length);
     // Results files written on Windows end their lines in CR LF.
     if (!cut && line_.ends_with('\r')) line_.remove_suffix(1);
     return state_ = cut ? State::kCut : State::kLine;

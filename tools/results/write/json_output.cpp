@@ -19,11 +19,10 @@ void add_rates(Json& group, const Figures& figures, Measure measure) {
   }
 }
 
-Json timed_group(const Figures& figures, Measure measure) {
-  Json group = Json::object();
+// Adds the time and the rates to `group`.
+void add_timed(Json& group, const Figures& figures, Measure measure) {
   put_figure(group, "seconds", figures.seconds);
   add_rates(group, figures, measure);
-  return group;
 }
 
 Json nodes_json(const TestNodes& nodes) {
@@ -43,7 +42,7 @@ Json test_json(const RunResults& run, const TestResults& test, const TestNodes* 
   Json json = Json::object();
   json["label"] = test_label(test.id);
   json["measure"] = measure == Measure::kFiles ? "files" : "accesses";
-  json["single"] = timed_group(test.single, measure);
+  add_timed(json["single"], test.single, measure);
   Json workers = Json::array();
   for (const WorkerFigures& worker : test.workers) {
     Json entry = Json::object();
@@ -52,7 +51,7 @@ Json test_json(const RunResults& run, const TestResults& test, const TestNodes* 
       entry["node"] = worker.node;
       entry["measurement"] = worker.measurement;
     }
-    entry.update(timed_group(worker.figures, measure));
+    add_timed(entry, worker.figures, measure);
     workers.push_back(std::move(entry));
   }
   json["workers"] = std::move(workers);
