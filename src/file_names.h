@@ -59,51 +59,33 @@ struct ResultsFileName {
   std::string_view time;  // "H.M.S"
 };
 
-// A worker file's name taken apart; the view points into the name read.
-struct WorkerFileName {
-  std::uint64_t rank;
-  std::string_view processor_name;  // never empty
-};
-
-namespace file_names {
-
-inline bool digits(std::string_view text) {
-  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
-// "A.BB.CC" in digits, with A of `first_width` digits or, when 0, of any.
-inline bool stamp(std::string_view text, std::size_t first_width) {
-  if (text.size() < 6) return false;
-  const std::string_view first = text.substr(0, text.size() - 6);
-  const std::string_view rest = text.substr(first.size());
-  return digits(first) && (first_width == 0 || first.size() == first_width) && rest[0] == '.' &&
-         rest[3] == '.' && digits(rest.substr(1, 2)) && digits(rest.substr(4, 2));
-}
-
-}  // namespace file_names
-
 // The parts of a name results_file_name makes, or nothing for any other
 // name. The processor name may hold anything, " @ " included: the date is
 // found from the end.
 inline std::optional<ResultsFileName> read_results_file_name(std::string_view name) {
   constexpr std::string_view kDateStart = " @ local date ";
-  constexpr std::string_view kTimeStart = " time ";
-  constexpr std::string_view kEnd = ".txt";
-  constexpr std::size_t kClockWidth = 8;  // "HH.MM.SS"
+  constexpr std::string_view kAfterYear = ".dd.dd time dd.dd.dd.txt";  // d: a digit
   const std::string_view prefix = texts::kResultsFilePrefix;
-  if (!name.starts_with(prefix) || !name.ends_with(kEnd)) return std::nullopt;
-  name.remove_suffix(kEnd.size());
-  if (name.size() < kClockWidth) return std::nullopt;
-  const std::string_view time = name.substr(name.size() - kClockWidth);
-  name.remove_suffix(kClockWidth);
-  if (!file_names::stamp(time, 2) || !name.ends_with(kTimeStart)) return std::nullopt;
-  name.remove_suffix(kTimeStart.size());
-  const std::size_t date_start = name.rfind(kDateStart);
-  if (date_start == std::string_view::npos || date_start < prefix.size()) return std::nullopt;
-  const std::string_view date = name.substr(date_start + kDateStart.size());
-  if (!file_names::stamp(date, 0)) return std::nullopt;
-  return ResultsFileName{name.substr(prefix.size(), date_start - prefix.size()), date, time};
+  if (!name.starts_with(prefix) || name.size() < prefix.size() + kAfterYear.size()) return {};
+  const std::size_t after_year = name.size() - kAfterYear.size();
+  for (std::size_t i = 0; i < kAfterYear.size(); ++i) {
+    const char c = name[after_year + i];
+    if (kAfterYear[i] == 'd' ? c < '0' || c > '9' : c != kAfterYear[i]) return {};
+  }
+  const std::size_t year = name.find_last_not_of("0123456789", after_year - 1) + 1;
+  if (year == after_year || !name.substr(0, year).ends_with(kDateStart) ||
+      year < prefix.size() + kDateStart.size()) {
+    return {};
+  }
+  return ResultsFileName{name.substr(prefix.size(), year - kDateStart.size() - prefix.size()),
+                         name.substr(year, after_year + 6 - year), name.substr(after_year + 12, 8)};
 }
+
+// A worker file's name taken apart; the view points into the name read.
+struct WorkerFileName {
+  std::uint64_t rank;
+  std::string_view processor_name;  // never empty
+};
 
 // The rank and processor name of a worker's scratch file or block copy, or
 // nothing for any other name (the collector's among them).
@@ -113,12 +95,9 @@ inline std::optional<WorkerFileName> read_worker_file_name(std::string_view name
   if (name.ends_with(kFileSuffix)) name.remove_suffix(std::string_view(kFileSuffix).size());
   const std::size_t at = name.find('@');
   if (at == std::string_view::npos || at + 1 == name.size()) return std::nullopt;
-  const std::string_view digits = name.substr(0, at);
   std::uint64_t rank = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), rank);
-  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) {
-    return std::nullopt;
-  }
+  const auto [end, error] = std::from_chars(name.data(), name.data() + at, rank);
+  if (error != std::errc() || end != name.data() + at) return std::nullopt;
   return WorkerFileName{rank, name.substr(at + 1)};
 }
 
