@@ -12,6 +12,7 @@
 #include <variant>
 
 #include "commands/compare.h"
+#include "commands/metrics.h"
 #include "write/csv_output.h"
 #include "write/json_output.h"
 #include "analyse/node_figures.h"
@@ -33,8 +34,10 @@ constexpr const char kUsage[] =
     "                           [--outlier-fraction F]] [--] PATH...\n"
     "       quenda-lite-results compare [--json] [--threshold PERCENT] BASE NEW\n"
     "       quenda-lite-results trend [--output-dir DIR] PATH...\n"
+    "       quenda-lite-results metrics [--output-dir DIR] [OPTION]... RESULTS\n"
     "Converts Quenda Lite results files into JSON, CSV and an SVG chart; compares\n"
-    "two runs; charts the history of many (compare -h, trend -h for more).\n"
+    "two runs; charts the history of many; writes a run's figures for Prometheus\n"
+    "(compare -h, trend -h, metrics -h for more).\n"
     "  PATH                  a results file, or a folder: all results files in it\n"
     "  -o, --output-dir DIR  write into DIR (created if needed), not next to each file\n"
     "  --rank-map MAP        name each worker's node and give the figures by node; MAP\n"
@@ -292,6 +295,9 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
   if (!args.empty() && (args[0] == "compare" || args[0] == "trend")) {
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     return args[0] == "compare" ? run_compare(rest, out, err) : run_trend(rest, out, err);
+  }
+  if (!args.empty() && args[0] == "metrics") {
+    return run_metrics(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
   }
   if (std::find_if(args.begin(), args.end(), [](const std::string& arg) {
         return arg == "-h" || arg == "--help";

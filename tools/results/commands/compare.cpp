@@ -390,6 +390,19 @@ std::optional<WelchTest> welch_test(std::span<const double> base, std::span<cons
   return test;
 }
 
+std::array<std::optional<bool>, kTestCount> worse_tests(const RunResults& base,
+                                                        const RunResults& next,
+                                                        double threshold_percent) {
+  const RunComparison comparison = compare_runs(base, next, threshold_percent, false);
+  std::array<std::optional<bool>, kTestCount> worse;
+  for (const TestComparison& test : comparison.tests) {
+    if (test.judgement.change != Change::kUntested) {
+      worse[static_cast<int>(test.id)] = test.judgement.change == Change::kWorse;
+    }
+  }
+  return worse;
+}
+
 int run_compare(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   double threshold_percent = 10.0;
   bool as_json = false;

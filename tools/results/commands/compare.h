@@ -5,6 +5,7 @@
 #ifndef QUENDA_TOOLS_RESULTS_COMMANDS_COMPARE_H_
 #define QUENDA_TOOLS_RESULTS_COMMANDS_COMPARE_H_
 
+#include <array>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -35,6 +36,13 @@ struct WelchTest {
 // values or a value that is not finite. Where neither sample varies, any
 // difference of the means is certain (p 0) and equal means are not (p 1).
 std::optional<WelchTest> welch_test(std::span<const double> base, std::span<const double> next);
+
+// Per test, whether `next` is worse than `base` as the comparison judges
+// it, with the threshold in percent; nothing where it cannot judge (fewer
+// than two workers, a rate that is not finite).
+std::array<std::optional<bool>, kTestCount> worse_tests(const RunResults& base,
+                                                        const RunResults& next,
+                                                        double threshold_percent);
 
 // `compare [--json] [--threshold PERCENT] [--rank-map BASE_MAP --rank-map
 // NEW_MAP] BASE NEW`: returns kExitNoneWorse, kExitWorse or kExitUsage.
