@@ -30,7 +30,6 @@ TEST(ArgumentsTest, AnswerOrRefuseAndTouchNothing) {
       {{"--help"}, 0, "usage: mpirun -np N quenda-lite\n(.*\n)+", ""},
       {{"--version"}, 0, "quenda-lite " QUENDA_LITE_VERSION "\n", ""},
       {{"--helpp"}, 2, "", refused + "--helpp" + only},
-      {{"-h"}, 2, "", refused + "-h" + only},
       {{"--help", "--version"}, 2, "", refused + "--help" + only},
       {{"a\nb\\"}, 2, "", refused + R"(a\\x0Ab\\x5C)" + only},
   };

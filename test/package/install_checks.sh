@@ -1,32 +1,20 @@
 #!/usr/bin/env bash
-# Checks of what an installation delivers, each run on its own by ctest:
-#
-#   install_checks.sh man-pages BUILD_DIR SOURCE_DIR
-#     every option and command that --help names, of both programs and of
-#     each command, is in the man page, which man renders without warnings
-#   install_checks.sh modules BUILD_DIR
-#     `cmake --install` into a fresh prefix, then, under each module system
-#     installed here (Lmod, Environment Modules): module use, module load
-#     quenda-lite, and the programs, the man pages and the batch script are
-#     found, man's own pages still are, and module unload takes it all away
-#   install_checks.sh package BUILD_DIR
-#     cpack makes the Debian package, lintian finds no error in it, apt-get
-#     installs it, both programs run from /usr/bin, and apt-get removes it
+# What an installation delivers, one check per ctest row: `man-pages BUILD SOURCE` (every option
+# and command the help texts name is in the man page, which renders without warnings), `modules
+# BUILD` (under each module system installed here) and `package BUILD` (cpack, lintian, apt-get).
 set -euo pipefail
-check="$1" build="$(cd "$2" && pwd)"
+check="$1" build="$(cd "$2" && pwd)" scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
 fail() {
   echo "install_checks.sh $check: $*" >&2
   exit 1
 }
-scratch="$(mktemp -d)"
-trap 'rm -rf "$scratch"' EXIT
-
 case "$check" in
 man-pages)
   results="$build/tools/results/quenda-lite-results"
   commands="$("$results" --help | sed -n 's/^ *\(usage:\)\? *quenda-lite-results \([a-z]\+\) .*/\2/p')"
   [ -n "$commands" ] || fail "quenda-lite-results --help names no command"
-  helps=("quenda-lite:$("$build/quenda-lite" --help)" "quenda-lite-results:$commands $("$results" --help)")
+  helps=("quenda-lite:$("$build/quenda-lite" --help)" "quenda-lite-results:$("$results" --help)")
   for command in $commands; do helps+=("quenda-lite-results:$("$results" "$command" -h)"); done
   for help in "${helps[@]}"; do
     page="$3/docs/man/${help%%:*}.1"
@@ -39,37 +27,32 @@ man-pages)
     done
   done
   for command in $commands; do
-    grep -qE "^ +$command( |\$)" <<<"$(MANWIDTH=200 man -P cat -l "$3/docs/man/quenda-lite-results.1")" ||
-      fail "quenda-lite-results.1 has no section on the command $command"
+    grep -qE "^ +$command( |\$)" <<<"$text" || fail "quenda-lite-results.1 has no section on $command"
   done
   ;;
 modules)
+  # Programs, man pages (man's own too) and the batch script found once loaded, gone once unloaded.
   cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
-  systems=()
-  [ -e /usr/share/lmod/lmod/init/bash ] && systems+=(/usr/share/lmod/lmod/init/bash)
-  [ -e /usr/share/modules/init/bash ] && systems+=(/usr/share/modules/init/bash)
-  ((${#systems[@]})) || fail "neither Lmod nor Environment Modules is installed"
-  # A page of the system's, which the module must leave in man's reach (a
-  # slim image may have none).
   system_page="$(find /usr/share/man/man1 -name '*.1.gz' -print -quit 2>/dev/null)"
-  system_page="$(basename "${system_page%.1.gz}")"
-  for init in "${systems[@]}"; do
+  found=0
+  for init in /usr/share/lmod/lmod/init/bash /usr/share/modules/init/bash; do
+    [ -e "$init" ] || continue
+    found=1
     # shellcheck disable=SC2016 # expanded by the inner shell
-    env -i HOME="$scratch" PATH=/usr/bin:/bin bash -c '
-      set -e
-      source "$1"
+    env -i HOME="$scratch" PATH=/usr/bin:/bin bash -c 'set -e; source "$1"
       module use "$2/share/modulefiles"
       module load quenda-lite
       [ "$(command -v quenda-lite-results)" = "$2/bin/quenda-lite-results" ]
       quenda-lite-results --version
       [ "$(man -w quenda-lite)" = "$2/share/man/man1/quenda-lite.1.gz" ]
       [[ "$MANPATH" == "$2/share/man:"* ]]
-      [ -z "$3" ] || man -w "$3" >/dev/null
+      [ -z "$3" ] || man -w "$(basename "${3%.1.gz}")" >/dev/null
       [ -x "$QUENDA_LITE_BATCH_SCRIPT" ]
       module unload quenda-lite
-      ! command -v quenda-lite-results >/dev/null' modules "$init" "$scratch/prefix" "$system_page" ||
+      ! command -v quenda-lite-results' modules "$init" "$scratch/prefix" "$system_page" ||
       fail "the modulefile under $init"
   done
+  ((found)) || fail "neither Lmod nor Environment Modules is installed"
   ;;
 package)
   # 77: skipped, where the build is not the one to package or apt-get needs root.

@@ -32,14 +32,14 @@ class Metrics : public ::testing::Test {
     for (auto& worker : previous.tests[kWrite].workers) worker.rate *= 2;
     run_ = samples::sample_run(9);
     for (int rank : {7, 8}) run_.tests[kWrite].workers[rank - 1].rate /= 10;
-    results_ = folder_.path() / samples::sample_file_name("node-a");
-    testing::write_file(results_, samples::results_text(run_));
+    const fs::path results = folder_.path() / samples::sample_file_name("node-a");
+    testing::write_file(results, samples::results_text(run_));
     testing::write_file(folder_.path() / "previous.txt", samples::results_text(previous));
     testing::write_file(folder_.path() / "job.map",
                         std::regex_replace(samples::kNineRankMap, std::regex("node-c"), "c\"\\1"));
     const auto made = testing::run_process(
         {QUENDA_RESULTS_TOOL, "metrics", "-o", "textfile", "--rank-map", "job.map", "--by-rank",
-         "--previous", "previous.txt", results_.string()},
+         "--previous", "previous.txt", results.string()},
         folder_.path(), {.environment = {"TZ=UTC"}});
     ASSERT_EQ(made.exit_code, 0) << made.err;
     ASSERT_EQ(testing::file_names(folder_.path() / "textfile"),
@@ -55,7 +55,6 @@ class Metrics : public ::testing::Test {
 
   testing::TemporaryFolder folder_;
   samples::SampleRun run_;
-  fs::path results_;
 };
 
 TEST_F(Metrics, PromtoolAcceptsGaugesInBaseUnitsWithEscapedLabels) {

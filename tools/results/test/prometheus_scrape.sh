@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
-# Serves the .prom files of a folder the way a site does: a real
-# node_exporter with its textfile collector, scraped every second by a real
-# Prometheus, both on loopback ports. Prints Prometheus's answer to each
-# query (`promtool query instant`, through its HTTP API) once the first has
-# one, then stops both. Gives up after a bounded wait.
-#
 # usage: prometheus_scrape.sh TEXTFILE_DIR WORK_DIR EXPORTER_PORT SERVER_PORT QUERY...
+# Serves the .prom files of TEXTFILE_DIR through a real node_exporter's textfile collector,
+# scraped every second by a real Prometheus, both on loopback ports; prints Prometheus' answer to
+# each query (promtool, through its HTTP API) once the first has one, within 60 s; stops both.
 set -euo pipefail
 textfile_dir="$1" work="$2" exporter_port="$3" server_port="$4"
 shift 4
