@@ -465,7 +465,9 @@ TEST_F(ClusterTest, SlowedNodeAloneFlaggedInTheTestsItsQuotaSlows) {
   ClusterRun run;
   {
     const SlowNode slow("node02");
-    run = submit("SlowNode", "QUENDA_PROGRAM=" + kMediumProgram,
+    run = submit("SlowNode",
+                 "QUENDA_PROGRAM=" + kMediumProgram +
+                     " QUENDA_METRICS_DIR=" + quoted(kRoot / "jobs/SlowNode/metrics"),
                  "--chdir=" + quoted(kScratch.string()), 600);
   }
   ASSERT_EQ(run.job.exit_code, 0) << run.job.errors << run.errors;
@@ -480,6 +482,10 @@ TEST_F(ClusterTest, SlowedNodeAloneFlaggedInTheTestsItsQuotaSlows) {
   for (const std::string& test : kQuotaBoundTests) {
     const nlohmann::json& figures = json.at("tests").at(test);
     EXPECT_EQ(figures.at("outlier_nodes"), nlohmann::json{"node02"}) << figures.at("nodes");
+    // And so do the metrics the script wrote for Prometheus.
+    EXPECT_NE(e2e::read_file(run.directory / "metrics/quenda-lite.prom")
+                  .find("quenda_lite_node_slow{test=\"" + test + "\",node=\"node02\"} 1\n"),
+              std::string::npos);
   }
 }
 

@@ -12,6 +12,7 @@
 #include "commands/arguments.h"
 #include "commands/compare.h"
 #include "commands/convert.h"
+#include "commands/metrics.h"
 #include "commands/trend.h"
 
 namespace {
@@ -23,10 +24,11 @@ struct Entry {
   int (*run)(const Arguments&, std::ostream&, std::ostream&);
 };
 
-const std::array<Entry, 3> kCommands{{
+const std::array<Entry, 4> kCommands{{
     {convert_command, run_convert},
     {compare_command, run_compare},
     {trend_command, run_trend},
+    {metrics_command, run_metrics},
 }};
 
 }  // namespace

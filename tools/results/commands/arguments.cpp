@@ -177,8 +177,12 @@ int usage_error(std::ostream& err, const std::string& problem) {
 }
 
 int flushed(std::ostream& out, std::ostream& err, int status, int failed) {
-  errno = 0;
-  out.flush();
+  // A text longer than the stream's buffer fails while it is written, and
+  // errno then holds that write's reason: it is cleared only before a flush.
+  if (out) {
+    errno = 0;
+    out.flush();
+  }
   if (out) return status;
   err << kTool
       << ": error: cannot write to standard output: " << reason_for(errno, "the stream failed")
@@ -198,6 +202,18 @@ std::optional<double> percent_of(const std::string& text) {
   const auto [stop, error] = std::from_chars(number.data(), end, value);
   if (error != std::errc() || stop != end || !std::isfinite(value)) return {};
   return percent || shifted ? value : value * 100;
+}
+
+std::string outlier_share(const std::string& value) {
+  const auto percent = percent_of(value);
+  if (percent && *percent > 0.0 && *percent <= 100.0) return "";
+  return "--outlier-fraction takes a share above 0 and at most 100%, such as 50% or 0.5";
+}
+
+std::string threshold_share(const std::string& value) {
+  const auto percent = percent_of(value);
+  if (percent && *percent >= 0.0 && *percent <= 100.0) return "";
+  return "--threshold takes a share from 0 to 100%, such as 10% or 0.1";
 }
 
 std::string several_outputs(const std::string& value) {

@@ -72,6 +72,11 @@ int flushed(std::ostream& out, std::ostream& err, int status, int failed = 1);
 // percent: 10 for both. Nothing where `text` is neither.
 std::optional<double> percent_of(const std::string& text);
 
+// The checks of the shares two commands take alike: --outlier-fraction
+// above 0 and at most 100 %, --threshold from 0 to 100 %.
+std::string outlier_share(const std::string& value);
+std::string threshold_share(const std::string& value);
+
 // The check of an output folder's value: a command that writes several
 // files cannot write them to standard output.
 std::string several_outputs(const std::string& value);

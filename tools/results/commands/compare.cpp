@@ -21,12 +21,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string threshold_share(const std::string& value) {
-  const auto percent = percent_of(value);
-  if (percent && *percent >= 0.0 && *percent <= 100.0) return "";
-  return "--threshold takes a share from 0 to 100%, such as 10% or 0.1";
-}
-
 constexpr double kLevel = 0.05;  // the significance level of the test
 
 enum class Change {
@@ -360,6 +354,19 @@ const Command& compare_command() {
       "Exit status: 0 no test worse, 1 at least one test or node worse, 2 a wrong command line "
       "or a file or map that is refused."};
   return command;
+}
+
+std::array<std::optional<bool>, kTestCount> worse_tests(const RunResults& base,
+                                                        const RunResults& next,
+                                                        double threshold_percent) {
+  const RunComparison comparison = compare_runs(base, next, threshold_percent, false);
+  std::array<std::optional<bool>, kTestCount> worse;
+  for (const TestComparison& test : comparison.tests) {
+    if (test.judgement.change != Change::kUntested) {
+      worse[static_cast<int>(test.id)] = test.judgement.change == Change::kWorse;
+    }
+  }
+  return worse;
 }
 
 int run_compare(const Arguments& arguments, std::ostream& out, std::ostream& err) {

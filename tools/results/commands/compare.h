@@ -5,6 +5,8 @@
 #ifndef QUENDA_TOOLS_RESULTS_COMMANDS_COMPARE_H_
 #define QUENDA_TOOLS_RESULTS_COMMANDS_COMPARE_H_
 
+#include <array>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -19,6 +21,13 @@ inline constexpr int kExitWorse = 1;      // at least one test (or, with maps, n
 // A wrong command line or a file that is refused: kExitUsage (2).
 
 const Command& compare_command();
+
+// Per test, whether `next` is worse than `base` as the comparison judges
+// it, with the threshold in percent; nothing where it cannot judge (fewer
+// than two workers, a rate that is not finite).
+std::array<std::optional<bool>, kTestCount> worse_tests(const RunResults& base,
+                                                        const RunResults& next,
+                                                        double threshold_percent);
 
 // Compares BASE with NEW, with figures by node where both maps are given:
 // returns kExitNoneWorse, kExitWorse or kExitUsage.

@@ -20,12 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string outlier_share(const std::string& value) {
-  const auto percent = percent_of(value);
-  if (percent && *percent > 0.0 && *percent <= 100.0) return "";
-  return "--outlier-fraction takes a share above 0 and at most 100%, such as 50% or 0.5";
-}
-
 struct Options {
   std::vector<std::string> paths;
   std::optional<std::string> output_dir;
