@@ -148,8 +148,7 @@ in_node() {
 # brick stopped takes its files with it. network.ping-timeout is short so
 # that a dead or frozen server is given up on within seconds rather than
 # 42; stat-prefetch is off so that a file's size seen from one node is the
-# size another node has written. Quotas are enforced on <volume>/quota at
-# once (no soft or hard timeout).
+# size another node has written.
 gluster_up() {
   local root="$1" dir="$1/gluster" brick
   mkdir -p "$dir"/{lib,run,log,bricks}
@@ -184,6 +183,13 @@ VOL
   gluster_cli "$root" volume set "$volume" network.ping-timeout 5 >/dev/null
   gluster_cli "$root" volume set "$volume" performance.stat-prefetch off >/dev/null
   gluster_cli "$root" volume start "$volume" >/dev/null
+  # Quotas, which a test sets on a folder of the volume: counted at once (no
+  # soft or hard timeout), and not shown as the free space of the folder, as
+  # many sites keep them.
+  gluster_cli "$root" volume quota "$volume" enable >/dev/null
+  gluster_cli "$root" volume set "$volume" features.quota-deem-statfs off >/dev/null
+  gluster_cli "$root" volume quota "$volume" hard-timeout 0 >/dev/null
+  gluster_cli "$root" volume quota "$volume" soft-timeout 0 >/dev/null
 }
 
 # The volume mounted inside the node at <root>/volume. The mount is made in
