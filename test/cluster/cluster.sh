@@ -222,7 +222,9 @@ gluster_down() {
   done
   stop_by_pid_files "$root"/nodes/*/glusterfs.pid
   [ -d "$root/gluster/run" ] || return 0
-  stop_by_pid_files $(find "$root/gluster/run" -name '*.pid')
+  local servers
+  mapfile -t servers < <(find "$root/gluster/run" -name '*.pid')
+  stop_by_pid_files "${servers[@]}"
   stop_by_pid_files "$root/gluster/glusterd.pid"
 }
 
