@@ -47,16 +47,23 @@ std::string name_rank(RankMap& map, std::uint64_t rank, const std::string& node)
          printable(node);
 }
 
+// A shared folder may still hold an earlier run's worker files: more ranks,
+// or a rank on another node. Each rank's newest file tells where it ran last.
 std::variant<RankMap, std::string> read_folder(const fs::path& folder) {
   RankMap map;
   map.names_collector = false;
+  std::map<std::uint64_t, fs::file_time_type> written;
   std::error_code error;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     const std::string name = it->path().filename().string();
     const auto worker = read_worker_file_name(name);
     if (!worker) continue;
-    const std::string problem = name_rank(map, worker->rank, std::string(worker->processor_name));
-    if (!problem.empty()) return problem;
+    std::error_code unknown;
+    const fs::file_time_type time = it->last_write_time(unknown);
+    const auto [newest, first] = written.emplace(worker->rank, time);
+    if (!first && time < newest->second) continue;
+    newest->second = time;
+    map.node_of[worker->rank] = std::string(worker->processor_name);
   }
   if (error) return "cannot list the folder: " + error.message();
   if (map.node_of.empty()) return "no worker files (data64-windows-R@NODE) in this folder";
@@ -106,11 +113,12 @@ std::string apply_rank_map(const RankMap& map, RunResults& run) {
   const auto threads = static_cast<std::uint64_t>(run.threads);
   const auto cap = static_cast<std::uint64_t>(kFullPlan.world_size_cap);
   const std::uint64_t highest = map.node_of.rbegin()->first;
-  if (highest >= cap) {
+  // A folder's ranks beyond this run's are an earlier run's files, left there.
+  if (map.names_collector && highest >= cap) {
     return "the map names rank " + std::to_string(highest) + ", beyond the benchmark's cap of " +
            std::to_string(cap) + " processes";
   }
-  if (highest + 1 != threads) {
+  if (map.names_collector && highest + 1 != threads) {
     return "the map is of " + std::to_string(highest + 1) + " processes, the results file of " +
            std::to_string(threads) + " (Thread(s): " + std::to_string(threads) + ")";
   }

@@ -223,9 +223,16 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
            {"shared/data64-windows-1@a", ""},
            {"shared/data64-windows-2@b.tmp", ""},
            {"shared/data64-windows-2@b", ""},
-           {"shared/data64-windows-cluster", ""}}) {
+           {"shared/data64-windows-cluster", ""},
+           // An earlier run's, of more ranks and on other nodes.
+           {"shared/data64-windows-2@old", "old"},
+           {"shared/data64-windows-5@old.tmp", "old"}}) {
     fs::create_directories((folder_.path() / name).parent_path());
     testing::write_file(folder_.path() / name, text);
+    if (text == "old") {
+      fs::last_write_time(folder_.path() / name,
+                          fs::last_write_time(folder_.path() / name) - std::chrono::hours(1));
+    }
   }
   struct Case {
     std::vector<std::string> args;
