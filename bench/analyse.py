@@ -41,17 +41,26 @@ def converted(folder, suffix):
     return None
 
 
+def figure(figures, key):
+    """A figure of a JSON figure set or a CSV row. The JSON writes one that is not finite as null,
+    its reason ("not finite: inf") beside it; a figure the file lacks is null alone (NaN here)."""
+    value = figures[key]
+    if value is None:
+        return float(figures.get(key + "_reason", "not finite: nan").rsplit(" ", 1)[1])
+    return float(value)
+
+
 def rate(figures, test):
     """Files or accesses per second from a JSON figure set or a CSV row."""
     if test in TESTS[:2]:
-        return float(figures["files_per_sec"])
-    return float(figures["million_accesses_per_sec"]) * 1e6
+        return figure(figures, "files_per_sec")
+    return figure(figures, "million_accesses_per_sec") * 1e6
 
 
 def single(folder, figure):
     """{test: the collector's single-process seconds or rate}."""
     tests = (converted(folder, ".json") or {"tests": {}})["tests"]
-    return {t: NAN if t not in tests else float(tests[t]["single"]["seconds"])
+    return {t: NAN if t not in tests else figure(tests[t]["single"], "seconds")
             if figure == "seconds" else rate(tests[t]["single"], t) for t in TESTS}
 
 
@@ -265,18 +274,20 @@ def beyond(work, processes, cap):
 
 
 def trend(work, runs, size, peak_one, peak_all):
-    seen = {"cat": [], "trend": []}
+    seen = {"cat": [], "trend": [], "convert": []}
     for line in (work / "times").read_text().splitlines():
-        what, value = line.split()
-        seen[what].append(float(value))
-    cat, trend_ = median(seen["cat"]), median(seen["trend"])
-    print(f"== trend over {runs} results files of 511 workers ({size / 1e6:.0f} MB), "
-          f"{len(seen['cat'])} alternated rounds, warm cache")
-    for name, middle, times in (("cat to /dev/null", cat, seen["cat"]),
-                                ("trend", trend_, seen["trend"])):
-        print(f"   {name:<18} median {middle:.3f} s  (all: {' '.join(f'{t:.3f}' for t in times)})")
-    print(f"   trend / cat        {trend_ / cat:.2f}  (at most 1.5 wanted)")
-    print(f"   peak memory        {peak_one} KB over one file, {peak_all} KB over {runs}")
+        what, wall, cpu = line.split()
+        seen[what].append((float(wall), float(cpu)))
+    print(f"== {runs} results files of 511 workers ({size / 1e6:.0f} MB), "
+          f"{len(seen['cat'])} alternated rounds, warm cache; seconds, and times cat's")
+    cat = [median([t[i] for t in seen["cat"]]) for i in (0, 1)]
+    for name, goal in (("cat", None), ("trend", 1.5), ("convert", 25)):
+        wall, cpu = (median([t[i] for t in seen[name]]) for i in (0, 1))
+        print(f"   {name:<8} wall median {wall:8.3f} {ratio(wall, cat[0]):>8}x   "
+              f"CPU median {cpu:8.3f} {ratio(cpu, cat[1]):>8}x"
+              + (f"   (at most {goal}x wanted)" if goal else ""))
+        print(f"            wall, all rounds: {' '.join(f'{t[0]:.3f}' for t in seen[name])}")
+    print(f"   trend's peak memory {peak_one} KB over one file, {peak_all} KB over {runs}")
 
 
 if __name__ == "__main__":

@@ -1,34 +1,32 @@
 #!/usr/bin/env bash
-# How fast `quenda-lite-results trend` reads a long history: RUNS results
-# files of 511 workers each (one real run at the 512-process cap, copied
-# under RUNS dates an hour apart: reading costs what a file's size costs,
-# whatever its figures), against `cat` of the same files to /dev/null with a
-# warm cache. The two alternate within each round, which goes first
-# switching from round to round; the medians over the rounds and their
-# ratio are printed by analyse.py, with the peak memory of the trend over
-# one file and over all of them.
+# How fast `quenda-lite-results` reads a long history: RUNS results files of
+# 511 workers each (one file of the 512-process cap, copied under RUNS dates
+# an hour apart: reading costs what a file's size costs, whatever its
+# figures), against `cat` of the same files to /dev/null with a warm cache:
+# `trend` over the folder, and a conversion of the whole folder into its
+# three outputs each. The three alternate within each round, in an order
+# that turns from round to round; analyse.py prints the medians over the
+# rounds and their ratios to cat, with the peak memory of the trend over one
+# file and over all of them.
 #
 #   bench/trend.sh
 #
-# Environment: QUENDA_BUILD (build directory, default ./build), RUNS (files,
-# default 1000), ROUNDS (default 9), KEEP (set: keep the files), SOURCE (a
-# results file of 512 processes to copy; without it one is made with
-# quenda-lite-scale under Open MPI's mpirun, which takes minutes on a busy
-# machine of two cores). Needs /usr/bin/time and python3.
+# Environment: QUENDA_BUILD (build directory, default ./build), TOOL (the
+# results tool to measure, default the build's), RUNS (files, default
+# 1000), ROUNDS (default 5), KEEP (set: keep the files), SOURCE (a results
+# file of 512 processes to copy; without it the tool's sample run of 512
+# processes is written by bench_sample_results). Needs /usr/bin/time and
+# python3.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${QUENDA_BUILD:-$repo/build}" && pwd)
 runs=${RUNS:-1000}
-rounds=${ROUNDS:-9}
-tool=$build/tools/results/quenda-lite-results
-scale=$build/test/scale/quenda-lite-scale
+rounds=${ROUNDS:-5}
+tool=${TOOL:-$build/tools/results/quenda-lite-results}
 
-cmake --build "$build" -j2 --target quenda-lite-results quenda-lite-scale >/dev/null
+cmake --build "$build" -j2 --target quenda-lite-results bench_sample_results >/dev/null
 [ -x /usr/bin/time ] || { echo "bench/trend.sh needs /usr/bin/time (Debian package: time)" >&2; exit 1; }
-launcher=(mpirun)
-[ "$(id -u)" -ne 0 ] || launcher+=(--allow-run-as-root)
-launcher+=(--oversubscribe)
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quenda-trend-XXXXXX")
 if [ -n "${KEEP:-}" ]; then
@@ -37,17 +35,9 @@ else
   trap 'rm -rf "$work"' EXIT
 fi
 
-mkdir "$work/run" "$work/history" "$work/one" "$work/charts"
-source=${SOURCE:-}
-if [ -z "$source" ]; then
-  (cd "$work/run" && "${launcher[@]}" -np 512 "$scale" </dev/null >console 2>errors) || {
-    echo "the 512-process run failed:" >&2
-    cat "$work/run/errors" >&2
-    exit 1
-  }
-  source=$(find "$work/run" -name 'results_quenda_lite_windows_clusters @ *.txt' | head -1)
-  [ -n "$source" ] || { echo "the 512-process run left no results file" >&2; exit 1; }
-fi
+mkdir "$work/history" "$work/one" "$work/charts" "$work/converted"
+source=${SOURCE:-$work/sample.txt}
+[ -n "${SOURCE:-}" ] || "$build/bench/bench_sample_results" 512 >"$source"
 grep -q '^Thread(s): 512$' "$source" || { echo "$source: not a run of 512 processes" >&2; exit 1; }
 python3 - "$source" "$work/history" "$runs" <<'EOF'
 import datetime, shutil, sys
@@ -61,27 +51,34 @@ EOF
 cp "$(find "$work/history" -name '*.txt' | head -1)" "$work/one/"
 bytes=$(cat "$work/history"/*.txt | wc -c)
 
-# Wall-clock seconds of one command, from the shell's own clock.
+# Wall-clock seconds of one command, from the shell's own clock, and its CPU
+# seconds (user and system), which the other work of a busy machine does not
+# stretch as it stretches the wall clock.
 seconds() {
   local start=$EPOCHREALTIME
-  "$@" >/dev/null 2>&1
-  python3 -c "print($EPOCHREALTIME - $start)"
+  /usr/bin/time -f "%U %S" -o "$work/cpu" "$@" >/dev/null 2>&1 || true
+  python3 -c "import sys; print($EPOCHREALTIME - $start, sum(map(float, sys.argv[1].split()[-2:])))" \
+    "$(cat "$work/cpu")"
 }
 
-cat "$work/history"/*.txt >/dev/null  # a warm cache for both
+cat "$work/history"/*.txt >/dev/null  # a warm cache for all
 : >"$work/times"
+measure() {
+  case $1 in
+    cat) echo "cat $(seconds cat "$work/history"/*.txt)" ;;
+    trend) echo "trend $(seconds "$tool" trend -o "$work/charts" "$work/history")" ;;
+    convert) echo "convert $(seconds "$tool" -o "$work/converted" "$work/history")" ;;
+  esac >>"$work/times"
+}
+order=(cat trend convert)
 for ((r = 0; r < rounds; r++)); do
-  if ((r % 2)); then
-    echo "trend $(seconds "$tool" trend -o "$work/charts" "$work/history")" >>"$work/times"
-    echo "cat $(seconds cat "$work/history"/*.txt)" >>"$work/times"
-  else
-    echo "cat $(seconds cat "$work/history"/*.txt)" >>"$work/times"
-    echo "trend $(seconds "$tool" trend -o "$work/charts" "$work/history")" >>"$work/times"
-  fi
+  for ((i = 0; i < 3; i++)); do measure "${order[(r + i) % 3]}"; done
 done
+[ "$(find "$work/converted" -name '*.svg' | wc -l)" -eq "$runs" ] ||
+  { echo "the conversion did not write every file's outputs" >&2; exit 1; }
 peak_all=$(/usr/bin/time -f %M "$tool" trend -o "$work/charts" "$work/history" 2>&1 >/dev/null | tail -1)
 rows=$(($(wc -l <"$work/charts/trend.csv") - 1))
+[ "$rows" -eq $((6 * runs)) ] || { echo "the trend charted $rows rows, not $((6 * runs))" >&2; exit 1; }
 peak_one=$(/usr/bin/time -f %M "$tool" trend -o "$work/one" "$work/one" 2>&1 >/dev/null | tail -1)
 
 python3 "$repo/bench/analyse.py" trend "$work" "$runs" "$bytes" "$peak_one" "$peak_all"
-echo "   the trend over all charted $rows rows (6 per run)"

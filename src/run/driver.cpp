@@ -3,11 +3,13 @@
 #include <mpi.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
 
+#include "file_names.h"
 #include "platform/platform.h"
 #include "run/failures.h"
 #include "run/report.h"
@@ -15,153 +17,123 @@
 #include "tests/block.h"
 #include "tests/bytewise.h"
 #include "tests/outcome.h"
-#include "tests/worker_names.h"
 
 namespace quenda {
 namespace {
 
-// Runs one timed test with errno cleared before it; returns the errno it
-// left, read once the test has taken its closing clock reading.
-template <typename Test>
-int errno_left_by(Test&& test) {
-  errno = 0;
-  test();
-  return errno;
-}
-
+// This process's timed tests, each in the same steps: the look for a special
+// file at the name it opens, the test with errno cleared before it, its
+// figures handed on, and what its files say, judged from the errno it left,
+// which is read once the test has taken its closing clock reading.
+//
 // A scratch name taken by a named pipe, a socket or a device would hold the
 // test in its open for ever (a pipe waits for a reader), and with it every
-// other process at the next barrier. The process that meets one says so and
-// ends the whole job; it looks before the test's start clock.
-void end_job_at_special_file(const char* test, const char* name, FailureLog& failures) {
-  const char* kind = special_file_kind(name);
-  if (kind == nullptr) return;
-  failures.note_special_file(test, name, kind);
-  MPI_Abort(MPI_COMM_WORLD, 1);
-}
+// other process at the next barrier: the process that meets one says so and
+// ends the whole job, before the test's start clock.
+class TimedTests {
+ public:
+  TimedTests(const Plan& plan, ProcessState& state, const Identity& self, FailureLog& failures)
+      : state_(state), self_(self), length_(plan.file_length), failures_(failures) {
+    if (self.rank == 0) return;
+    format_worker_file_name(worker_input_, self.rank, self.processor_name);
+    format_worker_output_name(worker_output_, self.rank, self.processor_name);
+  }
+
+  // A test of the collector alone: its figures are kept for the gains and
+  // written as its lines on both sinks.
+  template <typename Test>
+  void single(TestId id, Report& report, void (*write)(Report&, const Timing&), Test&& test) {
+    run(id, test,
+        [&](const Timing& timing) { write(report, state_.records.of(id).single = timing); });
+  }
+
+  // A worker's test: its figures go to the collector as soon as it ends.
+  template <typename Test>
+  void worker(TestId id, Test&& test) {
+    run(id, test,
+        [&](const Timing& timing) { send_results(state_.records.of(id), self_, timing); });
+  }
+
+ private:
+  template <typename Test, typename Deliver>
+  void run(TestId id, Test& test, Deliver&& deliver) {
+    const char* name = name_of(id);
+    if (const char* kind = special_file_kind(name)) {
+      failures_.note_special_file(test_name(id), name, kind);
+      MPI_Abort(MPI_COMM_WORLD, 1);
+    }
+    errno = 0;
+    const Timing timing = test();
+    const int error = errno;
+    deliver(timing);
+    failures_.note(test_name(id), outcome(id, name, error));
+  }
+
+  // The name a test opens first; the tests format their names inside their
+  // timed stretches, and the look for special files needs them before.
+  const char* name_of(TestId id) const {
+    if (id == TestId::kBlockWrite) return self_.rank == 0 ? kCollectorBlockFile : worker_output_;
+    return self_.rank == 0 ? kCollectorFile : worker_input_;
+  }
+
+  // What a test's files say once it has ended.
+  Outcome outcome(TestId id, const char* name, int error) const {
+    ScratchFiles& files = state_.scratch;
+    switch (id) {
+      case TestId::kStreamHandling:
+        return stream_handling_outcome(name, state_.handling);
+      case TestId::kDescriptorHandling:
+        return descriptor_handling_outcome(name, error);
+      case TestId::kBytewiseWrite:
+        return written_outcome(name, files.bytewise_out, error, length_);
+      case TestId::kBytewiseRead:
+      case TestId::kBlockRead:
+        return read_outcome(name, files.in, error, length_);
+      case TestId::kBlockWrite:
+        return written_outcome(name, files.block_out, error, length_);
+    }
+    return {};
+  }
+
+  ProcessState& state_;
+  const Identity& self_;
+  std::int64_t length_;
+  FailureLog& failures_;
+  char worker_input_[kNameBufferSize];
+  char worker_output_[kNameBufferSize];
+};
 
 // The collector's part before the first barrier: banner and the six tests
-// run alone. Each test's outcome is found out after its figures are taken.
+// run alone.
 void run_single_process_tests(Report& report, const Plan& plan, ProcessState& state,
-                              const Identity& collector, FailureLog& failures) {
-  TestRecords& records = state.records;
-  ScratchFiles& scratch = state.scratch;
+                              const Identity& collector, TimedTests& tests, FailureLog& failures) {
+  ScratchFiles& files = state.scratch;
   write_banner(report, collector.world_size);
-
   write_handling_heading_single(report, Handling::kStream);
-  end_job_at_special_file(test_name(TestId::kStreamHandling), kCollectorFile, failures);
-  records.stream_handling.single =
-      run_stream_handling(kCollectorFile, plan.handling_cycles, state.handling);
-  write_handling_result_single(report, records.stream_handling.single);
-  failures.note(test_name(TestId::kStreamHandling),
-                stream_handling_outcome(kCollectorFile, state.handling));
-
-  write_handling_heading_single(report, Handling::kDescriptor);
-  end_job_at_special_file(test_name(TestId::kDescriptorHandling), kCollectorFile, failures);
-  int error = errno_left_by([&] {
-    records.descriptor_handling.single =
-        run_descriptor_handling(kCollectorFile, plan.handling_cycles);
+  tests.single(TestId::kStreamHandling, report, write_handling_result_single, [&] {
+    return run_stream_handling(kCollectorFile, plan.handling_cycles, state.handling);
   });
-  write_handling_result_single(report, records.descriptor_handling.single);
-  failures.note(test_name(TestId::kDescriptorHandling),
-                descriptor_handling_outcome(kCollectorFile, error));
-
+  write_handling_heading_single(report, Handling::kDescriptor);
+  tests.single(TestId::kDescriptorHandling, report, write_handling_result_single,
+               [&] { return run_descriptor_handling(kCollectorFile, plan.handling_cycles); });
   write_bytewise_heading(report);
-  end_job_at_special_file(test_name(TestId::kBytewiseWrite), kCollectorFile, failures);
-  error = errno_left_by([&] { records.bytewise_write.single = run_bytewise_write(plan, scratch); });
-  write_bytewise_write_single(report, records.bytewise_write.single);
-  failures.note(test_name(TestId::kBytewiseWrite),
-                written_outcome(kCollectorFile, scratch.bytewise_out, error, plan.file_length));
-  end_job_at_special_file(test_name(TestId::kBytewiseRead), kCollectorFile, failures);
-  error = errno_left_by(
-      [&] { records.bytewise_read.single = run_bytewise_read(plan, scratch, std::cout); });
-  write_bytewise_read_single(report, records.bytewise_read.single);
-  failures.note(test_name(TestId::kBytewiseRead),
-                read_outcome(kCollectorFile, scratch.in, error, plan.file_length));
+  tests.single(TestId::kBytewiseWrite, report, write_bytewise_write_single,
+               [&] { return run_bytewise_write(plan, files); });
+  tests.single(TestId::kBytewiseRead, report, write_bytewise_read_single,
+               [&] { return run_bytewise_read(plan, files, std::cout); });
   // Closed once its lines are on both sinks; the block read opens it again.
-  failures.note(test_name(TestId::kBytewiseRead), close_outcome(kCollectorFile, scratch.in));
-
+  failures.note(test_name(TestId::kBytewiseRead), close_outcome(kCollectorFile, files.in));
   write_block_heading(report);
-  end_job_at_special_file(test_name(TestId::kBlockRead), kCollectorFile, failures);
-  error = errno_left_by([&] { records.block_read.single = run_block_read(plan, scratch); });
-  write_block_read_single(report, records.block_read.single);
-  failures.note(test_name(TestId::kBlockRead),
-                read_outcome(kCollectorFile, scratch.in, error, plan.file_length));
-  end_job_at_special_file(test_name(TestId::kBlockWrite), kCollectorBlockFile, failures);
-  error = errno_left_by([&] { records.block_write.single = run_block_write(plan, scratch); });
-  write_block_write_single(report, records.block_write.single);
-  failures.note(test_name(TestId::kBlockWrite),
-                written_outcome(kCollectorBlockFile, scratch.block_out, error, plan.file_length));
+  tests.single(TestId::kBlockRead, report, write_block_read_single,
+               [&] { return run_block_read(plan, files); });
+  tests.single(TestId::kBlockWrite, report, write_block_write_single,
+               [&] { return run_block_write(plan, files); });
 
   // A close that fails is put on the test whose stream it was.
-  const SingleProcessCloses closes = close_single_process_files(scratch);
+  const SingleProcessCloses closes = close_single_process_files(files);
   failures.note(test_name(TestId::kBlockRead), closes.input);
   failures.note(test_name(TestId::kBlockWrite), closes.block_output);
   failures.note(test_name(TestId::kBytewiseWrite), closes.bytewise_output);
-}
-
-// A worker's phase A: the stream handling test, sent as soon as it ends.
-void run_phase_a_worker(const Plan& plan, ProcessState& state, const Identity& worker,
-                        FailureLog& failures) {
-  HandlingFiles& files = state.handling;
-  char name[kNameBufferSize];
-  format_worker_file_name(name, worker.rank, worker.processor_name);
-  end_job_at_special_file(test_name(TestId::kStreamHandling), name, failures);
-  send_results(state.records.stream_handling, worker,
-               run_stream_handling_worker(worker, plan.handling_cycles, files));
-  failures.note(test_name(TestId::kStreamHandling), stream_handling_outcome(files.name, files));
-}
-
-// A worker's phase B: the descriptor handling test, sent as soon as it ends.
-void run_phase_b_worker(const Plan& plan, ProcessState& state, const Identity& worker,
-                        FailureLog& failures) {
-  HandlingFiles& files = state.handling;
-  char name[kNameBufferSize];
-  format_worker_file_name(name, worker.rank, worker.processor_name);
-  end_job_at_special_file(test_name(TestId::kDescriptorHandling), name, failures);
-  Timing timing;
-  const int error = errno_left_by(
-      [&] { timing = run_descriptor_handling_worker(worker, plan.handling_cycles, files); });
-  send_results(state.records.descriptor_handling, worker, timing);
-  failures.note(test_name(TestId::kDescriptorHandling),
-                descriptor_handling_outcome(files.name, error));
-}
-
-// A worker's phase C: four tests back to back, each sent as soon as it ends.
-void run_phase_c_worker(const Plan& plan, ProcessState& state, const Identity& worker,
-                        FailureLog& failures) {
-  TestRecords& records = state.records;
-  ScratchFiles& files = state.scratch;
-  // The tests format these names inside their timed stretches; the look
-  // for special files needs them before.
-  char input[kNameBufferSize];
-  char output[kNameBufferSize];
-  format_worker_file_name(input, worker.rank, worker.processor_name);
-  format_worker_output_name(output, worker.rank, worker.processor_name);
-  Timing timing;
-  end_job_at_special_file(test_name(TestId::kBytewiseWrite), input, failures);
-  int error = errno_left_by([&] { timing = run_bytewise_write_worker(plan, worker, files); });
-  send_results(records.bytewise_write, worker, timing);
-  failures.note(test_name(TestId::kBytewiseWrite),
-                written_outcome(files.input_name, files.bytewise_out, error, plan.file_length));
-
-  end_job_at_special_file(test_name(TestId::kBytewiseRead), input, failures);
-  error = errno_left_by([&] { timing = run_bytewise_read_worker(plan, worker, files, std::cout); });
-  send_results(records.bytewise_read, worker, timing);
-  failures.note(test_name(TestId::kBytewiseRead),
-                read_outcome(files.input_name, files.in, error, plan.file_length));
-
-  end_job_at_special_file(test_name(TestId::kBlockRead), input, failures);
-  error = errno_left_by([&] { timing = run_block_read_worker(plan, worker, files); });
-  send_results(records.block_read, worker, timing);
-  failures.note(test_name(TestId::kBlockRead),
-                read_outcome(files.input_name, files.in, error, plan.file_length));
-
-  end_job_at_special_file(test_name(TestId::kBlockWrite), output, failures);
-  error = errno_left_by([&] { timing = run_block_write_worker(plan, worker, files); });
-  send_results(records.block_write, worker, timing);
-  failures.note(test_name(TestId::kBlockWrite),
-                written_outcome(files.output_name, files.block_out, error, plan.file_length));
 }
 
 // Closes the results file and says on standard error when it was never
@@ -197,6 +169,12 @@ namespace {
 constinit TestRecords g_records{};
 }  // namespace
 
+TestRecord& TestRecords::of(TestId test) {
+  TestRecord* const in_id_order[] = {&stream_handling, &descriptor_handling, &bytewise_write,
+                                     &bytewise_read,   &block_read,          &block_write};
+  return *in_id_order[static_cast<int>(test)];
+}
+
 ProcessState::ProcessState()
     : working_directory(platform::current_directory()), records(g_records) {}
 
@@ -224,6 +202,7 @@ int run_benchmark(int* argc, char*** argv, const Plan& plan, ProcessState& state
   std::ofstream& results = state.results;
   Report report(std::cout, results);
   FailureLog failures(std::cerr, rank, processor_name);
+  TimedTests tests(plan, state, self, failures);
   std::string results_name;
   int results_open_error = 0;
   std::optional<platform::FileId> results_created_as;
@@ -235,7 +214,7 @@ int run_benchmark(int* argc, char*** argv, const Plan& plan, ProcessState& state
     results.open(results_name, std::ios::out);
     results_open_error = errno;
     results_created_as = platform::identify_file(results_name.c_str());
-    run_single_process_tests(report, plan, state, self, failures);
+    run_single_process_tests(report, plan, state, self, tests, failures);
   }
 
   MPI_Barrier(MPI_COMM_WORLD);
@@ -243,14 +222,18 @@ int run_benchmark(int* argc, char*** argv, const Plan& plan, ProcessState& state
     write_cluster_section(report);
     collect_handling(report, Handling::kStream, state.records.stream_handling, self);
   } else if (worker) {
-    run_phase_a_worker(plan, state, self, failures);
+    tests.worker(TestId::kStreamHandling, [&] {
+      return run_stream_handling_worker(self, plan.handling_cycles, state.handling);
+    });
   }
 
   MPI_Barrier(MPI_COMM_WORLD);
   if (collector) {
     collect_handling(report, Handling::kDescriptor, state.records.descriptor_handling, self);
   } else if (worker) {
-    run_phase_b_worker(plan, state, self, failures);
+    tests.worker(TestId::kDescriptorHandling, [&] {
+      return run_descriptor_handling_worker(self, plan.handling_cycles, state.handling);
+    });
   }
 
   MPI_Barrier(MPI_COMM_WORLD);
@@ -267,7 +250,13 @@ int run_benchmark(int* argc, char*** argv, const Plan& plan, ProcessState& state
     platform::discard_console_input();
     (void)std::cin.get();
   } else if (worker) {
-    run_phase_c_worker(plan, state, self, failures);
+    ScratchFiles& files = state.scratch;
+    tests.worker(TestId::kBytewiseWrite,
+                 [&] { return run_bytewise_write_worker(plan, self, files); });
+    tests.worker(TestId::kBytewiseRead,
+                 [&] { return run_bytewise_read_worker(plan, self, files, std::cout); });
+    tests.worker(TestId::kBlockRead, [&] { return run_block_read_worker(plan, self, files); });
+    tests.worker(TestId::kBlockWrite, [&] { return run_block_write_worker(plan, self, files); });
   }
 
   MPI_Finalize();

@@ -8,6 +8,7 @@
 
 #include "cluster/exchange.h"
 #include "plan.h"
+#include "test_table.h"
 #include "tests/file_handling.h"
 #include "tests/scratch_files.h"
 
@@ -22,6 +23,8 @@ struct TestRecords {
   TestRecord bytewise_read;
   TestRecord block_read;
   TestRecord block_write;
+
+  TestRecord& of(TestId test);
 };
 
 // Everything a process keeps from start to end. It is created before the

@@ -1,7 +1,5 @@
 #include "run/report.h"
 
-#include <array>
-
 #include "report_texts.h"
 
 namespace quenda {
@@ -11,23 +9,6 @@ constexpr const char kCopyright[] = "Copyright (C) 2019 Torvane Lumicrest. All r
 constexpr const char kSupport[] = "For Support: quenda-support@torvane.com";
 
 }  // namespace
-
-std::string results_file_name(const char* processor_name, const std::tm& local_time) {
-  std::array<char, 1024> date{};
-  std::strftime(date.data(), date.size(), "local date %Y.%m.%d time %H.%M.%S.txt", &local_time);
-  std::string name = texts::kResultsFilePrefix;
-  name += processor_name;
-  name += " @ ";
-  name += date.data();
-  return name;
-}
-
-std::string results_file_name_now(const char* processor_name) {
-  const std::time_t now = std::time(nullptr);
-  // localtime's result is a static buffer; this runs once, on one thread.
-  const std::tm* local = std::localtime(&now);
-  return results_file_name(processor_name, local != nullptr ? *local : std::tm{});
-}
 
 std::string saved_path(const char* working_directory, const std::string& results_file_name) {
   std::string path = working_directory != nullptr ? working_directory : "(null)";

@@ -10,7 +10,6 @@
 #define QUENDA_RUN_REPORT_H_
 
 #include <cstdint>
-#include <ctime>
 #include <initializer_list>
 #include <ostream>
 #include <sstream>
@@ -79,12 +78,6 @@ class Report {
 
 // A worker's rank as the per-worker lines show it: an unsigned decimal.
 inline std::uint64_t worker_label(int rank) { return static_cast<std::uint64_t>(rank); }
-
-// "results_quenda_lite_windows_clusters @ <name> @ local date Y.m.d time H.M.S.txt"
-std::string results_file_name(const char* processor_name, const std::tm& local_time);
-
-// The results-file name for a run starting now, in local time.
-std::string results_file_name_now(const char* processor_name);
 
 // The working directory, "/" and the results-file name, for the closing line.
 // A directory that could not be determined shows as "(null)".

@@ -4,9 +4,9 @@
 
 #include <new>
 
+#include "file_names.h"
 #include "tests/access_lines.h"
 #include "tests/outcome.h"
-#include "tests/worker_names.h"
 
 namespace quenda {
 namespace {

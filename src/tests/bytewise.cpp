@@ -2,8 +2,8 @@
 
 #include <mpi.h>
 
+#include "file_names.h"
 #include "tests/access_lines.h"
-#include "tests/worker_names.h"
 
 namespace quenda {
 namespace {

@@ -4,10 +4,10 @@
 
 #include <cstdio>
 
+#include "file_names.h"
 #include "platform/platform.h"
 #include "report_texts.h"
 #include "test_table.h"
-#include "tests/worker_names.h"
 
 namespace quenda {
 namespace {

@@ -14,6 +14,8 @@
 # <root>/nodes/<node>/disk, seen from outside), /tmp and /dev/shm are the
 # node's own (Open MPI keeps per-node files in both), and <root>/shared is
 # one directory bound on every node, a shared file system.
+# <root>/volume is a GlusterFS volume, mounted with FUSE at that path inside
+# every node (and only there) from a glusterd of the cluster's own.
 # Everything else under <root> (the installed programs, job logs) is the same
 # on every node. munged, slurmctld and the slurmd talk over loopback through
 # a private munge socket and key; the host's /etc, users and network stay as
@@ -32,10 +34,16 @@ readonly nodes=(node01 node02 node03)
 readonly node_cpus=(2 1 1)
 readonly port_base="${QUENDA_CLUSTER_PORT:-16817}"
 readonly disk_size=64m
+# GlusterFS: one glusterd serves the volume's two bricks over loopback. The
+# brick host must be an address of this machine that glusterd takes for its
+# own, and not 127.0.0.1 or localhost, which it refuses in a brick's name;
+# the bricks' own processes find glusterd at the default port.
+readonly brick_host=127.0.0.2
+readonly volume=quenda
 
 usage() {
   echo "usage: $0 up <root> <build dir> | down <root> | slow <root> <node> <percent>" \
-    "| fast <root> <node>" >&2
+    "| fast <root> <node> | gluster <root> <gluster arguments...>" >&2
   exit 2
 }
 
@@ -120,6 +128,106 @@ fast() {
   rm -f "$root/nodes/$node/cgroup-before"
 }
 
+# The gluster command line, speaking to the cluster's own glusterd.
+gluster_cli() {
+  local root="$1"
+  shift
+  timeout 60 gluster --mode=script --glusterd-sock="$root/gluster/run/glusterd.socket" \
+    --log-file="$root/gluster/log/cli.log" "$@"
+}
+
+# A process in the node's namespaces, those of its slurmd.
+in_node() {
+  local root="$1" node="$2"
+  shift 2
+  nsenter --target "$(cat "$root/nodes/$node/slurmd.pid")" --uts --mount -- "$@"
+}
+
+# glusterd without systemd, everything it keeps under <root>/gluster, and the
+# volume: two bricks, distributed (each file lives on one of them), so that a
+# brick stopped takes its files with it. network.ping-timeout is short so
+# that a dead or frozen server is given up on within seconds rather than
+# 42; stat-prefetch is off so that a file's size seen from one node is the
+# size another node has written.
+gluster_up() {
+  local root="$1" dir="$1/gluster" brick
+  mkdir -p "$dir"/{lib,run,log,bricks}
+  cat >"$dir/glusterd.vol" <<VOL
+volume management
+    type mgmt/glusterd
+    option working-directory $dir/lib
+    option run-directory $dir/run
+    option logging-directory $dir/log
+    option glusterd-sockfile $dir/run/glusterd.socket
+    option transport-type socket
+    option transport.socket.bind-address $brick_host
+    option transport.socket.listen-port 24007
+    option ping-timeout 0
+    option event-threads 1
+end-volume
+VOL
+  glusterd -f "$dir/glusterd.vol" -p "$dir/glusterd.pid" -l "$dir/log/glusterd.log"
+  for _ in $(seq 60); do
+    gluster_cli "$root" volume list >/dev/null 2>&1 && break
+    sleep 0.5
+  done
+  # A folder that was a brick keeps extended attributes that make glusterd
+  # refuse it: bricks are made anew every time.
+  for brick in 1 2; do
+    rm -rf "$dir/bricks/$brick"
+    mkdir "$dir/bricks/$brick"
+  done
+  # `force`: the bricks lie on the root file system.
+  gluster_cli "$root" volume create "$volume" "$brick_host:$dir/bricks/1" \
+    "$brick_host:$dir/bricks/2" force >/dev/null
+  gluster_cli "$root" volume set "$volume" network.ping-timeout 5 >/dev/null
+  gluster_cli "$root" volume set "$volume" performance.stat-prefetch off >/dev/null
+  gluster_cli "$root" volume start "$volume" >/dev/null
+  # Quotas, which a test sets on a folder of the volume: counted at once (no
+  # soft or hard timeout), and not shown as the free space of the folder, as
+  # many sites keep them.
+  gluster_cli "$root" volume quota "$volume" enable >/dev/null
+  gluster_cli "$root" volume set "$volume" features.quota-deem-statfs off >/dev/null
+  gluster_cli "$root" volume quota "$volume" hard-timeout 0 >/dev/null
+  gluster_cli "$root" volume quota "$volume" soft-timeout 0 >/dev/null
+}
+
+# The volume mounted inside the node at <root>/volume. The mount is made in
+# the node's namespace alone: one made outside would be copied into every
+# namespace made after it and keep its client alive there. No kernel caching
+# of attributes or names: a file another node made or removed is seen at
+# once.
+mount_volume() {
+  local root="$1" node="$2"
+  in_node "$root" "$node" glusterfs --volfile-server="$brick_host" --volfile-id="$volume" \
+    --attribute-timeout=0 --entry-timeout=0 --negative-timeout=0 \
+    --pid-file="$root/nodes/$node/glusterfs.pid" \
+    --log-file="$root/gluster/log/client-$node.log" "$root/volume"
+  for _ in $(seq 60); do
+    in_node "$root" "$node" mountpoint -q "$root/volume" && return 0
+    sleep 0.5
+  done
+  echo "$0: the volume did not mount on $node" >&2
+  return 1
+}
+
+# The clients first (unmounted inside their nodes while the nodes' slurmd
+# still hold the namespaces), then every server process by its pid file.
+gluster_down() {
+  local root="$1" node
+  for node in "${nodes[@]}"; do
+    if [ -s "$root/nodes/$node/glusterfs.pid" ] && [ -s "$root/nodes/$node/slurmd.pid" ]; then
+      in_node "$root" "$node" umount -l "$root/volume" 2>/dev/null || true
+    fi
+  done
+  stop_by_pid_files "$root"/nodes/*/glusterfs.pid
+  [ -d "$root/gluster/run" ] || return 0
+  local servers
+  mapfile -t servers < <(find "$root/gluster/run" -name '*.pid')
+  stop_by_pid_files "${servers[@]}"
+  stop_by_pid_files "$root/gluster/glusterd.pid"
+}
+
 down() {
   local root="$1" node
   [ -d "$root" ] || return 0
@@ -132,6 +240,7 @@ down() {
       sleep 0.2
     done
   fi
+  gluster_down "$root"
   stop_by_pid_files "$root"/nodes/*/slurmd.pid
   stop_by_pid_files "$root/ctld/slurmctld.pid"
   stop_by_pid_files "$root/munge/munged.pid"
@@ -230,10 +339,12 @@ up() {
   local root="$1" build="$2" index node command
   rm -f "$root/unavailable"
   [ "$(id -u)" -eq 0 ] || unavailable "$root" "the simulated cluster needs root"
-  for command in munged slurmctld slurmd sbatch srun scontrol unshare nsenter; do
+  for command in munged slurmctld slurmd sbatch srun scontrol unshare nsenter glusterd glusterfs; do
     command -v "$command" >/dev/null ||
-      unavailable "$root" "no $command here (packages slurm-wlm, munge: scripts/setup.sh)"
+      unavailable "$root" "no $command here (packages slurm-wlm, munge, glusterfs-server," \
+        "glusterfs-client: scripts/setup.sh)"
   done
+  [ -c /dev/fuse ] || unavailable "$root" "no /dev/fuse here, which the GlusterFS client needs"
   unshare --uts --mount true 2>/dev/null ||
     unavailable "$root" "this machine allows no private UTS and mount namespaces"
   case "$root" in
@@ -251,7 +362,7 @@ up() {
   rm -rf "$root"
   # A cluster that fails to come up is taken down again.
   trap 'down "$root"' ERR
-  mkdir -p "$root"/{etc,bin,jobs,munge,ctld/state,scratch,shared,shared-disk}
+  mkdir -p "$root"/{etc,bin,jobs,munge,ctld/state,scratch,shared,shared-disk,volume}
   chmod 755 "$root"
   chmod 1777 "$root/jobs" "$root/shared-disk"
   chmod 700 "$root/munge"
@@ -285,6 +396,12 @@ up() {
   export SLURM_CONF="$root/etc/slurm.conf"
   for _ in $(seq 60); do
     if [ "$(sinfo -h -N -t idle -o '%N' 2>/dev/null | sort -u | wc -l)" -eq "${#nodes[@]}" ]; then
+      gluster_up "$root"
+      for node in "${nodes[@]}"; do
+        mount_volume "$root" "$node"
+      done
+      # World-writable and sticky like a scratch file system.
+      in_node "$root" node01 chmod 1777 "$root/volume"
       return 0
     fi
     sleep 0.5
@@ -301,5 +418,6 @@ case "${1:-}" in
   down) [ $# -eq 2 ] || usage; down "$2" ;;
   slow) [ $# -eq 4 ] || usage; slow "$2" "$3" "$4" ;;
   fast) [ $# -eq 3 ] || usage; fast "$2" "$3" ;;
+  gluster) [ $# -ge 3 ] || usage; gluster_cli "${@:2}" ;;
   *) usage ;;
 esac

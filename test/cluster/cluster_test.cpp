@@ -3,15 +3,20 @@
 // through the shipped batch script (srun and mpirun inside the allocation),
 // srun directly, and mpirun with a host file; every worker's files must land
 // on its own node's disk with its own node's name, and the results file on
-// the collector's node only.
+// the collector's node only. The same runs, and the faults of a real shared
+// file system, on a GlusterFS volume that every node mounts.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <regex>
+#include <thread>
 
 #include "hostile_support.h"
 #include "small_plan.h"
@@ -28,15 +33,33 @@ const std::vector<std::string> kNodes = {"node01", "node02", "node03"};
 const fs::path kScratch = kRoot / "scratch";
 // One directory bound at this path on every node.
 const fs::path kShared = kRoot / "shared";
+// A GlusterFS volume mounted at this path inside every node, and not outside.
+const fs::path kVolume = kRoot / "volume";
 const fs::path kPrefix = kRoot / "prefix";
 const fs::path kBatchScript = kPrefix / "share/quenda-lite/quenda-lite.sbatch";
 const std::string kSmallProgram = (kPrefix / "bin/quenda-lite-small").string();
 const std::string kMediumProgram = (kPrefix / "bin/quenda-lite-medium").string();
 const fs::path kResultsTool = kPrefix / "bin/quenda-lite-results";
 
+// The batch script's settings for a test program: the program and its plan.
+std::string program(const std::string& path, const Plan& plan) {
+  return "QUENDA_PROGRAM=" + path + " QUENDA_PLAN=" +
+         quoted(std::to_string(plan.handling_cycles) + " " + std::to_string(plan.file_length));
+}
+const std::string kSmall = program(kSmallProgram, testing::kSmallPlan);
+const std::string kMedium = program(kMediumProgram, testing::kMediumPlan);
+
+// The node's own view of the machine's files, through its slurmd.
+fs::path node_view(const std::string& node) {
+  return "/proc/" +
+         std::to_string(std::stoi(testing::read_file(kRoot / "nodes" / node / "slurmd.pid"))) +
+         "/root";
+}
+
 // Where a node's files land when it works in `workdir`, seen from outside
 // the nodes.
 fs::path storage(const fs::path& workdir, const std::string& node) {
+  if (workdir == kVolume) return node_view("node01").string() + kVolume.string();
   return workdir == kShared ? kRoot / "shared-disk" : kRoot / "nodes" / node / "disk";
 }
 
@@ -122,6 +145,9 @@ ClusterRun submit_once(const std::string& name, const std::string& environment,
     run.map.push_back(match[2].str());
   }
   run.console.erase(run.console.begin(), run.console.begin() + static_cast<long>(taken));
+  while (!run.console.empty() && run.console.back().starts_with("quenda-lite: the run took ")) {
+    run.console.pop_back();
+  }
   const auto end = std::find(run.console.rbegin(), run.console.rend(), "Press Enter to Exit.");
   if (end != run.console.rend()) run.console.erase(end.base(), run.console.end());
   return run;
@@ -131,6 +157,41 @@ ClusterRun submit(const std::string& name, const std::string& environment,
                   const std::string& sbatch_options, int timeout_seconds) {
   return once_more_after_a_crash_inside_mpi_init(
       [&] { return submit_once(name, environment, sbatch_options, timeout_seconds); });
+}
+
+// Does `action` while the job `name` runs, once its log shows `text` (or
+// never, when it does not within the time limit).
+class WhenTheLogShows {
+ public:
+  WhenTheLogShows(const std::string& name, const std::string& text, std::function<void()> action)
+      : thread_([log = kRoot / "jobs" / name / "job.log", text, action = std::move(action)] {
+          // The job's folder is made anew by the submission; an earlier
+          // job's log may still be there for a moment.
+          std::this_thread::sleep_for(std::chrono::seconds(1));
+          for (int tenth = 0; tenth < 6000; ++tenth) {
+            if (e2e::read_file(log).find(text) != std::string::npos) return action();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+          }
+        }) {}
+  ~WhenTheLogShows() { thread_.join(); }
+  WhenTheLogShows(const WhenTheLogShows&) = delete;
+  WhenTheLogShows& operator=(const WhenTheLogShows&) = delete;
+
+ private:
+  std::thread thread_;
+};
+
+// The process of the given rank of `program` on this cluster, by SIGKILL;
+// whether there was one.
+bool kill_rank(const std::string& program, int rank) {
+  const std::string task = "SLURM_PROCID=" + std::to_string(rank) + '\0';
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::error_code error;
+    if (fs::read_symlink(entry.path() / "exe", error) != program) continue;
+    if (e2e::read_file(entry.path() / "environ").find('\0' + task) == std::string::npos) continue;
+    return ::kill(std::stoi(entry.path().filename().string()), SIGKILL) == 0;
+  }
+  return false;
 }
 
 // Starts a launcher's command line from the machine outside the nodes.
@@ -180,7 +241,7 @@ e2e::CompleteRun expect_complete_report(const ClusterRun& run, const fs::path& w
 // Every node's scratch disk and the shared one, emptied.
 void clear_disks() {
   for (const std::string& node : kNodes) {
-    for (const fs::path& workdir : {kScratch, kShared}) {
+    for (const fs::path& workdir : {kScratch, kShared, kVolume}) {
       for (const auto& entry : fs::directory_iterator(storage(workdir, node))) {
         fs::remove_all(entry.path());
       }
@@ -207,39 +268,41 @@ struct Launch {
   bool batch_script;          // the job log then has the rank-to-node map
   std::string left_out = {};  // the nodes the job log names as left without a worker
   bool cleanup = false;       // QUENDA_CLEANUP=1
+  std::int64_t file_length = testing::kSmallPlan.file_length;
 };
 
 void PrintTo(const Launch& launch, std::ostream* out) { *out << launch.name; }
 
 // The batch script, unchanged, through each launcher it offers.
 ClusterRun batch_with_srun(const std::string& name, const fs::path& workdir) {
-  return submit(name, "QUENDA_PROGRAM=" + kSmallProgram, "--chdir=" + quoted(workdir.string()),
-                120);
+  return submit(name, kSmall, "--chdir=" + quoted(workdir.string()), 120);
 }
 
 ClusterRun batch_with_mpirun(const std::string& name, const fs::path& workdir) {
   return submit(name,
-                "QUENDA_PROGRAM=" + kSmallProgram + " QUENDA_LAUNCHER=mpirun " +
+                kSmall + " QUENDA_LAUNCHER=mpirun " +
                     "OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1",
                 "--chdir=" + quoted(workdir.string()), 120);
 }
 
 // Working directory by the script's variable rather than sbatch's --chdir.
 ClusterRun batch_in_named_directory(const std::string& name, const fs::path& workdir) {
-  return submit(name, "QUENDA_PROGRAM=" + kSmallProgram + " QUENDA_WORKDIR=" + quoted(workdir), "",
-                120);
+  return submit(name, kSmall + " QUENDA_WORKDIR=" + quoted(workdir), "", 120);
+}
+
+ClusterRun batch_medium_in_named_directory(const std::string& name, const fs::path& workdir) {
+  return submit(name, kMedium + " QUENDA_WORKDIR=" + quoted(workdir), "", 1500);
 }
 
 ClusterRun batch_with_collector_alone(const std::string& name, const fs::path& workdir) {
-  return submit(name, "QUENDA_PROGRAM=" + kSmallProgram + " QUENDA_COLLECTOR_ALONE=1",
-                "--chdir=" + quoted(workdir.string()), 120);
+  return submit(name, kSmall + " QUENDA_COLLECTOR_ALONE=1", "--chdir=" + quoted(workdir.string()),
+                120);
 }
 
 // Fewer places than the nodes need for a worker each, scratch files removed
 // after the run.
-ClusterRun batch_with_three_places(const std::string& name, const fs::path& workdir) {
-  return submit(name,
-                "QUENDA_PROGRAM=" + kSmallProgram + " QUENDA_MAX_PROCESSES=3 QUENDA_CLEANUP=1",
+ClusterRun batch_with_two_places(const std::string& name, const fs::path& workdir) {
+  return submit(name, kSmall + " QUENDA_MAX_PROCESSES=2 QUENDA_CLEANUP=1",
                 "--chdir=" + quoted(workdir.string()), 120);
 }
 
@@ -275,8 +338,8 @@ TEST_P(LaunchTest, EveryNodesFilesOnItsOwnDiskAndTheReportComplete) {
   EXPECT_EQ(failures_by_rank(run.errors), (std::map<int, Lines>{})) << run.errors;
   expect_complete_report(run, launch.workdir, static_cast<int>(launch.placement.size()),
                          launch.placement[0]);
-  expect_files_where_they_ran(launch.workdir, launch.placement,
-                              filled(testing::kSmallPlan.file_length), launch.cleanup);
+  expect_files_where_they_ran(launch.workdir, launch.placement, filled(launch.file_length),
+                              launch.cleanup);
   if (!launch.batch_script) return;
   EXPECT_EQ(run.map, launch.placement);
   EXPECT_EQ(run.left_out, launch.left_out);
@@ -319,13 +382,16 @@ INSTANTIATE_TEST_SUITE_P(
                true},
         Launch{"BatchScriptOnSharedFileSystem", batch_in_named_directory, kShared, kBlockPlacement,
                true},
-        // One place per node: the collector's node is left without a worker.
+        Launch{"BatchScriptOnGlusterFS", batch_medium_in_named_directory, kVolume, kBlockPlacement,
+               true, "", false, testing::kMediumPlan.file_length},
+        // The places run out part-way through the first round of dealing:
+        // the collector's node and the last are left without a worker.
         Launch{"BatchScriptWithFewerPlacesThanNodes",
-               batch_with_three_places,
+               batch_with_two_places,
                kScratch,
-               {"node01", "node02", "node03"},
+               {"node01", "node02"},
                true,
-               "node01",
+               "node01 node03",
                true}),
     [](const ::testing::TestParamInfo<Launch>& info) { return info.param.name; });
 
@@ -386,12 +452,16 @@ nlohmann::json converted(const fs::path& folder, const fs::path& map) {
 
 TEST_F(ClusterTest, FullDiskOnOneNodeFailsTheJobAndNamesThatNodesRanks) {
   ClusterRun run;
-  {
-    const FullDisk full;
-    run = batch_with_srun("FullDisk", kScratch);
-    // The disk was full indeed: rank 3's byte-wise file got nothing.
-    EXPECT_EQ(scratch_entries(storage(kScratch, "node03"))[worker_file(3, "node03")], kEmptyFile);
+  std::optional<FullDisk> full;
+  for (int launch = 0; launch < 2 && (launch == 0 || crashed_inside_mpi_init(run)); ++launch) {
+    full.reset();
+    // Filled once the preflight has passed, as the run starts.
+    const WhenTheLogShows when("FullDisk", "rank 3 on node03", [&] { full.emplace(); });
+    run = submit_once("FullDisk", kSmall, "--chdir=" + quoted(kScratch.string()), 120);
   }
+  // The disk was full indeed: rank 3's byte-wise file got nothing.
+  EXPECT_EQ(scratch_entries(storage(kScratch, "node03"))[worker_file(3, "node03")], kEmptyFile);
+  full.reset();
   // Only rank 3, node03's only rank, names its failures: the byte-wise write
   // that found no room, and the tests after it that found its files empty.
   EXPECT_NE(run.job.exit_code, 0);
@@ -453,6 +523,17 @@ class SlowNode {
   std::string node_;
 };
 
+// The one JSON the batch script made with its map, in the submit folder.
+nlohmann::json json_in(const fs::path& folder) {
+  std::vector<fs::path> found;
+  for (const fs::path& file : e2e::results_files(folder)) {
+    if (file.extension() == ".json") found.push_back(file);
+  }
+  if (found.size() == 1) return nlohmann::json::parse(e2e::read_file(found[0]));
+  ADD_FAILURE() << found.size() << " JSON files in " << folder;
+  return nlohmann::json::object();
+}
+
 const std::vector<std::string> kQuotaBoundTests = {"stream_handling", "descriptor_handling",
                                                    "bytewise_write"};
 
@@ -460,22 +541,18 @@ TEST_F(ClusterTest, SlowedNodeAloneFlaggedInTheTestsItsQuotaSlows) {
   ClusterRun run;
   {
     const SlowNode slow("node02");
-    run = submit("SlowNode", "QUENDA_PROGRAM=" + kMediumProgram,
+    run = submit("SlowNode",
+                 kMedium + " QUENDA_METRICS_DIR=" + quoted(kRoot / "jobs/SlowNode/metrics"),
                  "--chdir=" + quoted(kScratch.string()), 600);
   }
   ASSERT_EQ(run.job.exit_code, 0) << run.job.errors << run.errors;
   EXPECT_EQ(run.map, kBlockPlacement);
-  // The JSON the batch script made with its map, in the submit folder.
-  std::vector<fs::path> found;
-  for (const fs::path& file : e2e::results_files(run.directory)) {
-    if (file.extension() == ".json") found.push_back(file);
-  }
-  ASSERT_EQ(found.size(), 1u);
   // One worker a node: each node is judged against the spread of the other
   // two, which on this busy machine differ by up to five times unslowed, too
   // widely for a flag at the run's family level. What the flag would rest on
   // is there: node02 at under half the others' typical rate, and only it.
-  const nlohmann::json json = nlohmann::json::parse(e2e::read_file(found[0]));
+  const nlohmann::json json = json_in(run.directory);
+  const std::string metrics = e2e::read_file(run.directory / "metrics/quenda-lite.prom");
   for (const std::string& test : kQuotaBoundTests) {
     const nlohmann::json& figures = json.at("tests").at(test);
     for (const nlohmann::json& node : figures.at("nodes")) {
@@ -484,6 +561,12 @@ TEST_F(ClusterTest, SlowedNodeAloneFlaggedInTheTestsItsQuotaSlows) {
     }
     const auto& flagged = figures.at("outlier_nodes");
     EXPECT_TRUE(flagged.empty() || flagged == nlohmann::json{"node02"}) << flagged;
+    // The metrics the script wrote for Prometheus flag as the conversion does.
+    const std::string slow = flagged.empty() ? "0" : "1";
+    EXPECT_NE(
+        metrics.find("quenda_lite_node_slow{test=\"" + test + "\",node=\"node02\"} " + slow + "\n"),
+        std::string::npos)
+        << metrics;
   }
 }
 
@@ -561,6 +644,132 @@ TEST_F(ClusterTest, FullSizeRunOfTheBatchScriptAsShipped) {
   e2e::check_figures(complete.figures, world_size, kFullPlan);
   e2e::check_verdicts(complete.file_lines, complete.figures, world_size);
   expect_files_where_they_ran(kScratch, kBlockPlacement, filled(kFullPlan.file_length));
+}
+
+// Before the run: too little room, or too little time for the run the probe
+// foretells, and the script refuses with one line and leaves nothing.
+TEST_F(ClusterTest, PreflightRefusesARunThatCannotFit) {
+  const std::string workdir = quoted(kVolume);
+  struct Refused {
+    std::string name, environment, sbatch_options, line;
+  };
+  for (const Refused& refused : std::vector<Refused>{
+           // Four ranks of two files of a petabyte each.
+           {"RefusedRoom", "QUENDA_PROGRAM=" + kSmallProgram + " QUENDA_PLAN='64 1000000000000000'",
+            "",
+            "has too little room: [0-9]+ bytes and [0-9]+ inodes free, the run needs "
+            "8000000000065536 bytes and 10 inodes"},
+           // The full-size program: hours of creates and removes on the
+           // volume, in a job of two minutes.
+           {"RefusedTime", "", "--time=2",
+            "the run in " + kVolume.string() +
+                " would take about [0-9]+ s, more than the 1[0-9][0-9] s left of the job; "
+                "QUENDA_FORCE=1 runs it anyway"}}) {
+    const ClusterRun run = submit(refused.name, refused.environment + " QUENDA_WORKDIR=" + workdir,
+                                  refused.sbatch_options, 300);
+    EXPECT_EQ(run.job.exit_code, 2) << refused.name;
+    // srun may add notices of its own (a step made to wait for the last).
+    Lines errors = e2e::split_lines(run.errors);
+    std::erase_if(errors, [](const std::string& line) { return line.starts_with("srun: "); });
+    ASSERT_EQ(errors.size(), 1u) << run.errors;
+    const std::string expected = "quenda-lite.sbatch: (" + kVolume.string() + " )?" + refused.line;
+    EXPECT_TRUE(std::regex_match(errors[0], std::regex(expected))) << errors[0];
+    EXPECT_NE(e2e::read_file(run.directory / "job.log").find("quenda-lite: preflight of "),
+              std::string::npos);
+    EXPECT_EQ(e2e::directory_entries(run.directory).size(), 2u) << refused.name;  // the job's log
+    EXPECT_EQ(e2e::directory_entries(storage(kVolume, "node01")),
+              (std::map<std::string, std::string>{}));
+  }
+}
+
+// A rank that dies ends the job under srun within seconds, and srun names
+// the rank and its node: killed as it starts (before MPI is up), or during
+// the cluster phases, when the collector has a results file cut short,
+// which the submit folder then holds converted as a partial run.
+TEST_F(ClusterTest, DeadRankEndsTheJobUnderSrun) {
+  for (const bool mid_run : {false, true}) {
+    const std::string name = mid_run ? "KilledMidRun" : "KilledAtStart";
+    const std::string& program = mid_run ? kMediumProgram : kSmallProgram;
+    bool killed = false;
+    ClusterRun run;
+    {
+      const WhenTheLogShows when(name, mid_run ? "Multi-Thread Enabled:" : "rank 3 on node03", [&] {
+        for (int tenth = 0; tenth < 300 && !killed; ++tenth) {
+          killed = kill_rank(program, 3);
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+      });
+      run = submit_once(name, mid_run ? kMedium : kSmall, "--chdir=" + quoted(kScratch.string()),
+                        240);
+    }
+    ASSERT_TRUE(killed) << name;
+    EXPECT_NE(run.job.exit_code, 0) << name;
+    EXPECT_NE(run.errors.find("srun: error: node03: task 3: Killed"), std::string::npos)
+        << run.errors;
+    if (mid_run) {
+      EXPECT_EQ(json_in(run.directory).at("partial"), true);
+    }
+  }
+}
+
+// The cluster's gluster command line.
+int gluster(const std::string& arguments) {
+  return testing::run_shell("bash " + quoted(QUENDA_CLUSTER_SCRIPT) + " gluster " + quoted(kRoot) +
+                                " " + arguments,
+                            ".")
+      .exit_code;
+}
+
+// The job failed, though the collector got through its whole report; each
+// rank that names a failure gives the system's `reason`, or one that follows
+// from it (a file left short or missing, the report not saved); the
+// system's reason is among them.
+void expect_failures_of_the_volume(const ClusterRun& run, const std::string& reason) {
+  EXPECT_NE(run.job.exit_code, 0);
+  EXPECT_EQ(run.console.empty() ? "" : run.console.back(), "Press Enter to Exit.");
+  const std::regex known(".*: (" + reason +
+                         "|No such file or directory|the file holds [0-9]+ bytes, not [0-9]+)"
+                         "; (the figures of this test are not measurements|the report was not "
+                         "saved|the report in it is cut short)");
+  int given = 0;
+  for (const auto& [rank, lines] : failures_by_rank(run.errors)) {
+    for (const std::string& line : lines) {
+      EXPECT_TRUE(std::regex_match(line, known)) << line;
+      given += line.find(reason) != std::string::npos;
+    }
+  }
+  EXPECT_GT(given, 0) << run.errors;
+}
+
+// A brick of the distributed volume killed during the cluster phases: the
+// files that lived on it are gone and no more can be made there. Every rank
+// that met it says so with the system's reason, and the job ends.
+TEST_F(ClusterTest, KilledBrickFailsTheRanksThatMeetIt) {
+  ClusterRun run;
+  {
+    const WhenTheLogShows when("KilledBrick", "Multi-Thread Enabled:", [] {
+      const fs::path pids = kRoot / "gluster/run/vols/quenda";
+      for (const auto& entry : fs::directory_iterator(pids)) {
+        if (entry.path().string().ends_with("bricks-2.pid")) {
+          ::kill(std::stoi(e2e::read_file(entry.path())), SIGKILL);
+        }
+      }
+    });
+    run = submit("KilledBrick", kMedium + " QUENDA_WORKDIR=" + quoted(kVolume), "", 1500);
+  }
+  EXPECT_EQ(gluster("volume start quenda force"), 0);  // for the tests after this one
+  expect_failures_of_the_volume(run, "Transport endpoint is not connected");
+}
+
+// A quota on a folder of the volume that its free space does not show: the
+// preflight lets the run start, and the run finds out.
+TEST_F(ClusterTest, QuotaOnTheVolumeFailsTheTestsItRefuses) {
+  fs::create_directory(storage(kVolume, "node01") / "quota");
+  ASSERT_EQ(gluster("volume quota quenda limit-usage /quota 16KB"), 0);
+  const ClusterRun run =
+      submit("Quota", kSmall + " QUENDA_WORKDIR=" + quoted(kVolume / "quota"), "", 300);
+  EXPECT_EQ(gluster("volume quota quenda remove /quota"), 0);
+  expect_failures_of_the_volume(run, "Disk quota exceeded");
 }
 
 }  // namespace

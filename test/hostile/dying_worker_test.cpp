@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "hostile_support.h"
@@ -126,22 +127,27 @@ TEST_P(DyingWorkerTest, RuntimeEndsTheJobWithAFailure) {
 
 // A named pipe at a worker's scratch name would hold that worker in its open
 // for ever, and every other process at the next barrier: the worker says so
-// before the test starts, and the job ends at once.
+// before the test starts, and the job ends at once. The first name a worker
+// opens, and the block copy, which only its last test opens.
 TEST(SpecialFileTest, APipeAtAWorkersNameEndsTheJobPromptly) {
-  TemporaryFolder folder;
-  const std::filesystem::path& directory = folder.path();
   const std::string host = e2e::host_name();
-  const std::string pipe = worker_file(2, host);
-  ASSERT_EQ(::mkfifo((directory / pipe).c_str(), 0600), 0);
-  const JobResult result = e2e::run_job({.processes = 4, .directory = directory});
+  for (const auto& [rank, pipe, test] : {std::tuple{2, worker_file(2, host), "stream handling"},
+                                         std::tuple{3, worker_copy(3, host), "block write"}}) {
+    TemporaryFolder folder;
+    const std::filesystem::path& directory = folder.path();
+    ASSERT_EQ(::mkfifo((directory / pipe).c_str(), 0600), 0);
+    const JobResult result = e2e::run_job({.processes = 4, .directory = directory});
 
-  EXPECT_NE(result.exit_code, 0);
-  EXPECT_LT(result.seconds, kBoundSeconds);
-  const std::string said = "quenda-lite: rank 2 on " + host + ": stream handling: " + pipe +
-                           ": it is a named pipe (FIFO), which the test would wait on for ever; "
-                           "the job is ended";
-  EXPECT_EQ(failures_by_rank(result.errors), (std::map<int, Lines>{{2, {said}}})) << result.errors;
-  EXPECT_EQ(directory_entries(directory)[pipe], "<fifo>");
+    EXPECT_NE(result.exit_code, 0) << pipe;
+    EXPECT_LT(result.seconds, kBoundSeconds) << pipe;
+    const std::string said = "quenda-lite: rank " + std::to_string(rank) + " on " + host + ": " +
+                             test + ": " + pipe +
+                             ": it is a named pipe (FIFO), which the test would wait on for ever; "
+                             "the job is ended";
+    EXPECT_EQ(failures_by_rank(result.errors), (std::map<int, Lines>{{rank, {said}}}))
+        << result.errors;
+    EXPECT_EQ(directory_entries(directory)[pipe], "<fifo>");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Moments, DyingWorkerTest, ::testing::Values(kCollectorAlone, kLastPhase),

@@ -74,22 +74,32 @@ TEST(LeftoverFilesTest, TwoRunsInTheSameSecondLeaveOneResultsFileTheLaterOnes) {
 }
 
 // Only the results file fails: its name is taken before the run, or the file
-// is removed during it (while the collector is held before its block
-// write). Every scratch file is whole, but the report is nowhere, so the
-// collector says so and the job does not end 0.
+// is removed or replaced during it (while the collector is held before its
+// block write). Every scratch file is whole, but the report is nowhere, so
+// the collector says so and the job does not end 0.
 TEST(LeftoverFilesTest, ARunWhoseReportIsNowhereEndsNonZero) {
   const std::string host = e2e::host_name();
   const std::string name = "results_quenda_lite_windows_clusters @ " + host +
                            " @ local date 2031.02.03 time 04.05.06.txt";
-  for (const bool removed : {false, true}) {
+  for (const std::string reason :
+       {"Is a directory", "No such file or directory", "another file has taken its name"}) {
     TemporaryFolder folder;
     const std::filesystem::path& directory = folder.path();
-    if (!removed) std::filesystem::create_directory(directory / name);
+    const std::filesystem::path results = directory / name;
+    const bool taken = reason == "Is a directory";
+    if (taken) std::filesystem::create_directory(results);
     HeldFile collector_block_write(directory / "data64-windows-cluster");
-    if (!removed) collector_block_write.release();
+    if (taken) collector_block_write.release();
     std::thread remover([&] {
-      while (collector_block_write.held() && !std::filesystem::remove(directory / name)) {
+      while (collector_block_write.held() && !std::filesystem::exists(results)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      // Replaced as an editor saves: a new file renamed over it.
+      if (collector_block_write.held() && reason.starts_with("another")) {
+        write_file(directory / "new", "");
+        std::filesystem::rename(directory / "new", results);
+      } else if (collector_block_write.held()) {
+        std::filesystem::remove(results);
       }
       collector_block_write.release();
     });
@@ -100,11 +110,9 @@ TEST(LeftoverFilesTest, ARunWhoseReportIsNowhereEndsNonZero) {
                                       {"QUENDA_FIXED_LOCAL_TIME=2031-02-03T04:05:06"})});
     remover.join();
 
-    EXPECT_NE(result.exit_code, 0) << removed;
+    EXPECT_NE(result.exit_code, 0) << reason;
     const std::map<int, Lines> said = {
-        {0,
-         {results_file_failure(host, directory.string() + "/" + name,
-                               removed ? "No such file or directory" : "Is a directory", false)}}};
+        {0, {results_file_failure(host, directory.string() + "/" + name, reason, false)}}};
     EXPECT_EQ(failures_by_rank(result.errors), said) << result.errors;
     EXPECT_EQ(scratch_entries(directory), normal_scratch(3, host, kLength));
   }

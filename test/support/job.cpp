@@ -6,6 +6,7 @@
 #include <regex>
 #include <sstream>
 
+#include "file_names.h"
 #include "support/expected_report.h"
 
 namespace quenda::e2e {
@@ -41,11 +42,8 @@ std::vector<std::filesystem::path> results_files(const std::filesystem::path& di
 }
 
 bool is_results_name(const std::string& name, const std::string& host) {
-  const std::string prefix = "results_quenda_lite_windows_clusters @ " + host + " @ ";
-  static const std::regex stamp(
-      "local date 20[0-9]{2}\\.[01][0-9]\\.[0-3][0-9] time "
-      "[0-2][0-9]\\.[0-5][0-9]\\.[0-6][0-9]\\.txt");
-  return name.rfind(prefix, 0) == 0 && std::regex_match(name.substr(prefix.size()), stamp);
+  const auto parts = read_results_file_name(name);
+  return parts && parts->processor_name == host;
 }
 
 std::map<std::string, std::string> directory_entries(const std::filesystem::path& directory) {

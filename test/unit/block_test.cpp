@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "file_names.h"
 #include "test_support.h"
-#include "tests/worker_names.h"
 
 namespace quenda {
 namespace {

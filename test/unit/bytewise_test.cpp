@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "file_names.h"
 #include "test_support.h"
 #include "tests/access_lines.h"
 #include "tests/block.h"
-#include "tests/worker_names.h"
 
 namespace quenda {
 namespace {

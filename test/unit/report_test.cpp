@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "file_names.h"
 #include "test_support.h"
 
 namespace quenda {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numeric>
 
-#include "commands/compare.h"
+#include "analyse/rates.h"
 #include "write/figure_text.h"
 #include "write/text_escape.h"
 

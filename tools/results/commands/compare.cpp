@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <boost/math/distributions/students_t.hpp>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <numeric>
@@ -10,35 +9,19 @@
 
 #include "analyse/judgement.h"
 #include "analyse/node_figures.h"
-#include "commands/command_line.h"
+#include "analyse/rates.h"
+#include "analyse/welch_test.h"
 #include "read/rank_map.h"
-#include "read/read_run.h"
+#include "read/results_file.h"
 #include "write/figure_text.h"
 #include "write/json_output.h"
+#include "write/replace_file.h"
 #include "write/text_escape.h"
 
 namespace quenda::results {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-constexpr const char kUsage[] =
-    "usage: quenda-lite-results compare [--json] [--threshold PERCENT] [--alpha A]\n"
-    "                                   [--rank-map BASE_MAP --rank-map NEW_MAP] [--] BASE NEW\n"
-    "Compares two results files test by test: the figures of both, new/base, and\n"
-    "Welch's t-test on the workers' log rates; with maps also each node's change\n"
-    "against the other nodes' changes. Every test and node is judged as one family.\n"
-    "  --json               the comparison as JSON instead of a table\n"
-    "  --threshold PERCENT  a test is worse when its rate fell by more than this\n"
-    "                       (default 10) and the fall is significant; a node when its\n"
-    "                       change is below the others' by this or 20%, the larger\n"
-    "  --alpha A            the chance of any false call among everything judged\n"
-    "                       (default 0.05)\n"
-    "  --rank-map MAP       twice, for BASE and then NEW (a map, job log or shared\n"
-    "                       folder, as for a conversion): also judges each node that\n"
-    "                       both maps name\n"
-    "Exit status: 0 no test worse, 1 at least one test or node worse, 2 a wrong\n"
-    "command line or a file or map that is refused.\n";
 
 enum class Change {
   kWorse,            // significant, and the mean fell beyond the threshold
@@ -125,16 +108,6 @@ struct RunComparison {
            });
   }
 };
-
-double mean_of(std::span<const double> values) {
-  return std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
-}
-
-double sample_variance(std::span<const double> values, double mean) {
-  double squares = 0.0;
-  for (const double value : values) squares += (value - mean) * (value - mean);
-  return squares / static_cast<double>(values.size() - 1);
-}
 
 FigurePair pair_of(const Figure& base, const Figure& next) {
   FigurePair pair{base, next, {}};
@@ -350,6 +323,7 @@ std::string comparison_table(const RunResults& base, const RunResults& next,
 std::string comparison_json(const RunResults& base, const RunResults& next,
                             const RunComparison& comparison) {
   Json json = Json::object();
+  json["schema_version"] = kJsonSchemaVersion;
   json["base"] = run_json(base);
   json["new"] = run_json(next);
   json["world_sizes_differ"] = base.threads != next.threads;
@@ -363,30 +337,31 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
     Json entry = Json::object();
     entry["unit"] = rate_unit(test.id);
     for (const auto& [name, pair] : test.pairs()) {
-      entry[name] = Json{{"base", figure_json(pair->base)},
-                         {"new", figure_json(pair->next)},
-                         {"ratio", figure_json(pair->ratio)}};
+      Json& figures = entry[name] = Json::object();
+      put_figure(figures, "base", pair->base);
+      put_figure(figures, "new", pair->next);
+      put_figure(figures, "ratio", pair->ratio);
     }
     entry["base_workers"] = base.test(test.id).workers.size();
     entry["new_workers"] = next.test(test.id).workers.size();
     const auto& welch = test.judgement.welch;
-    entry["t"] = welch ? figure_json(welch->t) : Json();
-    entry["degrees_of_freedom"] = welch ? figure_json(welch->degrees_of_freedom) : Json();
-    entry["p_value"] = figure_json(test.judgement.p_value);
-    entry["p_adjusted"] = figure_json(test.judgement.p_adjusted);
-    entry["ratio_judged"] = figure_json(test.judgement.ratio);
+    put_figure(entry, "t", welch ? Figure(welch->t) : Figure());
+    put_figure(entry, "degrees_of_freedom", welch ? Figure(welch->degrees_of_freedom) : Figure());
+    put_figure(entry, "p_value", test.judgement.p_value);
+    put_figure(entry, "p_adjusted", test.judgement.p_adjusted);
+    put_figure(entry, "ratio_judged", test.judgement.ratio);
     entry["verdict"] = change_text(test.judgement.change);
     if (comparison.by_node) {
       Json nodes = Json::array();
       for (const NodeComparison& node : test.nodes) {
-        nodes.push_back(Json{{"node", valid_text(node.node)},
-                             {"base_workers", node.base_workers},
-                             {"new_workers", node.new_workers},
-                             {"ratio", figure_json(node.judgement.ratio)},
-                             {"relative_to_others", figure_json(node.judgement.relative)},
-                             {"p_value", figure_json(node.judgement.p_value)},
-                             {"p_adjusted", figure_json(node.judgement.p_adjusted)},
-                             {"verdict", change_text(node.judgement.change)}});
+        Json& row = nodes.emplace_back(Json{{"node", valid_text(node.node)},
+                                            {"base_workers", node.base_workers},
+                                            {"new_workers", node.new_workers}});
+        put_figure(row, "ratio", node.judgement.ratio);
+        put_figure(row, "relative_to_others", node.judgement.relative);
+        put_figure(row, "p_value", node.judgement.p_value);
+        put_figure(row, "p_adjusted", node.judgement.p_adjusted);
+        row["verdict"] = change_text(node.judgement.change);
       }
       entry["nodes"] = std::move(nodes);
     }
@@ -403,85 +378,65 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
 
 }  // namespace
 
-Figure headline_rate(const Figures& figures, Measure measure) {
-  return measure == Measure::kFiles ? figures.files_per_sec : figures.mb_per_sec;
+const Command& compare_command() {
+  static const Command command{
+      "compare",
+      "BASE NEW",
+      "two results files, the run before and the run after a change",
+      "compares two runs test by test: the figures of both, new/base, and Welch's t-test on "
+      "the workers' log rates; with maps also each node's change against the other nodes' "
+      "changes. Every test and node is judged as one family.",
+      {
+          {"--json", "", "the comparison as JSON instead of a table"},
+          {"-o, --output", "FILE",
+           "write the comparison into FILE (replaced whole once complete); - is standard "
+           "output, where it goes by default"},
+          {"--threshold", "SHARE",
+           "a test is worse when its rate fell by more than SHARE (default 10%) and the fall is "
+           "significant; a node when its change is below the others' by SHARE or 20%, the larger",
+           false, threshold_share},
+          {"--alpha", "A",
+           "the chance of any false call among everything judged, above 0 and below 1: 0.05 (the "
+           "default) or 5%",
+           false, alpha_level},
+          {"--rank-map", "MAP",
+           "twice, for BASE and then NEW (a map, job log or shared folder, as for a "
+           "conversion): also judges each node that both maps name",
+           true},
+      },
+      "Exit status: 0 no test worse, 1 at least one test or node worse, 2 a wrong command line "
+      "or a file or map that is refused."};
+  return command;
 }
 
-const char* rate_unit(TestId test) {
-  return measure_of(test) == Measure::kFiles ? "files/sec" : "MB/sec";
-}
-
-std::optional<WelchTest> welch_test(std::span<const double> base, std::span<const double> next) {
-  if (base.size() < 2 || next.size() < 2) return std::nullopt;
-  const auto finite = [](double value) { return std::isfinite(value); };
-  if (!std::all_of(base.begin(), base.end(), finite) ||
-      !std::all_of(next.begin(), next.end(), finite)) {
-    return std::nullopt;
+std::array<std::optional<bool>, kTestCount> worse_tests(const RunResults& base,
+                                                        const RunResults& next,
+                                                        double threshold_percent) {
+  const RunComparison comparison =
+      compare_runs(base, next, threshold_percent, kDefaultAlpha, false);
+  std::array<std::optional<bool>, kTestCount> worse;
+  for (const TestComparison& test : comparison.tests) {
+    if (test.judgement.change != Change::kUntested) {
+      worse[static_cast<int>(test.id)] = test.judgement.change == Change::kWorse;
+    }
   }
-  const double base_mean = mean_of(base);
-  const double next_mean = mean_of(next);
-  const double base_share = sample_variance(base, base_mean) / static_cast<double>(base.size());
-  const double next_share = sample_variance(next, next_mean) / static_cast<double>(next.size());
-  const double squared_error = base_share + next_share;
-  WelchTest test;
-  if (squared_error == 0.0) {
-    // Neither side varies: the t statistic is infinite, or 0 over 0.
-    test.degrees_of_freedom = static_cast<double>(base.size() + next.size() - 2);
-    if (next_mean == base_mean) return test;
-    test.t = next_mean > base_mean ? INFINITY : -INFINITY;
-    test.p_value = 0.0;
-    return test;
-  }
-  test.t = (next_mean - base_mean) / std::sqrt(squared_error);
-  test.degrees_of_freedom = squared_error * squared_error /
-                            (base_share * base_share / static_cast<double>(base.size() - 1) +
-                             next_share * next_share / static_cast<double>(next.size() - 1));
-  const boost::math::students_t distribution(test.degrees_of_freedom);
-  test.p_value = 2.0 * boost::math::cdf(boost::math::complement(distribution, std::fabs(test.t)));
-  test.p_value = std::min(test.p_value, 1.0);
-  return test;
+  return worse;
 }
 
-int run_compare(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  double threshold_percent = 10.0;
-  double alpha = kDefaultAlpha;
-  bool as_json = false;
+int run_compare(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+  const std::vector<std::string>& paths = arguments.operands;
+  const bool as_json = arguments.has("--json");
+  const double threshold_percent =
+      percent_of(arguments.value("--threshold").value_or("10%")).value();
+  const double alpha =
+      arguments.has("--alpha") ? *percent_of(*arguments.value("--alpha")) / 100 : kDefaultAlpha;
+  const std::string output = arguments.value("--output").value_or("-");
   std::vector<std::string> maps;
-  const auto read = read_arguments(
-      args, false, [&](const std::string& arg, std::size_t& i) -> std::optional<std::string> {
-        if (arg == "--json") {
-          as_json = true;
-        } else if (arg == "--rank-map") {
-          const auto map = option_value(args, i);
-          if (!map) return "--rank-map needs a map";
-          maps.push_back(*map);
-        } else if (arg == "--alpha" || arg.starts_with("--alpha=")) {
-          alpha = finite_number(option_value(args, i).value_or("")).value_or(-1.0);
-          if (alpha <= 0.0 || alpha >= 1.0) return "--alpha needs a number above 0, below 1";
-        } else if (arg == "--threshold" || arg.starts_with("--threshold=")) {
-          threshold_percent = finite_number(option_value(args, i).value_or("")).value_or(-1.0);
-          if (threshold_percent < 0.0) {
-            return "--threshold needs a percentage of at least 0, such as 10";
-          }
-        } else {
-          return std::nullopt;
-        }
-        return "";
-      });
-  if (read.index() == 1) return usage_error(err, std::get<1>(read), kUsage);
-  const std::vector<std::string>& paths = std::get<0>(read).paths;
-  if (std::get<0>(read).help) {
-    out << kUsage;
-    return out.flush() ? kExitNoneWorse : kExitUsage;
-  }
-  if (paths.size() != 2) {
-    return usage_error(err, "compare takes two results files, BASE NEW", kUsage);
-  }
+  if (arguments.has("--rank-map")) maps = arguments.values.at("--rank-map");
+  if (paths.size() != 2) return usage_error(err, "compare takes two results files, BASE NEW");
   if (!maps.empty() && maps.size() != 2) {
-    return usage_error(err, "--rank-map is given once for BASE and once for NEW, or not at all",
-                       kUsage);
+    return usage_error(err, "--rank-map is given once for BASE and once for NEW, or not at all");
   }
-
   auto base = read_run(paths[0]);
   auto next = read_run(paths[1]);
   bool refused = false;
@@ -511,14 +466,14 @@ int run_compare(const std::vector<std::string>& args, std::ostream& out, std::os
   if (refused) return kExitUsage;
   const RunComparison comparison =
       compare_runs(before, after, threshold_percent, alpha, !maps.empty());
-  out << (as_json ? comparison_json(before, after, comparison)
-                  : comparison_table(before, after, comparison));
-  out.flush();
-  if (!out) {
-    err << "quenda-lite-results: error: cannot write to standard output\n";
-    return kExitUsage;
-  }
-  return comparison.any_worse() ? kExitWorse : kExitNoneWorse;
+  std::string text = as_json ? comparison_json(before, after, comparison)
+                             : comparison_table(before, after, comparison);
+  const int status = comparison.any_worse() ? kExitWorse : kExitNoneWorse;
+  if (output == "-") return flushed(out << text, err, status, kExitUsage);
+  const std::string write_error = write_outputs({{output, std::move(text)}});
+  if (write_error.empty()) return status;
+  err << printable(output) << ": error: " << write_error << '\n';
+  return kExitUsage;
 }
 
 }  // namespace quenda::results

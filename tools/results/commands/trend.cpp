@@ -2,398 +2,63 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
-#include <chrono>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <locale>
 #include <set>
-#include <sstream>
 #include <system_error>
 #include <tuple>
 
 #include "analyse/judgement.h"
-#include "commands/command_line.h"
-#include "commands/compare.h"
-#include "report_texts.h"
-#include "write/chart_parts.h"
-#include "write/csv_output.h"
+#include "analyse/rates.h"
 #include "write/figure_text.h"
 #include "write/replace_file.h"
 #include "write/text_escape.h"
+#include "write/trend_chart.h"
 
 namespace quenda::results {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char kUsage[] =
-    "usage: quenda-lite-results trend [--output-dir DIR] [--alpha A] [--fail-on-flag]\n"
-    "                                 [--] PATH...\n"
-    "Charts the history of many runs: trend.csv (one row per run and test) and\n"
-    "trend.svg (a panel per test, total and mean per worker over time), in time\n"
-    "order from the date and time in each results file's name, and judges the\n"
-    "newest run's mean per worker against the runs before it.\n"
-    "  PATH                  a results file, or a folder: all results files in it\n"
-    "  -o, --output-dir DIR  write into DIR (created if needed), not the current folder\n"
-    "  --alpha A             the chance of any false flag among the newest run's six\n"
-    "                        tests (default 0.05)\n"
-    "  --fail-on-flag        end with status 1 where the newest run departs from its\n"
-    "                        history\n"
-    "Exit status: 0 every file charted, 1 a file skipped (named on standard error) or,\n"
-    "with --fail-on-flag, a departure flagged, 2 a wrong command line.\n";
-
-// The newest run departs from its history in a test where its mean per
-// worker is at least this much below the earlier runs' typical one, and
-// significantly so.
-constexpr double kHistoryMargin = 0.10;
-
-// --- Reading the run-level lines -------------------------------------------
-
-// A malformed or missing line: the reason, for the skipped file's message.
-struct Unreadable {
-  std::string reason;
-};
-
-// The first place of `needle` in `haystack`. memchr runs over the needle's
-// byte that is rarest in the text ahead (the workers' lines hold few of
-// the letters of a summary line), and only its hits are compared whole.
-std::size_t find_led_by_rarest(std::string_view haystack, std::string_view needle) {
-  if (needle.empty() || needle.size() > haystack.size()) return std::string_view::npos;
-  std::array<std::uint32_t, 256> counts{};
-  for (const char c : haystack.substr(0, 512)) ++counts[static_cast<unsigned char>(c)];
-  std::size_t lead = 0;
-  for (std::size_t i = 1; i < needle.size(); ++i) {
-    if (counts[static_cast<unsigned char>(needle[i])] <
-        counts[static_cast<unsigned char>(needle[lead])]) {
-      lead = i;
-    }
+// What a history keeps of `run`.
+TrendPoint trend_point(const RunResults& run, const NameMetadata& when) {
+  TrendPoint point{.when = when, .workers = run.worker_count(), .tests = {}};
+  for (const TestResults& test : run.tests) {
+    const Measure measure = measure_of(test.id);
+    point.tests[static_cast<int>(test.id)] = {headline_rate(test.single, measure),
+                                              headline_rate(test.total, measure),
+                                              headline_rate(test.mean, measure), test.significant};
   }
-  const char* data = haystack.data();
-  const std::size_t last = haystack.size() - needle.size() + lead;  // the lead byte's last place
-  for (std::size_t from = lead; from <= last;) {
-    const void* hit = std::memchr(data + from, needle[lead], last - from + 1);
-    if (hit == nullptr) break;
-    const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
-    if (haystack.substr(at - lead, needle.size()) == needle) return at - lead;
-    from = at + 1;
-  }
-  return std::string_view::npos;
+  return point;
 }
 
-// Finds the report's run-level lines in order. The workers' lines between
-// them are stepped over by a substring search, which is what lets a
-// history of a thousand large runs be read about as fast as the disk
-// hands it over.
-class SummaryReader {
- public:
-  explicit SummaryReader(std::string_view text) : text_(text), limit_(text.size()) {}
-
-  // Limits the searches to the text before the first line `line`.
-  void end_at_line(std::string_view line) {
-    limit_ = start_of(line, std::string("\n").append(line));
+// The judgement of the newest run for standard output, a line per test.
+std::string departures_summary(const Departures& departures, double alpha) {
+  const bool judged = std::any_of(departures.tests.begin(), departures.tests.end(),
+                                  [](const Departure& test) { return test.share.has_value(); });
+  if (!judged) {
+    return "newest run not judged against its history: " + std::to_string(kMinHistory) +
+           " earlier runs with a mean per worker are needed, " +
+           std::to_string(departures.history) + " given\n";
   }
-  void end_at_text_end() { limit_ = text_.size(); }
-
-  // The number on the next line of the form prefix<number>suffix; blanks
-  // before the suffix are allowed, as the report prints some means with two.
-  double number_line(std::string_view prefix, std::string_view suffix) {
-    const std::string_view line = next_line_starting(prefix);
-    std::string_view token = line.substr(prefix.size());
-    if (!token.ends_with(suffix)) malformed(line);
-    token.remove_suffix(suffix.size());
-    while (token.ends_with(' ')) token.remove_suffix(1);
-    double value = 0.0;
-    const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), value);
-    if (token.empty() || error != std::errc() || end != token.data() + token.size()) {
-      malformed(line);
+  std::string text = "newest run against the " + std::to_string(departures.history) +
+                     " before it: flagged where its mean per worker is more than " +
+                     report_text(kHistoryMargin * 100.0) +
+                     "% below their typical one and significantly so (family level " +
+                     report_text(alpha) + " over the six tests)\n";
+  for (int t = 0; t < kTestCount; ++t) {
+    const Departure& departure = departures.tests[t];
+    text += "  " + std::string(test_key(kTests[t].id)) + ": ";
+    if (!departure.share) {
+      text += "not judged\n";
+      continue;
     }
-    return value;
+    text += report_text(*departure.share * 100.0, 3) + "% of its history, adjusted p " +
+            report_text(*departure.p_adjusted, 2) + (departure.flagged ? ": departs\n" : "\n");
   }
-
-  // The line right after the last one found: a verdict about `kind`.
-  bool verdict(std::string_view kind) {
-    const std::string_view line = take_line_at(cursor_);
-    if (line == texts::verdict_text(kind, false)) return false;
-    if (line == texts::verdict_text(kind, true)) return true;
-    malformed(line);
-  }
-
- private:
-  [[noreturn]] void malformed(std::string_view line) const {
-    throw Unreadable{"a line not of the benchmark's making: " + quoted(line)};
-  }
-
-  std::size_t start_of(std::string_view what, const std::string& needle) const {
-    const std::size_t found = find_led_by_rarest(text_.substr(cursor_, limit_ - cursor_), needle);
-    if (found == std::string_view::npos) {
-      throw Unreadable{"the file ends before the line '" + std::string(what) +
-                       "...', as a run that was stopped does"};
-    }
-    return cursor_ + found + 1;
-  }
-
-  // The line at `at`; the cursor moves past its line end.
-  std::string_view take_line_at(std::size_t at) {
-    const std::size_t end = text_.find('\n', at);
-    if (end == std::string_view::npos || end >= limit_) {
-      throw Unreadable{"the file ends within its report, as a run that was stopped does"};
-    }
-    cursor_ = end + 1;
-    std::string_view line = text_.substr(at, end - at);
-    if (line.ends_with('\r')) line.remove_suffix(1);  // written on Windows
-    return line;
-  }
-
-  std::string_view next_line_starting(std::string_view prefix) {
-    const std::size_t at = start_of(prefix, std::string("\n").append(prefix));
-    return take_line_at(at);
-  }
-
-  std::string_view text_;
-  std::size_t cursor_ = 0;
-  std::size_t limit_ = 0;
-};
-
-void read_summary(std::string_view text, TrendPoint& point) {
-  if (!text.starts_with(texts::kTitleStart)) {
-    throw Unreadable{"not a results file: the first line is not the benchmark's title"};
-  }
-  const auto test = [&point](TestId id) -> TrendPoint::Test& {
-    return point.tests[static_cast<int>(id)];
-  };
-  SummaryReader reader(text);
-  reader.end_at_line(texts::kClusterSection);
-  const double threads = reader.number_line(texts::kThreads, "");
-  if (!(threads >= 1 && threads <= 1e6) || threads != std::floor(threads)) {
-    throw Unreadable{"the thread count is not a count of at least 1"};
-  }
-  point.workers = static_cast<int>(threads) - 1;
-  for (const TestId id : {TestId::kStreamHandling, TestId::kDescriptorHandling}) {
-    test(id).single = reader.number_line(texts::kProcessSingleFile, texts::kFilesPerSec);
-  }
-  for (const TestId id :
-       {TestId::kBytewiseWrite, TestId::kBytewiseRead, TestId::kBlockRead, TestId::kBlockWrite}) {
-    test(id).single = reader.number_line(texts::kConventionally, texts::kMbPerSec);
-  }
-
-  reader.end_at_text_end();
-  for (const TestId id : {TestId::kStreamHandling, TestId::kDescriptorHandling}) {
-    test(id).total = reader.number_line(texts::kOverallFiles, texts::kFilesPerSec);
-    if (point.workers == 0) continue;  // the report prints no mean and no verdict
-    test(id).mean = reader.number_line(texts::mean_start(""), texts::kFilesPerSec);
-    test(id).significant = reader.verdict("");
-  }
-  // Both access sections print their totals and means writing first.
-  for (const auto& [write, read, write_kind, read_kind] :
-       {std::tuple{TestId::kBytewiseWrite, TestId::kBytewiseRead, texts::kLowWriting,
-                   texts::kLowReading},
-        std::tuple{TestId::kBlockWrite, TestId::kBlockRead, texts::kHighWriting,
-                   texts::kHighReading}}) {
-    test(write).total = reader.number_line(texts::kTotalWriting, texts::kMbPerSec);
-    test(read).total = reader.number_line(texts::kTotalReading, texts::kMbPerSec);
-    for (const auto& [id, kind] : {std::pair{write, write_kind}, std::pair{read, read_kind}}) {
-      test(id).mean = reader.number_line(texts::mean_start(kind), texts::kMbPerSec);
-      test(id).significant = reader.verdict(kind);
-    }
-  }
+  return text;
 }
-
-// --- The chart -------------------------------------------------------------
-
-constexpr double kWidth = 1000;
-constexpr double kHeaderHeight = 78;
-constexpr double kPanelHeight = 290;
-constexpr double kPanelGap = 18;
-constexpr double kPlotLeft = 84;
-constexpr double kPlotRight = 20;
-constexpr double kPlotWidth = kWidth - 2 * kMargin - kPlotLeft - kPlotRight;
-constexpr double kStripHeight = 88;
-constexpr double kTotalTop = 44;
-constexpr double kMeanTop = 160;
-// Up to this many runs each gets a dot; beyond, the line alone is clearer.
-constexpr std::size_t kMostDots = 60;
-constexpr int kTimeTicks = 5;
-
-// "YYYY-MM-DD HH:MM" of a count of seconds since 1970.
-std::string civil_text(double seconds, bool with_time) {
-  using namespace std::chrono;
-  const sys_seconds instant{std::chrono::seconds(static_cast<std::int64_t>(std::floor(seconds)))};
-  const sys_days day = floor<days>(instant);
-  const year_month_day date(day);
-  const auto in_day = duration_cast<minutes>(instant - day).count();
-  std::array<char, 40> text{};
-  std::snprintf(text.data(), text.size(), "%d-%02u-%02u %02d:%02d", static_cast<int>(date.year()),
-                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                static_cast<int>(in_day / 60), static_cast<int>(in_day % 60));
-  const std::string result = text.data();
-  return with_time ? result : result.substr(0, result.find(' '));
-}
-
-// Seconds since 1970 of a run's local date and time, as if in UTC: only
-// the distances between runs matter.
-double instant(const NameMetadata& when) {
-  int year = 0, hour = 0, minute = 0, second = 0;
-  unsigned month = 0, day = 0;
-  std::sscanf(when.local_date.c_str(), "%d-%u-%u", &year, &month, &day);
-  std::sscanf(when.local_time.c_str(), "%d:%d:%d", &hour, &minute, &second);
-  const std::chrono::sys_days date =
-      std::chrono::year(year) / std::chrono::month(month) / std::chrono::day(day);
-  return static_cast<double>(date.time_since_epoch().count()) * 86400.0 + hour * 3600.0 +
-         minute * 60.0 + second;
-}
-
-class TrendChart : Svg {
- public:
-  TrendChart(const std::vector<TrendPoint>& points, const Departures& departures)
-      : points_(points), departures_(departures) {
-    for (const TrendPoint& point : points) instants_.push_back(instant(point.when));
-    if (!instants_.empty()) {
-      first_ = *std::min_element(instants_.begin(), instants_.end());
-      last_ = *std::max_element(instants_.begin(), instants_.end());
-    }
-  }
-
-  std::string draw() {
-    header();
-    for (int i = 0; i < kTestCount; ++i) {
-      panel(kTests[i].id, kMargin + kHeaderHeight + i * (kPanelHeight + kPanelGap));
-    }
-    return finish();
-  }
-
- private:
-  void header() {
-    std::string title = "Quenda Lite history: " + std::to_string(points_.size()) +
-                        (points_.size() == 1 ? " run" : " runs");
-    if (!points_.empty()) {
-      title += ", " + points_.front().when.local_date + " " + points_.front().when.local_time +
-               " to " + points_.back().when.local_date + " " + points_.back().when.local_time;
-    }
-    open(kWidth,
-         kMargin + kHeaderHeight + kTestCount * (kPanelHeight + kPanelGap) - kPanelGap + kMargin,
-         title);
-    std::set<std::string> nodes;
-    for (const TrendPoint& point : points_) nodes.insert(point.when.processor_name);
-    std::string collectors = nodes.size() == 1 ? "collector: " : "collectors: ";
-    auto node = nodes.begin();
-    for (std::size_t i = 0; i < std::min<std::size_t>(nodes.size(), 5); ++i, ++node) {
-      collectors += (i > 0 ? ", " : "") + *node;
-    }
-    if (nodes.size() > 5) collectors += ", and " + std::to_string(nodes.size() - 5) + " more";
-    text(kMargin, kMargin + 40, collectors, "font-size=\"12\" fill=\"#444444\"");
-    const double y = kMargin + 62;
-    rule(kMargin, y, kWorkersColour, "total of the workers");
-    rule(kMargin + 200, y, kMeanColour, "mean per worker");
-    circle(kMargin + 380, y - 4, 4, kReportVerdictColour);
-    text(kMargin + 390, y, "the report's verdict: its workers differ significantly",
-         "font-size=\"12\"");
-    circle(kMargin + 720, y - 4, 5, kSignificantColour);
-    text(kMargin + 730, y, "newest run below its history", "font-size=\"12\"");
-  }
-
-  double x_of(std::size_t run) const {
-    if (last_ == first_) return kPlotLeft + kPlotWidth / 2;
-    return kPlotLeft + (instants_[run] - first_) / (last_ - first_) * kPlotWidth;
-  }
-
-  // One strip of a panel: grid, scale labels, the series as a path broken
-  // where a figure is missing, and dots on the runs. Returns the y of every
-  // run's value (NaN where it has none).
-  std::vector<double> strip(TestId id, double top, std::string_view name,
-                            Figure TrendPoint::Test::*member, const char* colour) {
-    const std::string unit = rate_unit(id);
-    double largest = 0.0;
-    for (const TrendPoint& point : points_) {
-      const Figure& value = point.tests[static_cast<int>(id)].*member;
-      if (drawable(value)) largest = std::max(largest, *value);
-    }
-    const Scale scale(largest, 1.08);
-    const double bottom = top + kStripHeight;
-    const double right = kPlotLeft + kPlotWidth;
-    grid(scale, kPlotLeft, right, bottom, kStripHeight);
-    text(kPlotLeft + 4, top - 4, std::string(name) + ", " + unit,
-         std::string("font-size=\"11\" fill=\"") + colour + '"');
-
-    std::vector<double> ys(points_.size(), NAN);
-    std::string series;
-    bool open = false;
-    for (std::size_t i = 0; i < points_.size(); ++i) {
-      const Figure& value = points_[i].tests[static_cast<int>(id)].*member;
-      if (!value || std::isnan(*value)) {
-        open = false;
-        continue;
-      }
-      ys[i] = bottom - scale.share(*value) * kStripHeight;
-      series +=
-          (open ? " L " : (series.empty() ? "M " : " M ")) + number(x_of(i)) + ' ' + number(ys[i]);
-      open = true;
-    }
-    element("path", member == &TrendPoint::Test::total ? "class=\"total\"" : "class=\"mean\"",
-            "d=\"" + series + "\" fill=\"none\" stroke=\"" + colour +
-                "\" stroke-width=\"1.5\" stroke-linejoin=\"round\"");
-    for (std::size_t i = 0; points_.size() <= kMostDots && i < points_.size(); ++i) {
-      if (!std::isnan(ys[i])) circle(x_of(i), ys[i], 2.5, colour);
-    }
-    return ys;
-  }
-
-  void panel(TestId id, double y) {
-    open_panel(id, kMargin, y, kWidth - 2 * kMargin, kPanelHeight);
-    strip(id, kTotalTop, "total", &TrendPoint::Test::total, kWorkersColour);
-    const std::vector<double> means =
-        strip(id, kMeanTop, "mean per worker", &TrendPoint::Test::mean, kMeanColour);
-    std::size_t marked = 0;
-    for (std::size_t i = 0; i < points_.size(); ++i) {
-      const TrendPoint& point = points_[i];
-      if (point.tests[static_cast<int>(id)].significant != true) continue;
-      ++marked;
-      const double cy = std::isnan(means[i]) ? kMeanTop + kStripHeight : means[i];
-      circle(x_of(i), cy, points_.size() > kMostDots ? 2 : 4, kReportVerdictColour,
-             "class=\"significant\" data-run=\"" + std::to_string(i) + '"',
-             point.when.local_date + " " + point.when.local_time + ", " +
-                 point.when.processor_name +
-                 ": the report's verdict: differences between threads significant");
-    }
-    text(kWidth - 2 * kMargin - 10, 20,
-         "the report's verdict: significant differences in " + std::to_string(marked) + " of " +
-             std::to_string(points_.size()) + " runs",
-         "font-size=\"12\" text-anchor=\"end\" fill=\"#444444\"");
-    const Departure& departure = departures_.tests[static_cast<int>(id)];
-    if (departure.flagged && !std::isnan(means.back())) {
-      const std::size_t newest = points_.size() - 1;
-      circle(x_of(newest), means.back(), 6, kSignificantColour,
-             "class=\"departs\" data-run=\"" + std::to_string(newest) + "\" fill-opacity=\"0.85\"",
-             "newest run at " + report_text(*departure.share * 100.0, 3) +
-                 "% of its history's typical mean per worker");
-    }
-    // The time axis, with the date (and the time, over a short span) at
-    // evenly spaced instants.
-    const double axis = kMeanTop + kStripHeight;
-    const bool with_time = last_ - first_ < 3 * 86400.0;
-    const int ticks = last_ == first_ ? 0 : kTimeTicks;
-    for (int i = 0; i <= ticks; ++i) {
-      const double share = ticks == 0 ? 0.5 : static_cast<double>(i) / ticks;
-      const double x = kPlotLeft + share * kPlotWidth;
-      line(x, axis, x, axis + 4, "stroke=\"#888888\"");
-      const char* anchor = ticks > 0 && i == 0       ? "start"
-                           : ticks > 0 && i == ticks ? "end"
-                                                     : "middle";
-      text(x, axis + 18, civil_text(first_ + share * (last_ - first_), with_time),
-           std::string("font-size=\"10\" fill=\"#444444\" text-anchor=\"") + anchor + '"');
-    }
-    close_panel();
-  }
-
-  const std::vector<TrendPoint>& points_;
-  const Departures& departures_;
-  std::vector<double> instants_;
-  double first_ = 0;
-  double last_ = 0;
-};
 
 // --- The command -----------------------------------------------------------
 
@@ -427,14 +92,13 @@ class Trend {
     std::vector<TrendPoint> points;
     std::string text;  // one file at a time, its room reused
     for (const Entry& entry : entries_) {
-      const std::string problem = read_results(entry.path, text);
-      const auto point = problem.empty() ? read_trend_point(text, entry.when)
-                                         : std::variant<TrendPoint, std::string>(problem);
-      if (const auto* reason = std::get_if<std::string>(&point)) {
-        skip(entry.path, *reason);
+      const auto run = read_run(entry.path, ParseOptions{}, text);
+      if (const auto* message = std::get_if<std::string>(&run)) {
+        err_ << *message << "; skipped\n";
+        skipped_ = true;
         continue;
       }
-      points.push_back(std::get<TrendPoint>(point));
+      points.push_back(trend_point(std::get<RunResults>(run), entry.when));
       outputs[0].content += trend_csv_rows(points.back());
     }
     if (points.empty()) {
@@ -498,122 +162,35 @@ class Trend {
 
 }  // namespace
 
-std::variant<TrendPoint, std::string> read_trend_point(std::string_view text,
-                                                       const NameMetadata& when) {
-  TrendPoint point;
-  point.when = when;
-  try {
-    read_summary(text, point);
-  } catch (const Unreadable& unreadable) {
-    return unreadable.reason;
-  }
-  return point;
+const Command& trend_command() {
+  static const Command command{
+      "trend",
+      "PATH...",
+      "a results file, or a folder: all results files in it",
+      "charts the history of many runs: trend.csv (one row per run and test) and trend.svg (a "
+      "panel per test, total and mean per worker over time), in time order from the date and "
+      "time in each results file's name, and judges the newest run's mean per worker against "
+      "the runs before it.",
+      {
+          {"-o, --output-dir", "DIR", "write into DIR (created if needed), not the current folder",
+           false, several_outputs},
+          {"--alpha", "A",
+           "the chance of any false flag among the newest run's six tests, above 0 and below 1: "
+           "0.05 (the default) or 5%",
+           false, alpha_level},
+          {"--fail-on-flag", "", "end with status 1 where the newest run departs from its history"},
+      },
+      "Exit status: 0 every file charted, 1 a file skipped (named on standard error) or, with "
+      "--fail-on-flag, a departure flagged, 2 a wrong command line."};
+  return command;
 }
 
-std::string trend_csv_header() {
-  return "local_date,local_time,processor_name,workers,test,unit,single,total,mean,verdict\n";
-}
-
-std::string trend_csv_rows(const TrendPoint& point) {
-  const auto cell = [](const Figure& value) { return value ? exact_text(*value) : std::string(); };
-  const std::string run_cells =
-      csv_text_cell(point.when.local_date) + "," + csv_text_cell(point.when.local_time) + "," +
-      csv_text_cell(point.when.processor_name) + "," + std::to_string(point.workers) + ",";
-  std::string rows;
-  for (int i = 0; i < kTestCount; ++i) {
-    const TrendPoint::Test& test = point.tests[i];
-    rows += run_cells + std::string(test_key(kTests[i].id)) + "," + rate_unit(kTests[i].id) + "," +
-            cell(test.single) + "," + cell(test.total) + "," + cell(test.mean) + "," +
-            (test.significant ? (*test.significant ? "significant" : "not significant") : "") +
-            "\n";
-  }
-  return rows;
-}
-
-std::string trend_svg(const std::vector<TrendPoint>& points, const Departures& departures) {
-  return TrendChart(points, departures).draw();
-}
-
-Departures judge_newest(const std::vector<TrendPoint>& points, double alpha) {
-  Departures departures;
-  if (points.empty()) return departures;
-  departures.history = points.size() - 1;
-  Family family;
-  std::array<std::optional<std::size_t>, kTestCount> places;
-  std::array<NodeScore, kTestCount> scores;
-  for (int t = 0; t < kTestCount; ++t) {
-    const auto mean_of = [t](const TrendPoint& point) { return point.tests[t].mean; };
-    const Figure newest = mean_of(points.back());
-    if (!newest || !std::isfinite(*newest) || !(*newest > 0.0)) continue;
-    std::vector<double> history;
-    for (std::size_t i = 0; i + 1 < points.size(); ++i) {
-      const Figure mean = mean_of(points[i]);
-      if (mean && std::isfinite(*mean) && *mean > 0.0) history.push_back(std::log(*mean));
-    }
-    scores[t] = score_against_history(std::log(*newest), history);
-    if (scores[t].p_value) places[t] = family.add(*scores[t].p_value);
-  }
-  family.adjust();
-  for (int t = 0; t < kTestCount; ++t) {
-    if (!places[t]) continue;
-    Departure& departure = departures.tests[t];
-    departure.share = std::exp(*scores[t].deviation);
-    departure.p_adjusted = family.adjusted(*places[t]);
-    departure.flagged = *departure.p_adjusted <= alpha && *departure.share < 1.0 - kHistoryMargin;
-  }
-  return departures;
-}
-
-std::string departures_summary(const Departures& departures, double alpha) {
-  const bool judged = std::any_of(departures.tests.begin(), departures.tests.end(),
-                                  [](const Departure& test) { return test.share.has_value(); });
-  if (!judged) {
-    return "newest run not judged against its history: " + std::to_string(kMinHistory) +
-           " earlier runs with a mean per worker are needed, " +
-           std::to_string(departures.history) + " given\n";
-  }
-  std::string text = "newest run against the " + std::to_string(departures.history) +
-                     " before it: flagged where its mean per worker is more than " +
-                     report_text(kHistoryMargin * 100.0) +
-                     "% below their typical one and significantly so (family level " +
-                     report_text(alpha) + " over the six tests)\n";
-  for (int t = 0; t < kTestCount; ++t) {
-    const Departure& departure = departures.tests[t];
-    text += "  " + std::string(test_key(kTests[t].id)) + ": ";
-    if (!departure.share) {
-      text += "not judged\n";
-      continue;
-    }
-    text += report_text(*departure.share * 100.0, 3) + "% of its history, adjusted p " +
-            report_text(*departure.p_adjusted, 2) + (departure.flagged ? ": departs\n" : "\n");
-  }
-  return text;
-}
-
-int run_trend(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  double alpha = kDefaultAlpha;
-  bool fail_on_flag = false;
-  const auto read = read_arguments(
-      args, true, [&](const std::string& arg, std::size_t& i) -> std::optional<std::string> {
-        if (arg == "--fail-on-flag") {
-          fail_on_flag = true;
-        } else if (arg == "--alpha" || arg.starts_with("--alpha=")) {
-          alpha = finite_number(option_value(args, i).value_or("")).value_or(-1.0);
-          if (alpha <= 0.0 || alpha >= 1.0) return "--alpha needs a number above 0, below 1";
-        } else {
-          return std::nullopt;
-        }
-        return "";
-      });
-  if (read.index() == 1) return usage_error(err, std::get<1>(read), kUsage);
-  const Arguments& arguments = std::get<0>(read);
-  if (arguments.help) {
-    out << kUsage;
-    return out.flush() ? 0 : 1;
-  }
-  if (arguments.paths.empty()) return usage_error(err, "no results file or folder given", kUsage);
-  return Trend(out, err).run(arguments.paths, arguments.output_dir.value_or("."), alpha,
-                             fail_on_flag);
+int run_trend(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+  if (arguments.operands.empty()) return usage_error(err, "no results file or folder given");
+  const double alpha =
+      arguments.has("--alpha") ? *percent_of(*arguments.value("--alpha")) / 100 : kDefaultAlpha;
+  return Trend(out, err).run(arguments.operands, arguments.value("--output-dir").value_or("."),
+                             alpha, arguments.has("--fail-on-flag"));
 }
 
 }  // namespace quenda::results

@@ -1,84 +1,26 @@
-// Many runs of a cluster in time order: a CSV of one row per run and test
-// and a chart of each test's total and mean per worker over time, so that a
-// slow drift shows as clearly as a sudden drop.
+// The history of many runs of a cluster in time order, as a CSV of one row
+// per run and test and a chart of each test's total and mean per worker
+// over time, so that a slow drift shows as clearly as a sudden drop.
 #ifndef QUENDA_TOOLS_RESULTS_COMMANDS_TREND_H_
 #define QUENDA_TOOLS_RESULTS_COMMANDS_TREND_H_
 
-#include <algorithm>
-#include <array>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
-#include <variant>
-#include <vector>
 
+#include "analyse/history.h"
+#include "commands/arguments.h"
 #include "read/results_file.h"
 
 namespace quenda::results {
 
-// What a history keeps of one run: the run-level figures of each test in
-// its headline unit (files/sec, or MB/sec for the access tests), so that a
-// history of thousands of runs costs little more memory than one run.
-struct TrendPoint {
-  NameMetadata when;  // from the file name
-  int workers = 0;
-  struct Test {
-    Figure single;
-    Figure total;
-    Figure mean;                      // missing where the report prints none
-    std::optional<bool> significant;  // likewise
-  };
-  std::array<Test, kTestCount> tests;
-};
+const Command& trend_command();
 
-// The run-level lines of a results file's text: the title, the thread
-// count, the single-process rates, the totals, the means and the verdicts,
-// found in report order without reading the workers' lines one by one.
-// Returns the reason when one of them is missing or malformed (a stopped
-// run, a file that is not a results file).
-std::variant<TrendPoint, std::string> read_trend_point(std::string_view text,
-                                                       const NameMetadata& when);
-
-// The CSV header and the six rows of one run, in test order:
-// local_date,local_time,processor_name,workers,test,unit,single,total,mean,verdict
-// where the verdict is "significant", "not significant" or empty.
-std::string trend_csv_header();
-std::string trend_csv_rows(const TrendPoint& point);
-
-// The newest run judged test by test against the runs before it: its mean
-// per worker over their typical one, on log rates, the six tests held
-// together as one family.
-struct Departure {
-  Figure share;       // empty where the test was not judged
-  Figure p_adjusted;  // of the shortfall, for the family
-  bool flagged = false;
-};
-struct Departures {
-  std::size_t history = 0;  // the runs before the newest
-  std::array<Departure, kTestCount> tests;
-  bool any() const {
-    return std::any_of(tests.begin(), tests.end(), [](const Departure& d) { return d.flagged; });
-  }
-};
-// `points` in time order; at family level `alpha`.
-Departures judge_newest(const std::vector<TrendPoint>& points, double alpha);
-// The judgement for standard output, a line per test.
-std::string departures_summary(const Departures& departures, double alpha);
-
-// One panel per test (<g class="panel" data-test="<key>">), the runs along a
-// time axis, the total (<path class="total">) above the mean per worker
-// (<path class="mean">); a run whose report's verdict is significant gets a
-// grey <circle class="significant" data-run="<index from 0>"> on its mean,
-// and the newest run a red <circle class="departs"> where it departs from
-// its history. `points` are in time order.
-std::string trend_svg(const std::vector<TrendPoint>& points, const Departures& departures = {});
-
-// `trend [--output-dir DIR] [--alpha A] [--fail-on-flag] PATH...`: writes
-// trend.csv and trend.svg into DIR (the current folder by default). Returns
+// Writes trend.csv and trend.svg into the output folder (the current folder
+// by default) and judges the newest run against the runs before it. Returns
 // 0 when every file was taken, 1 when one was skipped (or none was left) or,
 // with --fail-on-flag, the newest run departs, 2 for a wrong command line.
-int run_trend(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int run_trend(const Arguments& arguments, std::ostream& out, std::ostream& err);
 
 }  // namespace quenda::results
 

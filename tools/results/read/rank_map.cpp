@@ -6,6 +6,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "file_names.h"
 #include "plan.h"
 #include "run/failures.h"
 #include "write/text_escape.h"
@@ -46,21 +47,23 @@ std::string name_rank(RankMap& map, std::uint64_t rank, const std::string& node)
          printable(node);
 }
 
+// A shared folder may still hold an earlier run's worker files: more ranks,
+// or a rank on another node. Each rank's newest file tells where it ran last.
 std::variant<RankMap, std::string> read_folder(const fs::path& folder) {
   RankMap map;
   map.names_collector = false;
+  std::map<std::uint64_t, fs::file_time_type> written;
   std::error_code error;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    std::string name = it->path().filename().string();
-    if (!name.starts_with(kFilePrefix)) continue;
-    if (name.ends_with(".tmp")) name.resize(name.size() - 4);
-    const std::string_view rest =
-        std::string_view(name).substr(std::string_view(kFilePrefix).size());
-    const std::size_t at = rest.find('@');
-    const auto rank = rank_from(rest.substr(0, at));
-    if (at == std::string_view::npos || !rank || at + 1 == rest.size()) continue;
-    const std::string problem = name_rank(map, *rank, std::string(rest.substr(at + 1)));
-    if (!problem.empty()) return problem;
+    const std::string name = it->path().filename().string();
+    const auto worker = read_worker_file_name(name);
+    if (!worker) continue;
+    std::error_code unknown;
+    const fs::file_time_type time = it->last_write_time(unknown);
+    const auto [newest, first] = written.emplace(worker->rank, time);
+    if (!first && time < newest->second) continue;
+    newest->second = time;
+    map.node_of[worker->rank] = std::string(worker->processor_name);
   }
   if (error) return "cannot list the folder: " + error.message();
   if (map.node_of.empty()) return "no worker files (data64-windows-R@NODE) in this folder";
@@ -110,11 +113,12 @@ std::string apply_rank_map(const RankMap& map, RunResults& run) {
   const auto threads = static_cast<std::uint64_t>(run.threads);
   const auto cap = static_cast<std::uint64_t>(kFullPlan.world_size_cap);
   const std::uint64_t highest = map.node_of.rbegin()->first;
-  if (highest >= cap) {
+  // A folder's ranks beyond this run's are an earlier run's files, left there.
+  if (map.names_collector && highest >= cap) {
     return "the map names rank " + std::to_string(highest) + ", beyond the benchmark's cap of " +
            std::to_string(cap) + " processes";
   }
-  if (highest + 1 != threads) {
+  if (map.names_collector && highest + 1 != threads) {
     return "the map is of " + std::to_string(highest + 1) + " processes, the results file of " +
            std::to_string(threads) + " (Thread(s): " + std::to_string(threads) + ")";
   }

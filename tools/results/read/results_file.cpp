@@ -1,17 +1,23 @@
 #include "read/results_file.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
-#include <limits>
-#include <regex>
+#include <cstring>
+#include <fstream>
+#include <system_error>
 #include <tuple>
 #include <utility>
 
+#include "file_names.h"
+#include "reason.h"
 #include "report_texts.h"
 #include "write/text_escape.h"
 
 namespace quenda::results {
 namespace {
 
+namespace fs = std::filesystem;
 namespace t = quenda::texts;
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -41,32 +47,74 @@ std::optional<double> number_between(std::string_view line, std::string_view pre
 }
 
 // A worker's line: "Thread:<rank>" (file handling) or "Thread:<rank>@<name>"
-// (the other tests), then " ", `marker` and the rest, which ends in
-// `suffix`. The processor name may hold anything, so the marker is searched
-// from the end.
+// (the other tests), then " ", `marker`, a number and `suffix`. The
+// processor name may hold anything, the marker too, so the marker is found
+// from the end: a number holds no blank, and every marker ends in one.
 struct ThreadLine {
   std::uint64_t rank = 0;
-  std::string_view from_marker;
+  std::string_view number;  // not yet known to be one
 };
 
 std::optional<ThreadLine> split_thread_line(std::string_view line, bool named,
                                             std::string_view marker, std::string_view suffix) {
-  if (!line.starts_with(t::kThread)) return std::nullopt;
-  line.remove_prefix(std::string_view(t::kThread).size());
-  const std::size_t digits = std::min(line.find_first_not_of("0123456789"), line.size());
-  const auto rank = parse_number<std::uint64_t>(line.substr(0, digits));
-  if (!rank) return std::nullopt;
-  const std::string_view rest = line.substr(digits);
-  const std::string spaced = " " + std::string(marker);
-  const std::size_t at = named ? rest.rfind(spaced) : 0;
-  if (named ? !rest.starts_with('@') || at == std::string_view::npos || at == 0
-            : !rest.starts_with(spaced)) {
+  const std::string_view thread = t::kThread;
+  if (line.size() < thread.size() + suffix.size() || !line.starts_with(thread) ||
+      !line.ends_with(suffix)) {
     return std::nullopt;
   }
-  const ThreadLine thread{*rank, rest.substr(at + 1)};
-  if (!thread.from_marker.ends_with(suffix)) return std::nullopt;
-  return thread;
+  const char* from = line.data() + thread.size();
+  const std::size_t size = line.size() - thread.size() - suffix.size();
+  std::size_t digits = 0;
+  std::uint64_t value = 0;  // exact up to 19 digits; longer ranks go through from_chars
+  for (; digits < size && from[digits] >= '0' && from[digits] <= '9'; ++digits) {
+    value = value * 10 + static_cast<std::uint64_t>(from[digits] - '0');
+  }
+  const auto rank = digits > 0 && digits < 20
+                        ? std::optional(value)
+                        : parse_number<std::uint64_t>(std::string_view(from, digits));
+  const std::string_view rest(from + digits, size - digits);
+  const std::size_t number = rest.rfind(' ') + 1;  // 0 where there is no blank
+  if (!rank || number < marker.size() + 1) return std::nullopt;
+  const std::size_t at = number - marker.size() - 1;  // the blank before the marker
+  if (rest[at] != ' ' || std::string_view(rest.data() + at + 1, marker.size()) != marker ||
+      (named ? at == 0 || rest[0] != '@' : at != 0)) {
+    return std::nullopt;
+  }
+  return ThreadLine{*rank, std::string_view(rest.data() + number, rest.size() - number)};
 }
+
+// Text of a results file in single quotes for a message: printable, and cut
+// after `limit` bytes with "...".
+std::string quoted(std::string_view text, std::size_t limit = 80) {
+  return "'" + printable(text.substr(0, limit)) + (text.size() > limit ? "...'" : "'");
+}
+
+// What the parser looks for on a line, put into words only when the line
+// is something else, so that a line that is as expected costs no text.
+struct Expected {
+  enum class Kind { kExact, kNumber, kWorker, kWords };
+  Kind kind;
+  std::string_view text;  // the line, its prefix, its marker, or the words
+  std::string_view suffix = {};
+  std::uint64_t rank = 0;
+  bool named = false;
+
+  std::string words() const {
+    const std::string number = std::string(text) + "<number>" + std::string(suffix);
+    switch (kind) {
+      case Kind::kExact:
+        return quoted(text, std::string_view::npos);
+      case Kind::kNumber:
+        return quoted(number, std::string_view::npos);
+      case Kind::kWorker:
+        return quoted(t::kThread + std::to_string(rank) + (named ? "@... " : " ") + number,
+                      std::string_view::npos);
+      case Kind::kWords:
+        break;
+    }
+    return std::string(text);
+  }
+};
 
 // The file ended before the report did: a run that was stopped.
 struct EndOfFile : ParseError {
@@ -99,12 +147,11 @@ bool writes(TestId id) { return id == TestId::kBytewiseWrite || id == TestId::kB
 // place.
 class Parser {
  public:
-  Parser(std::istream& in, RunResults& run) : in_(in), buffer_(kLongestLine + 1, '\0'), run_(run) {}
+  Parser(std::string_view text, RunResults& run) : text_(text), run_(run) {}
 
   void parse() {
-    // The first line is checked before anything else is read, so that a
-    // file of some other kind is called that rather than "cut short", and a
-    // huge one is refused after its first line.
+    // The first line is checked before anything else, so that a file of
+    // some other kind is called that rather than "cut short".
     const State state = read();
     if (state == State::kEnd) throw ParseError(1, "the file is empty; not a results file");
     const std::string_view title = line_;
@@ -130,7 +177,7 @@ class Parser {
     run_.benchmark = std::string(title);
     section_ = "the header";
     blank();
-    const std::string_view line = next("'Thread(s): <count>'");
+    const std::string_view line = next({Expected::Kind::kWords, "'Thread(s): <count>'"});
     const std::string_view threads = t::kThreads;
     const auto count =
         line.starts_with(threads) ? parse_number<int>(line.substr(threads.size())) : std::nullopt;
@@ -169,26 +216,24 @@ class Parser {
  private:
   enum class State { kLine, kEnd, kCut, kTooLong };  // kCut: no line end
 
-  // Reads the next line into `line_` (or the same one again after
-  // `again_` was set). What a line longer than kLongestLine holds past
-  // that is skipped unread into memory.
+  // Takes the next line into `line_` (or the same one again after
+  // `again_` was set).
   State read() {
     if (again_) {
       again_ = false;
       return state_;
     }
-    in_.getline(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
-    const auto count = static_cast<std::size_t>(in_.gcount());
     line_ = {};
-    if (count == 0) return state_ = State::kEnd;
+    if (at_ == text_.size()) return state_ = State::kEnd;
     ++number_;
-    if (in_.fail() && !in_.eof()) {
-      in_.clear();
-      in_.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-      return state_ = State::kTooLong;
-    }
-    const bool cut = in_.eof();
-    line_ = std::string_view(buffer_.data(), cut ? count : count - 1);
+    const char* start = text_.data() + at_;
+    const std::size_t left = text_.size() - at_;
+    const auto* end = static_cast<const char*>(std::memchr(start, '\n', left));
+    const bool cut = end == nullptr;
+    const std::size_t length = cut ? left : static_cast<std::size_t>(end - start);
+    at_ += cut ? length : length + 1;
+    if (length > kLongestLine) return state_ = State::kTooLong;
+    line_ = std::string_view(start, length);
     // Results files written on Windows end their lines in CR LF.
     if (!cut && line_.ends_with('\r')) line_.remove_suffix(1);
     return state_ = cut ? State::kCut : State::kLine;
@@ -199,47 +244,46 @@ class Parser {
 
   // The next line; at the end of the file, or where the line is cut short,
   // says what was expected there.
-  std::string_view next(std::string_view expected) {
-    const std::string where = ", in " + section_ + "; expected " + std::string(expected);
-    switch (read()) {
-      case State::kEnd:
-        throw EndOfFile(std::max(number_, 1), "the file ends after this line" + where);
-      case State::kCut:
-        throw EndOfFile(number_, "the line is cut short (it has no line end)" + where);
-      case State::kTooLong:
-        throw ParseError(number_, "the line is longer than " + std::to_string(kLongestLine) +
-                                      " bytes, which no line of a results file is");
-      case State::kLine:
-        break;
-    }
+  std::string_view next(const Expected& expected) {
+    const State state = read();
+    if (state != State::kLine) unreadable(state, expected);
     return line_;
   }
 
-  // The last line read is not `expected`.
-  [[noreturn]] void mismatch(std::string_view expected, std::string_view found) const {
-    throw ParseError(number_, "expected " + std::string(expected) + " in " + section_ + ", found " +
-                                  quoted(found));
+  [[noreturn]] void unreadable(State state, const Expected& expected) const {
+    const std::string where = ", in " + section_ + "; expected " + expected.words();
+    if (state == State::kEnd) {
+      throw EndOfFile(std::max(number_, 1), "the file ends after this line" + where);
+    }
+    if (state == State::kCut) {
+      throw EndOfFile(number_, "the line is cut short (it has no line end)" + where);
+    }
+    throw ParseError(number_, "the line is longer than " + std::to_string(kLongestLine) +
+                                  " bytes, which no line of a results file is");
   }
 
-  void exact(std::string_view expected) {
-    const std::string whole = quoted(expected, std::string_view::npos);
-    const std::string_view line = next(whole);
-    if (line != expected) mismatch(whole, line);
+  // The last line read is not `expected`.
+  [[noreturn]] void mismatch(const Expected& expected, std::string_view found) const {
+    throw ParseError(
+        number_, "expected " + expected.words() + " in " + section_ + ", found " + quoted(found));
+  }
+
+  void exact(std::string_view line) {
+    const Expected expected{Expected::Kind::kExact, line};
+    if (next(expected) != line) mismatch(expected, line_);
   }
 
   void blank() { exact(""); }
 
   double number_line(std::string_view prefix, std::string_view suffix) {
-    const std::string expected =
-        quoted(std::string(prefix) + "<number>" + std::string(suffix), std::string_view::npos);
-    const std::string_view line = next(expected);
-    const auto value = number_between(line, prefix, suffix);
-    if (!value) mismatch(expected, line);
+    const Expected expected{Expected::Kind::kNumber, prefix, suffix};
+    const auto value = number_between(next(expected), prefix, suffix);
+    if (!value) mismatch(expected, line_);
     return *value;
   }
 
   bool verdict(std::string_view kind) {
-    const std::string_view expected = "a verdict on the differences between threads";
+    const Expected expected{Expected::Kind::kWords, "a verdict on the differences between threads"};
     const std::string_view line = next(expected);
     const bool significant = line == t::verdict_text(kind, true);
     if (!significant && line != t::verdict_text(kind, false)) mismatch(expected, line);
@@ -283,12 +327,12 @@ class Parser {
   double worker_number(std::uint64_t rank, bool named, std::string_view marker,
                        std::string_view suffix, bool first = false,
                        std::string_view next_suffix = {}) {
-    const std::string expected =
-        quoted(t::kThread + std::to_string(rank) + (named ? "@... " : " ") + std::string(marker) +
-                   "<number>" + std::string(suffix),
-               std::string_view::npos);
+    const Expected expected{Expected::Kind::kWorker, marker, suffix, rank, named};
     const std::string_view line = next(expected);
     const auto thread = split_thread_line(line, named, marker, suffix);
+    if (thread && thread->rank == rank) {
+      if (const auto value = parse_number<double>(thread->number)) return *value;
+    }
     const bool ends_list =
         named ? line.empty() || split_thread_line(line, true, t::kSpent, next_suffix)
               : line.starts_with("Overall, ");
@@ -300,11 +344,7 @@ class Parser {
       throw ParseError(number_, "expected thread " + std::to_string(rank) + " in " + section_ +
                                     ", found thread " + std::to_string(thread->rank));
     }
-    const auto value = thread && thread->rank == rank
-                           ? number_between(thread->from_marker, marker, suffix)
-                           : std::nullopt;
-    if (!value) mismatch(expected, line);
-    return *value;
+    mismatch(expected, line);
   }
 
   // One test's workers: a time line and a rate line each (the access tests'
@@ -312,6 +352,9 @@ class Parser {
   // kind after the last worker means more workers than the thread count says.
   void worker_list(TestId id, bool named, std::string_view time_suffix,
                    std::string_view next_suffix = {}) {
+    // A file claiming millions of workers is refused once its list falls
+    // short, not before, so the room is reserved for real counts only.
+    test(id).workers.reserve(static_cast<std::size_t>(std::min(workers(), 1024)));
     for (std::uint64_t rank = 1; rank <= static_cast<std::uint64_t>(workers()); ++rank) {
       // A worker is listed from its first line on, not before.
       const double seconds = worker_number(rank, named, t::kSpent, time_suffix, true, next_suffix);
@@ -389,8 +432,8 @@ class Parser {
     blank();
   }
 
-  std::istream& in_;
-  std::string buffer_;
+  std::string_view text_;
+  std::size_t at_ = 0;     // where the next line starts
   std::string_view line_;  // the line read last, number_ in the file
   int number_ = 0;
   State state_ = State::kEnd;
@@ -402,7 +445,7 @@ class Parser {
 
 }  // namespace
 
-RunResults parse_results(std::istream& in, std::string_view file_name,
+RunResults parse_results(std::string_view text, std::string_view file_name,
                          const ParseOptions& options) {
   RunResults run;
   run.source_file = std::string(file_name);
@@ -410,7 +453,7 @@ RunResults parse_results(std::istream& in, std::string_view file_name,
   for (int i = 0; i < kTestCount; ++i) run.tests[i].id = quenda::kTests[i].id;
 
   try {
-    Parser(in, run).parse();
+    Parser(text, run).parse();
   } catch (const EndOfFile& end) {
     // Without the thread count there is nothing worth converting.
     if (!options.allow_partial || run.threads == 0) throw;
@@ -420,23 +463,49 @@ RunResults parse_results(std::istream& in, std::string_view file_name,
   return run;
 }
 
-std::string quoted(std::string_view text, std::size_t limit) {
-  return "'" + printable(text.substr(0, limit)) + (text.size() > limit ? "...'" : "'");
+std::variant<RunResults, std::string> read_run(const fs::path& path, const ParseOptions& options,
+                                               std::string& text) {
+  const std::string name = printable(path.string());
+  std::error_code error;
+  if (!fs::is_regular_file(path, error)) {
+    if (error == std::errc::no_such_file_or_directory) return name + ": error: no such file";
+    if (error) return name + ": error: cannot read: " + error.message();
+    return name + ": error: not a regular file";
+  }
+  const auto size = fs::file_size(path, error);
+  if (error) return name + ": error: cannot read: " + error.message();
+  if (size > kLargestResultsFile) {
+    return name + ": error: too large for a results file (" + std::to_string(size) +
+           " bytes; at most " + std::to_string(kLargestResultsFile) + ")";
+  }
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return name + ": error: cannot open: " + reason_for(errno, "the library gives no reason");
+  text.resize(static_cast<std::size_t>(size));
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  if (in.bad()) return name + ": error: cannot read";
+  try {
+    return parse_results(text, path.filename().string(), options);
+  } catch (const ParseError& parse_error) {
+    return name + ":" + std::to_string(parse_error.line()) + ": error: " + parse_error.reason();
+  }
+}
+
+std::variant<RunResults, std::string> read_run(const fs::path& path) {
+  std::string text;
+  return read_run(path, ParseOptions{}, text);
 }
 
 std::optional<NameMetadata> parse_results_file_name(std::string_view file_name) {
-  const std::string_view prefix = t::kResultsFilePrefix;
-  if (!file_name.starts_with(prefix)) return std::nullopt;
-  static const std::regex kDateAndTime(
-      R"( @ local date (\d+)\.(\d\d)\.(\d\d) time (\d\d)\.(\d\d)\.(\d\d)\.txt$)");
-  const std::string name(file_name);
-  std::smatch match;
-  if (!std::regex_search(name, match, kDateAndTime)) return std::nullopt;
-  const auto name_end = static_cast<std::size_t>(match.position(0));
-  if (name_end < prefix.size()) return std::nullopt;
-  return NameMetadata{name.substr(prefix.size(), name_end - prefix.size()),
-                      match[1].str() + "-" + match[2].str() + "-" + match[3].str(),
-                      match[4].str() + ":" + match[5].str() + ":" + match[6].str()};
+  const auto name = read_results_file_name(file_name);
+  if (!name) return std::nullopt;
+  NameMetadata metadata{std::string(name->processor_name), std::string(name->date),
+                        std::string(name->time)};
+  std::replace(metadata.local_date.begin(), metadata.local_date.end(), '.', '-');
+  std::replace(metadata.local_time.begin(), metadata.local_time.end(), '.', ':');
+  return metadata;
 }
 
 bool is_results_file_name(std::string_view file_name) {

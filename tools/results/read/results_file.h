@@ -9,11 +9,12 @@
 
 #include <array>
 #include <cstdint>
-#include <istream>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "test_table.h"
@@ -98,14 +99,22 @@ struct ParseOptions {
   bool allow_partial = false;
 };
 
-// Reads one results file a line at a time, so that a huge one takes little
-// memory; `file_name` (without folder) supplies the metadata. Throws
-// ParseError.
-RunResults parse_results(std::istream& in, std::string_view file_name, const ParseOptions& options);
+// Far above any real results file (some hundred bytes per worker and test),
+// low enough that a wrong argument does not fill the memory.
+inline constexpr std::uintmax_t kLargestResultsFile = 64u * 1024u * 1024u;
 
-// Text of a results file in single quotes for a message: printable, and cut
-// after `limit` bytes with "...".
-std::string quoted(std::string_view text, std::size_t limit = 80);
+// The run in a results file's whole `text`; `file_name` (without folder)
+// supplies the metadata. Throws ParseError.
+RunResults parse_results(std::string_view text, std::string_view file_name,
+                         const ParseOptions& options);
+
+// The run in the file at `path`, read whole into `text` (its room reused
+// from call to call) once its size is known to be that of a results file;
+// or the message "<path>[:<line>]: error: <reason>" (without a line end)
+// that refuses it.
+std::variant<RunResults, std::string> read_run(const std::filesystem::path& path,
+                                               const ParseOptions& options, std::string& text);
+std::variant<RunResults, std::string> read_run(const std::filesystem::path& path);
 
 // True for "results_quenda_lite_windows_clusters @ ... .txt", the names the
 // collector gives its results files.

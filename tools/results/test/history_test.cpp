@@ -6,12 +6,13 @@
 #include <nlohmann/json.hpp>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "analyse/judgement.h"
 #include "analyse/node_figures.h"
-#include "commands/compare.h"
+#include "analyse/rates.h"
+#include "analyse/welch_test.h"
 #include "commands/trend.h"
 #include "sample_report.h"
 #include "support/files.h"
@@ -110,41 +111,6 @@ TEST(NodeJudgement, FlagsASlowNodeAndNothingElseWhateverTheLayout) {
   }
 }
 
-TEST(TrendPoint, ReadsTheFiguresTheFullParserReadsOrRefusesAStoppedRun) {
-  for (const int world_size : {1, 2, 5}) {
-    for (const bool windows : {false, true}) {
-      SCOPED_TRACE(std::to_string(world_size) + (windows ? " processes, CR LF" : " processes"));
-      std::string text = samples::results_text(samples::sample_run(world_size));
-      std::istringstream in(text);
-      const RunResults run = parse_results(in, "results.txt", {});
-      if (windows) {
-        for (std::size_t at = text.find('\n'); at != std::string::npos;
-             at = text.find('\n', at + 2)) {
-          text.insert(at, 1, '\r');
-        }
-      }
-      const auto read = read_trend_point(text, NameMetadata{"node-a", "2026-03-04", "05:06:07"});
-      ASSERT_EQ(read.index(), 0u) << std::get<1>(read);
-      const TrendPoint& point = std::get<TrendPoint>(read);
-      EXPECT_EQ(point.workers, world_size - 1);
-      for (const TestInfo& info : kTests) {
-        const TestId id = info.id;
-        const TestResults& full = run.test(id);
-        const TrendPoint::Test& fast = point.tests[static_cast<int>(id)];
-        const Measure measure = measure_of(id);
-        EXPECT_EQ(fast.single, headline_rate(full.single, measure)) << test_key(id);
-        EXPECT_EQ(fast.total, headline_rate(full.total, measure)) << test_key(id);
-        EXPECT_EQ(fast.mean, headline_rate(full.mean, measure)) << test_key(id);
-        EXPECT_EQ(fast.significant, full.significant) << test_key(id);
-      }
-    }
-  }
-  const std::string text = samples::results_text(samples::sample_run(3));
-  const auto cut = read_trend_point(text.substr(0, text.size() - 200), {});
-  ASSERT_EQ(cut.index(), 1u);
-  EXPECT_TRUE(std::get<1>(cut).ends_with("as a run that was stopped does")) << std::get<1>(cut);
-}
-
 class History : public ::testing::Test {
  protected:
   std::string write(const std::string& name, const samples::SampleRun& run) {
@@ -178,6 +144,7 @@ TEST_F(History, CompareCallsASignificantFallBeyondTheThresholdWorse) {
   EXPECT_EQ(compared.exit_code, 1) << compared.err;
   const json document = json::parse(compared.out);
   EXPECT_EQ(document["worse"], true);
+  EXPECT_EQ(document["schema_version"], 2);
   // Block reading halved too, but its workers spread so widely that the
   // fall stays inside their spread.
   const std::vector<std::pair<std::string, std::string>> verdicts{
@@ -192,7 +159,16 @@ TEST_F(History, CompareCallsASignificantFallBeyondTheThresholdWorse) {
     EXPECT_NEAR(entry["mean"]["ratio"].get<double>(), halved ? 0.5 : 1.0, 1e-5) << test;
     EXPECT_EQ(entry["single"]["ratio"], 1.0) << test;
   }
-  EXPECT_EQ(tool({"compare", "--threshold=60", before, after}).exit_code, 0);
+  // A share is a percentage or a fraction alike.
+  for (const char* threshold : {"--threshold=60%", "--threshold=0.6"}) {
+    EXPECT_EQ(tool({"compare", threshold, before, after}).exit_code, 0) << threshold;
+  }
+  // Into a file instead of standard output.
+  const testing::ProcessResult into_file =
+      tool({"compare", "--json", "-o", "c.json", before, after});
+  EXPECT_EQ(into_file.exit_code, 1);
+  EXPECT_EQ(into_file.out, "");
+  EXPECT_EQ(testing::read_file(folder_.path() / "c.json"), compared.out);
 
   // Another world size compares, and the table says so.
   const testing::ProcessResult wider =
@@ -269,36 +245,6 @@ TEST_F(History, TrendFlagsANewestRunBelowItsHistoryWhereAsked) {
   EXPECT_NE(chart.find("class=\"departs\" data-run=\"5\""), std::string::npos);
   EXPECT_EQ(chart.find("class=\"departs\""), chart.rfind("class=\"departs\""));
   EXPECT_EQ(tool({"trend", "--fail-on-flag", "."}).exit_code, 1);
-}
-
-TEST_F(History, RefusesWrongCommandLinesAndFilesWithStatusTwoOrSkipsThem) {
-  const std::string run = write(samples::sample_file_name("node-a"), samples::sample_run(3));
-  std::string text = samples::results_text(samples::sample_run(3));
-  testing::write_file(folder_.path() / "stopped.txt", text.substr(0, text.size() / 2));
-  testing::write_file(folder_.path() / "nine.map", samples::kNineRankMap);
-  struct Case {
-    std::vector<std::string> args;
-    int status;
-    std::string err_start;
-  };
-  const std::vector<Case> cases{
-      {{"compare", run}, 2, "quenda-lite-results: compare takes two results files"},
-      {{"compare", "--threshold", "-3", run, run}, 2, "quenda-lite-results: --threshold needs"},
-      {{"compare", "--fast", run, run}, 2, "quenda-lite-results: unknown option --fast"},
-      {{"compare", run, "missing.txt"}, 2, "missing.txt: error: no such file\n"},
-      {{"compare", "stopped.txt", run}, 2, "stopped.txt:"},
-      {{"compare", "--rank-map", "nine.map", "--rank-map", "nine.map", run, run},
-       2,
-       "nine.map: error: not of " + run + ": the map is of 9 processes, the results file of 3"},
-      {{"trend"}, 2, "quenda-lite-results: no results file or folder given"},
-      {{"trend", "-o"}, 2, "quenda-lite-results: -o needs a folder"},
-      {{"trend", run, "missing.txt"}, 1, "missing.txt: error: cannot open: "},
-  };
-  for (const Case& c : cases) {
-    const testing::ProcessResult result = tool(c.args);
-    EXPECT_EQ(result.exit_code, c.status) << c.args.back();
-    EXPECT_TRUE(result.err.starts_with(c.err_start)) << result.err;
-  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #define QUENDA_TOOLS_RESULTS_TEST_REPORT_FIGURES_H_
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -34,9 +35,10 @@ std::vector<bool> json_verdicts_in_report_order(const nlohmann::json& run);
 // The cells of every line of a CSV text without quoted commas.
 std::vector<std::vector<std::string>> csv_rows(const std::string& csv);
 
-// A JSON figure as a double: numbers as they are, "inf", "-inf" and "nan"
-// as those values.
-double json_figure(const nlohmann::json& figure);
+// The figure `key` of a JSON object as a double: a number as it is, a null
+// with its reason "not finite: inf", "-inf" or "nan" as that value, nothing
+// for a null without a reason.
+std::optional<double> json_figure(const nlohmann::json& object, const std::string& key);
 
 }  // namespace quenda::results::samples
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,8 +24,7 @@ const std::string kSampleName = samples::sample_file_name("node-a");
 
 RunResults parse(const std::string& text, bool allow_partial = false,
                  const std::string& name = kSampleName) {
-  std::istringstream in(text);
-  return parse_results(in, name, ParseOptions{.allow_partial = allow_partial});
+  return parse_results(text, name, ParseOptions{.allow_partial = allow_partial});
 }
 
 // The error a text gives: its line and reason. Fails the test when the text
@@ -178,14 +176,17 @@ TEST(ResultsFile, TakesTheMetadataFromTheFileName) {
   ASSERT_TRUE(unnamed);
   EXPECT_EQ(unnamed->processor_name, "");
 
-  EXPECT_FALSE(is_results_file_name("results.txt"));
-  EXPECT_FALSE(is_results_file_name(
-      "results_quenda_lite_windows_clusters @ node-a @ local date 2026.03.04 time 05.06.07"));
-  EXPECT_FALSE(is_results_file_name(
-      "results_quenda_lite_windows_clusters @ node-a @ local date 2026.3.04 time 05.06.07.txt"));
-  EXPECT_FALSE(
-      is_results_file_name("results_quenda_lite_windows_clusters @ node-a @ local date 2026.03.04 "
-                           "time 05.06.07.txt.json"));
+  for (const char* other :
+       {"results.txt",
+        "results_quenda_lite_windows_clusters @ node-a @ local date 2026.03.04 time 05.06.07",
+        "results_quenda_lite_windows_clusters @ node-a @ local date 2026.3.04 time 05.06.07.txt",
+        "results_quenda_lite_windows_clusters @ node-a @ local date 2026.03.04 time 05.06.07.t"
+        "xt.json",
+        // A date that reaches back into the prefix, a year without a digit.
+        "results_quenda_lite_windows_clusters @ local date 2026.03.04 time 05.06.07.txt",
+        "results_quenda_lite_windows_clusters @ n @ local date .03.04 time 05.06.07.txt"}) {
+    EXPECT_FALSE(is_results_file_name(other)) << other;
+  }
   EXPECT_TRUE(is_results_file_name(kSampleName));
 
   const RunResults renamed =

@@ -124,10 +124,10 @@ TEST_P(RoundTrip, TheToolReadsBackEveryFigureTheBenchmarkPrinted) {
       EXPECT_EQ(cells[3], test);
       EXPECT_EQ(cells[4], std::to_string(worker["rank"].get<int>()));
       EXPECT_EQ(cells[9], "false");
-      EXPECT_EQ(std::strtod(cells[5].c_str(), nullptr), samples::json_figure(worker["seconds"]));
+      EXPECT_EQ(std::strtod(cells[5].c_str(), nullptr), samples::json_figure(worker, "seconds"));
       const bool files = worker.contains("files_per_sec");
       EXPECT_EQ(std::strtod(cells[files ? 6 : 8].c_str(), nullptr),
-                samples::json_figure(worker[files ? "files_per_sec" : "mb_per_sec"]));
+                samples::json_figure(worker, files ? "files_per_sec" : "mb_per_sec"));
     }
   }
 
@@ -263,13 +263,13 @@ TEST(RoundTripHistory, TrendChartsRealRunsInTimeOrder) {
                     document["local_time"].get<std::string>() + " " +
                     std::to_string(runs[run].processes - 1) + " " + test);
       EXPECT_EQ(cells[2], document["processor_name"]);
-      EXPECT_EQ(figure(6), samples::json_figure(figures["single"][rate]));
-      EXPECT_EQ(figure(7), samples::json_figure(figures["total"][rate]));
+      EXPECT_EQ(figure(6), samples::json_figure(figures["single"], rate));
+      EXPECT_EQ(figure(7), samples::json_figure(figures["total"], rate));
       if (figures["mean"].is_null()) {
         EXPECT_EQ(cells[8] + cells[9], "");
         continue;
       }
-      EXPECT_EQ(figure(8), samples::json_figure(figures["mean"][rate]));
+      EXPECT_EQ(figure(8), samples::json_figure(figures["mean"], rate));
       EXPECT_EQ(cells[9], figures["significant"] == true ? "significant" : "not significant");
       significant_runs[test] += figures["significant"] == true;
     }

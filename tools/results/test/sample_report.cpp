@@ -10,6 +10,7 @@
 
 #include "cluster/exchange.h"
 #include "cluster/statistics.h"
+#include "file_names.h"
 #include "plan.h"
 #include "run/report.h"
 #include "tests/access_lines.h"

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <locale>
-#include <sstream>
 
 #include "write/figure_text.h"
 #include "write/text_escape.h"
@@ -20,12 +19,7 @@ double times_power_of_ten(double value, int power) {
 
 }  // namespace
 
-std::string number(double value) {
-  std::ostringstream text;
-  text.imbue(std::locale::classic());
-  text << std::round(value * 10.0) / 10.0;
-  return text.str();
-}
+std::string number(double value) { return report_text(std::round(value * 10.0) / 10.0); }
 
 Svg::Svg() { svg_.imbue(std::locale::classic()); }
 

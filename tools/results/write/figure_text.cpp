@@ -2,8 +2,6 @@
 
 #include <array>
 #include <charconv>
-#include <locale>
-#include <sstream>
 
 namespace quenda::results {
 
@@ -14,11 +12,12 @@ std::string exact_text(double value) {
 }
 
 std::string report_text(double value, int digits) {
-  std::ostringstream text;
-  text.imbue(std::locale::classic());
-  text.precision(digits);
-  text << value;
-  return text.str();
+  // As the report's streams print it: %g in the C locale, without a
+  // stream's set-up for every figure.
+  std::array<char, 64> buffer{};
+  return std::string(buffer.data(), std::to_chars(buffer.data(), buffer.data() + buffer.size(),
+                                                  value, std::chars_format::general, digits)
+                                        .ptr);
 }
 
 }  // namespace quenda::results

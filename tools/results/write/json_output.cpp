@@ -12,30 +12,29 @@ using Json = nlohmann::ordered_json;
 // The rate members a group carries for the test's measure.
 void add_rates(Json& group, const Figures& figures, Measure measure) {
   if (measure == Measure::kFiles) {
-    group["files_per_sec"] = figure_json(figures.files_per_sec);
+    put_figure(group, "files_per_sec", figures.files_per_sec);
   } else {
-    group["million_accesses_per_sec"] = figure_json(figures.million_accesses_per_sec);
-    group["mb_per_sec"] = figure_json(figures.mb_per_sec);
+    put_figure(group, "million_accesses_per_sec", figures.million_accesses_per_sec);
+    put_figure(group, "mb_per_sec", figures.mb_per_sec);
   }
 }
 
-Json timed_group(const Figures& figures, Measure measure) {
-  Json group = Json::object();
-  group["seconds"] = figure_json(figures.seconds);
+// Adds the time and the rates to `group`.
+void add_timed(Json& group, const Figures& figures, Measure measure) {
+  put_figure(group, "seconds", figures.seconds);
   add_rates(group, figures, measure);
-  return group;
 }
 
 Json nodes_json(const TestNodes& nodes) {
   Json list = Json::array();
   for (const NodeFigures& node : nodes.nodes) {
-    list.push_back(Json{{"node", node.name},
-                        {"workers", node.ranks},
-                        {"median", figure_json(node.median)},
-                        {"minimum", figure_json(node.minimum)},
-                        {"sum", figure_json(node.sum)},
-                        {"share_of_typical", figure_json(node.share)},
-                        {"p_adjusted", figure_json(node.p_adjusted)}});
+    Json entry{{"node", node.name}, {"workers", node.ranks}};
+    put_figure(entry, "median", node.median);
+    put_figure(entry, "minimum", node.minimum);
+    put_figure(entry, "sum", node.sum);
+    put_figure(entry, "share_of_typical", node.share);
+    put_figure(entry, "p_adjusted", node.p_adjusted);
+    list.push_back(std::move(entry));
   }
   return list;
 }
@@ -45,7 +44,7 @@ Json test_json(const RunResults& run, const TestResults& test, const TestNodes* 
   Json json = Json::object();
   json["label"] = test_label(test.id);
   json["measure"] = measure == Measure::kFiles ? "files" : "accesses";
-  json["single"] = timed_group(test.single, measure);
+  add_timed(json["single"], test.single, measure);
   Json workers = Json::array();
   for (const WorkerFigures& worker : test.workers) {
     Json entry = Json::object();
@@ -54,21 +53,22 @@ Json test_json(const RunResults& run, const TestResults& test, const TestNodes* 
       entry["node"] = worker.node;
       entry["measurement"] = worker.measurement;
     }
-    entry.update(timed_group(worker.figures, measure));
+    add_timed(entry, worker.figures, measure);
     workers.push_back(std::move(entry));
   }
   json["workers"] = std::move(workers);
   Json total = Json::object();
   add_rates(total, test.total, measure);
   json["total"] = std::move(total);
-  json["improvement"] = figure_json(test.improvement);
+  put_figure(json, "improvement", test.improvement);
   // File handling prints no mean without workers; the other tests print
   // one in MB/sec only.
   if (measure == Measure::kFiles) {
     const bool printed = run.worker_count() > 0;
-    json["mean"] = printed ? Json{{"files_per_sec", figure_json(test.mean.files_per_sec)}} : Json();
+    json["mean"] = Json();
+    if (printed) put_figure(json["mean"], "files_per_sec", test.mean.files_per_sec);
   } else {
-    json["mean"] = Json{{"mb_per_sec", figure_json(test.mean.mb_per_sec)}};
+    put_figure(json["mean"], "mb_per_sec", test.mean.mb_per_sec);
   }
   json["significant"] = test.significant ? Json(*test.significant) : Json();
   if (nodes) {
@@ -80,15 +80,20 @@ Json test_json(const RunResults& run, const TestResults& test, const TestNodes* 
 
 }  // namespace
 
-nlohmann::ordered_json figure_json(const Figure& value) {
-  if (!value) return nullptr;
-  if (std::isnan(*value)) return "nan";
-  if (std::isinf(*value)) return *value > 0 ? "inf" : "-inf";
-  return *value;
+void put_figure(Json& object, const std::string& key, const Figure& value) {
+  if (value && std::isfinite(*value)) {
+    object[key] = *value;
+    return;
+  }
+  object[key] = nullptr;
+  if (!value) return;
+  const char* what = std::isnan(*value) ? "nan" : *value > 0 ? "inf" : "-inf";
+  object[key + "_reason"] = std::string("not finite: ") + what;
 }
 
 std::string to_json(const RunResults& run, const RunNodes* nodes) {
   Json json = Json::object();
+  json["schema_version"] = kJsonSchemaVersion;
   json["source_file"] = run.source_file;
   json["partial"] = run.partial;
   if (run.partial) json["partial_reason"] = run.partial_reason;

@@ -11,16 +11,22 @@
 
 namespace quenda::results {
 
-// Figures are JSON numbers with the value the report printed; a figure the
-// file does not hold is null; an infinite or undefined one (a timer that
-// measured nothing) is the string "inf", "-inf" or "nan", since JSON has no
-// such numbers.
+// The version of the layout of every JSON document the tool writes, its
+// first member. Documents without it wrote a figure that is not finite as
+// the string "inf", "-inf" or "nan".
+inline constexpr int kJsonSchemaVersion = 2;
+
+// Figures are JSON numbers with the value the report printed.
 // With the figures by node (a rank map was given), every worker also has
 // "node" and "measurement", and every test "nodes" and "outlier_nodes".
 std::string to_json(const RunResults& run, const RunNodes* nodes = nullptr);
 
-// One figure as above, for every JSON document the tool writes.
-nlohmann::ordered_json figure_json(const Figure& value);
+// Sets `key` of `object` to a figure, for every JSON document the tool
+// writes: a number; null where the file does not hold it; null with
+// "<key>_reason" beside it ("not finite: inf", "-inf" or "nan") where it is
+// infinite or undefined (a timer that measured nothing), since JSON has no
+// such numbers.
+void put_figure(nlohmann::ordered_json& object, const std::string& key, const Figure& value);
 
 }  // namespace quenda::results
 

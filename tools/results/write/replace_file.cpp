@@ -2,7 +2,9 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <system_error>
 
 #include "reason.h"
@@ -31,32 +33,6 @@ fs::path temporary_for(const fs::path& output) {
 }
 
 }  // namespace
-
-std::string open_results(const fs::path& path, std::ifstream& in) {
-  std::error_code error;
-  const auto size = fs::file_size(path, error);
-  if (error) return "cannot read: " + error.message();
-  if (size > kLargestResultsFile) {
-    return "too large for a results file (" + std::to_string(size) + " bytes; at most " +
-           std::to_string(kLargestResultsFile) + ")";
-  }
-  errno = 0;
-  in.open(path, std::ios::binary);
-  if (!in) return "cannot open: " + reason_for(errno, "the library gives no reason");
-  return {};
-}
-
-std::string read_results(const fs::path& path, std::string& text) {
-  std::error_code error;
-  if (!fs::is_regular_file(path, error)) return "not a regular file";
-  std::ifstream in;
-  const std::string problem = open_results(path, in);
-  if (!problem.empty()) return problem;
-  text.resize(static_cast<std::size_t>(fs::file_size(path, error)));
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  return in.bad() ? "cannot read" : "";
-}
 
 std::string write_outputs(const std::vector<OutputFile>& outputs) {
   for (const OutputFile& output : outputs) {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "commands/compare.h"
+#include "analyse/rates.h"
 #include "write/chart_parts.h"
 #include "write/figure_text.h"
 #include "write/text_escape.h"
