@@ -63,6 +63,7 @@ struct NodeComparison {
   std::string node;
   std::size_t base_workers = 0;
   std::size_t new_workers = 0;
+  Figure mean_ratio;  // of the workers' mean rates, new over base, as scripts have read it
   GroupJudgement judgement;
 };
 
@@ -233,7 +234,7 @@ RunComparison compare_runs(const RunResults& base, const RunResults& next, doubl
                       [&](const NodeComparison& known) { return known.node == node; });
       if (seen || workers_on(after, node) == 0) continue;
       test.nodes.push_back(
-          NodeComparison{node, workers_on(before, node), workers_on(after, node), {}});
+          NodeComparison{node, workers_on(before, node), workers_on(after, node), {}, {}});
       base_logs.push_back(logs_of(before, &node));
       next_logs.push_back(logs_of(after, &node));
     }
@@ -242,6 +243,12 @@ RunComparison compare_runs(const RunResults& base, const RunResults& next, doubl
       GroupJudgement& judgement = test.nodes[i].judgement;
       if (!base_logs[i].empty() && !next_logs[i].empty()) {
         judgement.ratio = std::exp(median_of(next_logs[i]) - median_of(base_logs[i]));
+        const auto mean_rate = [](const std::vector<double>& logs) {
+          double sum = 0.0;
+          for (const double log_rate : logs) sum += std::exp(log_rate);
+          return sum / static_cast<double>(logs.size());
+        };
+        test.nodes[i].mean_ratio = mean_rate(next_logs[i]) / mean_rate(base_logs[i]);
       }
       if (!scores[i].p_value) continue;
       judgement.relative = std::exp(*scores[i].deviation);
@@ -357,6 +364,7 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
         Json& row = nodes.emplace_back(Json{{"node", valid_text(node.node)},
                                             {"base_workers", node.base_workers},
                                             {"new_workers", node.new_workers}});
+        put_figure(row, "mean_ratio", node.mean_ratio);
         put_figure(row, "ratio", node.judgement.ratio);
         put_figure(row, "relative_to_others", node.judgement.relative);
         put_figure(row, "p_value", node.judgement.p_value);

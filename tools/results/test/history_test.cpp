@@ -198,6 +198,7 @@ TEST_F(History, CompareWithMapsNamesTheNodeThatSlowedDown) {
   ASSERT_EQ(nodes.size(), 4u);
   EXPECT_EQ(nodes[0]["verdict"], "not significant");
   EXPECT_EQ(nodes[2]["verdict"], "worse");
+  EXPECT_NEAR(nodes[2]["mean_ratio"].get<double>(), 1.0 / 3, 1e-5);  // six digits a rate
 
   // Figures the job log disowns are no evidence: node-b's, at a hundredth
   // in every test, leave it unjudged and the run no worse.
