@@ -52,8 +52,12 @@ int answer_command_line(int argc, const char* const* argv, std::ostream& out, st
     out.flush();
     return out ? 0 : 1;
   }
-  err << "quenda-lite: unexpected argument '" << printable(first)
-      << "': the program takes none but --help or --version\n";
+  // One write, so that the lines of several ranks refusing at once do not
+  // interleave on a shared standard error.
+  std::string line = "quenda-lite: unexpected argument '";
+  line += printable(first);
+  line += "': the program takes none but --help or --version\n";
+  err << line;
   return kExitUsage;
 }
 
