@@ -109,8 +109,7 @@ RunRecord read_record(const fs::path& path) {
   return record;
 }
 
-std::map<std::string, RunRecord> records_in(const fs::path& folder,
-                                            std::vector<std::string>* refused) {
+std::map<std::string, RunRecord> records_in(const fs::path& folder, RefusedRecords* refused) {
   std::map<std::string, RunRecord> records;
   std::error_code error;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
@@ -125,7 +124,7 @@ std::map<std::string, RunRecord> records_in(const fs::path& folder,
         place->second = std::move(record);
       }
     } catch (const RecordError& problem) {
-      if (refused) refused->push_back(printable(it->path().string()) + ": " + problem.what());
+      if (refused) refused->emplace_back(it->path(), problem.what());
     }
   }
   return records;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quenda::results {
@@ -48,10 +49,11 @@ RunRecord read_record(const std::filesystem::path& record);
 
 // The records in `folder` (its files named quenda-lite-*.json), each under
 // the results file it names; where two name the same, the one that ended
-// last (then the later name). Files that are not records are left out, and where `refused` is
-// given, each is added to it as "<path>: <reason>".
+// last (then the later name). Files that are not records are left out, and
+// where `refused` is given, added to it with the reason.
+using RefusedRecords = std::vector<std::pair<std::filesystem::path, std::string>>;
 std::map<std::string, RunRecord> records_in(const std::filesystem::path& folder,
-                                            std::vector<std::string>* refused = nullptr);
+                                            RefusedRecords* refused = nullptr);
 
 // The record lying beside `results` (the quenda-lite-*.json in its folder
 // whose results_file names it), if any. A folder is scanned once per call.

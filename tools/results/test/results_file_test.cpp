@@ -359,7 +359,6 @@ TEST(ResultsFile, APartialRunKeepsWhatWasWrittenAndNothingElse) {
   }
 }
 
-
 TEST(RunRecord, IsFoundBesideTheResultsFileItNamesOrRefusedWithTheReason) {
   testing::TemporaryFolder folder;
   const auto write = [&folder](const std::string& name, const nlohmann::json& record) {
@@ -382,15 +381,15 @@ TEST(RunRecord, IsFoundBesideTheResultsFileItNamesOrRefusedWithTheReason) {
                 found->nodes[1].mount_options + " " + found->nodes[1].kernel,
             "node-b ext4 rw,relatime 6.1.0-28-amd64");
   EXPECT_FALSE(record_beside(folder.path() / "unrecorded.txt"));
-  std::vector<std::string> refused;
+  RefusedRecords refused;
   const auto records = records_in(folder.path(), &refused);
   EXPECT_EQ(records.size(), 2u);
   EXPECT_EQ(records.at("other.txt").job_id, "43");
   ASSERT_EQ(refused.size(), 1u);
-  EXPECT_EQ(refused[0],
-            (folder.path() / "quenda-lite-44.json").string() +
-                ": not JSON: parse error at line 1, column 22: syntax error while "
-                "parsing object key - unexpected end of input; expected string literal");
+  EXPECT_EQ(refused[0].first, folder.path() / "quenda-lite-44.json");
+  EXPECT_EQ(refused[0].second,
+            "not JSON: parse error at line 1, column 22: syntax error while "
+            "parsing object key - unexpected end of input; expected string literal");
 
   const nlohmann::json good = samples::sample_record("7", "r.txt");
   const auto with = [&good](const char* key, const nlohmann::json& value) {
