@@ -105,7 +105,8 @@ std::string difference_line(const RecordDifference& difference) {
   std::string line = std::string("record: ") + item_label(difference.item);
   const std::vector<std::string>& nodes = difference.nodes;
   if (difference.every_node) {
-    line += " on all " + std::to_string(nodes.size()) + " nodes";
+    line +=
+        nodes.size() == 2 ? " on both nodes" : " on all " + std::to_string(nodes.size()) + " nodes";
   } else if (!nodes.empty()) {
     line += " on ";
     for (std::size_t i = 0; i < nodes.size(); ++i) line += (i ? ", " : "") + printable(nodes[i]);
