@@ -459,7 +459,7 @@ const Command& compare_command() {
            true},
       },
       "Exit status: 0 no test worse, 1 at least one test or node worse, 2 a wrong command line "
-      "or a file or map that is refused."};
+      "or a file, map or record that is refused."};
   return command;
 }
 

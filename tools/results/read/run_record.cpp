@@ -94,8 +94,8 @@ RunRecord read_record(const fs::path& path) {
   if (error) throw RecordError("cannot read: " + error.message());
   if (size > kLargestRecord) throw RecordError("too large for a run's record");
   std::ifstream in(path, std::ios::binary);
+  if (!in) throw RecordError("cannot open");
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in.good() && !in.eof()) throw RecordError("cannot read");
   Json json;
   try {
     json = Json::parse(text);
