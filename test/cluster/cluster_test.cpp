@@ -362,6 +362,34 @@ TEST_P(LaunchTest, EveryNodesFilesOnItsOwnDiskAndTheReportComplete) {
     return found;
   };
   EXPECT_EQ(results_in(run.directory), results_in(storage(launch.workdir, launch.placement[0])));
+  // Beside the copy, the run's record: every node's file system where the
+  // ranks worked (each node's own tmpfs in the scratch folder), the times
+  // around the run; the conversion at the job's end carries it.
+  const auto copies = results_in(run.directory);
+  ASSERT_EQ(copies.size(), 1u);
+  const std::string record_text =
+      e2e::read_file(run.directory / ("quenda-lite-" + job[1].str() + ".json"));
+  ASSERT_TRUE(nlohmann::json::accept(record_text)) << record_text;
+  const nlohmann::json record = nlohmann::json::parse(record_text);
+  EXPECT_EQ(record["results_file"], copies.begin()->first);
+  EXPECT_EQ(record["job_id"], job[1].str());
+  EXPECT_EQ(record["workdir"], launch.workdir.string());
+  Lines nodes;
+  for (const nlohmann::json& node : record["nodes"]) {
+    nodes.push_back(node["name"]);
+    const std::string fstype = node["fstype"];
+    EXPECT_TRUE(launch.workdir == kScratch ? fstype == "tmpfs" : !fstype.empty()) << node;
+    EXPECT_FALSE(node["kernel"].get<std::string>().empty()) << node;
+  }
+  EXPECT_EQ(nodes, kNodes);
+  const std::regex utc("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z");
+  const std::string start = record["start_utc"];
+  const std::string end = record["end_utc"];
+  EXPECT_TRUE(std::regex_match(start, utc) && std::regex_match(end, utc) && start <= end)
+      << start << " " << end;
+  const fs::path converted =
+      run.directory / fs::path(copies.begin()->first).replace_extension(".json");
+  EXPECT_EQ(nlohmann::json::parse(e2e::read_file(converted))["record"]["job_id"], job[1].str());
 }
 
 INSTANTIATE_TEST_SUITE_P(

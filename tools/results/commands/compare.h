@@ -1,7 +1,8 @@
 // Two runs side by side, before and after a change: per test the figures
 // of both, their ratio, and whether the workers' rates moved beyond their
 // spread (Welch's t-test on log rates); with rank maps, whether a node
-// changed unlike the others. Everything compared is judged as one family
+// changed unlike the others; with the runs' records, what differs between
+// their settings, which judges nothing. Everything compared is judged as one family
 // (analyse/judgement.h), so that a nightly job can tell a slower cluster
 // from a noisy one by the exit status alone.
 #ifndef QUENDA_TOOLS_RESULTS_COMMANDS_COMPARE_H_
