@@ -465,9 +465,8 @@ const Command& compare_command() {
 
 std::array<std::optional<bool>, kTestCount> worse_tests(const RunResults& base,
                                                         const RunResults& next,
-                                                        double threshold_percent) {
-  const RunComparison comparison =
-      compare_runs(base, next, threshold_percent, kDefaultAlpha, false);
+                                                        double threshold_percent, double alpha) {
+  const RunComparison comparison = compare_runs(base, next, threshold_percent, alpha, false);
   std::array<std::optional<bool>, kTestCount> worse;
   for (const TestComparison& test : comparison.tests) {
     if (test.judgement.change != Change::kUntested) {

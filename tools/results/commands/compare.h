@@ -26,11 +26,11 @@ inline constexpr int kExitWorse = 1;      // at least one test (or, with maps, n
 const Command& compare_command();
 
 // Per test, whether `next` is worse than `base` as the comparison judges
-// it, with the threshold in percent; nothing where it cannot judge (fewer
-// than two workers, a rate that is not finite).
+// it, with the threshold in percent and the family's level `alpha`; nothing
+// where it cannot judge (fewer than two workers, a rate that is not finite).
 std::array<std::optional<bool>, kTestCount> worse_tests(const RunResults& base,
                                                         const RunResults& next,
-                                                        double threshold_percent);
+                                                        double threshold_percent, double alpha);
 
 // Compares BASE with NEW, with figures by node where both maps are given:
 // returns kExitNoneWorse, kExitWorse or kExitUsage.
