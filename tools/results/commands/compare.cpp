@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <nlohmann/json.hpp>
 #include <numeric>
 #include <variant>
 
@@ -20,8 +19,6 @@
 
 namespace quenda::results {
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 enum class Change {
   kWorse,            // significant, and the mean fell beyond the threshold
@@ -129,15 +126,19 @@ std::string run_line(const char* role, const RunResults& run) {
          " threads, " + std::to_string(run.worker_count()) + " workers)\n";
 }
 
-Json run_json(const RunResults& run) {
-  Json json = Json::object();
-  json["source_file"] = valid_text(run.source_file);
-  json["processor_name"] = run.metadata ? Json(valid_text(run.metadata->processor_name)) : Json();
-  json["local_date"] = run.metadata ? Json(run.metadata->local_date) : Json();
-  json["local_time"] = run.metadata ? Json(run.metadata->local_time) : Json();
-  json["threads"] = run.threads;
-  json["worker_count"] = run.worker_count();
-  return json;
+void put_run(JsonWriter& json, std::string_view key, const RunResults& run) {
+  json.open_object(key);
+  json.text("source_file", valid_text(run.source_file));
+  if (run.metadata) {
+    json.text("processor_name", valid_text(run.metadata->processor_name));
+    json.text("local_date", run.metadata->local_date);
+    json.text("local_time", run.metadata->local_time);
+  } else {
+    for (const char* name : {"processor_name", "local_date", "local_time"}) json.null(name);
+  }
+  json.integer("threads", run.threads);
+  json.integer("worker_count", run.worker_count());
+  json.close();
 }
 
 // Columns padded to their widest cell, two blanks apart; every row has the
@@ -329,59 +330,65 @@ std::string comparison_table(const RunResults& base, const RunResults& next,
 
 std::string comparison_json(const RunResults& base, const RunResults& next,
                             const RunComparison& comparison) {
-  Json json = Json::object();
-  json["schema_version"] = kJsonSchemaVersion;
-  json["base"] = run_json(base);
-  json["new"] = run_json(next);
-  json["world_sizes_differ"] = base.threads != next.threads;
-  json["statistical_test"] = "welch_t_on_log_rates";
-  json["level"] = comparison.alpha;
-  json["family_size"] = comparison.family_size;
-  json["threshold_percent"] = comparison.threshold_percent;
-  json["worse"] = comparison.any_worse();
-  Json tests = Json::object();
+  std::string text;
+  JsonWriter json(text);
+  json.open_object();
+  json.integer("schema_version", kJsonSchemaVersion);
+  put_run(json, "base", base);
+  put_run(json, "new", next);
+  json.boolean("world_sizes_differ", base.threads != next.threads);
+  json.text("statistical_test", "welch_t_on_log_rates");
+  json.number("level", comparison.alpha);
+  json.integer("family_size", comparison.family_size);
+  json.number("threshold_percent", comparison.threshold_percent);
+  json.boolean("worse", comparison.any_worse());
+  json.open_object("tests");
   for (const TestComparison& test : comparison.tests) {
-    Json entry = Json::object();
-    entry["unit"] = rate_unit(test.id);
+    json.open_object(test_key(test.id));
+    json.text("unit", rate_unit(test.id));
     for (const auto& [name, pair] : test.pairs()) {
-      Json& figures = entry[name] = Json::object();
-      put_figure(figures, "base", pair->base);
-      put_figure(figures, "new", pair->next);
-      put_figure(figures, "ratio", pair->ratio);
+      json.open_object(name);
+      json.figure("base", pair->base);
+      json.figure("new", pair->next);
+      json.figure("ratio", pair->ratio);
+      json.close();
     }
-    entry["base_workers"] = base.test(test.id).workers.size();
-    entry["new_workers"] = next.test(test.id).workers.size();
+    json.integer("base_workers", base.test(test.id).workers.size());
+    json.integer("new_workers", next.test(test.id).workers.size());
     const auto& welch = test.judgement.welch;
-    put_figure(entry, "t", welch ? Figure(welch->t) : Figure());
-    put_figure(entry, "degrees_of_freedom", welch ? Figure(welch->degrees_of_freedom) : Figure());
-    put_figure(entry, "p_value", test.judgement.p_value);
-    put_figure(entry, "p_adjusted", test.judgement.p_adjusted);
-    put_figure(entry, "ratio_judged", test.judgement.ratio);
-    entry["verdict"] = change_text(test.judgement.change);
+    json.figure("t", welch ? Figure(welch->t) : Figure());
+    json.figure("degrees_of_freedom", welch ? Figure(welch->degrees_of_freedom) : Figure());
+    json.figure("p_value", test.judgement.p_value);
+    json.figure("p_adjusted", test.judgement.p_adjusted);
+    json.figure("ratio_judged", test.judgement.ratio);
+    json.text("verdict", change_text(test.judgement.change));
     if (comparison.by_node) {
-      Json nodes = Json::array();
+      json.open_array("nodes");
       for (const NodeComparison& node : test.nodes) {
-        Json& row = nodes.emplace_back(Json{{"node", valid_text(node.node)},
-                                            {"base_workers", node.base_workers},
-                                            {"new_workers", node.new_workers}});
-        put_figure(row, "mean_ratio", node.mean_ratio);
-        put_figure(row, "ratio", node.judgement.ratio);
-        put_figure(row, "relative_to_others", node.judgement.relative);
-        put_figure(row, "p_value", node.judgement.p_value);
-        put_figure(row, "p_adjusted", node.judgement.p_adjusted);
-        row["verdict"] = change_text(node.judgement.change);
+        json.open_object();
+        json.text("node", valid_text(node.node));
+        json.integer("base_workers", node.base_workers);
+        json.integer("new_workers", node.new_workers);
+        json.figure("mean_ratio", node.mean_ratio);
+        json.figure("ratio", node.judgement.ratio);
+        json.figure("relative_to_others", node.judgement.relative);
+        json.figure("p_value", node.judgement.p_value);
+        json.figure("p_adjusted", node.judgement.p_adjusted);
+        json.text("verdict", change_text(node.judgement.change));
+        json.close();
       }
-      entry["nodes"] = std::move(nodes);
+      json.close();
     }
-    tests[std::string(test_key(test.id))] = std::move(entry);
+    json.close();
   }
-  json["tests"] = std::move(tests);
+  json.close();
   if (comparison.by_node) {
-    Json slowed = Json::array();
-    for (const std::string& node : comparison.slowed_nodes()) slowed.push_back(valid_text(node));
-    json["slowed_nodes"] = std::move(slowed);
+    json.open_array("slowed_nodes");
+    for (const std::string& node : comparison.slowed_nodes()) json.text({}, valid_text(node));
+    json.close();
   }
-  return json.dump(2) + "\n";
+  json.close();
+  return text + "\n";
 }
 
 }  // namespace
