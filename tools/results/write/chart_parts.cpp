@@ -1,8 +1,9 @@
 #include "write/chart_parts.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
-#include <locale>
 
 #include "write/figure_text.h"
 #include "write/text_escape.h"
@@ -21,57 +22,120 @@ double times_power_of_ten(double value, int power) {
 
 std::string number(double value) { return report_text(std::round(value * 10.0) / 10.0); }
 
-Svg::Svg() { svg_.imbue(std::locale::classic()); }
+void Svg::put(double coordinate) {
+  // Tenths below a million have at most six digits: the %g text is the
+  // whole tenths and, unless it is nought, the tenth. The page's
+  // coordinates are all of this kind; anything else takes the long way.
+  const double tenths = std::round(coordinate * 10.0);
+  if (!(std::abs(tenths) < 1e6) || (tenths == 0.0 && std::signbit(tenths))) {
+    svg_ += number(coordinate);
+    return;
+  }
+  const auto whole = static_cast<long>(std::abs(tenths));
+  std::array<char, 16> digits{};
+  char* end = std::to_chars(digits.data(), digits.data() + digits.size(), whole / 10).ptr;
+  if (whole % 10 != 0) {
+    *end++ = '.';
+    *end++ = static_cast<char>('0' + whole % 10);
+  }
+  if (tenths < 0) svg_ += '-';
+  svg_.append(digits.data(), end);
+}
+
+void Svg::put_text(std::string_view text) { append_xml_text(svg_, text); }
 
 void Svg::open(double width, double height, std::string_view title) {
-  svg_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-       << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << number(width) << "\" height=\""
-       << number(height) << "\" viewBox=\"0 0 " << number(width) << ' ' << number(height)
-       << "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
-       << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+  svg_ +=
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
+      "width=\"";
+  put(width);
+  svg_ += "\" height=\"";
+  put(height);
+  svg_ += "\" viewBox=\"0 0 ";
+  put(width);
+  svg_ += ' ';
+  put(height);
+  svg_ +=
+      "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
+      "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
   text(kMargin, kMargin + 20, title, "font-size=\"20\" font-weight=\"bold\"");
 }
 
 std::string Svg::finish() {
-  svg_ << "</svg>\n";
-  return svg_.str();
+  svg_ += "</svg>\n";
+  return std::move(svg_);
 }
 
 void Svg::text(double x, double y, std::string_view content, std::string_view attributes) {
-  svg_ << "<text x=\"" << number(x) << "\" y=\"" << number(y) << '"';
-  if (!attributes.empty()) svg_ << ' ' << attributes;
-  svg_ << '>' << xml_text(content) << "</text>\n";
+  svg_ += "<text x=\"";
+  put(x);
+  svg_ += "\" y=\"";
+  put(y);
+  svg_ += '"';
+  if (!attributes.empty()) (svg_ += ' ') += attributes;
+  svg_ += '>';
+  put_text(content);
+  svg_ += "</text>\n";
 }
 
 void Svg::line(double x1, double y1, double x2, double y2, std::string_view attributes) {
-  svg_ << "<line x1=\"" << number(x1) << "\" y1=\"" << number(y1) << "\" x2=\"" << number(x2)
-       << "\" y2=\"" << number(y2) << "\" " << attributes << "/>\n";
+  svg_ += "<line x1=\"";
+  put(x1);
+  svg_ += "\" y1=\"";
+  put(y1);
+  svg_ += "\" x2=\"";
+  put(x2);
+  svg_ += "\" y2=\"";
+  put(y2);
+  ((svg_ += "\" ") += attributes) += "/>\n";
+}
+
+void Svg::end_element(std::string_view tag, std::string_view title) {
+  if (title.empty()) {
+    svg_ += "/>\n";
+    return;
+  }
+  svg_ += "><title>";
+  put_text(title);
+  ((svg_ += "</title></") += tag) += ">\n";
 }
 
 void Svg::element(std::string_view tag, std::string_view lead, std::string_view rest,
                   std::string_view title) {
-  svg_ << '<' << tag << (lead.empty() ? "" : " ") << lead << ' ' << rest;
-  if (title.empty()) {
-    svg_ << "/>\n";
-  } else {
-    svg_ << "><title>" << xml_text(title) << "</title></" << tag << ">\n";
-  }
+  (svg_ += '<') += tag;
+  if (!lead.empty()) (svg_ += ' ') += lead;
+  (svg_ += ' ') += rest;
+  end_element(tag, title);
 }
 
 void Svg::rect(double x, double y, double width, double height, std::string_view fill,
                std::string_view lead, std::string_view title) {
-  element("rect", lead,
-          "x=\"" + number(x) + "\" y=\"" + number(y) + "\" width=\"" + number(width) +
-              "\" height=\"" + number(height) + "\" fill=\"" + std::string(fill) + '"',
-          title);
+  svg_ += "<rect";
+  if (!lead.empty()) (svg_ += ' ') += lead;
+  svg_ += " x=\"";
+  put(x);
+  svg_ += "\" y=\"";
+  put(y);
+  svg_ += "\" width=\"";
+  put(width);
+  svg_ += "\" height=\"";
+  put(height);
+  ((svg_ += "\" fill=\"") += fill) += '"';
+  end_element("rect", title);
 }
 
 void Svg::circle(double x, double y, double radius, std::string_view fill, std::string_view lead,
                  std::string_view title) {
-  element("circle", lead,
-          "cx=\"" + number(x) + "\" cy=\"" + number(y) + "\" r=\"" + number(radius) + "\" fill=\"" +
-              std::string(fill) + '"',
-          title);
+  svg_ += "<circle";
+  if (!lead.empty()) (svg_ += ' ') += lead;
+  svg_ += " cx=\"";
+  put(x);
+  svg_ += "\" cy=\"";
+  put(y);
+  svg_ += "\" r=\"";
+  put(radius);
+  ((svg_ += "\" fill=\"") += fill) += '"';
+  end_element("circle", title);
 }
 
 void Svg::rule(double x, double y, std::string_view colour, std::string_view caption,
@@ -83,15 +147,18 @@ void Svg::rule(double x, double y, std::string_view colour, std::string_view cap
 }
 
 void Svg::open_panel(TestId id, double x, double y, double width, double height) {
-  svg_ << "<g class=\"panel\" data-test=\"" << test_key(id) << "\" transform=\"translate("
-       << number(x) << ' ' << number(y) << ")\">\n";
+  ((svg_ += "<g class=\"panel\" data-test=\"") += test_key(id)) += "\" transform=\"translate(";
+  put(x);
+  svg_ += ' ';
+  put(y);
+  svg_ += ")\">\n";
   element("rect", "",
           "width=\"" + number(width) + "\" height=\"" + number(height) +
               "\" fill=\"none\" stroke=\"#dddddd\"");
   text(10, 20, test_label(id), "font-size=\"14\" font-weight=\"bold\"");
 }
 
-void Svg::close_panel() { svg_ << "</g>\n"; }
+void Svg::close_panel() { svg_ += "</g>\n"; }
 
 void Svg::grid(const Scale& scale, double left, double right, double bottom, double height) {
   for (int i = 0; i <= scale.intervals(); ++i) {

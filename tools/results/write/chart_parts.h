@@ -5,9 +5,9 @@
 
 #include <cmath>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "read/results_file.h"
 
@@ -61,7 +61,8 @@ class Scale {
 // attributes come before its geometry, `attributes` after it.
 class Svg {
  public:
-  Svg();
+  // The page replaces the text of `room`, whose memory it reuses.
+  explicit Svg(std::string room = {}) : svg_(std::move(room)) { svg_.clear(); }
 
   // Starts the page, `width` by `height` pixels on a white background,
   // with `title` over it.
@@ -95,7 +96,15 @@ class Svg {
   void grid(const Scale& scale, double left, double right, double bottom, double height);
 
  protected:
-  std::ostringstream svg_;
+  void put(double coordinate);           // as number() writes it
+  void put_text(std::string_view text);  // as xml_text() writes it
+
+  std::string svg_;
+
+ private:
+  // The end of an element whose attributes are written: `/>`, or its
+  // tooltip and closing tag.
+  void end_element(std::string_view tag, std::string_view title);
 };
 
 }  // namespace quenda::results
