@@ -11,11 +11,17 @@
 namespace quenda::results {
 namespace {
 
-// value × 10^power for every power a double's range spans, in two halves
-// so that neither factor overflows to infinity or vanishes to zero.
-double times_power_of_ten(double value, int power) {
+// The two halves of 10^power whose product scales a value by 10^power for
+// every power a double's range spans: neither factor overflows to
+// infinity or vanishes to zero.
+std::pair<double, double> power_of_ten(int power) {
   const int half = power / 2;
-  return value * std::pow(10.0, half) * std::pow(10.0, power - half);
+  return {std::pow(10.0, half), std::pow(10.0, power - half)};
+}
+
+double times_power_of_ten(double value, int power) {
+  const auto [first, second] = power_of_ten(power);
+  return value * first * second;
 }
 
 }  // namespace
@@ -171,6 +177,7 @@ void Svg::grid(const Scale& scale, double left, double right, double bottom, dou
 Scale::Scale(double largest, double headroom) {
   if (!(largest > 0.0)) largest = 1.0;
   exponent_ = static_cast<int>(std::floor(std::log10(largest)));
+  down_ = power_of_ten(-exponent_);
   const double top = times_power_of_ten(largest, -exponent_) * headroom;
   const double raw = top / 4.0;
   const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
@@ -189,7 +196,7 @@ Scale::Scale(double largest, double headroom) {
 }
 
 double Scale::share(double value) const {
-  const double share = times_power_of_ten(value, -exponent_) / (step_ * intervals_);
+  const double share = value * down_.first * down_.second / (step_ * intervals_);
   if (!(share > 0.0)) return 0.0;
   return std::min(share, 1.0);
 }

@@ -53,7 +53,8 @@ class Scale {
  private:
   static constexpr int kMaxIntervals = 8;
   int exponent_ = 0;
-  double step_ = 1.0;  // in units of 10^exponent_
+  std::pair<double, double> down_;  // what scales a figure to units of 10^exponent_
+  double step_ = 1.0;               // in units of 10^exponent_
   int intervals_ = 1;
 };
 

@@ -12,9 +12,7 @@ void JsonWriter::member(std::string_view key) {
   out_ += open_.back().second ? ",\n" : "\n";
   open_.back().second = true;
   out_.append(2 * open_.size(), ' ');
-  if (open_.back().first == '[') return;
-  quote(key);
-  out_ += ": ";
+  if (open_.back().first == '{') ((out_ += '"') += key) += "\": ";
 }
 
 void JsonWriter::open(std::string_view key, char bracket) {

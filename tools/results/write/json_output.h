@@ -23,7 +23,8 @@ inline constexpr int kJsonSchemaVersion = 2;
 // nlohmann-json dumps with an indent of two, numbers and escapes included,
 // so that every document the tool writes reads the same, byte for byte, as
 // the ones its users' scripts were written against. In an object every
-// value comes with its key; in an array the key is ignored.
+// value comes with its key, a word of the tool's own that needs no escape; in
+// an array the key is ignored.
 class JsonWriter {
  public:
   explicit JsonWriter(std::string& out) : out_(out) {}
