@@ -121,11 +121,13 @@ class Converter {
     if (!output_stems_.insert(error ? stem : stem_identity).second) {
       return fail(path, "its outputs would replace those of another file converted in this run");
     }
-    std::vector<OutputFile> outputs{
-        {fs::path(stem) += ".json", to_json(run, nodes ? &*nodes : nullptr, std::move(rooms_[0]))},
-        {fs::path(stem) += ".csv", to_csv(run, std::move(rooms_[1]))},
-        {fs::path(stem) += ".svg", to_svg(run, nodes ? &*nodes : nullptr, std::move(rooms_[2]))},
-    };
+    // Moved in and out, not copied from a list: an output is a megabyte
+    // for a run of 511 workers.
+    const RunNodes* by_node = nodes ? &*nodes : nullptr;
+    std::vector<OutputFile> outputs(3);
+    outputs[0] = {fs::path(stem) += ".json", to_json(run, by_node, std::move(rooms_[0]))};
+    outputs[1] = {fs::path(stem) += ".csv", to_csv(run, std::move(rooms_[1]))};
+    outputs[2] = {fs::path(stem) += ".svg", to_svg(run, by_node, std::move(rooms_[2]))};
     const std::string write_error = write_outputs(outputs);
     for (std::size_t i = 0; i < rooms_.size(); ++i) rooms_[i] = std::move(outputs[i].content);
     if (!write_error.empty()) return fail(path, write_error);
