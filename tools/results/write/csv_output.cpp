@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 
+#include "write/figure_text.h"
 #include "write/text_escape.h"
 
 namespace quenda::results {
@@ -31,10 +32,7 @@ std::string cell(std::string_view raw) {
 // A figure's cell, appended: empty where the file does not hold it.
 void append(std::string& csv, const Figure& value) {
   csv += ',';
-  if (!value) return;
-  std::array<char, 64> digits{};  // more than any double takes
-  csv.append(digits.data(),
-             std::to_chars(digits.data(), digits.data() + digits.size(), *value).ptr);
+  if (value) csv += exact_text(*value);
 }
 
 }  // namespace
