@@ -113,6 +113,8 @@ TEST(JsonOutput, LeavesOutWhatARunWithoutWorkersDoesNotPrint) {
   const json& block = document["tests"]["block_write"];
   EXPECT_EQ(block["mean"]["mb_per_sec"], 0.0);
   EXPECT_EQ(block["significant"], false);
+  // A whole figure is still written as a float, as scripts have read it.
+  EXPECT_NE(to_json(sample(1)).find("\"mb_per_sec\": 0.0\n"), std::string::npos);
 }
 
 TEST(JsonOutput, WritesInfiniteUndefinedAndMissingFiguresAsSuch) {
