@@ -28,7 +28,7 @@ double times_power_of_ten(double value, int power) {
 
 std::string number(double value) { return report_text(std::round(value * 10.0) / 10.0); }
 
-void Svg::put(double coordinate) {
+void Svg::put_part(double coordinate) {
   // Tenths below a million have at most six digits: the %g text is the
   // whole tenths and, unless it is nought, the tenth. The page's
   // coordinates are all of this kind; anything else takes the long way.
@@ -51,19 +51,11 @@ void Svg::put(double coordinate) {
 void Svg::put_text(std::string_view text) { append_xml_text(svg_, text); }
 
 void Svg::open(double width, double height, std::string_view title) {
-  svg_ +=
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
-      "width=\"";
-  put(width);
-  svg_ += "\" height=\"";
-  put(height);
-  svg_ += "\" viewBox=\"0 0 ";
-  put(width);
-  svg_ += ' ';
-  put(height);
-  svg_ +=
+  put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
+      "width=\"",
+      width, "\" height=\"", height, "\" viewBox=\"0 0 ", width, ' ', height,
       "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
-      "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+      "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n");
   text(kMargin, kMargin + 20, title, "font-size=\"20\" font-weight=\"bold\"");
 }
 
@@ -73,74 +65,46 @@ std::string Svg::finish() {
 }
 
 void Svg::text(double x, double y, std::string_view content, std::string_view attributes) {
-  svg_ += "<text x=\"";
-  put(x);
-  svg_ += "\" y=\"";
-  put(y);
-  svg_ += '"';
-  if (!attributes.empty()) (svg_ += ' ') += attributes;
-  svg_ += '>';
+  put("<text x=\"", x, "\" y=\"", y, '"');
+  if (!attributes.empty()) put(' ', attributes);
+  put('>');
   put_text(content);
-  svg_ += "</text>\n";
+  put("</text>\n");
 }
 
 void Svg::line(double x1, double y1, double x2, double y2, std::string_view attributes) {
-  svg_ += "<line x1=\"";
-  put(x1);
-  svg_ += "\" y1=\"";
-  put(y1);
-  svg_ += "\" x2=\"";
-  put(x2);
-  svg_ += "\" y2=\"";
-  put(y2);
-  ((svg_ += "\" ") += attributes) += "/>\n";
+  put("<line x1=\"", x1, "\" y1=\"", y1, "\" x2=\"", x2, "\" y2=\"", y2, "\" ", attributes, "/>\n");
 }
 
 void Svg::end_element(std::string_view tag, std::string_view title) {
-  if (title.empty()) {
-    svg_ += "/>\n";
-    return;
-  }
-  svg_ += "><title>";
+  if (title.empty()) return put("/>\n");
+  put("><title>");
   put_text(title);
-  ((svg_ += "</title></") += tag) += ">\n";
+  put("</title></", tag, ">\n");
 }
 
 void Svg::element(std::string_view tag, std::string_view lead, std::string_view rest,
                   std::string_view title) {
-  (svg_ += '<') += tag;
-  if (!lead.empty()) (svg_ += ' ') += lead;
-  (svg_ += ' ') += rest;
+  put('<', tag);
+  if (!lead.empty()) put(' ', lead);
+  put(' ', rest);
   end_element(tag, title);
 }
 
 void Svg::rect(double x, double y, double width, double height, std::string_view fill,
                std::string_view lead, std::string_view title) {
-  svg_ += "<rect";
-  if (!lead.empty()) (svg_ += ' ') += lead;
-  svg_ += " x=\"";
-  put(x);
-  svg_ += "\" y=\"";
-  put(y);
-  svg_ += "\" width=\"";
-  put(width);
-  svg_ += "\" height=\"";
-  put(height);
-  ((svg_ += "\" fill=\"") += fill) += '"';
+  put("<rect");
+  if (!lead.empty()) put(' ', lead);
+  put(" x=\"", x, "\" y=\"", y, "\" width=\"", width, "\" height=\"", height, "\" fill=\"", fill,
+      '"');
   end_element("rect", title);
 }
 
 void Svg::circle(double x, double y, double radius, std::string_view fill, std::string_view lead,
                  std::string_view title) {
-  svg_ += "<circle";
-  if (!lead.empty()) (svg_ += ' ') += lead;
-  svg_ += " cx=\"";
-  put(x);
-  svg_ += "\" cy=\"";
-  put(y);
-  svg_ += "\" r=\"";
-  put(radius);
-  ((svg_ += "\" fill=\"") += fill) += '"';
+  put("<circle");
+  if (!lead.empty()) put(' ', lead);
+  put(" cx=\"", x, "\" cy=\"", y, "\" r=\"", radius, "\" fill=\"", fill, '"');
   end_element("circle", title);
 }
 
@@ -153,11 +117,8 @@ void Svg::rule(double x, double y, std::string_view colour, std::string_view cap
 }
 
 void Svg::open_panel(TestId id, double x, double y, double width, double height) {
-  ((svg_ += "<g class=\"panel\" data-test=\"") += test_key(id)) += "\" transform=\"translate(";
-  put(x);
-  svg_ += ' ';
-  put(y);
-  svg_ += ")\">\n";
+  put("<g class=\"panel\" data-test=\"", test_key(id), "\" transform=\"translate(", x, ' ', y,
+      ")\">\n");
   element("rect", "",
           "width=\"" + number(width) + "\" height=\"" + number(height) +
               "\" fill=\"none\" stroke=\"#dddddd\"");

@@ -97,12 +97,19 @@ class Svg {
   void grid(const Scale& scale, double left, double right, double bottom, double height);
 
  protected:
-  void put(double coordinate);           // as number() writes it
+  // Appends each part: text as it is, a coordinate as number() writes it.
+  template <typename... Parts>
+  void put(const Parts&... parts) {
+    (put_part(parts), ...);
+  }
   void put_text(std::string_view text);  // as xml_text() writes it
 
   std::string svg_;
 
  private:
+  void put_part(std::string_view text) { svg_ += text; }
+  void put_part(char c) { svg_ += c; }
+  void put_part(double coordinate);
   // The end of an element whose attributes are written: `/>`, or its
   // tooltip and closing tag.
   void end_element(std::string_view tag, std::string_view title);

@@ -418,13 +418,14 @@ class Chart : Svg {
     }
     marker(own.centre, marker_tip,
            "class=\"slowest-marker\" data-rank=\"" + std::to_string(rank) + '"');
-    const std::string tspan = "<tspan x=\"" + number(x) + "\" y=\"";
-    svg_ += "<text class=\"slowest-label\" data-rank=\"" + std::to_string(rank) + "\" x=\"" +
-            number(x) + "\" y=\"" + number(baseline) + "\" font-size=\"11\" text-anchor=\"" +
-            anchor + "\" fill=\"" + kMarkerColour +
-            "\" stroke=\"#ffffff\" stroke-width=\"3\" paint-order=\"stroke\">" + tspan +
-            number(baseline - kLabelLineHeight) + "\" font-weight=\"bold\">" + xml_text(heading) +
-            "</tspan>" + tspan + number(baseline) + "\">" + xml_text(rate) + "</tspan></text>\n";
+    put("<text class=\"slowest-label\" data-rank=\"", std::to_string(rank), "\" x=\"", x, "\" y=\"",
+        baseline, "\" font-size=\"11\" text-anchor=\"", anchor, "\" fill=\"", kMarkerColour,
+        "\" stroke=\"#ffffff\" stroke-width=\"3\" paint-order=\"stroke\"><tspan x=\"", x, "\" y=\"",
+        baseline - kLabelLineHeight, "\" font-weight=\"bold\">");
+    put_text(heading);
+    put("</tspan><tspan x=\"", x, "\" y=\"", baseline, "\">");
+    put_text(rate);
+    put("</tspan></text>\n");
   }
 
   const RunResults& run_;
