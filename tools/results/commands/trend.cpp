@@ -2,15 +2,19 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <system_error>
 #include <tuple>
 
 #include "analyse/judgement.h"
+#include "analyse/node_figures.h"
 #include "analyse/rates.h"
+#include "read/rank_map.h"
 #include "write/figure_text.h"
 #include "write/replace_file.h"
 #include "write/text_escape.h"
@@ -21,9 +25,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A clock set back by an hour repeats an hour of local times: two names
+// closer than this may be in either order.
+constexpr double kRepeatedHour = 3600.0;
+
 // What a history keeps of `run`.
 TrendPoint trend_point(const RunResults& run, const NameMetadata& when) {
-  TrendPoint point{.when = when, .workers = run.worker_count(), .tests = {}};
+  TrendPoint point;
+  point.when = when;
+  point.workers = run.worker_count();
   for (const TestResults& test : run.tests) {
     const Measure measure = measure_of(test.id);
     point.tests[static_cast<int>(test.id)] = {headline_rate(test.single, measure),
@@ -31,6 +41,21 @@ TrendPoint trend_point(const RunResults& run, const NameMetadata& when) {
                                               headline_rate(test.mean, measure), test.significant};
   }
   return point;
+}
+
+// Each node's median rates of `run`, its workers named by a rank map.
+std::vector<NodePoint> node_points(const RunResults& run) {
+  std::vector<NodePoint> points;
+  const RunNodes nodes = node_figures(run, kDefaultOutlierFraction);
+  for (int t = 0; t < kTestCount; ++t) {
+    for (const NodeFigures& node : nodes[t].nodes) {
+      auto point = std::find_if(points.begin(), points.end(),
+                                [&](const NodePoint& known) { return known.name == node.name; });
+      if (point == points.end()) point = points.insert(points.end(), NodePoint{node.name, {}});
+      point->median[t] = node.median;
+    }
+  }
+  return points;
 }
 
 // The judgement of the newest run for standard output, a line per test.
@@ -60,25 +85,73 @@ std::string departures_summary(const Departures& departures, double alpha) {
   return text;
 }
 
+// The judgement of the newest run's nodes for standard output.
+std::string node_departures_summary(const NodeDepartures& departures, std::size_t mapped,
+                                    std::size_t runs, double alpha) {
+  std::string text = "by node (" + std::to_string(mapped) + " of " + std::to_string(runs) +
+                     " runs with a rank map): ";
+  if (departures.judged.empty()) {
+    return text + "newest run's nodes not judged: " + std::to_string(kMinHistory) +
+           " earlier runs with a map naming the node are needed\n";
+  }
+  text += "flagged where a node's median rate is more than " + report_text(kHistoryMargin * 100.0) +
+          "% below its own typical one and significantly so (family level " + report_text(alpha) +
+          " over " + std::to_string(departures.judged.size()) +
+          " tests of the newest run's nodes)\n";
+  std::size_t flagged = 0;
+  for (const NodeDeparture& departure : departures.judged) {
+    if (!departure.flagged) continue;
+    ++flagged;
+    text += "  " + printable(departure.node) + ": " +
+            std::string(test_key(kTests[departure.test].id)) + " at " +
+            report_text(departure.share * 100.0, 3) + "% of its history, adjusted p " +
+            report_text(departure.p_adjusted, 2) + ": departs\n";
+  }
+  if (flagged == 0) {
+    text += "  no node departs among " + std::to_string(departures.nodes) + "\n";
+  }
+  return text;
+}
+
+// "<first local date and time> to <last>" of runs in time order.
+std::string span_of(const std::vector<TrendPoint>& points) {
+  return points.front().when.local_date + " " + points.front().when.local_time + " to " +
+         points.back().when.local_date + " " + points.back().when.local_time;
+}
+
 // --- The command -----------------------------------------------------------
 
 struct Entry {
   fs::path path;
   NameMetadata when;
+  std::optional<fs::file_time_type> modified;
+  std::string cluster;  // from the run's record
+  double instant = 0.0;
+  TimeSource source = TimeSource::kName;
 };
+
+// A rank map that may be a run's, and where it came from.
+struct MapCandidate {
+  fs::path path;
+  RankMap map;
+  bool named = false;  // given as a file, for every run it fits
+  std::optional<fs::file_time_type> modified;
+};
+
+double seconds_between(fs::file_time_type a, fs::file_time_type b) {
+  return std::chrono::duration<double>(a - b).count();
+}
 
 class Trend {
  public:
   Trend(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
-  int run(const std::vector<std::string>& paths, const fs::path& folder, double alpha,
-          bool fail_on_flag) {
+  int run(const std::vector<std::string>& paths, const std::vector<std::string>& maps,
+          const fs::path& folder, double alpha, bool fail_on_flag) {
     for (const std::string& path : paths) take(path);
-    // Time order; runs of the same second by collector, then by path.
-    std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
-      return std::tie(a.when.local_date, a.when.local_time, a.when.processor_name, a.path) <
-             std::tie(b.when.local_date, b.when.local_time, b.when.processor_name, b.path);
-    });
+    with_maps_ = !maps.empty();
+    for (const std::string& map : maps) take_map(map);
+    order();
 
     std::error_code error;
     fs::create_directories(folder, error);
@@ -87,38 +160,73 @@ class Trend {
            << ": error: cannot create the output folder: " << error.message() << '\n';
       return kExitSkipped;
     }
-    std::vector<OutputFile> outputs{{folder / "trend.csv", trend_csv_header()},
-                                    {folder / "trend.svg", ""}};
-    std::vector<TrendPoint> points;
+    // One series per cluster, in the clusters' name order (runs without a
+    // record first).
+    std::vector<std::string> clusters;
+    std::map<std::string, std::vector<TrendPoint>> series;
+    std::size_t mapped = 0;
     std::string text;  // one file at a time, its room reused
     for (const Entry& entry : entries_) {
-      const auto run = read_run(entry.path, ParseOptions{}, text);
-      if (const auto* message = std::get_if<std::string>(&run)) {
+      auto read = read_run(entry.path, ParseOptions{}, text);
+      if (const auto* message = std::get_if<std::string>(&read)) {
         err_ << *message << "; skipped\n";
         skipped_ = true;
         continue;
       }
-      points.push_back(trend_point(std::get<RunResults>(run), entry.when));
-      outputs[0].content += trend_csv_rows(points.back());
+      RunResults& run = std::get<RunResults>(read);
+      TrendPoint point = trend_point(run, entry.when);
+      point.cluster = entry.cluster;
+      point.instant = entry.instant;
+      point.source = entry.source;
+      if (with_maps_ && map_run(entry, run)) {
+        point.nodes = node_points(run);
+        ++mapped;
+      }
+      std::vector<TrendPoint>& points = series[entry.cluster];
+      if (points.empty()) clusters.push_back(entry.cluster);
+      if (!points.empty()) point.changes = changes_between(points.back(), point);
+      points.push_back(std::move(point));
     }
-    if (points.empty()) {
+    if (clusters.empty()) {
       err_ << "quenda-lite-results: error: no run to chart\n";
       return kExitSkipped;
     }
-    const Departures departures = judge_newest(points, alpha);
-    outputs[1].content = trend_svg(points, departures);
-    const std::string write_error = write_outputs(outputs);
+    std::vector<TrendSeries> charted;
+    std::string csv = trend_csv_header();
+    std::size_t runs = 0;
+    for (const std::string& cluster : clusters) {
+      const std::vector<TrendPoint>& points = series[cluster];
+      for (const TrendPoint& point : points) csv += trend_csv_rows(point);
+      runs += points.size();
+      charted.push_back(TrendSeries{cluster, points, judge_newest(points, alpha),
+                                    judge_newest_nodes(points, alpha)});
+    }
+    const std::string write_error =
+        write_outputs({{folder / "trend.csv", csv}, {folder / "trend.svg", trend_svg(charted)}});
     if (!write_error.empty()) {
       err_ << "quenda-lite-results: error: " << write_error << '\n';
       return kExitSkipped;
     }
-    out_ << points.size() << (points.size() == 1 ? " run" : " runs") << ", "
-         << points.front().when.local_date << ' ' << points.front().when.local_time << " to "
-         << points.back().when.local_date << ' ' << points.back().when.local_time << " -> "
-         << printable((folder / "trend.csv").string()) << ", .svg\n"
-         << departures_summary(departures, alpha);
+    out_ << runs << (runs == 1 ? " run" : " runs");
+    if (charted.size() == 1) {
+      out_ << ", " << span_of(charted.front().points);
+    } else {
+      out_ << " of " << charted.size() << " clusters";
+    }
+    out_ << " -> " << printable((folder / "trend.csv").string()) << ", .svg\n" << order_summary();
+    bool flagged = false;
+    for (const TrendSeries& one : charted) {
+      out_ << series_summary(one, charted.size());
+      out_ << departures_summary(one.departures, alpha);
+      if (with_maps_) {
+        std::size_t with_map = 0;
+        for (const TrendPoint& point : one.points) with_map += point.nodes.empty() ? 0 : 1;
+        out_ << node_departures_summary(one.nodes, with_map, one.points.size(), alpha);
+      }
+      flagged = flagged || one.departures.any() || one.nodes.any();
+    }
     out_.flush();
-    return skipped_ || !out_ || (fail_on_flag && departures.any()) ? kExitSkipped : 0;
+    return skipped_ || !out_ || (fail_on_flag && flagged) ? kExitSkipped : 0;
   }
 
  private:
@@ -140,7 +248,13 @@ class Trend {
                   "'results_quenda_lite_windows_clusters @ <node> @ local date "
                   "YYYY.MM.DD time HH.MM.SS.txt')");
     }
-    entries_.push_back(Entry{path, std::move(*when)});
+    Entry entry;
+    entry.path = path;
+    entry.when = std::move(*when);
+    const fs::file_time_type modified = fs::last_write_time(path, error);
+    if (!error) entry.modified = modified;
+    entry.instant = local_instant(entry.when);
+    entries_.push_back(std::move(entry));
   }
 
   void take(const fs::path& path) {
@@ -153,10 +267,148 @@ class Trend {
     for (const fs::path& file : std::get<0>(files)) add(file);
   }
 
+  // Time order within each cluster. A run with a record has its UTC start;
+  // one without, the local time of its name, which repeats for an hour
+  // where a clock is set back: of two such names less than an hour apart,
+  // the file modified first ran first where the modification times say so
+  // clearly.
+  void order() {
+    std::stable_sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
+      return std::tie(a.cluster, a.instant, a.when.processor_name, a.path) <
+             std::tie(b.cluster, b.instant, b.when.processor_name, b.path);
+    });
+    const auto swapped = [](const Entry& a, const Entry& b) {
+      if (a.cluster != b.cluster || a.source == TimeSource::kRecord ||
+          b.source == TimeSource::kRecord || !a.modified || !b.modified) {
+        return false;
+      }
+      // Where b ran an hour of clock time earlier than its name says, a
+      // started kRepeatedHour - names after it, and its file was written
+      // about as much later: half of that is taken as proof, so that runs
+      // of unlike length or files copied in another order are not reordered.
+      const double names = b.instant - a.instant;
+      return names < kRepeatedHour &&
+             seconds_between(*a.modified, *b.modified) > (kRepeatedHour - names) / 2;
+    };
+    for (std::size_t pass = 0; pass < entries_.size(); ++pass) {
+      bool moved = false;
+      for (std::size_t i = 0; i + 1 < entries_.size(); ++i) {
+        if (!swapped(entries_[i], entries_[i + 1])) continue;
+        std::swap(entries_[i], entries_[i + 1]);
+        entries_[i].source = entries_[i + 1].source = TimeSource::kNameMtime;
+        moved = true;
+      }
+      if (!moved) break;
+    }
+  }
+
+  // Standard output's word on how the runs were put in order.
+  std::string order_summary() const {
+    std::array<std::size_t, 3> counts{};
+    for (const Entry& entry : entries_) ++counts[static_cast<int>(entry.source)];
+    std::string text = "order:";
+    if (counts[0] > 0) {
+      text += " " + std::to_string(counts[0]) + " by their run record's UTC start;";
+    }
+    const std::size_t by_name = counts[1] + counts[2];
+    if (by_name > 0) {
+      text += " " + std::to_string(by_name) + " by the local time in their file's name";
+      if (counts[2] > 0) {
+        text += ", " + std::to_string(counts[2]) +
+                " of them by their files' modification times beside a name less than an hour "
+                "apart";
+      }
+      text += ";";
+    }
+    text.back() = '\n';
+    return text;
+  }
+
+  static std::string series_summary(const TrendSeries& series, std::size_t count) {
+    std::string text;
+    if (count > 1 || !series.cluster.empty()) {
+      text = (series.cluster.empty() ? std::string("runs without a record (cluster unknown)")
+                                     : "cluster " + printable(series.cluster)) +
+             ": " + std::to_string(series.points.size()) +
+             (series.points.size() == 1 ? " run, " : " runs, ") + span_of(series.points) + "\n";
+    }
+    for (const TrendPoint& point : series.points) {
+      if (point.changes.empty()) continue;
+      text += "changed at " + point.when.local_date + " " + point.when.local_time + ": " +
+              printable(point.changes) + "\n";
+    }
+    return text;
+  }
+
+  // Maps: a file for every run it fits, or a folder of the batch script's
+  // maps (quenda-lite-<job id>.map); a folder without any is read as a
+  // shared working folder.
+  void take_map(const fs::path& path) {
+    std::error_code error;
+    if (fs::is_directory(path, error)) {
+      if (const std::size_t found = maps_in(path); found > 0) return;
+    }
+    auto read = read_rank_map(path);
+    if (const auto* reason = std::get_if<std::string>(&read)) {
+      err_ << printable(path.string()) << ": error: " << *reason << "; not used\n";
+      skipped_ = true;
+      return;
+    }
+    maps_.push_back(MapCandidate{path, std::move(std::get<RankMap>(read)), true, {}});
+  }
+
+  // Reads the maps in `folder` once; returns how many it holds.
+  std::size_t maps_in(const fs::path& folder) {
+    std::error_code error;
+    const fs::path key = fs::weakly_canonical(folder, error);
+    if (!map_folders_.insert(error ? folder : key).second) {
+      return static_cast<std::size_t>(
+          std::count_if(maps_.begin(), maps_.end(),
+                        [&](const MapCandidate& c) { return c.path.parent_path() == folder; }));
+    }
+    std::size_t found = 0;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+      const std::string name = it->path().filename().string();
+      if (!name.starts_with("quenda-lite-") || !name.ends_with(".map")) continue;
+      auto read = read_rank_map(it->path());
+      if (read.index() != 0) continue;  // a map being written, or not a map
+      std::error_code time_error;
+      const fs::file_time_type modified = fs::last_write_time(it->path(), time_error);
+      maps_.push_back(MapCandidate{it->path(), std::move(std::get<RankMap>(read)), false,
+                                   time_error ? std::nullopt : std::optional(modified)});
+      ++found;
+    }
+    return found;
+  }
+
+  // Names `run`'s workers' nodes from the map that is its: a map named for
+  // every run, else the map beside it or in a folder of maps that fits it,
+  // the one written nearest the results file where several do.
+  bool map_run(const Entry& entry, RunResults& run) {
+    maps_in(entry.path.parent_path().empty() ? fs::path(".") : entry.path.parent_path());
+    std::vector<const MapCandidate*> order;
+    for (const MapCandidate& candidate : maps_) order.push_back(&candidate);
+    const auto distance = [&](const MapCandidate* c) {
+      if (c->named) return -1.0;
+      if (!c->modified || !entry.modified) return HUGE_VAL;
+      return std::fabs(seconds_between(*c->modified, *entry.modified));
+    };
+    std::stable_sort(order.begin(), order.end(), [&](const MapCandidate* a, const MapCandidate* b) {
+      return distance(a) < distance(b);
+    });
+    for (const MapCandidate* candidate : order) {
+      if (apply_rank_map(candidate->map, run).empty()) return true;
+    }
+    return false;
+  }
+
   std::ostream& out_;
   std::ostream& err_;
   std::vector<Entry> entries_;
   std::set<fs::path> seen_;
+  std::vector<MapCandidate> maps_;
+  std::set<fs::path> map_folders_;
+  bool with_maps_ = false;
   bool skipped_ = false;
 };
 
@@ -168,17 +420,25 @@ const Command& trend_command() {
       "PATH...",
       "a results file, or a folder: all results files in it",
       "charts the history of many runs: trend.csv (one row per run and test) and trend.svg (a "
-      "panel per test, total and mean per worker over time), in time order from the date and "
-      "time in each results file's name, and judges the newest run's mean per worker against "
-      "the runs before it.",
+      "panel per test, total and mean per worker over time), one series per cluster, in time "
+      "order from each run's record (the batch script's quenda-lite-<job id>.json beside the "
+      "results file) or else from the local date and time in each results file's name, marks "
+      "a change of worker count, file system, mount options or kernel, and judges each "
+      "cluster's newest run's mean per worker against the runs before it.",
       {
           {"-o, --output-dir", "DIR", "write into DIR (created if needed), not the current folder",
            false, several_outputs},
           {"--alpha", "A",
-           "the chance of any false flag among the newest run's six tests, above 0 and below 1: "
-           "0.05 (the default) or 5%",
+           "the chance of any false flag among the newest run's six tests (or, with maps, its "
+           "tests and nodes), above 0 and below 1: 0.05 (the default) or 5%",
            false, alpha_level},
-          {"--fail-on-flag", "", "end with status 1 where the newest run departs from its history"},
+          {"--rank-map", "MAP",
+           "a map or job log for every run it fits, or a folder of the batch script's maps; the "
+           "maps beside each results file are taken too: keeps each node's history and judges "
+           "the newest run's nodes against their own past",
+           true},
+          {"--fail-on-flag", "",
+           "end with status 1 where a newest run or one of its nodes departs from its history"},
       },
       "Exit status: 0 every file charted, 1 a file skipped (named on standard error) or, with "
       "--fail-on-flag, a departure flagged, 2 a wrong command line."};
@@ -189,8 +449,11 @@ int run_trend(const Arguments& arguments, std::ostream& out, std::ostream& err) 
   if (arguments.operands.empty()) return usage_error(err, "no results file or folder given");
   const double alpha =
       arguments.has("--alpha") ? *percent_of(*arguments.value("--alpha")) / 100 : kDefaultAlpha;
-  return Trend(out, err).run(arguments.operands, arguments.value("--output-dir").value_or("."),
-                             alpha, arguments.has("--fail-on-flag"));
+  std::vector<std::string> maps;
+  if (arguments.has("--rank-map")) maps = arguments.values.at("--rank-map");
+  return Trend(out, err).run(arguments.operands, maps,
+                             arguments.value("--output-dir").value_or("."), alpha,
+                             arguments.has("--fail-on-flag"));
 }
 
 }  // namespace quenda::results
