@@ -15,6 +15,7 @@
 #include "analyse/node_figures.h"
 #include "analyse/rates.h"
 #include "read/rank_map.h"
+#include "read/run_record.h"
 #include "write/figure_text.h"
 #include "write/replace_file.h"
 #include "write/text_escape.h"
@@ -125,10 +126,30 @@ struct Entry {
   fs::path path;
   NameMetadata when;
   std::optional<fs::file_time_type> modified;
-  std::string cluster;  // from the run's record
+  // From the run's record, where one lies beside the results file.
+  std::string cluster;
+  std::string job_id;
+  std::string start_utc;
+  std::optional<RunSetup> setup;
   double instant = 0.0;
   TimeSource source = TimeSource::kName;
 };
+
+// Each field of `nodes` as the distinct values of the nodes, in order.
+RunSetup setup_of(const std::vector<NodeRecord>& nodes) {
+  std::set<std::string> fstype, mount_options, kernel;
+  for (const NodeRecord& node : nodes) {
+    fstype.insert(node.fstype);
+    mount_options.insert(node.mount_options);
+    kernel.insert(node.kernel);
+  }
+  const auto joined = [](const std::set<std::string>& values) {
+    std::string text;
+    for (const std::string& value : values) text += (text.empty() ? "" : " | ") + value;
+    return text;
+  };
+  return {joined(fstype), joined(mount_options), joined(kernel)};
+}
 
 // A rank map that may be a run's, and where it came from.
 struct MapCandidate {
@@ -176,6 +197,8 @@ class Trend {
       RunResults& run = std::get<RunResults>(read);
       TrendPoint point = trend_point(run, entry.when);
       point.cluster = entry.cluster;
+      point.start_utc = entry.start_utc;
+      point.setup = entry.setup;
       point.instant = entry.instant;
       point.source = entry.source;
       if (with_maps_ && map_run(entry, run)) {
@@ -254,7 +277,36 @@ class Trend {
     const fs::file_time_type modified = fs::last_write_time(path, error);
     if (!error) entry.modified = modified;
     entry.instant = local_instant(entry.when);
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    const std::map<std::string, RunRecord>& records = records_in_folder(folder);
+    if (const auto found = records.find(path.filename().string()); found != records.end()) {
+      const RunRecord& record = found->second;
+      entry.cluster = record.cluster;
+      entry.job_id = record.job_id;
+      entry.start_utc = record.start_utc;
+      entry.setup = setup_of(record.nodes);
+      if (const auto start = utc_instant(record.start_utc)) {
+        entry.instant = *start;
+        entry.source = TimeSource::kRecord;
+      }
+    }
     entries_.push_back(std::move(entry));
+  }
+
+  // The records in `folder`, read once; a record that cannot be read is
+  // named on standard error and its run charted as if it had none.
+  const std::map<std::string, RunRecord>& records_in_folder(const fs::path& folder) {
+    std::error_code error;
+    const fs::path key = fs::weakly_canonical(folder, error);
+    auto [place, added] = records_.try_emplace(error ? folder : key);
+    if (added) {
+      std::vector<std::string> refused;
+      place->second = records_in(folder, &refused);
+      for (const std::string& problem : refused) {
+        err_ << problem << "; not a run record, left alone\n";
+      }
+    }
+    return place->second;
   }
 
   void take(const fs::path& path) {
@@ -273,6 +325,17 @@ class Trend {
   // the file modified first ran first where the modification times say so
   // clearly.
   void order() {
+    // A series holds UTC and local times apart no better than its runs'
+    // names do: with a run of it lacking a record, all go by their names.
+    std::set<std::string> by_name;
+    for (const Entry& entry : entries_) {
+      if (entry.source != TimeSource::kRecord) by_name.insert(entry.cluster);
+    }
+    for (Entry& entry : entries_) {
+      if (!by_name.contains(entry.cluster)) continue;
+      entry.instant = local_instant(entry.when);
+      entry.source = TimeSource::kName;
+    }
     std::stable_sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
       return std::tie(a.cluster, a.instant, a.when.processor_name, a.path) <
              std::tie(b.cluster, b.instant, b.when.processor_name, b.path);
@@ -327,7 +390,7 @@ class Trend {
   static std::string series_summary(const TrendSeries& series, std::size_t count) {
     std::string text;
     if (count > 1 || !series.cluster.empty()) {
-      text = (series.cluster.empty() ? std::string("runs without a record (cluster unknown)")
+      text = (series.cluster.empty() ? std::string("runs of no named cluster (without a record)")
                                      : "cluster " + printable(series.cluster)) +
              ": " + std::to_string(series.points.size()) +
              (series.points.size() == 1 ? " run, " : " runs, ") + span_of(series.points) + "\n";
@@ -381,14 +444,17 @@ class Trend {
     return found;
   }
 
-  // Names `run`'s workers' nodes from the map that is its: a map named for
-  // every run, else the map beside it or in a folder of maps that fits it,
-  // the one written nearest the results file where several do.
+  // Names `run`'s workers' nodes from the map that is its: the map of its
+  // job, as its record names it, else a map named for every run, else the
+  // map beside it or in a folder of maps that fits it, the one written
+  // nearest the results file where several do.
   bool map_run(const Entry& entry, RunResults& run) {
     maps_in(entry.path.parent_path().empty() ? fs::path(".") : entry.path.parent_path());
     std::vector<const MapCandidate*> order;
     for (const MapCandidate& candidate : maps_) order.push_back(&candidate);
+    const std::string own = "quenda-lite-" + entry.job_id + ".map";
     const auto distance = [&](const MapCandidate* c) {
+      if (!entry.job_id.empty() && c->path.filename() == own) return -2.0;
       if (c->named) return -1.0;
       if (!c->modified || !entry.modified) return HUGE_VAL;
       return std::fabs(seconds_between(*c->modified, *entry.modified));
@@ -408,6 +474,7 @@ class Trend {
   std::set<fs::path> seen_;
   std::vector<MapCandidate> maps_;
   std::set<fs::path> map_folders_;
+  std::map<fs::path, std::map<std::string, RunRecord>> records_;
   bool with_maps_ = false;
   bool skipped_ = false;
 };

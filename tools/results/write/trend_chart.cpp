@@ -29,6 +29,7 @@ constexpr double kStripHeight = 88;
 constexpr double kTotalTop = 44;
 constexpr double kMeanTop = 160;
 constexpr double kSeriesHeading = 34;
+constexpr double kChangeBand = 18;
 // A change's mark and its label: neither red (the tool's judgement) nor
 // grey (the report's verdict).
 constexpr char kChangeColour[] = "#7b4fa0";
@@ -58,21 +59,28 @@ class TrendChart : Svg {
 
   std::string draw() {
     const bool headings = series_.size() > 1 || !series_.front().cluster.empty();
-    const double set_height =
-        (headings ? kSeriesHeading : 0) + kTestCount * (kPanelHeight + kPanelGap);
-    header(kMargin + kHeaderHeight + series_.size() * set_height - kPanelGap + kMargin);
+    double height = kMargin + kHeaderHeight - kPanelGap + kMargin;
+    for (const TrendSeries& series : series_) {
+      height += (headings ? kSeriesHeading : 0) + (has_changes(series) ? kChangeBand : 0) +
+                kTestCount * (kPanelHeight + kPanelGap);
+    }
+    header(height);
     double y = kMargin + kHeaderHeight;
     for (const TrendSeries& series : series_) {
       select(series);
       svg_ << "<g class=\"series\" data-cluster=\"" << xml_text(series.cluster) << "\">\n";
       if (headings) {
         text(kMargin, y + 20,
-             (series.cluster.empty() ? std::string("runs without a record (cluster unknown)")
+             (series.cluster.empty() ? std::string("runs of no named cluster (without a record)")
                                      : "cluster " + series.cluster) +
                  ": " + std::to_string(points().size()) +
                  (points().size() == 1 ? " run" : " runs") + ", " + span(),
              "font-size=\"16\" font-weight=\"bold\"");
         y += kSeriesHeading;
+      }
+      if (has_changes(series)) {
+        change_labels(y + 13);
+        y += kChangeBand;
       }
       for (int i = 0; i < kTestCount; ++i) {
         panel(kTests[i].id, y);
@@ -180,28 +188,51 @@ class TrendChart : Svg {
     return ys;
   }
 
+  static bool has_changes(const TrendSeries& series) {
+    return std::any_of(series.points.begin(), series.points.end(),
+                       [](const TrendPoint& point) { return !point.changes.empty(); });
+  }
+
+  // Above the series' panels, what changed at each marked run, at its
+  // place on the time axis; a label that would run into one already drawn
+  // is left to the line's tooltip.
+  void change_labels(double y) {
+    std::vector<std::pair<double, double>> taken;
+    for (std::size_t i = 0; i < points().size(); ++i) {
+      std::string label = points()[i].changes;
+      if (label.empty()) continue;
+      if (label.size() > kLongestChangeLabel) {
+        label.resize(kLongestChangeLabel - 3);
+        label += "...";
+      }
+      const double x = kMargin + x_of(i);
+      const double width = 6.2 * static_cast<double>(label.size());
+      const bool right_half = x_of(i) > kPlotLeft + kPlotWidth / 2;
+      const double left = right_half ? x - width : x;
+      if (std::any_of(taken.begin(), taken.end(), [&](const auto& box) {
+            return left < box.second + 8 && box.first < left + width + 8;
+          })) {
+        continue;
+      }
+      taken.emplace_back(left, left + width);
+      text(x, y, label,
+           std::string("class=\"change-label\" font-size=\"10\" fill=\"") + kChangeColour +
+               "\" text-anchor=\"" + (right_half ? "end" : "start") + '"');
+    }
+  }
+
   // A dashed line through both strips at each run whose worker count or
-  // setup differs from the run before it, labelled with what changed.
-  void changes(TestId id) {
+  // setup differs from the run before it, what changed as its tooltip.
+  void changes() {
     for (std::size_t i = 0; i < points().size(); ++i) {
       const std::string& what = points()[i].changes;
       if (what.empty()) continue;
       const double x = x_of(i);
       element("line", "class=\"change\" data-run=\"" + std::to_string(i) + '"',
-              "x1=\"" + number(x) + "\" y1=\"" + number(kTotalTop - 10) + "\" x2=\"" + number(x) +
+              "x1=\"" + number(x) + "\" y1=\"" + number(kTotalTop - 6) + "\" x2=\"" + number(x) +
                   "\" y2=\"" + number(kMeanTop + kStripHeight) + "\" stroke=\"" + kChangeColour +
                   "\" stroke-width=\"1.2\" stroke-dasharray=\"4 3\"",
               points()[i].when.local_date + " " + points()[i].when.local_time + ": " + what);
-      if (id != kTests.front().id) continue;  // labelled once, in the first panel
-      std::string label = what;
-      if (label.size() > kLongestChangeLabel) {
-        label.resize(kLongestChangeLabel - 3);
-        label += "...";
-      }
-      const bool right_half = x > kPlotLeft + kPlotWidth / 2;
-      text(right_half ? x - 4 : x + 4, kTotalTop - 12, label,
-           std::string("font-size=\"10\" fill=\"") + kChangeColour + "\" text-anchor=\"" +
-               (right_half ? "end" : "start") + '"');
     }
   }
 
@@ -215,7 +246,8 @@ class TrendChart : Svg {
       flagged += " at " + report_text(node.share * 100.0, 3) + "%";
     }
     if (flagged.empty()) return;
-    text(kWidth - 2 * kMargin - 10, 36, "newest run's nodes below their history: " + flagged,
+    text(kWidth - 2 * kMargin - 10, kPanelHeight - 8,
+         "newest run's nodes below their history: " + flagged,
          std::string("class=\"node-departs\" font-size=\"12\" text-anchor=\"end\" fill=\"") +
              kSignificantColour + '"');
   }
@@ -241,7 +273,7 @@ class TrendChart : Svg {
          "the report's verdict: significant differences in " + std::to_string(marked) + " of " +
              std::to_string(points().size()) + " runs",
          "font-size=\"12\" text-anchor=\"end\" fill=\"#444444\"");
-    changes(id);
+    changes();
     node_departures(id);
     const Departure& departure = series_now_->departures.tests[static_cast<int>(id)];
     if (departure.flagged && !std::isnan(means.back())) {
