@@ -101,6 +101,8 @@ class TrendChart : Svg {
     for (const TrendPoint& point : series.points) instants_.push_back(point.instant);
     first_ = instants_.empty() ? 0 : *std::min_element(instants_.begin(), instants_.end());
     last_ = instants_.empty() ? 0 : *std::max_element(instants_.begin(), instants_.end());
+    utc_ = std::all_of(series.points.begin(), series.points.end(),
+                       [](const TrendPoint& point) { return point.source == TimeSource::kRecord; });
   }
 
   std::string span() const {
@@ -295,7 +297,10 @@ class TrendChart : Svg {
       const char* anchor = ticks > 0 && i == 0       ? "start"
                            : ticks > 0 && i == ticks ? "end"
                                                      : "middle";
-      text(x, axis + 18, civil_text(first_ + share * (last_ - first_), with_time),
+      // A series placed by its records' UTC starts has its axis in UTC.
+      text(x, axis + 18,
+           civil_text(first_ + share * (last_ - first_), with_time) +
+               (with_time && utc_ ? " UTC" : ""),
            std::string("font-size=\"10\" fill=\"#444444\" text-anchor=\"") + anchor + '"');
     }
     close_panel();
@@ -306,6 +311,7 @@ class TrendChart : Svg {
   std::vector<double> instants_;
   double first_ = 0;
   double last_ = 0;
+  bool utc_ = false;
 };
 
 }  // namespace
