@@ -91,6 +91,7 @@ std::string node_departures_summary(const NodeDepartures& departures, std::size_
                                     std::size_t runs, double alpha) {
   std::string text = "by node (" + std::to_string(mapped) + " of " + std::to_string(runs) +
                      " runs with a rank map): ";
+  if (departures.nodes == 0) return text + "the newest run has no map, its nodes not judged\n";
   if (departures.judged.empty()) {
     return text + "newest run's nodes not judged: " + std::to_string(kMinHistory) +
            " earlier runs with a map naming the node are needed\n";
@@ -216,16 +217,22 @@ class Trend {
     }
     std::vector<TrendSeries> charted;
     std::string csv = trend_csv_header();
+    std::string node_csv = trend_node_csv_header();
     std::size_t runs = 0;
     for (const std::string& cluster : clusters) {
       const std::vector<TrendPoint>& points = series[cluster];
-      for (const TrendPoint& point : points) csv += trend_csv_rows(point);
+      for (const TrendPoint& point : points) {
+        csv += trend_csv_rows(point);
+        node_csv += trend_node_csv_rows(point);
+      }
       runs += points.size();
       charted.push_back(TrendSeries{cluster, points, judge_newest(points, alpha),
                                     judge_newest_nodes(points, alpha)});
     }
-    const std::string write_error =
-        write_outputs({{folder / "trend.csv", csv}, {folder / "trend.svg", trend_svg(charted)}});
+    std::vector<OutputFile> outputs{{folder / "trend.csv", csv},
+                                    {folder / "trend.svg", trend_svg(charted)}};
+    if (with_maps_) outputs.push_back({folder / "trend-nodes.csv", node_csv});
+    const std::string write_error = write_outputs(outputs);
     if (!write_error.empty()) {
       err_ << "quenda-lite-results: error: " << write_error << '\n';
       return kExitSkipped;
@@ -236,7 +243,8 @@ class Trend {
     } else {
       out_ << " of " << charted.size() << " clusters";
     }
-    out_ << " -> " << printable((folder / "trend.csv").string()) << ", .svg\n" << order_summary();
+    out_ << " -> " << printable((folder / "trend.csv").string()) << ", .svg"
+         << (with_maps_ ? ", trend-nodes.csv\n" : "\n") << order_summary();
     bool flagged = false;
     for (const TrendSeries& one : charted) {
       out_ << series_summary(one, charted.size());

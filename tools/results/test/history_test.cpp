@@ -342,6 +342,17 @@ TEST_F(History, TrendFlagsANodeBelowItsOwnPastNotOneWithANoisyWorker) {
       << trend.out;
   EXPECT_EQ(samples::nth_line_starting(trend.out, "  node-c: ", 7), 0) << trend.out;
   EXPECT_EQ(samples::nth_line_starting(trend.out, "  node-a: "), 0) << trend.out;
+  // The history per node: a row per run, node and test, newest last.
+  const auto rows = samples::csv_rows(testing::read_file(folder_.path() / "trend-nodes.csv"));
+  ASSERT_EQ(rows.size(), 1 + 6 * 3 * kTests.size());
+  const auto newest_over_night_5 = [&](int node, int test) {
+    const auto median = [&](int run) {
+      return std::stod(rows[1 + (run * 3 + node) * 6 + test][6]);
+    };
+    return median(5) / median(4) * 1.05 / 1.06;
+  };
+  EXPECT_NEAR(newest_over_night_5(0, 1), 1.0, 1e-5);
+  EXPECT_NEAR(newest_over_night_5(2, 1), 1.0 / 3, 1e-5);
   EXPECT_EQ(tool({"trend", "--fail-on-flag", "--rank-map", "quenda-lite-1.map", "."}).exit_code, 1);
 }
 

@@ -346,6 +346,28 @@ std::string trend_csv_rows(const TrendPoint& point) {
   return rows;
 }
 
+std::string trend_node_csv_header() {
+  return "cluster,local_date,local_time,node,test,unit,median\n";
+}
+
+std::string trend_node_csv_rows(const TrendPoint& point) {
+  std::string run_cells = csv_text_cell(point.cluster);
+  run_cells += ",";
+  run_cells += csv_text_cell(point.when.local_date);
+  run_cells += ",";
+  run_cells += csv_text_cell(point.when.local_time);
+  run_cells += ",";
+  std::string rows;
+  for (const NodePoint& node : point.nodes) {
+    for (int i = 0; i < kTestCount; ++i) {
+      rows += run_cells + csv_text_cell(node.name) + "," + std::string(test_key(kTests[i].id)) +
+              "," + rate_unit(kTests[i].id) + "," +
+              (node.median[i] ? exact_text(*node.median[i]) : std::string()) + "\n";
+    }
+  }
+  return rows;
+}
+
 std::string trend_svg(const std::vector<TrendSeries>& series) { return TrendChart(series).draw(); }
 
 }  // namespace quenda::results

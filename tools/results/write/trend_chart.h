@@ -25,6 +25,12 @@ struct TrendSeries {
 std::string trend_csv_header();
 std::string trend_csv_rows(const TrendPoint& point);
 
+// With rank maps, the header and the rows of one run of trend-nodes.csv,
+// a row per node and test: cluster,local_date,local_time,node,test,unit,median
+// where the median is of the node's workers' measured rates.
+std::string trend_node_csv_header();
+std::string trend_node_csv_rows(const TrendPoint& point);
+
 // Per series (<g class="series" data-cluster="<name>">, named above its
 // panels where there are several or it has a name), one panel per test
 // (<g class="panel" data-test="<key>">), the runs along a time axis, the
