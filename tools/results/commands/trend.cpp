@@ -186,7 +186,6 @@ class Trend {
     // record first).
     std::vector<std::string> clusters;
     std::map<std::string, std::vector<TrendPoint>> series;
-    std::size_t mapped = 0;
     std::string text;  // one file at a time, its room reused
     for (const Entry& entry : entries_) {
       auto read = read_run(entry.path, ParseOptions{}, text);
@@ -202,10 +201,7 @@ class Trend {
       point.setup = entry.setup;
       point.instant = entry.instant;
       point.source = entry.source;
-      if (with_maps_ && map_run(entry, run)) {
-        point.nodes = node_points(run);
-        ++mapped;
-      }
+      if (with_maps_ && map_run(entry, run)) point.nodes = node_points(run);
       std::vector<TrendPoint>& points = series[entry.cluster];
       if (points.empty()) clusters.push_back(entry.cluster);
       if (!points.empty()) point.changes = changes_between(points.back(), point);
@@ -220,14 +216,16 @@ class Trend {
     std::string node_csv = trend_node_csv_header();
     std::size_t runs = 0;
     for (const std::string& cluster : clusters) {
-      const std::vector<TrendPoint>& points = series[cluster];
+      std::vector<TrendPoint>& points = series[cluster];
       for (const TrendPoint& point : points) {
         csv += trend_csv_rows(point);
         node_csv += trend_node_csv_rows(point);
       }
       runs += points.size();
-      charted.push_back(TrendSeries{cluster, points, judge_newest(points, alpha),
-                                    judge_newest_nodes(points, alpha)});
+      Departures departures = judge_newest(points, alpha);
+      NodeDepartures nodes = judge_newest_nodes(points, alpha);
+      charted.push_back(
+          TrendSeries{cluster, std::move(points), std::move(departures), std::move(nodes)});
     }
     std::vector<OutputFile> outputs{{folder / "trend.csv", csv},
                                     {folder / "trend.svg", trend_svg(charted)}};
@@ -398,7 +396,7 @@ class Trend {
   static std::string series_summary(const TrendSeries& series, std::size_t count) {
     std::string text;
     if (count > 1 || !series.cluster.empty()) {
-      text = (series.cluster.empty() ? std::string("runs of no named cluster (without a record)")
+      text = (series.cluster.empty() ? std::string("runs of no named cluster")
                                      : "cluster " + printable(series.cluster)) +
              ": " + std::to_string(series.points.size()) +
              (series.points.size() == 1 ? " run, " : " runs, ") + span_of(series.points) + "\n";

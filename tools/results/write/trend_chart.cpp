@@ -71,7 +71,7 @@ class TrendChart : Svg {
       svg_ << "<g class=\"series\" data-cluster=\"" << xml_text(series.cluster) << "\">\n";
       if (headings) {
         text(kMargin, y + 20,
-             (series.cluster.empty() ? std::string("runs of no named cluster (without a record)")
+             (series.cluster.empty() ? std::string("runs of no named cluster")
                                      : "cluster " + series.cluster) +
                  ": " + std::to_string(points().size()) +
                  (points().size() == 1 ? " run" : " runs") + ", " + span(),
