@@ -256,12 +256,13 @@ TEST_F(History, TrendFlagsANewestRunBelowItsHistoryWhereAsked) {
 }
 
 TEST_F(History, TrendKeepsClustersApartInTheirOwnTimeOrderAndMarksWhatChanged) {
-  // Two clusters of six nights each, recorded, "big" twice as fast; on
-  // "tiny"'s newest night its kernel changed. Mixed into one series, tiny's
-  // newest would fall to half of its history.
+  // Two clusters of six nights each, recorded, "big" twice as fast and with
+  // a third worker on its fourth night; on "tiny"'s newest night its kernel
+  // changed. Mixed into one series, tiny's newest would fall to half of its
+  // history.
   for (const auto& [cluster, factor] : {std::pair{"big", 2.0}, std::pair{"tiny", 1.0}}) {
     for (int night = 1; night <= 6; ++night) {
-      samples::SampleRun run = samples::sample_run(3);
+      samples::SampleRun run = samples::sample_run(night == 4 && factor == 2.0 ? 4 : 3);
       for (samples::SampleTest& test : run.tests) {
         for (samples::SampleTiming& worker : test.workers) worker.rate *= factor;
       }
@@ -297,6 +298,8 @@ TEST_F(History, TrendKeepsClustersApartInTheirOwnTimeOrderAndMarksWhatChanged) {
         "order: 12 by their run record's UTC start; 2 by the local time in their file's name, 2 "
         "of them by their files' modification times beside a name less than an hour apart",
         "cluster big: 6 runs, 2026-03-01 05:06:07 to 2026-03-06 05:06:07",
+        "changed at 2026-03-04 05:06:07: workers 2->3",
+        "changed at 2026-03-05 05:06:07: workers 3->2",
         "changed at 2026-03-06 05:06:07: kernel 6.1.0-28-amd64->6.1.0-29-amd64"}) {
     EXPECT_EQ(samples::line_numbers(trend.out, line).size(), 1u) << line << "\n" << trend.out;
   }
@@ -313,7 +316,7 @@ TEST_F(History, TrendKeepsClustersApartInTheirOwnTimeOrderAndMarksWhatChanged) {
   EXPECT_EQ(runs[13], "tiny 05:06:07 record kernel 6.1.0-28-amd64->6.1.0-29-amd64");
   const fs::path chart = folder_.path() / "trend.svg";
   EXPECT_EQ(samples::xpath_count(chart, "//*[@class='series']"), 3);
-  EXPECT_EQ(samples::xpath_count(chart, "//*[@class='change']"), 6);
+  EXPECT_EQ(samples::xpath_count(chart, "//*[@class='change']"), 3 * 6);
   EXPECT_EQ(samples::label_problems(chart), "");
 }
 
