@@ -502,8 +502,8 @@ const Command& trend_command() {
           {"-o, --output-dir", "DIR", "write into DIR (created if needed), not the current folder",
            false, several_outputs},
           {"--alpha", "A",
-           "the chance of any false flag among the newest run's six tests (or, with maps, its "
-           "tests and nodes), above 0 and below 1: 0.05 (the default) or 5%",
+           "the chance of any false flag among the newest run's six tests, and apart among its "
+           "nodes' tests with maps, above 0 and below 1: 0.05 (the default) or 5%",
            false, alpha_level},
           {"--rank-map", "MAP",
            "a map or job log for every run it fits, or a folder of the batch script's maps; the "
