@@ -30,6 +30,7 @@ constexpr double kTotalTop = 44;
 constexpr double kMeanTop = 160;
 constexpr double kSeriesHeading = 34;
 constexpr double kChangeBand = 18;
+constexpr double kLegendLine = 18;
 // A change's mark and its label: neither red (the tool's judgement) nor
 // grey (the report's verdict).
 constexpr char kChangeColour[] = "#7b4fa0";
@@ -59,13 +60,13 @@ class TrendChart : Svg {
 
   std::string draw() {
     const bool headings = series_.size() > 1 || !series_.front().cluster.empty();
-    double height = kMargin + kHeaderHeight - kPanelGap + kMargin;
+    double height = kMargin + header_height() - kPanelGap + kMargin;
     for (const TrendSeries& series : series_) {
       height += (headings ? kSeriesHeading : 0) + (has_changes(series) ? kChangeBand : 0) +
                 kTestCount * (kPanelHeight + kPanelGap);
     }
     header(height);
-    double y = kMargin + kHeaderHeight;
+    double y = kMargin + header_height();
     for (const TrendSeries& series : series_) {
       select(series);
       svg_ << "<g class=\"series\" data-cluster=\"" << xml_text(series.cluster) << "\">\n";
@@ -136,13 +137,19 @@ class TrendChart : Svg {
     text(kMargin, kMargin + 40, collectors, "font-size=\"12\" fill=\"#444444\"");
     const double y = kMargin + 62;
     rule(kMargin, y, kWorkersColour, "total of the workers");
-    rule(kMargin + 170, y, kMeanColour, "mean per worker");
-    circle(kMargin + 320, y - 4, 4, kReportVerdictColour);
-    text(kMargin + 330, y, "the report's verdict: workers differ", "font-size=\"12\"");
-    circle(kMargin + 560, y - 4, 5, kSignificantColour);
-    text(kMargin + 570, y, "newest run below its history", "font-size=\"12\"");
-    rule(kMargin + 760, y, kChangeColour, "setup changed", "4 3");
+    rule(kMargin + 200, y, kMeanColour, "mean per worker");
+    circle(kMargin + 380, y - 4, 4, kReportVerdictColour);
+    text(kMargin + 390, y, "the report's verdict: its workers differ significantly",
+         "font-size=\"12\"");
+    circle(kMargin + 720, y - 4, 5, kSignificantColour);
+    text(kMargin + 730, y, "newest run below its history", "font-size=\"12\"");
+    if (any_changes()) rule(kMargin, y + kLegendLine, kChangeColour, "setup changed", "4 3");
   }
+
+  // Room for the legend's second line, where a run's setup changed.
+  double header_height() const { return kHeaderHeight + (any_changes() ? kLegendLine : 0); }
+
+  bool any_changes() const { return std::any_of(series_.begin(), series_.end(), has_changes); }
 
   double x_of(std::size_t run) const {
     if (last_ == first_) return kPlotLeft + kPlotWidth / 2;
