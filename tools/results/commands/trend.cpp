@@ -155,6 +155,7 @@ RunSetup setup_of(const std::vector<NodeRecord>& nodes) {
 // A rank map that may be a run's, and where it came from.
 struct MapCandidate {
   fs::path path;
+  std::string file_name;  // of the path
   RankMap map;
   bool named = false;  // given as a file, for every run it fits
   std::optional<fs::file_time_type> modified;
@@ -423,19 +424,17 @@ class Trend {
       skipped_ = true;
       return;
     }
-    maps_.push_back(MapCandidate{path, std::move(std::get<RankMap>(read)), true, {}});
+    maps_.push_back(
+        MapCandidate{path, path.filename().string(), std::move(std::get<RankMap>(read)), true, {}});
   }
 
   // Reads the maps in `folder` once; returns how many it holds.
   std::size_t maps_in(const fs::path& folder) {
     std::error_code error;
     const fs::path key = fs::weakly_canonical(folder, error);
-    if (!map_folders_.insert(error ? folder : key).second) {
-      return static_cast<std::size_t>(
-          std::count_if(maps_.begin(), maps_.end(),
-                        [&](const MapCandidate& c) { return c.path.parent_path() == folder; }));
-    }
-    std::size_t found = 0;
+    const auto [known, added] = map_folders_.try_emplace(error ? folder : key, 0);
+    if (!added) return known->second;
+    std::size_t& found = known->second;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
       const std::string name = it->path().filename().string();
       if (!name.starts_with("quenda-lite-") || !name.ends_with(".map")) continue;
@@ -443,7 +442,7 @@ class Trend {
       if (read.index() != 0) continue;  // a map being written, or not a map
       std::error_code time_error;
       const fs::file_time_type modified = fs::last_write_time(it->path(), time_error);
-      maps_.push_back(MapCandidate{it->path(), std::move(std::get<RankMap>(read)), false,
+      maps_.push_back(MapCandidate{it->path(), name, std::move(std::get<RankMap>(read)), false,
                                    time_error ? std::nullopt : std::optional(modified)});
       ++found;
     }
@@ -456,20 +455,28 @@ class Trend {
   // nearest the results file where several do.
   bool map_run(const Entry& entry, RunResults& run) {
     maps_in(entry.path.parent_path().empty() ? fs::path(".") : entry.path.parent_path());
-    std::vector<const MapCandidate*> order;
-    for (const MapCandidate& candidate : maps_) order.push_back(&candidate);
     const std::string own = "quenda-lite-" + entry.job_id + ".map";
-    const auto distance = [&](const MapCandidate* c) {
-      if (!entry.job_id.empty() && c->path.filename() == own) return -2.0;
-      if (c->named) return -1.0;
-      if (!c->modified || !entry.modified) return HUGE_VAL;
-      return std::fabs(seconds_between(*c->modified, *entry.modified));
-    };
-    std::stable_sort(order.begin(), order.end(), [&](const MapCandidate* a, const MapCandidate* b) {
-      return distance(a) < distance(b);
-    });
-    for (const MapCandidate* candidate : order) {
-      if (apply_rank_map(candidate->map, run).empty()) return true;
+    // Each candidate's distance from the run; the nearest is tried first and
+    // mostly fits, so the rest are never put in order.
+    std::vector<std::pair<double, const MapCandidate*>> order;
+    order.reserve(maps_.size());
+    for (const MapCandidate& c : maps_) {
+      double distance = HUGE_VAL;
+      if (!entry.job_id.empty() && c.file_name == own) {
+        distance = -2.0;
+      } else if (c.named) {
+        distance = -1.0;
+      } else if (c.modified && entry.modified) {
+        distance = std::fabs(seconds_between(*c.modified, *entry.modified));
+      }
+      order.emplace_back(distance, &c);
+    }
+    for (auto untried = order.begin(); untried != order.end(); ++untried) {
+      std::iter_swap(untried,
+                     std::min_element(untried, order.end(), [](const auto& a, const auto& b) {
+                       return a.first < b.first;
+                     }));
+      if (apply_rank_map(untried->second->map, run).empty()) return true;
     }
     return false;
   }
@@ -479,7 +486,7 @@ class Trend {
   std::vector<Entry> entries_;
   std::set<fs::path> seen_;
   std::vector<MapCandidate> maps_;
-  std::set<fs::path> map_folders_;
+  std::map<fs::path, std::size_t> map_folders_;  // how many maps each holds
   std::map<fs::path, std::map<std::string, RunRecord>> records_;
   bool with_maps_ = false;
   bool skipped_ = false;
