@@ -6,7 +6,8 @@ judgement_study.py TOOL [--runs N] [--keep FOLDER] [--check REAL_RESULTS_FILE]
 Writes results files with controlled figures (fixed seeds), converts them with the real
 quenda-lite-results and compares pairs of them, and prints how often a flag or a "worse" came up:
 over noise-only runs and pairs (false alarms) and over runs with a slowed node or a cluster-wide
-drop (power). With --check it first regenerates a results file the benchmark wrote from that
+drop (power), and how often trend with a rank map finds a node departing from its own past in
+the newest of eleven runs. With --check it first regenerates a results file the benchmark wrote from that
 file's own worker figures and shows that every line but the figures' digits is the same.
 
 The noise: each worker's rate times a uniform factor in [0.85, 1.15]; each node's times a
@@ -105,7 +106,8 @@ def results_text(single, workers):
 
     def access_verdict(t, kind, pad):
         _, mean, verdict = summary(t)
-        middle = {"low writing": "low writing the", "low reading": "low reading the"}.get(kind, kind)
+        # The report keeps "the" after the kind only in its "significant" wording.
+        middle = f"{kind} the" if verdict == "significant" else kind
         return [f"Among all nodes, the average {kind} process per thread was: {g(mean / MB)}{pad}"
                 f" MB/sec.",
                 f"Among all nodes, {middle} performance differences of threads tend to be "
@@ -208,6 +210,26 @@ def compare(tool, folder, base, new, map_text, maps=True):
     return done.returncode, json.loads(done.stdout)
 
 
+def trend_flags(tool, folder, history, newest, map_text):
+    """The nodes trend --rank-map finds departing from their own past in `newest`, and whether
+    the run itself departs, after `history` runs."""
+    (folder / "quenda-lite-1.map").write_text(map_text)
+    for i, text in enumerate(history + [newest]):
+        (folder / file_name(i)).write_text(text)
+    out = folder / "out"
+    done = subprocess.run([tool, "trend", "--rank-map", str(folder / "quenda-lite-1.map"), "-o",
+                           str(out), str(folder)], capture_output=True, text=True)
+    if done.returncode != 0:
+        sys.exit(f"trend failed: {done.stderr}")
+    nodes = set(re.findall(r"^  (node-\d+): \S+ at .*: departs$", done.stdout, re.M))
+    run_departs = re.search(r"^  [a-z_]+: [^ ]+% of its history, .*: departs$", done.stdout,
+                            re.M) is not None
+    for path in list(folder.iterdir()) + (list(out.iterdir()) if out.exists() else []):
+        if path.is_file():
+            path.unlink()
+    return nodes, run_departs
+
+
 # --- The study ------------------------------------------------------------------------------
 
 
@@ -215,7 +237,7 @@ def share(hits, runs):
     return f"{hits}/{runs} ({100.0 * hits / runs:.1f} %)"
 
 
-def study(tool, runs, layouts):
+def study(tool, runs, layouts, parts):
     rows = []
     with tempfile.TemporaryDirectory() as temporary:
         folder = Path(temporary)
@@ -228,6 +250,30 @@ def study(tool, runs, layouts):
             cluster = Cluster(rng, nodes, per_node)
             slow_factor = 1 / 3 if per_node == 1 else 0.7
             slow_text = "3x slower" if per_node == 1 else "30 % slower"
+            if "trend" in parts:
+                # Trend with maps: ten earlier runs, then a noise-only or a slowed newest run.
+                trend_rng = random.Random(2000 + layout)
+                quiet_nodes = quiet_runs = found = others = 0
+                for _ in range(runs):
+                    history = Cluster(trend_rng, nodes, per_node)
+                    earlier = [history.run() for _ in range(10)]
+                    flagged, departs = trend_flags(tool, folder, earlier, history.run(), map_text)
+                    quiet_nodes += bool(flagged)
+                    quiet_runs += departs
+                    flagged, _ = trend_flags(tool, folder, earlier, history.run(1, slow_factor),
+                                             map_text)
+                    found += "node-1" in flagged
+                    others += bool(flagged - {"node-1"})
+                rows.append((name, "trend: a node departs from its past, noise only",
+                             share(quiet_nodes, runs)))
+                rows.append((name, "trend: the newest run departs, noise only",
+                             share(quiet_runs, runs)))
+                rows.append((name, f"trend: node-1 {slow_text} departs from its past",
+                             share(found, runs)))
+                rows.append((name, "trend: another node departs beside node-1",
+                             share(others, runs)))
+            if "convert" not in parts:
+                continue
             # Convert: noise-only runs, then runs with node-1 slowed, many files per invocation.
             quiet = convert_flags(tool, folder, [cluster.run() for _ in range(runs)], map_text)
             rows.append((name, "convert: a node flagged, noise only",
@@ -315,6 +361,8 @@ def main():
     parser.add_argument("--runs", type=int, default=200)
     parser.add_argument("--check", help="a results file the benchmark wrote")
     parser.add_argument("--layouts", default="4x4,8x1,63x8", help="which layouts, such as 8x1")
+    parser.add_argument("--parts", default="convert,trend",
+                        help="convert (with compare), trend, or both")
     args = parser.parse_args()
     if args.check:
         problems = check(args.check)
@@ -322,7 +370,7 @@ def main():
               f"{args.check}: every line the same but for the figures")
         if problems:
             sys.exit(1)
-    study(args.tool, args.runs, args.layouts.split(","))
+    study(args.tool, args.runs, args.layouts.split(","), args.parts.split(","))
 
 
 if __name__ == "__main__":

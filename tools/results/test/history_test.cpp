@@ -2,6 +2,7 @@
 // figures written by the benchmark's own report code.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -13,7 +14,9 @@
 #include "analyse/node_figures.h"
 #include "analyse/rates.h"
 #include "analyse/welch_test.h"
+#include "chart_check.h"
 #include "commands/trend.h"
+#include "report_figures.h"
 #include "sample_report.h"
 #include "support/files.h"
 #include "support/process.h"
@@ -120,6 +123,15 @@ class History : public ::testing::Test {
   testing::ProcessResult tool(std::vector<std::string> args) {
     args.insert(args.begin(), QUENDA_RESULTS_TOOL);
     return testing::run_process(args, folder_.path());
+  }
+  // Six nightly runs a percent apart (`night` from 1), named for 2026-03-0<night>.
+  std::string nightly(int night, samples::SampleRun run, const std::string& node = "node-a") {
+    for (samples::SampleTest& test : run.tests) {
+      for (samples::SampleTiming& worker : test.workers) worker.rate *= 1.0 + 0.01 * night;
+    }
+    return write(samples::replace_first(samples::sample_file_name(node), "2026.03.04",
+                                        "2026.03.0" + std::to_string(night)),
+                 run);
   }
   testing::TemporaryFolder folder_;
 };
@@ -262,18 +274,13 @@ TEST_F(History, CompareWithMapsNamesTheNodeThatSlowedDown) {
 }
 
 TEST_F(History, TrendFlagsANewestRunBelowItsHistoryWhereAsked) {
-  // Six nightly runs a percent apart; the newest writes blocks at half speed.
+  // The newest of six nights writes blocks at half speed.
   for (int night = 1; night <= 6; ++night) {
     samples::SampleRun run = samples::sample_run(5);
-    for (samples::SampleTest& test : run.tests) {
-      for (samples::SampleTiming& worker : test.workers) worker.rate *= 1.0 + 0.01 * night;
-    }
     if (night == 6) {
       for (samples::SampleTiming& worker : run.tests[5].workers) worker.rate /= 2;
     }
-    write(samples::replace_first(samples::sample_file_name("node-a"), "2026.03.04",
-                                 "2026.03.0" + std::to_string(night)),
-          run);
+    nightly(night, run);
   }
   const testing::ProcessResult plain = tool({"trend", "."});
   EXPECT_EQ(plain.exit_code, 0) << plain.err;
@@ -288,6 +295,110 @@ TEST_F(History, TrendFlagsANewestRunBelowItsHistoryWhereAsked) {
   EXPECT_NE(chart.find("class=\"departs\" data-run=\"5\""), std::string::npos);
   EXPECT_EQ(chart.find("class=\"departs\""), chart.rfind("class=\"departs\""));
   EXPECT_EQ(tool({"trend", "--fail-on-flag", "."}).exit_code, 1);
+}
+
+TEST_F(History, TrendKeepsClustersApartInTheirOwnTimeOrderAndMarksWhatChanged) {
+  // Two clusters of six nights each, recorded, "big" twice as fast and with
+  // a third worker on its fourth night; on "tiny"'s newest night its kernel
+  // changed. Mixed into one series, tiny's newest would fall to half of its
+  // history.
+  for (const auto& [cluster, factor] : {std::pair{"big", 2.0}, std::pair{"tiny", 1.0}}) {
+    for (int night = 1; night <= 6; ++night) {
+      samples::SampleRun run = samples::sample_run(night == 4 && factor == 2.0 ? 4 : 3);
+      for (samples::SampleTest& test : run.tests) {
+        for (samples::SampleTiming& worker : test.workers) worker.rate *= factor;
+      }
+      const std::string name = nightly(night, run, std::string("head-") + cluster);
+      nlohmann::json record = samples::sample_record(cluster + std::to_string(night), name);
+      record["cluster"] = cluster;
+      record["start_utc"] = "2026-03-0" + std::to_string(night) + "T04:06:00Z";
+      for (nlohmann::json& node : record["nodes"]) {
+        if (night == 6 && factor == 1.0) node["kernel"] = "6.1.0-29-amd64";
+      }
+      testing::write_file(folder_.path() / ("quenda-lite-" + std::string(cluster) +
+                                            std::to_string(night) + ".json"),
+                          record.dump());
+    }
+  }
+  // Without records, Europe/Berlin on 25 October 2026: 02:30 local twice,
+  // an hour apart; the later run's name says 02:30:10, the earlier's 02:30:40.
+  const auto written_at = [&](const char* time, std::chrono::seconds utc) {
+    const std::string name = write(
+        samples::replace_first(samples::sample_file_name("node-z"), "2026.03.04 time 05.06.07",
+                               std::string("2026.10.25 time ") + time),
+        samples::sample_run(3));
+    const std::chrono::sys_days day = std::chrono::year(2026) / 10 / 25;
+    fs::last_write_time(folder_.path() / name, std::chrono::file_clock::from_sys(day + utc));
+  };
+  written_at("02.30.40", std::chrono::seconds(31 * 60 + 30));  // 00:31:30 UTC
+  written_at("02.30.10", std::chrono::seconds(91 * 60));       // 01:31:00 UTC
+
+  const testing::ProcessResult trend = tool({"trend", "--fail-on-flag", "."});
+  EXPECT_EQ(trend.exit_code, 0) << trend.out << trend.err;
+  for (const char* line :
+       {"14 runs of 3 clusters -> ./trend.csv, .svg",
+        "order: 12 by their run record's UTC start; 2 by the local time in their file's name, 2 "
+        "of them by their files' modification times beside a name less than an hour apart",
+        "cluster big: 6 runs, 2026-03-01 05:06:07 to 2026-03-06 05:06:07",
+        "changed at 2026-03-04 05:06:07: workers 2->3",
+        "changed at 2026-03-05 05:06:07: workers 3->2",
+        "changed at 2026-03-06 05:06:07: kernel 6.1.0-28-amd64->6.1.0-29-amd64"}) {
+    EXPECT_EQ(samples::line_numbers(trend.out, line).size(), 1u) << line << "\n" << trend.out;
+  }
+  EXPECT_EQ(trend.out.find("departs"), std::string::npos) << trend.out;
+  const auto rows = samples::csv_rows(testing::read_file(folder_.path() / "trend.csv"));
+  ASSERT_EQ(rows.size(), 1 + 14 * kTests.size());
+  std::vector<std::string> runs;
+  for (std::size_t row = 1; row < rows.size(); row += kTests.size()) {
+    runs.push_back(rows[row][10] + " " + rows[row][1] + " " + rows[row][12] + " " + rows[row][13]);
+  }
+  EXPECT_EQ(runs[0], " 02:30:40 name+mtime ");
+  EXPECT_EQ(runs[1], " 02:30:10 name+mtime ");
+  EXPECT_EQ(runs[2], "big 05:06:07 record ");
+  EXPECT_EQ(runs[13], "tiny 05:06:07 record kernel 6.1.0-28-amd64->6.1.0-29-amd64");
+  const fs::path chart = folder_.path() / "trend.svg";
+  EXPECT_EQ(samples::xpath_count(chart, "//*[@class='series']"), 3);
+  EXPECT_EQ(samples::xpath_count(chart, "//*[@class='change']"), 3 * 6);
+  EXPECT_EQ(samples::label_problems(chart), "");
+}
+
+TEST_F(History, TrendFlagsANodeBelowItsOwnPastNotOneWithANoisyWorker) {
+  // Three nodes of three workers; in the newest of six nights node-c runs
+  // at a third and one worker of node-a at a fifth.
+  testing::write_file(folder_.path() / "quenda-lite-1.map",
+                      "rank 0 on node-a\nrank 1 on node-a\nrank 2 on node-a\nrank 3 on node-a\n"
+                      "rank 4 on node-b\nrank 5 on node-b\nrank 6 on node-b\nrank 7 on node-c\n"
+                      "rank 8 on node-c\nrank 9 on node-c\n");
+  for (int night = 1; night <= 6; ++night) {
+    samples::SampleRun run = samples::sample_run(10);
+    for (samples::SampleTest& test : run.tests) {
+      if (night < 6) continue;
+      test.workers[0].rate /= 5;
+      for (const int rank : {7, 8, 9}) test.workers[rank - 1].rate /= 3;
+    }
+    nightly(night, run);
+  }
+  const testing::ProcessResult trend = tool({"trend", "--rank-map", ".", "."});
+  EXPECT_EQ(trend.exit_code, 0) << trend.err;
+  EXPECT_EQ(samples::nth_line_starting(trend.out, "by node (6 of 6 runs with a rank map): "), 10)
+      << trend.out;
+  EXPECT_NE(samples::nth_line_starting(trend.out, "  node-c: block_write at 34.3% of its history"),
+            0)
+      << trend.out;
+  EXPECT_EQ(samples::nth_line_starting(trend.out, "  node-c: ", 7), 0) << trend.out;
+  EXPECT_EQ(samples::nth_line_starting(trend.out, "  node-a: "), 0) << trend.out;
+  // The history per node: a row per run, node and test, newest last.
+  const auto rows = samples::csv_rows(testing::read_file(folder_.path() / "trend-nodes.csv"));
+  ASSERT_EQ(rows.size(), 1 + 6 * 3 * kTests.size());
+  const auto newest_over_night_5 = [&](int node, int test) {
+    const auto median = [&](int run) {
+      return std::stod(rows[1 + (run * 3 + node) * 6 + test][6]);
+    };
+    return median(5) / median(4) * 1.05 / 1.06;
+  };
+  EXPECT_NEAR(newest_over_night_5(0, 1), 1.0, 1e-5);
+  EXPECT_NEAR(newest_over_night_5(2, 1), 1.0 / 3, 1e-5);
+  EXPECT_EQ(tool({"trend", "--fail-on-flag", "--rank-map", "quenda-lite-1.map", "."}).exit_code, 1);
 }
 
 }  // namespace

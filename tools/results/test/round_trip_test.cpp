@@ -239,6 +239,9 @@ TEST(RoundTripHistory, TrendChartsRealRunsInTimeOrder) {
   EXPECT_EQ(std::count(charted.err.begin(), charted.err.end(), '\n'), 1) << charted.err;
   EXPECT_EQ(charted.out,
             "3 runs, 2030-12-31 23:59:59 to 2031-02-03 04:05:07 -> charts/trend.csv, .svg\n"
+            "order: 3 by the local time in their file's name\n"
+            "changed at 2031-02-03 04:05:06: workers 1->2\n"
+            "changed at 2031-02-03 04:05:07: workers 2->3\n"
             "newest run not judged against its history: 5 earlier runs with a mean per worker "
             "are needed, 2 given\n");
 
@@ -247,14 +250,15 @@ TEST(RoundTripHistory, TrendChartsRealRunsInTimeOrder) {
   const auto rows = samples::csv_rows(read_file(folder.path() / "charts" / "trend.csv"));
   ASSERT_EQ(rows.size(), 1 + runs.size() * kTests.size());
   EXPECT_EQ(rows[0], samples::csv_rows("local_date,local_time,processor_name,workers,test,unit,"
-                                       "single,total,mean,verdict")[0]);
+                                       "single,total,mean,verdict,cluster,start_utc,time_source,"
+                                       "changes")[0]);
   std::size_t row = 0;
   std::map<std::string, int> significant_runs;
   for (const std::size_t run : {1, 2, 0}) {
     const json& document = converted[run];
     for (const std::string& test : kTests) {
       const std::vector<std::string>& cells = rows[++row];
-      ASSERT_EQ(cells.size(), 10u);
+      ASSERT_EQ(cells.size(), 14u);
       const json& figures = document["tests"][test];
       const std::string rate = figures["measure"] == "files" ? "files_per_sec" : "mb_per_sec";
       const auto figure = [&](int cell) { return std::strtod(cells[cell].c_str(), nullptr); };
@@ -263,6 +267,11 @@ TEST(RoundTripHistory, TrendChartsRealRunsInTimeOrder) {
                     document["local_time"].get<std::string>() + " " +
                     std::to_string(runs[run].processes - 1) + " " + test);
       EXPECT_EQ(cells[2], document["processor_name"]);
+      // No record beside these runs; each has another worker count than the one before.
+      EXPECT_EQ(cells[10] + cells[11] + "," + cells[12] + "," + cells[13],
+                ",name," + std::string(run == 1   ? ""
+                                       : run == 2 ? "workers 1->2"
+                                                  : "workers 2->3"));
       EXPECT_EQ(figure(6), samples::json_figure(figures["single"], rate));
       EXPECT_EQ(figure(7), samples::json_figure(figures["total"], rate));
       if (figures["mean"].is_null()) {
@@ -285,6 +294,7 @@ TEST(RoundTripHistory, TrendChartsRealRunsInTimeOrder) {
     EXPECT_EQ(samples::xpath_count(svg, panel + "[local-name()='path'][@class='mean']"), 1);
     EXPECT_EQ(samples::xpath_count(svg, panel + "[@class='significant']"), significant_runs[test])
         << test;
+    EXPECT_EQ(samples::xpath_count(svg, panel + "[local-name()='line'][@class='change']"), 2);
   }
   EXPECT_EQ(samples::render_problems(svg), "");
 }

@@ -13,6 +13,7 @@
 #include "write/chart_parts.h"
 #include "write/csv_output.h"
 #include "write/figure_text.h"
+#include "write/text_escape.h"
 
 namespace quenda::results {
 namespace {
@@ -27,6 +28,13 @@ constexpr double kPlotWidth = kWidth - 2 * kMargin - kPlotLeft - kPlotRight;
 constexpr double kStripHeight = 88;
 constexpr double kTotalTop = 44;
 constexpr double kMeanTop = 160;
+constexpr double kSeriesHeading = 34;
+constexpr double kChangeBand = 18;
+constexpr double kLegendLine = 18;
+// A change's mark and its label: neither red (the tool's judgement) nor
+// grey (the report's verdict).
+constexpr char kChangeColour[] = "#7b4fa0";
+constexpr std::size_t kLongestChangeLabel = 48;
 // Up to this many runs each gets a dot; beyond, the line alone is clearer.
 constexpr std::size_t kMostDots = 60;
 constexpr int kTimeTicks = 5;
@@ -46,51 +54,80 @@ std::string civil_text(double seconds, bool with_time) {
   return with_time ? result : result.substr(0, result.find(' '));
 }
 
-// Seconds since 1970 of a run's local date and time, as if in UTC: only
-// the distances between runs matter.
-double instant(const NameMetadata& when) {
-  int year = 0, hour = 0, minute = 0, second = 0;
-  unsigned month = 0, day = 0;
-  std::sscanf(when.local_date.c_str(), "%d-%u-%u", &year, &month, &day);
-  std::sscanf(when.local_time.c_str(), "%d:%d:%d", &hour, &minute, &second);
-  const std::chrono::sys_days date =
-      std::chrono::year(year) / std::chrono::month(month) / std::chrono::day(day);
-  return static_cast<double>(date.time_since_epoch().count()) * 86400.0 + hour * 3600.0 +
-         minute * 60.0 + second;
-}
-
 class TrendChart : Svg {
  public:
-  TrendChart(const std::vector<TrendPoint>& points, const Departures& departures)
-      : points_(points), departures_(departures) {
-    for (const TrendPoint& point : points) instants_.push_back(instant(point.when));
-    if (!instants_.empty()) {
-      first_ = *std::min_element(instants_.begin(), instants_.end());
-      last_ = *std::max_element(instants_.begin(), instants_.end());
-    }
-  }
+  explicit TrendChart(const std::vector<TrendSeries>& series) : series_(series) {}
 
   std::string draw() {
-    header();
-    for (int i = 0; i < kTestCount; ++i) {
-      panel(kTests[i].id, kMargin + kHeaderHeight + i * (kPanelHeight + kPanelGap));
+    const bool headings = series_.size() > 1 || !series_.front().cluster.empty();
+    double height = kMargin + header_height() - kPanelGap + kMargin;
+    for (const TrendSeries& series : series_) {
+      height += (headings ? kSeriesHeading : 0) + (has_changes(series) ? kChangeBand : 0) +
+                kTestCount * (kPanelHeight + kPanelGap);
+    }
+    header(height);
+    double y = kMargin + header_height();
+    for (const TrendSeries& series : series_) {
+      select(series);
+      svg_ << "<g class=\"series\" data-cluster=\"" << xml_text(series.cluster) << "\">\n";
+      if (headings) {
+        text(kMargin, y + 20,
+             (series.cluster.empty() ? std::string("runs of no named cluster")
+                                     : "cluster " + series.cluster) +
+                 ": " + std::to_string(points().size()) +
+                 (points().size() == 1 ? " run" : " runs") + ", " + span(),
+             "font-size=\"16\" font-weight=\"bold\"");
+        y += kSeriesHeading;
+      }
+      if (has_changes(series)) {
+        change_labels(y + 13);
+        y += kChangeBand;
+      }
+      for (int i = 0; i < kTestCount; ++i) {
+        panel(kTests[i].id, y);
+        y += kPanelHeight + kPanelGap;
+      }
+      svg_ << "</g>\n";
     }
     return finish();
   }
 
  private:
-  void header() {
-    std::string title = "Quenda Lite history: " + std::to_string(points_.size()) +
-                        (points_.size() == 1 ? " run" : " runs");
-    if (!points_.empty()) {
-      title += ", " + points_.front().when.local_date + " " + points_.front().when.local_time +
-               " to " + points_.back().when.local_date + " " + points_.back().when.local_time;
-    }
-    open(kWidth,
-         kMargin + kHeaderHeight + kTestCount * (kPanelHeight + kPanelGap) - kPanelGap + kMargin,
-         title);
+  const std::vector<TrendPoint>& points() const { return series_now_->points; }
+
+  // Draws `series` from here on: its runs along its own time axis.
+  void select(const TrendSeries& series) {
+    series_now_ = &series;
+    instants_.clear();
+    for (const TrendPoint& point : series.points) instants_.push_back(point.instant);
+    first_ = instants_.empty() ? 0 : *std::min_element(instants_.begin(), instants_.end());
+    last_ = instants_.empty() ? 0 : *std::max_element(instants_.begin(), instants_.end());
+    utc_ = std::all_of(series.points.begin(), series.points.end(),
+                       [](const TrendPoint& point) { return point.source == TimeSource::kRecord; });
+  }
+
+  std::string span() const {
+    const std::vector<TrendPoint>& runs = points();
+    return runs.front().when.local_date + " " + runs.front().when.local_time + " to " +
+           runs.back().when.local_date + " " + runs.back().when.local_time;
+  }
+
+  void header(double height) {
+    std::size_t runs = 0;
     std::set<std::string> nodes;
-    for (const TrendPoint& point : points_) nodes.insert(point.when.processor_name);
+    for (const TrendSeries& series : series_) {
+      runs += series.points.size();
+      for (const TrendPoint& point : series.points) nodes.insert(point.when.processor_name);
+    }
+    std::string title =
+        "Quenda Lite history: " + std::to_string(runs) + (runs == 1 ? " run" : " runs");
+    if (series_.size() == 1) {
+      select(series_.front());
+      title += ", " + span();
+    } else {
+      title += " of " + std::to_string(series_.size()) + " clusters";
+    }
+    open(kWidth, height, title);
     std::string collectors = nodes.size() == 1 ? "collector: " : "collectors: ";
     auto node = nodes.begin();
     for (std::size_t i = 0; i < std::min<std::size_t>(nodes.size(), 5); ++i, ++node) {
@@ -106,7 +143,13 @@ class TrendChart : Svg {
          "font-size=\"12\"");
     circle(kMargin + 720, y - 4, 5, kSignificantColour);
     text(kMargin + 730, y, "newest run below its history", "font-size=\"12\"");
+    if (any_changes()) rule(kMargin, y + kLegendLine, kChangeColour, "setup changed", "4 3");
   }
+
+  // Room for the legend's second line, where a run's setup changed.
+  double header_height() const { return kHeaderHeight + (any_changes() ? kLegendLine : 0); }
+
+  bool any_changes() const { return std::any_of(series_.begin(), series_.end(), has_changes); }
 
   double x_of(std::size_t run) const {
     if (last_ == first_) return kPlotLeft + kPlotWidth / 2;
@@ -120,7 +163,7 @@ class TrendChart : Svg {
                             Figure TrendPoint::Test::*member, const char* colour) {
     const std::string unit = rate_unit(id);
     double largest = 0.0;
-    for (const TrendPoint& point : points_) {
+    for (const TrendPoint& point : points()) {
       const Figure& value = point.tests[static_cast<int>(id)].*member;
       if (drawable(value)) largest = std::max(largest, *value);
     }
@@ -131,11 +174,11 @@ class TrendChart : Svg {
     text(kPlotLeft + 4, top - 4, std::string(name) + ", " + unit,
          std::string("font-size=\"11\" fill=\"") + colour + '"');
 
-    std::vector<double> ys(points_.size(), NAN);
+    std::vector<double> ys(points().size(), NAN);
     std::string series;
     bool open = false;
-    for (std::size_t i = 0; i < points_.size(); ++i) {
-      const Figure& value = points_[i].tests[static_cast<int>(id)].*member;
+    for (std::size_t i = 0; i < points().size(); ++i) {
+      const Figure& value = points()[i].tests[static_cast<int>(id)].*member;
       if (!value || std::isnan(*value)) {
         open = false;
         continue;
@@ -148,10 +191,74 @@ class TrendChart : Svg {
     element("path", member == &TrendPoint::Test::total ? "class=\"total\"" : "class=\"mean\"",
             "d=\"" + series + "\" fill=\"none\" stroke=\"" + colour +
                 "\" stroke-width=\"1.5\" stroke-linejoin=\"round\"");
-    for (std::size_t i = 0; points_.size() <= kMostDots && i < points_.size(); ++i) {
+    for (std::size_t i = 0; points().size() <= kMostDots && i < points().size(); ++i) {
       if (!std::isnan(ys[i])) circle(x_of(i), ys[i], 2.5, colour);
     }
     return ys;
+  }
+
+  static bool has_changes(const TrendSeries& series) {
+    return std::any_of(series.points.begin(), series.points.end(),
+                       [](const TrendPoint& point) { return !point.changes.empty(); });
+  }
+
+  // Above the series' panels, what changed at each marked run, at its
+  // place on the time axis; a label that would run into one already drawn
+  // is left to the line's tooltip.
+  void change_labels(double y) {
+    std::vector<std::pair<double, double>> taken;
+    for (std::size_t i = 0; i < points().size(); ++i) {
+      std::string label = points()[i].changes;
+      if (label.empty()) continue;
+      if (label.size() > kLongestChangeLabel) {
+        label.resize(kLongestChangeLabel - 3);
+        label += "...";
+      }
+      const double x = kMargin + x_of(i);
+      const double width = 6.2 * static_cast<double>(label.size());
+      const bool right_half = x_of(i) > kPlotLeft + kPlotWidth / 2;
+      const double left = right_half ? x - width : x;
+      if (std::any_of(taken.begin(), taken.end(), [&](const auto& box) {
+            return left < box.second + 8 && box.first < left + width + 8;
+          })) {
+        continue;
+      }
+      taken.emplace_back(left, left + width);
+      text(x, y, label,
+           std::string("class=\"change-label\" font-size=\"10\" fill=\"") + kChangeColour +
+               "\" text-anchor=\"" + (right_half ? "end" : "start") + '"');
+    }
+  }
+
+  // A dashed line through both strips at each run whose worker count or
+  // setup differs from the run before it, what changed as its tooltip.
+  void changes() {
+    for (std::size_t i = 0; i < points().size(); ++i) {
+      const std::string& what = points()[i].changes;
+      if (what.empty()) continue;
+      const double x = x_of(i);
+      element("line", "class=\"change\" data-run=\"" + std::to_string(i) + '"',
+              "x1=\"" + number(x) + "\" y1=\"" + number(kTotalTop - 6) + "\" x2=\"" + number(x) +
+                  "\" y2=\"" + number(kMeanTop + kStripHeight) + "\" stroke=\"" + kChangeColour +
+                  "\" stroke-width=\"1.2\" stroke-dasharray=\"4 3\"",
+              points()[i].when.local_date + " " + points()[i].when.local_time + ": " + what);
+    }
+  }
+
+  // The newest run's nodes that depart from their own history in this test.
+  void node_departures(TestId id) {
+    std::string flagged;
+    for (const NodeDeparture& node : series_now_->nodes.judged) {
+      if (!node.flagged || node.test != static_cast<int>(id)) continue;
+      if (!flagged.empty()) flagged += ", ";
+      flagged += node.node;
+      flagged += " at " + report_text(node.share * 100.0, 3) + "%";
+    }
+    if (flagged.empty()) return;
+    text(kWidth - 2 * kMargin - 10, kPanelHeight - 8,
+         "newest run's nodes below their history: " + flagged,
+         std::string("class=\"node-departs\" font-size=\"12\" text-anchor=\"end\" fill=\"") +
+             kSignificantColour + '"');
   }
 
   void panel(TestId id, double y) {
@@ -160,12 +267,12 @@ class TrendChart : Svg {
     const std::vector<double> means =
         strip(id, kMeanTop, "mean per worker", &TrendPoint::Test::mean, kMeanColour);
     std::size_t marked = 0;
-    for (std::size_t i = 0; i < points_.size(); ++i) {
-      const TrendPoint& point = points_[i];
+    for (std::size_t i = 0; i < points().size(); ++i) {
+      const TrendPoint& point = points()[i];
       if (point.tests[static_cast<int>(id)].significant != true) continue;
       ++marked;
       const double cy = std::isnan(means[i]) ? kMeanTop + kStripHeight : means[i];
-      circle(x_of(i), cy, points_.size() > kMostDots ? 2 : 4, kReportVerdictColour,
+      circle(x_of(i), cy, points().size() > kMostDots ? 2 : 4, kReportVerdictColour,
              "class=\"significant\" data-run=\"" + std::to_string(i) + '"',
              point.when.local_date + " " + point.when.local_time + ", " +
                  point.when.processor_name +
@@ -173,11 +280,13 @@ class TrendChart : Svg {
     }
     text(kWidth - 2 * kMargin - 10, 20,
          "the report's verdict: significant differences in " + std::to_string(marked) + " of " +
-             std::to_string(points_.size()) + " runs",
+             std::to_string(points().size()) + " runs",
          "font-size=\"12\" text-anchor=\"end\" fill=\"#444444\"");
-    const Departure& departure = departures_.tests[static_cast<int>(id)];
+    changes();
+    node_departures(id);
+    const Departure& departure = series_now_->departures.tests[static_cast<int>(id)];
     if (departure.flagged && !std::isnan(means.back())) {
-      const std::size_t newest = points_.size() - 1;
+      const std::size_t newest = points().size() - 1;
       circle(x_of(newest), means.back(), 6, kSignificantColour,
              "class=\"departs\" data-run=\"" + std::to_string(newest) + "\" fill-opacity=\"0.85\"",
              "newest run at " + report_text(*departure.share * 100.0, 3) +
@@ -195,23 +304,28 @@ class TrendChart : Svg {
       const char* anchor = ticks > 0 && i == 0       ? "start"
                            : ticks > 0 && i == ticks ? "end"
                                                      : "middle";
-      text(x, axis + 18, civil_text(first_ + share * (last_ - first_), with_time),
+      // A series placed by its records' UTC starts has its axis in UTC.
+      text(x, axis + 18,
+           civil_text(first_ + share * (last_ - first_), with_time) +
+               (with_time && utc_ ? " UTC" : ""),
            std::string("font-size=\"10\" fill=\"#444444\" text-anchor=\"") + anchor + '"');
     }
     close_panel();
   }
 
-  const std::vector<TrendPoint>& points_;
-  const Departures& departures_;
+  const std::vector<TrendSeries>& series_;
+  const TrendSeries* series_now_ = nullptr;
   std::vector<double> instants_;
   double first_ = 0;
   double last_ = 0;
+  bool utc_ = false;
 };
 
 }  // namespace
 
 std::string trend_csv_header() {
-  return "local_date,local_time,processor_name,workers,test,unit,single,total,mean,verdict\n";
+  return "local_date,local_time,processor_name,workers,test,unit,single,total,mean,verdict,"
+         "cluster,start_utc,time_source,changes\n";
 }
 
 std::string trend_csv_rows(const TrendPoint& point) {
@@ -219,19 +333,48 @@ std::string trend_csv_rows(const TrendPoint& point) {
   const std::string run_cells =
       csv_text_cell(point.when.local_date) + "," + csv_text_cell(point.when.local_time) + "," +
       csv_text_cell(point.when.processor_name) + "," + std::to_string(point.workers) + ",";
+  std::string run_tail = ",";
+  run_tail += csv_text_cell(point.cluster);
+  run_tail += ",";
+  run_tail += csv_text_cell(point.start_utc);
+  run_tail += ",";
+  run_tail += time_source_key(point.source);
+  run_tail += ",";
+  run_tail += csv_text_cell(point.changes);
+  run_tail += "\n";
   std::string rows;
   for (int i = 0; i < kTestCount; ++i) {
     const TrendPoint::Test& test = point.tests[i];
     rows += run_cells + std::string(test_key(kTests[i].id)) + "," + rate_unit(kTests[i].id) + "," +
             cell(test.single) + "," + cell(test.total) + "," + cell(test.mean) + "," +
             (test.significant ? (*test.significant ? "significant" : "not significant") : "") +
-            "\n";
+            run_tail;
   }
   return rows;
 }
 
-std::string trend_svg(const std::vector<TrendPoint>& points, const Departures& departures) {
-  return TrendChart(points, departures).draw();
+std::string trend_node_csv_header() {
+  return "cluster,local_date,local_time,node,test,unit,median\n";
 }
+
+std::string trend_node_csv_rows(const TrendPoint& point) {
+  std::string run_cells = csv_text_cell(point.cluster);
+  run_cells += ",";
+  run_cells += csv_text_cell(point.when.local_date);
+  run_cells += ",";
+  run_cells += csv_text_cell(point.when.local_time);
+  run_cells += ",";
+  std::string rows;
+  for (const NodePoint& node : point.nodes) {
+    for (int i = 0; i < kTestCount; ++i) {
+      rows += run_cells + csv_text_cell(node.name) + "," + std::string(test_key(kTests[i].id)) +
+              "," + rate_unit(kTests[i].id) + "," +
+              (node.median[i] ? exact_text(*node.median[i]) : std::string()) + "\n";
+    }
+  }
+  return rows;
+}
+
+std::string trend_svg(const std::vector<TrendSeries>& series) { return TrendChart(series).draw(); }
 
 }  // namespace quenda::results
