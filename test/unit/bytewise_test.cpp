@@ -110,34 +110,6 @@ TEST_F(BytewiseRunTest, DirectoryInThePlaceOfTheFileDoesNotHang) {
   EXPECT_TRUE(testing::credited(run_bytewise_read(kPlan, files, console), 64 + 32));
 }
 
-TEST(AccessReportTest, SingleProcessLinesAreTheSameOnBothSinks) {
-  CapturedReport bytewise;
-  write_bytewise_heading(bytewise.report);
-  write_bytewise_write_single(bytewise.report, Timing{0.5, 8388608 / 0.5});
-  write_bytewise_read_single(bytewise.report, Timing{0.25, 33554432});
-  CapturedReport block;
-  write_block_heading(block.report);
-  write_block_read_single(block.report, Timing{0.5, 16777216});
-  write_block_write_single(block.report, Timing{0.25, 33554432});
-  const auto expected = [](const std::string& heading, const std::string& first,
-                           const std::string& second) {
-    return Lines{heading,
-                 "",
-                 "The system spent: 0.5 Secs. to " + first,
-                 "It was: 16.7772 Millions Accesses/sec.",
-                 "Conventionally, it was: 16 MB/sec.",
-                 "The system spent: 0.25 Secs. to " + second,
-                 "It was: 33.5544 Millions Accesses/sec.",
-                 "Conventionally, it was: 32 MB/sec.",
-                 ""};
-  };
-  EXPECT_EQ(bytewise.lines_on_both(),
-            expected("Low writing and reading speeds:", "Write.", "Read:"));
-  Lines block_lines = expected("High writing and reading speeds:", "Read:", "Write.");
-  block_lines.push_back("");  // the block phase ends with one more blank line
-  EXPECT_EQ(block.lines_on_both(), block_lines);
-}
-
 TEST(AccessSummaryTest, NoWorkerWritesZerosAndNotSignificantVerdicts) {
   TestRecord write;
   TestRecord read;
@@ -232,17 +204,6 @@ TEST(AccessSummaryTest, VerdictsFlipJustAboveTheirThresholds) {
       EXPECT_EQ(lines[at + 3], "Among all nodes, " + phase.level + " reading " + verdict);
     }
   }
-}
-
-TEST(BytewiseReportTest, WorkerLinesSayAccessOnTheConsoleAndAccessesInTheFile) {
-  CapturedReport captured;
-  write_access_worker(captured.report, "HEAD", 3, 0.5, 25165824, " Secs. to Read.");
-  EXPECT_EQ(captured.console_lines(), (Lines{"Thread:3@HEAD The system spent: 0.5 Secs. to Read.",
-                                             "Thread:3@HEAD It was: 25.1658 Millions Access/sec.",
-                                             "Conventionally, it was: 24 MB/sec."}));
-  EXPECT_EQ(captured.file_lines(), (Lines{"Thread:3@HEAD The system spent: 0.5 Secs. to Read.",
-                                          "Thread:3@HEAD It was: 25.1658 Millions Accesses/sec.",
-                                          "Conventionally, it was: 24 MB/sec."}));
 }
 
 }  // namespace

@@ -72,24 +72,6 @@ TEST(PlatformCloseTest, AFailedOpensMinusOneNeverReachesTheRuntime) {
   EXPECT_EQ(closed, (std::vector<int>{0, 7}));
 }
 
-TEST(FileHandlingReportTest, SingleProcessLinesDifferBetweenSinks) {
-  CapturedReport captured;
-  write_handling_heading_single(captured.report, Handling::kStream);
-  write_handling_result_single(captured.report, Timing{0.5, 262144});
-  write_handling_heading_single(captured.report, Handling::kDescriptor);
-  write_handling_result_single(captured.report, Timing{2, 65536});
-  EXPECT_EQ(
-      captured.console_lines(),
-      (Lines{"Power of Handling Files -- Lower", "", "The system spent: 0.5 Secs.",
-             "The system could process 262144 Files/sec.", "", "Power of Handling Files -- Hihger",
-             "", "The system spent: 2 Secs.", "The system could process 65536 Files/sec.", ""}));
-  EXPECT_EQ(
-      captured.file_lines(),
-      (Lines{"Power of Handling Files -- Lower", "", "The system spent: 0.5 Secs.",
-             "The system could process  262144 Files/sec.", "", "Power of Handling Files -- Higher",
-             "", "The system spent: 2 Secs.", "The system could process  65536 Files/sec.", ""}));
-}
-
 TEST(FileHandlingReportTest, NoWorkerGivesZeroTotalsAndNoMeanOrVerdict) {
   CapturedReport captured;
   TestRecord record;
