@@ -110,25 +110,6 @@ TEST_F(BytewiseRunTest, DirectoryInThePlaceOfTheFileDoesNotHang) {
   EXPECT_TRUE(testing::credited(run_bytewise_read(kPlan, files, console), 64 + 32));
 }
 
-TEST(AccessSummaryTest, NoWorkerWritesZerosAndNotSignificantVerdicts) {
-  TestRecord write;
-  TestRecord read;
-  write.single = Timing{1, 1e6};
-  read.single = Timing{1, 2e6};
-  CapturedReport block;
-  write_block_summary(block.report, read, write);
-  EXPECT_EQ(block.lines_on_both(),
-            testing::summary_lines("high", "0", "0", "0", "0", "0", "0", "0", kCalm, "0", kCalm));
-  CapturedReport captured;
-  write_bytewise_summary(captured.report, write, read);
-  Lines expected =
-      testing::summary_lines("low", "0", "0", "0", "0", "0", "0", "0", kCalm, "0", kCalm);
-  // One more blank line first, and one space fewer before the write mean's unit.
-  expected.insert(expected.begin(), "");
-  expected[10] = "Among all nodes, the average low writing process per thread was: 0 MB/sec.";
-  EXPECT_EQ(captured.lines_on_both(), expected);
-}
-
 TEST(AccessSummaryTest, ByteWiseGoesToTheSinksGroupByGroupAndBlockLineByLine) {
   TestRecord write;
   TestRecord read;
@@ -155,23 +136,6 @@ TEST(AccessSummaryTest, ByteWiseGoesToTheSinksGroupByGroupAndBlockLineByLine) {
   testing::CapturedReport block_lines;
   write_block_summary(block_lines.report, read, write);
   EXPECT_EQ(block.log, interleaved(block_lines.file_lines(), std::vector<std::size_t>(15, 1)));
-}
-
-TEST(BytewiseReportTest, TotalsInMillionsAndMegabytesAndTheMeanInMegabytes) {
-  TestRecord write;
-  TestRecord read;
-  write.single = Timing{1, 1048576};
-  read.single = Timing{1, 1048576};
-  write.statistics.total = 2097152;
-  write.statistics.mean = 1048576;
-  CapturedReport captured;
-  write_bytewise_summary(captured.report, write, read);
-  const Lines lines = captured.file_lines();
-  EXPECT_EQ(lines[2], "Overall, It was: 2.09715 Millions Accesses/sec.to Write");
-  EXPECT_EQ(lines[3], "Conventionally, total writing speed was: 2 MB/sec.");
-  EXPECT_EQ(lines[4], "Multi-Thread Improvements: 2 times.");
-  EXPECT_EQ(lines[10],
-            "Among all nodes, the average low writing process per thread was: 1 MB/sec.");
 }
 
 TEST(AccessSummaryTest, VerdictsFlipJustAboveTheirThresholds) {
