@@ -26,6 +26,8 @@
 # from then on inherits it (cgroup v1's cpu controller where the machine has
 # one, else cgroup v2's).
 set -euo pipefail
+# shellcheck source=test/support/shell.sh
+source "$(dirname "$0")/../support/shell.sh"
 
 readonly nodes=(node01 node02 node03)
 # Cores per node: the collector's node holds two tasks, the others one each,
@@ -45,18 +47,6 @@ usage() {
   echo "usage: $0 up <root> <build dir> | down <root> | slow <root> <node> <percent>" \
     "| fast <root> <node> | gluster <root> <gluster arguments...>" >&2
   exit 2
-}
-
-# Runs the command every <pause> seconds until it succeeds, at most <tries>
-# times; fails when it never does.
-retry() {
-  local tries="$1" pause="$2"
-  shift 2
-  for _ in $(seq "$tries"); do
-    "$@" && return 0
-    sleep "$pause"
-  done
-  return 1
 }
 
 none_alive() { ! kill -0 "$@" 2>/dev/null; }
