@@ -403,8 +403,34 @@ TEST_P(LaunchTest, EveryNodesFilesOnItsOwnDiskAndTheReportComplete) {
       map_lines);
   const fs::path copy = only_results_file(run.directory, ".txt");
   const fs::path made = only_results_file(storage(launch.workdir, launch.placement[0]), ".txt");
+  ASSERT_FALSE(copy.empty());
   EXPECT_EQ(copy.filename(), made.filename());
   EXPECT_EQ(e2e::read_file(copy), e2e::read_file(made));
+  // Beside the copy, the run's record: every node's file system where the
+  // ranks worked (each node's own tmpfs in the scratch folder), the times
+  // around the run; the conversion at the job's end carries it.
+  const std::string record_text =
+      e2e::read_file(run.directory / ("quenda-lite-" + job[1].str() + ".json"));
+  ASSERT_TRUE(nlohmann::json::accept(record_text)) << record_text;
+  const nlohmann::json record = nlohmann::json::parse(record_text);
+  EXPECT_EQ(record["results_file"], copy.filename().string());
+  EXPECT_EQ(record["job_id"], job[1].str());
+  EXPECT_EQ(record["workdir"], launch.workdir.string());
+  Lines nodes;
+  for (const nlohmann::json& node : record["nodes"]) {
+    nodes.push_back(node["name"]);
+    const std::string fstype = node["fstype"];
+    EXPECT_TRUE(launch.workdir == kScratch ? fstype == "tmpfs" : !fstype.empty()) << node;
+    EXPECT_FALSE(node["kernel"].get<std::string>().empty()) << node;
+  }
+  EXPECT_EQ(nodes, kNodes);
+  const std::regex utc("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z");
+  const std::string start = record["start_utc"];
+  const std::string end = record["end_utc"];
+  EXPECT_TRUE(std::regex_match(start, utc) && std::regex_match(end, utc) && start <= end)
+      << start << " " << end;
+  const fs::path converted = fs::path(copy).replace_extension(".json");
+  EXPECT_EQ(nlohmann::json::parse(e2e::read_file(converted))["record"]["job_id"], job[1].str());
 }
 
 const std::string kMpirun =

@@ -10,9 +10,11 @@
 #include "analyse/judgement.h"
 #include "analyse/node_figures.h"
 #include "analyse/rates.h"
+#include "analyse/record_differences.h"
 #include "analyse/welch_test.h"
 #include "read/rank_map.h"
 #include "read/results_file.h"
+#include "read/run_record.h"
 #include "write/figure_text.h"
 #include "write/json_output.h"
 #include "write/replace_file.h"
@@ -129,7 +131,13 @@ std::string run_line(const char* role, const RunResults& run) {
          " threads, " + std::to_string(run.worker_count()) + " workers)\n";
 }
 
-Json run_json(const RunResults& run) {
+// The two runs' records, each where there is one.
+struct Records {
+  std::optional<RunRecord> base;
+  std::optional<RunRecord> next;
+};
+
+Json run_json(const RunResults& run, const std::optional<RunRecord>& record) {
   Json json = Json::object();
   json["source_file"] = valid_text(run.source_file);
   json["processor_name"] = run.metadata ? Json(valid_text(run.metadata->processor_name)) : Json();
@@ -137,7 +145,29 @@ Json run_json(const RunResults& run) {
   json["local_time"] = run.metadata ? Json(run.metadata->local_time) : Json();
   json["threads"] = run.threads;
   json["worker_count"] = run.worker_count();
+  if (record) json["record"] = record_json(*record);
   return json;
+}
+
+// What the records say differently, a line each; that they agree; or that
+// one run has none.
+std::string record_lines(const Records& records) {
+  if (!records.base && !records.next) return {};
+  if (!records.base || !records.next) {
+    const bool base = records.base.has_value();
+    return std::string("note: only the ") + (base ? "base" : "new") + " run has a record (" +
+           printable((base ? records.base : records.next)->path.string()) +
+           "); nothing to compare it with\n";
+  }
+  const std::vector<RecordDifference> differences =
+      record_differences(*records.base, *records.next);
+  if (differences.empty()) {
+    return "records agree (base job " + printable(records.base->job_id) + ", new job " +
+           printable(records.next->job_id) + ")\n";
+  }
+  std::string text;
+  for (const RecordDifference& difference : differences) text += difference_line(difference) + "\n";
+  return text;
 }
 
 // Columns padded to their widest cell, two blanks apart; every row has the
@@ -277,13 +307,14 @@ RunComparison compare_runs(const RunResults& base, const RunResults& next, doubl
 
 // A plain table, one row per test, after lines naming the runs and the rule.
 std::string comparison_table(const RunResults& base, const RunResults& next,
-                             const RunComparison& comparison) {
+                             const RunComparison& comparison, const Records& records) {
   std::string text = run_line("base: ", base) + run_line("new:  ", next);
   if (base.threads != next.threads) {
     text +=
         "note: the runs have different world sizes; totals follow the number of workers, the "
         "means per worker compare\n";
   }
+  text += record_lines(records);
   text += "rule: Welch's t-test on the workers' log rates";
   if (comparison.by_node) text += ", and each node's change against the other nodes' changes";
   text += "; worse where the rate fell by more than " + report_text(comparison.threshold_percent) +
@@ -328,12 +359,21 @@ std::string comparison_table(const RunResults& base, const RunResults& next,
 }
 
 std::string comparison_json(const RunResults& base, const RunResults& next,
-                            const RunComparison& comparison) {
+                            const RunComparison& comparison, const Records& records) {
   Json json = Json::object();
   json["schema_version"] = kJsonSchemaVersion;
-  json["base"] = run_json(base);
-  json["new"] = run_json(next);
+  json["base"] = run_json(base, records.base);
+  json["new"] = run_json(next, records.next);
   json["world_sizes_differ"] = base.threads != next.threads;
+  if (records.base && records.next) {
+    Json& differences = json["record_differences"] = Json::array();
+    for (const RecordDifference& difference : record_differences(*records.base, *records.next)) {
+      Json& entry = differences.emplace_back(Json{{"item", difference.item}});
+      if (!difference.nodes.empty()) entry["nodes"] = difference.nodes;
+      entry["base"] = difference.base;
+      entry["new"] = difference.next;
+    }
+  }
   json["statistical_test"] = "welch_t_on_log_rates";
   json["level"] = comparison.alpha;
   json["family_size"] = comparison.family_size;
@@ -393,7 +433,8 @@ const Command& compare_command() {
       "two results files, the run before and the run after a change",
       "compares two runs test by test: the figures of both, new/base, and Welch's t-test on "
       "the workers' log rates; with maps also each node's change against the other nodes' "
-      "changes. Every test and node is judged as one family.",
+      "changes. Every test and node is judged as one family. Where the runs have records, it "
+      "also names what differs between them: kernel, file system, versions, nodes.",
       {
           {"--json", "", "the comparison as JSON instead of a table"},
           {"-o, --output", "FILE",
@@ -411,17 +452,21 @@ const Command& compare_command() {
            "twice, for BASE and then NEW (a map, job log or shared folder, as for a "
            "conversion): also judges each node that both maps name",
            true},
+          {"--record", "FILE",
+           "twice, for BASE and then NEW: each run's record from the batch script, in place of "
+           "the quenda-lite-*.json found beside each results file; the comparison names what "
+           "differs between the two, which changes no verdict",
+           true},
       },
       "Exit status: 0 no test worse, 1 at least one test or node worse, 2 a wrong command line "
-      "or a file or map that is refused."};
+      "or a file, map or record that is refused."};
   return command;
 }
 
 std::array<std::optional<bool>, kTestCount> worse_tests(const RunResults& base,
                                                         const RunResults& next,
-                                                        double threshold_percent) {
-  const RunComparison comparison =
-      compare_runs(base, next, threshold_percent, kDefaultAlpha, false);
+                                                        double threshold_percent, double alpha) {
+  const RunComparison comparison = compare_runs(base, next, threshold_percent, alpha, false);
   std::array<std::optional<bool>, kTestCount> worse;
   for (const TestComparison& test : comparison.tests) {
     if (test.judgement.change != Change::kUntested) {
@@ -444,6 +489,11 @@ int run_compare(const Arguments& arguments, std::ostream& out, std::ostream& err
   if (paths.size() != 2) return usage_error(err, "compare takes two results files, BASE NEW");
   if (!maps.empty() && maps.size() != 2) {
     return usage_error(err, "--rank-map is given once for BASE and once for NEW, or not at all");
+  }
+  std::vector<std::string> record_paths;
+  if (arguments.has("--record")) record_paths = arguments.values.at("--record");
+  if (!record_paths.empty() && record_paths.size() != 2) {
+    return usage_error(err, "--record is given once for BASE and once for NEW, or not at all");
   }
   auto base = read_run(paths[0]);
   auto next = read_run(paths[1]);
@@ -471,11 +521,25 @@ int run_compare(const Arguments& arguments, std::ostream& out, std::ostream& err
       refused = true;
     }
   }
+  Records records;
+  for (std::size_t i = 0; i < 2; ++i) {
+    std::optional<RunRecord>& record = i == 0 ? records.base : records.next;
+    if (record_paths.empty()) {
+      record = record_beside(paths[i]);
+      continue;
+    }
+    try {
+      record = read_record(record_paths[i]);
+    } catch (const RecordError& problem) {
+      err << printable(record_paths[i]) << ": error: " << problem.what() << '\n';
+      refused = true;
+    }
+  }
   if (refused) return kExitUsage;
   const RunComparison comparison =
       compare_runs(before, after, threshold_percent, alpha, !maps.empty());
-  std::string text = as_json ? comparison_json(before, after, comparison)
-                             : comparison_table(before, after, comparison);
+  std::string text = as_json ? comparison_json(before, after, comparison, records)
+                             : comparison_table(before, after, comparison, records);
   const int status = comparison.any_worse() ? kExitWorse : kExitNoneWorse;
   if (output == "-") return flushed(out << text, err, status, kExitUsage);
   const std::string write_error = write_outputs({{output, std::move(text)}});

@@ -1,6 +1,7 @@
 #include "commands/convert.h"
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <set>
 #include <system_error>
@@ -9,6 +10,7 @@
 #include "analyse/node_figures.h"
 #include "read/rank_map.h"
 #include "read/results_file.h"
+#include "read/run_record.h"
 #include "write/csv_output.h"
 #include "write/json_output.h"
 #include "write/replace_file.h"
@@ -120,8 +122,9 @@ class Converter {
     if (!output_stems_.insert(error ? stem : stem_identity).second) {
       return fail(path, "its outputs would replace those of another file converted in this run");
     }
+    const RunRecord* record = record_of(path);
     std::vector<OutputFile> outputs{
-        {fs::path(stem) += ".json", to_json(run, nodes ? &*nodes : nullptr)},
+        {fs::path(stem) += ".json", to_json(run, nodes ? &*nodes : nullptr, record)},
         {fs::path(stem) += ".csv", to_csv(run)},
         {fs::path(stem) += ".svg", to_svg(run, nodes ? &*nodes : nullptr)},
     };
@@ -137,6 +140,23 @@ class Converter {
     if (nodes) out_ << node_summary(run, *nodes, fraction(), alpha());
   }
 
+  // The batch script's record beside the results file, where there is one;
+  // each folder's records are read once, and those refused are named once.
+  const RunRecord* record_of(const fs::path& path) {
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    auto [place, first] = records_.try_emplace(folder);
+    if (first) {
+      RefusedRecords refused;
+      place->second = records_in(folder, &refused);
+      for (const auto& [record, reason] : refused) {
+        err_ << printable(record.string()) << ": note: not read as a run's record: " << reason
+             << '\n';
+      }
+    }
+    const auto found = place->second.find(path.filename().string());
+    return found == place->second.end() ? nullptr : &found->second;
+  }
+
   double fraction() const { return options_.outlier_fraction.value_or(kDefaultOutlierFraction); }
   double alpha() const { return options_.alpha.value_or(kDefaultAlpha); }
 
@@ -149,6 +169,7 @@ class Converter {
   std::optional<RankMap> rank_map_;
   std::set<fs::path> converted_inputs_;
   std::set<fs::path> output_stems_;
+  std::map<fs::path, std::map<std::string, RunRecord>> records_;  // by folder
 };
 
 }  // namespace

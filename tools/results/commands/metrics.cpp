@@ -67,6 +67,10 @@ const Command& metrics_command() {
            "judges it"},
           {"--threshold", "SHARE", "with --previous, the fall that counts as worse (default 10%)",
            false, threshold_share},
+          {"--alpha", "A",
+           "the chance of any false call among the run's nodes, and among its tests against the "
+           "previous run, above 0 and below 1: 0.05 (the default) or 5%",
+           false, alpha_level},
       },
       "Exit status: 0 the file is in place, 1 a file refused or not written, 2 a wrong command "
       "line."};
@@ -83,6 +87,11 @@ int run_metrics(const Arguments& arguments, std::ostream& out, std::ostream& err
   if (arguments.has("--threshold") && !previous) {
     return usage_error(err, "--threshold needs --previous");
   }
+  if (arguments.has("--alpha") && !rank_map && !previous) {
+    return usage_error(err, "--alpha needs --rank-map or --previous");
+  }
+  const double alpha =
+      arguments.has("--alpha") ? *percent_of(*arguments.value("--alpha")) / 100 : kDefaultAlpha;
 
   const fs::path input = arguments.operands[0];
   auto read = read_run(input);
@@ -108,7 +117,7 @@ int run_metrics(const Arguments& arguments, std::ostream& out, std::ostream& err
       return kExitFailed;
     }
     const auto share = arguments.value("--outlier-fraction");
-    nodes = node_figures(run, share ? *percent_of(*share) / 100 : kDefaultOutlierFraction);
+    nodes = node_figures(run, share ? *percent_of(*share) / 100 : kDefaultOutlierFraction, alpha);
     metrics.nodes = &nodes;
   }
 
@@ -120,7 +129,7 @@ int run_metrics(const Arguments& arguments, std::ostream& out, std::ostream& err
       return kExitFailed;
     }
     worse = worse_tests(std::get<RunResults>(base), run,
-                        percent_of(arguments.value("--threshold").value_or("10%")).value());
+                        percent_of(arguments.value("--threshold").value_or("10%")).value(), alpha);
     metrics.worse = &worse;
   }
 

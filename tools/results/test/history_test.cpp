@@ -174,6 +174,46 @@ TEST_F(History, CompareCallsASignificantFallBeyondTheThresholdWorse) {
   const testing::ProcessResult wider =
       tool({"compare", before, write("wider.txt", samples::sample_run(9))});
   EXPECT_NE(wider.out.find("\nnote: the runs have different world sizes;"), std::string::npos);
+
+  // The records beside the files: what differs, a line each, in the table
+  // and the JSON; the verdicts as they were.
+  json base_record = samples::sample_record("41", "before.txt");
+  json new_record = samples::sample_record("42", "after.txt");
+  new_record["program_version"] = "quenda-lite 1.1.0";
+  new_record["nodes"][1]["fstype"] = "xfs";
+  new_record["nodes"][1]["mount_options"] = "rw,noatime";
+  for (json& node : new_record["nodes"]) node["kernel"] = "6.1.0-30-amd64";
+  new_record["nodes"].push_back(new_record["nodes"][0]);
+  new_record["nodes"][2]["name"] = "node-c";
+  testing::write_file(folder_.path() / "quenda-lite-41.json", base_record.dump());
+  testing::write_file(folder_.path() / "quenda-lite-42.json", new_record.dump());
+  const std::string differences =
+      "\nrecord: program version: base quenda-lite 1.0.0, new quenda-lite 1.1.0\n"
+      "record: nodes: only in new node-c\n"
+      "record: file system on node-b: base ext4 (rw,relatime), new xfs (rw,noatime)\n"
+      "record: kernel on both nodes: base 6.1.0-28-amd64, new 6.1.0-30-amd64\n";
+  const testing::ProcessResult recorded = tool({"compare", before, after});
+  EXPECT_EQ(recorded.exit_code, 1);
+  EXPECT_NE(recorded.out.find(differences), std::string::npos) << recorded.out;
+  const json with_records = json::parse(tool({"compare", "--json", before, after}).out);
+  EXPECT_EQ(with_records["new"]["record"]["job_id"], "42");
+  EXPECT_EQ(with_records["base"]["record"]["nodes"], base_record["nodes"]);
+  ASSERT_EQ(with_records["record_differences"].size(), 4u);
+  EXPECT_EQ(with_records["record_differences"][2], json({{"item", "file_system"},
+                                                         {"nodes", {"node-b"}},
+                                                         {"base", "ext4 (rw,relatime)"},
+                                                         {"new", "xfs (rw,noatime)"}}));
+  EXPECT_NE(
+      tool({"compare", before, before}).out.find("\nrecords agree (base job 41, new job 41)\n"),
+      std::string::npos);
+  // Records named in place of those beside; a run without one is noted.
+  const testing::ProcessResult named = tool({"compare", "--record", "quenda-lite-42.json",
+                                             "--record", "quenda-lite-41.json", before, before});
+  EXPECT_EQ(named.exit_code, 0);
+  EXPECT_NE(named.out.find("\nrecord: nodes: only in base node-c\n"), std::string::npos);
+  EXPECT_NE(
+      tool({"compare", "wider.txt", after}).out.find("\nnote: only the new run has a record ("),
+      std::string::npos);
 }
 
 TEST_F(History, CompareWithMapsNamesTheNodeThatSlowedDown) {

@@ -90,6 +90,19 @@ TEST_F(Metrics, PromtoolAcceptsGaugesInBaseUnitsWithEscapedLabels) {
     ASSERT_TRUE(samples.contains(series)) << series;
     EXPECT_DOUBLE_EQ(samples[series], value) << series;
   }
+
+  // --alpha reaches both judgements: at a level no two workers can meet,
+  // neither the slow node nor the slower test is called.
+  const auto strict = testing::run_process(
+      {QUENDA_RESULTS_TOOL, "metrics", "-o", "strict", "--rank-map", "job.map", "--alpha",
+       "0.000001", "--previous", "previous.txt", samples::sample_file_name("node-a")},
+      folder_.path(), {.environment = {"TZ=UTC"}});
+  ASSERT_EQ(strict.exit_code, 0) << strict.err;
+  const std::string text = testing::read_file(folder_.path() / "strict/quenda-lite.prom");
+  EXPECT_NE(text.find(R"(quenda_lite_node_slow{test="bytewise_write",node="node-d"} 0)"),
+            std::string::npos);
+  EXPECT_NE(text.find(R"(quenda_lite_worse_than_previous{test="bytewise_write"} 0)"),
+            std::string::npos);
 }
 
 // A free TCP port on the loopback address.

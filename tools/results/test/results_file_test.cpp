@@ -4,12 +4,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "read/run_record.h"
 #include "sample_report.h"
+#include "support/files.h"
 #include "write/json_output.h"
 
 namespace quenda::results {
@@ -345,6 +348,70 @@ TEST(ResultsFile, APartialRunKeepsWhatWasWrittenAndNothingElse) {
     EXPECT_FALSE(test.total.mb_per_sec);
     EXPECT_FALSE(test.mean.mb_per_sec);
     EXPECT_FALSE(test.significant);
+  }
+}
+
+TEST(RunRecord, IsFoundBesideTheResultsFileItNamesOrRefusedWithTheReason) {
+  testing::TemporaryFolder folder;
+  const auto write = [&folder](const std::string& name, const nlohmann::json& record) {
+    testing::write_file(folder.path() / name, record.dump());
+  };
+  nlohmann::json record = samples::sample_record("41", kSampleName);
+  write("quenda-lite-41.json", record);
+  // A later job that names the same results file is the one found.
+  record["job_id"] = "42";
+  record["end_utc"] = "2026-03-04T04:07:11Z";
+  write("quenda-lite-42.json", record);
+  write("quenda-lite-43.json", samples::sample_record("43", "other.txt"));
+  testing::write_file(folder.path() / "quenda-lite-44.json", "{\"record_version\": 1,");
+  const std::optional<RunRecord> found = record_beside(folder.path() / kSampleName);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->job_id, "42");
+  EXPECT_EQ(found->path, folder.path() / "quenda-lite-42.json");
+  ASSERT_EQ(found->nodes.size(), 2u);
+  EXPECT_EQ(found->nodes[1].name + " " + found->nodes[1].fstype + " " +
+                found->nodes[1].mount_options + " " + found->nodes[1].kernel,
+            "node-b ext4 rw,relatime 6.1.0-28-amd64");
+  EXPECT_FALSE(record_beside(folder.path() / "unrecorded.txt"));
+  RefusedRecords refused;
+  const auto records = records_in(folder.path(), &refused);
+  EXPECT_EQ(records.size(), 2u);
+  EXPECT_EQ(records.at("other.txt").job_id, "43");
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_EQ(refused[0].first, folder.path() / "quenda-lite-44.json");
+  EXPECT_EQ(refused[0].second,
+            "not JSON: parse error at line 1, column 22: syntax error while "
+            "parsing object key - unexpected end of input; expected string literal");
+
+  const nlohmann::json good = samples::sample_record("7", "r.txt");
+  const auto with = [&good](const char* key, const nlohmann::json& value) {
+    nlohmann::json changed = good;
+    changed[key] = value;
+    return changed.dump();
+  };
+  nlohmann::json kernelless = good;
+  kernelless["nodes"][1].erase("kernel");
+  nlohmann::json twice = good;
+  twice["nodes"][1]["name"] = "node-a";
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"[1]", "not a record: the JSON is not an object"},
+      {"{}", "no \"record_version\"; not a run's record"},
+      {with("record_version", 2), "record_version 2, where this tool reads 1"},
+      {with("job_id", 41), "\"job_id\" is not a string"},
+      {with("start_utc", "2026-03-04 04:06:00"),
+       "\"start_utc\" is '2026-03-04 04:06:00', not a UTC time such as 2026-12-09T00:41:02Z"},
+      {with("nodes", "node-a"), "\"nodes\" is not a list"},
+      {kernelless.dump(), "no \"kernel\" in node 2"},
+      {twice.dump(), "node node-a is named twice"},
+  };
+  for (const auto& [text, reason] : cases) {
+    testing::write_file(folder.path() / "r.json", text);
+    try {
+      read_record(folder.path() / "r.json");
+      ADD_FAILURE() << "read without error: " << text;
+    } catch (const RecordError& error) {
+      EXPECT_EQ(error.what(), reason);
+    }
   }
 }
 

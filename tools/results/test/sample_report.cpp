@@ -122,6 +122,25 @@ std::string results_text(const SampleRun& run) {
   return file.str();
 }
 
+nlohmann::json sample_record(const std::string& job_id, const std::string& results_file) {
+  const auto node = [](const char* name) {
+    return nlohmann::json{{"name", name},
+                          {"fstype", "ext4"},
+                          {"mount_options", "rw,relatime"},
+                          {"kernel", "6.1.0-28-amd64"}};
+  };
+  return {{"record_version", 1},
+          {"job_id", job_id},
+          {"cluster", "tiny"},
+          {"start_utc", "2026-03-04T04:06:00Z"},
+          {"end_utc", "2026-03-04T04:07:10Z"},
+          {"workdir", "/scratch/bench"},
+          {"results_file", results_file},
+          {"program_version", "quenda-lite 1.0.0"},
+          {"mpi_library", "mpirun (Open MPI) 4.1.4"},
+          {"nodes", {node("node-a"), node("node-b")}}};
+}
+
 std::string sample_file_name(const std::string& processor_name) {
   std::tm time{};
   time.tm_year = 2026 - 1900;

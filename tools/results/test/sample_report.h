@@ -5,6 +5,7 @@
 #define QUENDA_TOOLS_RESULTS_TEST_SAMPLE_REPORT_H_
 
 #include <array>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,10 @@ std::string results_text(const SampleRun& run);
 
 // The collector's name for a results file written on 2026-03-04 at 05:06:07.
 std::string sample_file_name(const std::string& processor_name);
+
+// The batch script's record of job `job_id` for `results_file`: two nodes,
+// node-a and node-b, on ext4 (rw,relatime) with kernel 6.1.0-28-amd64.
+nlohmann::json sample_record(const std::string& job_id, const std::string& results_file);
 
 // The value a figure has once printed with the report's six digits.
 double printed(double value);

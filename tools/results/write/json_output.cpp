@@ -3,6 +3,8 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "write/text_escape.h"
+
 namespace quenda::results {
 namespace {
 
@@ -91,7 +93,29 @@ void put_figure(Json& object, const std::string& key, const Figure& value) {
   object[key + "_reason"] = std::string("not finite: ") + what;
 }
 
-std::string to_json(const RunResults& run, const RunNodes* nodes) {
+Json record_json(const RunRecord& record) {
+  Json json = Json::object();
+  json["path"] = valid_text(record.path.string());
+  json["record_version"] = kRecordVersion;
+  json["job_id"] = record.job_id;
+  json["cluster"] = record.cluster;
+  json["start_utc"] = record.start_utc;
+  json["end_utc"] = record.end_utc;
+  json["workdir"] = record.workdir;
+  json["results_file"] = record.results_file;
+  json["program_version"] = record.program_version;
+  json["mpi_library"] = record.mpi_library;
+  Json& nodes = json["nodes"] = Json::array();
+  for (const NodeRecord& node : record.nodes) {
+    nodes.push_back(Json{{"name", node.name},
+                         {"fstype", node.fstype},
+                         {"mount_options", node.mount_options},
+                         {"kernel", node.kernel}});
+  }
+  return json;
+}
+
+std::string to_json(const RunResults& run, const RunNodes* nodes, const RunRecord* record) {
   Json json = Json::object();
   json["schema_version"] = kJsonSchemaVersion;
   json["source_file"] = run.source_file;
@@ -103,6 +127,7 @@ std::string to_json(const RunResults& run, const RunNodes* nodes) {
   json["local_time"] = run.metadata ? Json(run.metadata->local_time) : Json();
   json["threads"] = run.threads;
   json["worker_count"] = run.worker_count();
+  if (record) json["record"] = record_json(*record);
   Json tests = Json::object();
   for (const TestResults& test : run.tests)
     tests[std::string(test_key(test.id))] =

@@ -8,6 +8,7 @@
 
 #include "analyse/node_figures.h"
 #include "read/results_file.h"
+#include "read/run_record.h"
 
 namespace quenda::results {
 
@@ -19,7 +20,13 @@ inline constexpr int kJsonSchemaVersion = 2;
 // Figures are JSON numbers with the value the report printed.
 // With the figures by node (a rank map was given), every worker also has
 // "node" and "measurement", and every test "nodes" and "outlier_nodes".
-std::string to_json(const RunResults& run, const RunNodes* nodes = nullptr);
+// With the run's record, "record" holds it (record_json).
+std::string to_json(const RunResults& run, const RunNodes* nodes = nullptr,
+                    const RunRecord* record = nullptr);
+
+// A run's record as the batch script wrote it, its members under the same
+// names, with "path", where it was read from, first.
+nlohmann::ordered_json record_json(const RunRecord& record);
 
 // Sets `key` of `object` to a figure, for every JSON document the tool
 // writes: a number; null where the file does not hold it; null with
