@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <nlohmann/json.hpp>
 #include <numeric>
 #include <variant>
 
@@ -22,8 +21,6 @@
 
 namespace quenda::results {
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 enum class Change {
   kWorse,            // significant, and the mean fell beyond the threshold
@@ -137,16 +134,21 @@ struct Records {
   std::optional<RunRecord> next;
 };
 
-Json run_json(const RunResults& run, const std::optional<RunRecord>& record) {
-  Json json = Json::object();
-  json["source_file"] = valid_text(run.source_file);
-  json["processor_name"] = run.metadata ? Json(valid_text(run.metadata->processor_name)) : Json();
-  json["local_date"] = run.metadata ? Json(run.metadata->local_date) : Json();
-  json["local_time"] = run.metadata ? Json(run.metadata->local_time) : Json();
-  json["threads"] = run.threads;
-  json["worker_count"] = run.worker_count();
-  if (record) json["record"] = record_json(*record);
-  return json;
+void put_run(JsonWriter& json, std::string_view key, const RunResults& run,
+             const std::optional<RunRecord>& record) {
+  json.open_object(key);
+  json.text("source_file", valid_text(run.source_file));
+  if (run.metadata) {
+    json.text("processor_name", valid_text(run.metadata->processor_name));
+    json.text("local_date", run.metadata->local_date);
+    json.text("local_time", run.metadata->local_time);
+  } else {
+    for (const char* name : {"processor_name", "local_date", "local_time"}) json.null(name);
+  }
+  json.integer("threads", run.threads);
+  json.integer("worker_count", run.worker_count());
+  if (record) put_record(json, "record", *record);
+  json.close();
 }
 
 // What the records say differently, a line each; that they agree; or that
@@ -360,68 +362,81 @@ std::string comparison_table(const RunResults& base, const RunResults& next,
 
 std::string comparison_json(const RunResults& base, const RunResults& next,
                             const RunComparison& comparison, const Records& records) {
-  Json json = Json::object();
-  json["schema_version"] = kJsonSchemaVersion;
-  json["base"] = run_json(base, records.base);
-  json["new"] = run_json(next, records.next);
-  json["world_sizes_differ"] = base.threads != next.threads;
+  std::string text;
+  JsonWriter json(text);
+  json.open_object();
+  json.integer("schema_version", kJsonSchemaVersion);
+  put_run(json, "base", base, records.base);
+  put_run(json, "new", next, records.next);
+  json.boolean("world_sizes_differ", base.threads != next.threads);
   if (records.base && records.next) {
-    Json& differences = json["record_differences"] = Json::array();
+    json.open_array("record_differences");
     for (const RecordDifference& difference : record_differences(*records.base, *records.next)) {
-      Json& entry = differences.emplace_back(Json{{"item", difference.item}});
-      if (!difference.nodes.empty()) entry["nodes"] = difference.nodes;
-      entry["base"] = difference.base;
-      entry["new"] = difference.next;
-    }
-  }
-  json["statistical_test"] = "welch_t_on_log_rates";
-  json["level"] = comparison.alpha;
-  json["family_size"] = comparison.family_size;
-  json["threshold_percent"] = comparison.threshold_percent;
-  json["worse"] = comparison.any_worse();
-  Json tests = Json::object();
-  for (const TestComparison& test : comparison.tests) {
-    Json entry = Json::object();
-    entry["unit"] = rate_unit(test.id);
-    for (const auto& [name, pair] : test.pairs()) {
-      Json& figures = entry[name] = Json::object();
-      put_figure(figures, "base", pair->base);
-      put_figure(figures, "new", pair->next);
-      put_figure(figures, "ratio", pair->ratio);
-    }
-    entry["base_workers"] = base.test(test.id).workers.size();
-    entry["new_workers"] = next.test(test.id).workers.size();
-    const auto& welch = test.judgement.welch;
-    put_figure(entry, "t", welch ? Figure(welch->t) : Figure());
-    put_figure(entry, "degrees_of_freedom", welch ? Figure(welch->degrees_of_freedom) : Figure());
-    put_figure(entry, "p_value", test.judgement.p_value);
-    put_figure(entry, "p_adjusted", test.judgement.p_adjusted);
-    put_figure(entry, "ratio_judged", test.judgement.ratio);
-    entry["verdict"] = change_text(test.judgement.change);
-    if (comparison.by_node) {
-      Json nodes = Json::array();
-      for (const NodeComparison& node : test.nodes) {
-        Json& row = nodes.emplace_back(Json{{"node", valid_text(node.node)},
-                                            {"base_workers", node.base_workers},
-                                            {"new_workers", node.new_workers}});
-        put_figure(row, "mean_ratio", node.mean_ratio);
-        put_figure(row, "ratio", node.judgement.ratio);
-        put_figure(row, "relative_to_others", node.judgement.relative);
-        put_figure(row, "p_value", node.judgement.p_value);
-        put_figure(row, "p_adjusted", node.judgement.p_adjusted);
-        row["verdict"] = change_text(node.judgement.change);
+      json.open_object();
+      json.text("item", difference.item);
+      if (!difference.nodes.empty()) {
+        json.open_array("nodes");
+        for (const std::string& node : difference.nodes) json.text({}, node);
+        json.close();
       }
-      entry["nodes"] = std::move(nodes);
+      json.text("base", difference.base);
+      json.text("new", difference.next);
+      json.close();
     }
-    tests[std::string(test_key(test.id))] = std::move(entry);
+    json.close();
   }
-  json["tests"] = std::move(tests);
+  json.text("statistical_test", "welch_t_on_log_rates");
+  json.number("level", comparison.alpha);
+  json.integer("family_size", comparison.family_size);
+  json.number("threshold_percent", comparison.threshold_percent);
+  json.boolean("worse", comparison.any_worse());
+  json.open_object("tests");
+  for (const TestComparison& test : comparison.tests) {
+    json.open_object(test_key(test.id));
+    json.text("unit", rate_unit(test.id));
+    for (const auto& [name, pair] : test.pairs()) {
+      json.open_object(name);
+      json.figure("base", pair->base);
+      json.figure("new", pair->next);
+      json.figure("ratio", pair->ratio);
+      json.close();
+    }
+    json.integer("base_workers", base.test(test.id).workers.size());
+    json.integer("new_workers", next.test(test.id).workers.size());
+    const auto& welch = test.judgement.welch;
+    json.figure("t", welch ? Figure(welch->t) : Figure());
+    json.figure("degrees_of_freedom", welch ? Figure(welch->degrees_of_freedom) : Figure());
+    json.figure("p_value", test.judgement.p_value);
+    json.figure("p_adjusted", test.judgement.p_adjusted);
+    json.figure("ratio_judged", test.judgement.ratio);
+    json.text("verdict", change_text(test.judgement.change));
+    if (comparison.by_node) {
+      json.open_array("nodes");
+      for (const NodeComparison& node : test.nodes) {
+        json.open_object();
+        json.text("node", valid_text(node.node));
+        json.integer("base_workers", node.base_workers);
+        json.integer("new_workers", node.new_workers);
+        json.figure("mean_ratio", node.mean_ratio);
+        json.figure("ratio", node.judgement.ratio);
+        json.figure("relative_to_others", node.judgement.relative);
+        json.figure("p_value", node.judgement.p_value);
+        json.figure("p_adjusted", node.judgement.p_adjusted);
+        json.text("verdict", change_text(node.judgement.change));
+        json.close();
+      }
+      json.close();
+    }
+    json.close();
+  }
+  json.close();
   if (comparison.by_node) {
-    Json slowed = Json::array();
-    for (const std::string& node : comparison.slowed_nodes()) slowed.push_back(valid_text(node));
-    json["slowed_nodes"] = std::move(slowed);
+    json.open_array("slowed_nodes");
+    for (const std::string& node : comparison.slowed_nodes()) json.text({}, valid_text(node));
+    json.close();
   }
-  return json.dump(2) + "\n";
+  json.close();
+  return text + "\n";
 }
 
 }  // namespace

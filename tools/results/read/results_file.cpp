@@ -275,11 +275,19 @@ class Parser {
 
   void blank() { exact(""); }
 
+  // The happy paths of number_line and worker_number stay small: what a
+  // refusal needs is made in the functions that refuse.
   double number_line(std::string_view prefix, std::string_view suffix) {
-    const Expected expected{Expected::Kind::kNumber, prefix, suffix};
-    const auto value = number_between(next(expected), prefix, suffix);
-    if (!value) mismatch(expected, line_);
-    return *value;
+    if (read() == State::kLine) {
+      if (const auto value = number_between(line_, prefix, suffix)) return *value;
+    }
+    refuse(Expected{Expected::Kind::kNumber, prefix, suffix});
+  }
+
+  // The line read last is not `expected`, or no whole line was read.
+  [[noreturn]] void refuse(const Expected& expected) const {
+    if (state_ != State::kLine) unreadable(state_, expected);
+    mismatch(expected, line_);
   }
 
   bool verdict(std::string_view kind) {
@@ -327,12 +335,22 @@ class Parser {
   double worker_number(std::uint64_t rank, bool named, std::string_view marker,
                        std::string_view suffix, bool first = false,
                        std::string_view next_suffix = {}) {
-    const Expected expected{Expected::Kind::kWorker, marker, suffix, rank, named};
-    const std::string_view line = next(expected);
-    const auto thread = split_thread_line(line, named, marker, suffix);
-    if (thread && thread->rank == rank) {
-      if (const auto value = parse_number<double>(thread->number)) return *value;
+    if (read() == State::kLine) {
+      const auto thread = split_thread_line(line_, named, marker, suffix);
+      if (thread && thread->rank == rank) {
+        if (const auto value = parse_number<double>(thread->number)) return *value;
+      }
     }
+    refuse_worker(rank, named, marker, suffix, first, next_suffix);
+  }
+
+  [[noreturn]] void refuse_worker(std::uint64_t rank, bool named, std::string_view marker,
+                                  std::string_view suffix, bool first,
+                                  std::string_view next_suffix) const {
+    const Expected expected{Expected::Kind::kWorker, marker, suffix, rank, named};
+    if (state_ != State::kLine) unreadable(state_, expected);
+    const std::string_view line = line_;
+    const auto thread = split_thread_line(line, named, marker, suffix);
     const bool ends_list =
         named ? line.empty() || split_thread_line(line, true, t::kSpent, next_suffix)
               : line.starts_with("Overall, ");

@@ -443,7 +443,9 @@ TEST_F(CommandLine, NamesNodesAndFlagsTheSlowOneFromAJobLog) {
                 "  bytewise_read: node-c at 30.5% (median 305 MB/sec, adjusted p 4.8e-07)\n"
                 "  block_read: node-c at 30.5% (median 305 MB/sec, adjusted p 4.8e-07)\n"
                 "  block_write: node-c at 30.5% (median 305 MB/sec, adjusted p 4.8e-07)\n");
-  const auto json = nlohmann::json::parse(testing::read_file(folder_.path() / (stem + ".json")));
+  const std::string text = testing::read_file(folder_.path() / (stem + ".json"));
+  EXPECT_EQ(nlohmann::ordered_json::parse(text).dump(2) + "\n", text);  // the library's layout
+  const auto json = nlohmann::json::parse(text);
   const auto& streams = json["tests"]["stream_handling"];
   auto figures = streams["nodes"];
   for (auto& node : figures) {

@@ -230,9 +230,11 @@ TEST_F(History, CompareWithMapsNamesTheNodeThatSlowedDown) {
       tool({"compare", "--rank-map", "job.map", "--rank-map", "job.map", before, after});
   EXPECT_EQ(table.exit_code, 1) << table.err;
   EXPECT_TRUE(table.out.ends_with("\nslowed nodes: node-c\n")) << table.out;
-  const json document = json::parse(
+  const std::string text =
       tool({"compare", "--json", "--rank-map", "job.map", "--rank-map", "job.map", before, after})
-          .out);
+          .out;
+  EXPECT_EQ(nlohmann::ordered_json::parse(text).dump(2) + "\n", text);
+  const json document = json::parse(text);
   EXPECT_EQ(document["slowed_nodes"], json::array({"node-c"}));
   const json& nodes = document["tests"]["stream_handling"]["nodes"];
   ASSERT_EQ(nodes.size(), 4u);

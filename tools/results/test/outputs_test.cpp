@@ -114,6 +114,8 @@ TEST(JsonOutput, LeavesOutWhatARunWithoutWorkersDoesNotPrint) {
   const json& block = document["tests"]["block_write"];
   EXPECT_EQ(block["mean"]["mb_per_sec"], 0.0);
   EXPECT_EQ(block["significant"], false);
+  // A whole figure is still written as a float, as scripts have read it.
+  EXPECT_NE(to_json(sample(1)).find("\"mb_per_sec\": 0.0\n"), std::string::npos);
 }
 
 TEST(JsonOutput, WritesInfiniteUndefinedAndMissingFiguresAsSuch) {
@@ -339,6 +341,11 @@ TEST(SvgChart, DrawsBarsAndLinesToOneScaleTheSingleProcessLineOnTop) {
   EXPECT_NEAR(bars[1].height, 2 * bars[0].height, 0.11);
   EXPECT_NEAR(bars[2].height, 3 * bars[0].height, 0.11);
   EXPECT_GT(bars[0].height, 10.0);
+  // Coordinates to a tenth of a pixel, in the fewest digits: 50 on a scale
+  // of 200 over 176 pixels, in the first of three slots of 126.7 pixels.
+  EXPECT_NE(panel.find("data-rank=\"1\" x=\"115.3\" y=\"210\" width=\"48\" height=\"44\""),
+            std::string::npos)
+      << panel;
   // Worker 2 runs at the single-process rate and at the mean: its bar ends
   // where both lines are.
   EXPECT_EQ(line_y(panel, "single-rate"), bars[1].y);

@@ -1,8 +1,9 @@
 #include "write/chart_parts.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
-#include <locale>
 
 #include "write/figure_text.h"
 #include "write/text_escape.h"
@@ -10,68 +11,101 @@
 namespace quenda::results {
 namespace {
 
-// value × 10^power for every power a double's range spans, in two halves
-// so that neither factor overflows to infinity or vanishes to zero.
-double times_power_of_ten(double value, int power) {
+// The two halves of 10^power whose product scales a value by 10^power for
+// every power a double's range spans: neither factor overflows to
+// infinity or vanishes to zero.
+std::pair<double, double> power_of_ten(int power) {
   const int half = power / 2;
-  return value * std::pow(10.0, half) * std::pow(10.0, power - half);
+  return {std::pow(10.0, half), std::pow(10.0, power - half)};
+}
+
+double times_power_of_ten(double value, int power) {
+  const auto [first, second] = power_of_ten(power);
+  return value * first * second;
 }
 
 }  // namespace
 
 std::string number(double value) { return report_text(std::round(value * 10.0) / 10.0); }
 
-Svg::Svg() { svg_.imbue(std::locale::classic()); }
+void Svg::put_part(double coordinate) {
+  // Tenths below a million have at most six digits: the %g text is the
+  // whole tenths and, unless it is nought, the tenth. The page's
+  // coordinates are all of this kind; anything else takes the long way.
+  const double tenths = std::round(coordinate * 10.0);
+  if (!(std::abs(tenths) < 1e6) || (tenths == 0.0 && std::signbit(tenths))) {
+    svg_ += number(coordinate);
+    return;
+  }
+  const auto whole = static_cast<long>(std::abs(tenths));
+  std::array<char, 16> digits{};
+  char* end = std::to_chars(digits.data(), digits.data() + digits.size(), whole / 10).ptr;
+  if (whole % 10 != 0) {
+    *end++ = '.';
+    *end++ = static_cast<char>('0' + whole % 10);
+  }
+  if (tenths < 0) svg_ += '-';
+  svg_.append(digits.data(), end);
+}
+
+void Svg::put_text(std::string_view text) { append_xml_text(svg_, text); }
 
 void Svg::open(double width, double height, std::string_view title) {
-  svg_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-       << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << number(width) << "\" height=\""
-       << number(height) << "\" viewBox=\"0 0 " << number(width) << ' ' << number(height)
-       << "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
-       << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+  put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
+      "width=\"",
+      width, "\" height=\"", height, "\" viewBox=\"0 0 ", width, ' ', height,
+      "\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
+      "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n");
   text(kMargin, kMargin + 20, title, "font-size=\"20\" font-weight=\"bold\"");
 }
 
 std::string Svg::finish() {
-  svg_ << "</svg>\n";
-  return svg_.str();
+  svg_ += "</svg>\n";
+  return std::move(svg_);
 }
 
 void Svg::text(double x, double y, std::string_view content, std::string_view attributes) {
-  svg_ << "<text x=\"" << number(x) << "\" y=\"" << number(y) << '"';
-  if (!attributes.empty()) svg_ << ' ' << attributes;
-  svg_ << '>' << xml_text(content) << "</text>\n";
+  put("<text x=\"", x, "\" y=\"", y, '"');
+  if (!attributes.empty()) put(' ', attributes);
+  put('>');
+  put_text(content);
+  put("</text>\n");
 }
 
 void Svg::line(double x1, double y1, double x2, double y2, std::string_view attributes) {
-  svg_ << "<line x1=\"" << number(x1) << "\" y1=\"" << number(y1) << "\" x2=\"" << number(x2)
-       << "\" y2=\"" << number(y2) << "\" " << attributes << "/>\n";
+  put("<line x1=\"", x1, "\" y1=\"", y1, "\" x2=\"", x2, "\" y2=\"", y2, "\" ", attributes, "/>\n");
+}
+
+void Svg::end_element(std::string_view tag, std::string_view title) {
+  if (title.empty()) return put("/>\n");
+  put("><title>");
+  put_text(title);
+  put("</title></", tag, ">\n");
 }
 
 void Svg::element(std::string_view tag, std::string_view lead, std::string_view rest,
                   std::string_view title) {
-  svg_ << '<' << tag << (lead.empty() ? "" : " ") << lead << ' ' << rest;
-  if (title.empty()) {
-    svg_ << "/>\n";
-  } else {
-    svg_ << "><title>" << xml_text(title) << "</title></" << tag << ">\n";
-  }
+  put('<', tag);
+  if (!lead.empty()) put(' ', lead);
+  put(' ', rest);
+  end_element(tag, title);
 }
 
 void Svg::rect(double x, double y, double width, double height, std::string_view fill,
                std::string_view lead, std::string_view title) {
-  element("rect", lead,
-          "x=\"" + number(x) + "\" y=\"" + number(y) + "\" width=\"" + number(width) +
-              "\" height=\"" + number(height) + "\" fill=\"" + std::string(fill) + '"',
-          title);
+  put("<rect");
+  if (!lead.empty()) put(' ', lead);
+  put(" x=\"", x, "\" y=\"", y, "\" width=\"", width, "\" height=\"", height, "\" fill=\"", fill,
+      '"');
+  end_element("rect", title);
 }
 
 void Svg::circle(double x, double y, double radius, std::string_view fill, std::string_view lead,
                  std::string_view title) {
-  element("circle", lead,
-          "cx=\"" + number(x) + "\" cy=\"" + number(y) + "\" r=\"" + number(radius) + "\" fill=\"" +
-              std::string(fill) + '"',
-          title);
+  put("<circle");
+  if (!lead.empty()) put(' ', lead);
+  put(" cx=\"", x, "\" cy=\"", y, "\" r=\"", radius, "\" fill=\"", fill, '"');
+  end_element("circle", title);
 }
 
 void Svg::rule(double x, double y, std::string_view colour, std::string_view caption,
@@ -83,15 +117,15 @@ void Svg::rule(double x, double y, std::string_view colour, std::string_view cap
 }
 
 void Svg::open_panel(TestId id, double x, double y, double width, double height) {
-  svg_ << "<g class=\"panel\" data-test=\"" << test_key(id) << "\" transform=\"translate("
-       << number(x) << ' ' << number(y) << ")\">\n";
+  put("<g class=\"panel\" data-test=\"", test_key(id), "\" transform=\"translate(", x, ' ', y,
+      ")\">\n");
   element("rect", "",
           "width=\"" + number(width) + "\" height=\"" + number(height) +
               "\" fill=\"none\" stroke=\"#dddddd\"");
   text(10, 20, test_label(id), "font-size=\"14\" font-weight=\"bold\"");
 }
 
-void Svg::close_panel() { svg_ << "</g>\n"; }
+void Svg::close_panel() { svg_ += "</g>\n"; }
 
 void Svg::grid(const Scale& scale, double left, double right, double bottom, double height) {
   for (int i = 0; i <= scale.intervals(); ++i) {
@@ -104,6 +138,7 @@ void Svg::grid(const Scale& scale, double left, double right, double bottom, dou
 Scale::Scale(double largest, double headroom) {
   if (!(largest > 0.0)) largest = 1.0;
   exponent_ = static_cast<int>(std::floor(std::log10(largest)));
+  down_ = power_of_ten(-exponent_);
   const double top = times_power_of_ten(largest, -exponent_) * headroom;
   const double raw = top / 4.0;
   const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
@@ -122,7 +157,7 @@ Scale::Scale(double largest, double headroom) {
 }
 
 double Scale::share(double value) const {
-  const double share = times_power_of_ten(value, -exponent_) / (step_ * intervals_);
+  const double share = value * down_.first * down_.second / (step_ * intervals_);
   if (!(share > 0.0)) return 0.0;
   return std::min(share, 1.0);
 }

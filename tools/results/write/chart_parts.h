@@ -5,9 +5,9 @@
 
 #include <cmath>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "read/results_file.h"
 
@@ -53,7 +53,8 @@ class Scale {
  private:
   static constexpr int kMaxIntervals = 8;
   int exponent_ = 0;
-  double step_ = 1.0;  // in units of 10^exponent_
+  std::pair<double, double> down_;  // what scales a figure to units of 10^exponent_
+  double step_ = 1.0;               // in units of 10^exponent_
   int intervals_ = 1;
 };
 
@@ -61,7 +62,8 @@ class Scale {
 // attributes come before its geometry, `attributes` after it.
 class Svg {
  public:
-  Svg();
+  // The page replaces the text of `room`, whose memory it reuses.
+  explicit Svg(std::string room = {}) : svg_(std::move(room)) { svg_.clear(); }
 
   // Starts the page, `width` by `height` pixels on a white background,
   // with `title` over it.
@@ -95,7 +97,22 @@ class Svg {
   void grid(const Scale& scale, double left, double right, double bottom, double height);
 
  protected:
-  std::ostringstream svg_;
+  // Appends each part: text as it is, a coordinate as number() writes it.
+  template <typename... Parts>
+  void put(const Parts&... parts) {
+    (put_part(parts), ...);
+  }
+  void put_text(std::string_view text);  // as xml_text() writes it
+
+  std::string svg_;
+
+ private:
+  void put_part(std::string_view text) { svg_ += text; }
+  void put_part(char c) { svg_ += c; }
+  void put_part(double coordinate);
+  // The end of an element whose attributes are written: `/>`, or its
+  // tooltip and closing tag.
+  void end_element(std::string_view tag, std::string_view title);
 };
 
 }  // namespace quenda::results

@@ -1,5 +1,8 @@
 #include "write/csv_output.h"
 
+#include <array>
+#include <charconv>
+
 #include "write/figure_text.h"
 #include "write/text_escape.h"
 
@@ -26,36 +29,47 @@ std::string cell(std::string_view raw) {
   return quoted;
 }
 
-std::string cell(const Figure& value) { return value ? exact_text(*value) : std::string(); }
+// A figure's cell, appended: empty where the file does not hold it.
+void append(std::string& csv, const Figure& value) {
+  csv += ',';
+  if (value) csv += exact_text(*value);
+}
 
 }  // namespace
 
 std::string csv_text_cell(std::string_view raw) { return cell(raw); }
 
-std::string to_csv(const RunResults& run) {
-  std::string csv =
+std::string to_csv(const RunResults& run, std::string room) {
+  std::string& csv = room;
+  csv.assign(
       "processor_name,local_date,local_time,test,rank,seconds,files_per_sec,"
-      "million_accesses_per_sec,mb_per_sec,partial,node,measurement\n";
-  std::string run_cells;
+      "million_accesses_per_sec,mb_per_sec,partial,node,measurement\n");
+  std::string run_cells = ",,";
   if (run.metadata) {
     run_cells = cell(run.metadata->processor_name) + "," + cell(run.metadata->local_date) + "," +
                 cell(run.metadata->local_time);
-  } else {
-    run_cells = ",,";
   }
   // Every row says whether its run was stopped, so that the rows of a
   // partial run stay apart from whole runs once many CSVs are concatenated.
-  const std::string partial_cell = run.partial ? "true" : "false";
+  const std::string_view partial_cell = run.partial ? ",true," : ",false,";
   for (const TestResults& test : run.tests) {
+    const std::string test_cells = run_cells + "," + cell(test_key(test.id)) + ",";
     for (const WorkerFigures& worker : test.workers) {
       const Figures& f = worker.figures;
-      csv += run_cells + "," + cell(test_key(test.id)) + "," + std::to_string(worker.rank) + "," +
-             cell(f.seconds) + "," + cell(f.files_per_sec) + "," +
-             cell(f.million_accesses_per_sec) + "," + cell(f.mb_per_sec) + "," + partial_cell +
-             "," + cell(worker.node) + "," + (worker.measurement ? "true" : "false") + "\n";
+      csv += test_cells;
+      std::array<char, 24> rank{};
+      csv.append(rank.data(),
+                 std::to_chars(rank.data(), rank.data() + rank.size(), worker.rank).ptr);
+      for (const Figure& value :
+           {f.seconds, f.files_per_sec, f.million_accesses_per_sec, f.mb_per_sec}) {
+        append(csv, value);
+      }
+      csv += partial_cell;
+      if (!worker.node.empty()) csv += cell(worker.node);
+      csv += worker.measurement ? ",true\n" : ",false\n";
     }
   }
-  return csv;
+  return room;
 }
 
 }  // namespace quenda::results

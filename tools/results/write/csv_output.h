@@ -16,8 +16,8 @@ namespace quenda::results {
 // empty, and `partial` is "true" on every row of a stopped run, else
 // "false". `node` is empty without a rank map; `measurement` is "false"
 // where the job log says the test failed on that worker. Numbers read back
-// exactly.
-std::string to_csv(const RunResults& run);
+// exactly. The text replaces that of `room`, whose memory it reuses.
+std::string to_csv(const RunResults& run, std::string room = {});
 
 // A text cell: quoted the CSV way where needed, and with a single quote in
 // front where a spreadsheet would take it for a formula.

@@ -1,141 +1,207 @@
 #include "write/json_output.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
 #include "write/text_escape.h"
 
 namespace quenda::results {
+
+void JsonWriter::member(std::string_view key) {
+  if (open_.empty()) return;
+  out_ += open_.back().second ? ",\n" : "\n";
+  open_.back().second = true;
+  out_.append(2 * open_.size(), ' ');
+  if (open_.back().first == '{') ((out_ += '"') += key) += "\": ";
+}
+
+void JsonWriter::open(std::string_view key, char bracket) {
+  member(key);
+  out_ += bracket;
+  open_.emplace_back(bracket, false);
+}
+
+void JsonWriter::close() {
+  const auto [bracket, filled] = open_.back();
+  open_.pop_back();
+  if (filled) {
+    out_ += '\n';
+    out_.append(2 * open_.size(), ' ');
+  }
+  out_ += bracket == '{' ? '}' : ']';
+}
+
+void JsonWriter::quote(std::string_view value) {
+  const bool plain = std::all_of(value.begin(), value.end(), [](char c) {
+    return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+  });
+  if (plain) {
+    out_ += '"';
+    out_ += value;
+    out_ += '"';
+    return;
+  }
+  // Escapes, other scripts and bytes that are not UTF-8 (a processor name
+  // from another machine) are rare: the library writes those strings.
+  out_ += nlohmann::json(std::string(value))
+              .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void JsonWriter::number(std::string_view key, double value) {
+  if (!std::isfinite(value)) return null(key);
+  std::array<char, 64> digits{};
+  raw(key,
+      std::string_view(digits.data(), nlohmann::detail::to_chars(
+                                          digits.data(), digits.data() + digits.size(), value)));
+}
+
+void JsonWriter::figure(std::string_view key, const Figure& value) {
+  number(key, value.value_or(NAN));
+  if (!value || std::isfinite(*value)) return;
+  const char* what = std::isnan(*value) ? "nan" : *value > 0 ? "inf" : "-inf";
+  text(std::string(key) + "_reason", std::string("not finite: ") + what);
+}
+
 namespace {
 
-// Keys in the order written, so that the document reads like the report.
-using Json = nlohmann::ordered_json;
-
 // The rate members a group carries for the test's measure.
-void add_rates(Json& group, const Figures& figures, Measure measure) {
+void put_rates(JsonWriter& json, const Figures& figures, Measure measure) {
   if (measure == Measure::kFiles) {
-    put_figure(group, "files_per_sec", figures.files_per_sec);
+    json.figure("files_per_sec", figures.files_per_sec);
   } else {
-    put_figure(group, "million_accesses_per_sec", figures.million_accesses_per_sec);
-    put_figure(group, "mb_per_sec", figures.mb_per_sec);
+    json.figure("million_accesses_per_sec", figures.million_accesses_per_sec);
+    json.figure("mb_per_sec", figures.mb_per_sec);
   }
 }
 
-// Adds the time and the rates to `group`.
-void add_timed(Json& group, const Figures& figures, Measure measure) {
-  put_figure(group, "seconds", figures.seconds);
-  add_rates(group, figures, measure);
+// The time and the rates.
+void put_timed(JsonWriter& json, const Figures& figures, Measure measure) {
+  json.figure("seconds", figures.seconds);
+  put_rates(json, figures, measure);
 }
 
-Json nodes_json(const TestNodes& nodes) {
-  Json list = Json::array();
+void put_nodes(JsonWriter& json, const TestNodes& nodes) {
+  json.open_array("nodes");
   for (const NodeFigures& node : nodes.nodes) {
-    Json entry{{"node", node.name}, {"workers", node.ranks}};
-    put_figure(entry, "median", node.median);
-    put_figure(entry, "minimum", node.minimum);
-    put_figure(entry, "sum", node.sum);
-    put_figure(entry, "share_of_typical", node.share);
-    put_figure(entry, "p_adjusted", node.p_adjusted);
-    list.push_back(std::move(entry));
+    json.open_object();
+    json.text("node", node.name);
+    json.open_array("workers");
+    for (const std::uint64_t rank : node.ranks) json.integer({}, rank);
+    json.close();
+    json.figure("median", node.median);
+    json.figure("minimum", node.minimum);
+    json.figure("sum", node.sum);
+    json.figure("share_of_typical", node.share);
+    json.figure("p_adjusted", node.p_adjusted);
+    json.close();
   }
-  return list;
+  json.close();
+  json.open_array("outlier_nodes");
+  for (const std::string& name : nodes.outliers) json.text({}, name);
+  json.close();
 }
 
-Json test_json(const RunResults& run, const TestResults& test, const TestNodes* nodes) {
+void put_test(JsonWriter& json, const RunResults& run, const TestResults& test,
+              const TestNodes* nodes) {
   const Measure measure = measure_of(test.id);
-  Json json = Json::object();
-  json["label"] = test_label(test.id);
-  json["measure"] = measure == Measure::kFiles ? "files" : "accesses";
-  add_timed(json["single"], test.single, measure);
-  Json workers = Json::array();
+  json.open_object(test_key(test.id));
+  json.text("label", test_label(test.id));
+  json.text("measure", measure == Measure::kFiles ? "files" : "accesses");
+  json.open_object("single");
+  put_timed(json, test.single, measure);
+  json.close();
+  json.open_array("workers");
   for (const WorkerFigures& worker : test.workers) {
-    Json entry = Json::object();
-    entry["rank"] = worker.rank;
+    json.open_object();
+    json.integer("rank", worker.rank);
     if (nodes) {
-      entry["node"] = worker.node;
-      entry["measurement"] = worker.measurement;
+      json.text("node", worker.node);
+      json.boolean("measurement", worker.measurement);
     }
-    add_timed(entry, worker.figures, measure);
-    workers.push_back(std::move(entry));
+    put_timed(json, worker.figures, measure);
+    json.close();
   }
-  json["workers"] = std::move(workers);
-  Json total = Json::object();
-  add_rates(total, test.total, measure);
-  json["total"] = std::move(total);
-  put_figure(json, "improvement", test.improvement);
+  json.close();
+  json.open_object("total");
+  put_rates(json, test.total, measure);
+  json.close();
+  json.figure("improvement", test.improvement);
   // File handling prints no mean without workers; the other tests print
   // one in MB/sec only.
-  if (measure == Measure::kFiles) {
-    const bool printed = run.worker_count() > 0;
-    json["mean"] = Json();
-    if (printed) put_figure(json["mean"], "files_per_sec", test.mean.files_per_sec);
+  if (measure == Measure::kFiles && run.worker_count() == 0) {
+    json.null("mean");
   } else {
-    put_figure(json["mean"], "mb_per_sec", test.mean.mb_per_sec);
+    json.open_object("mean");
+    json.figure(measure == Measure::kFiles ? "files_per_sec" : "mb_per_sec",
+                measure == Measure::kFiles ? test.mean.files_per_sec : test.mean.mb_per_sec);
+    json.close();
   }
-  json["significant"] = test.significant ? Json(*test.significant) : Json();
-  if (nodes) {
-    json["nodes"] = nodes_json(*nodes);
-    json["outlier_nodes"] = nodes->outliers;
+  if (test.significant) {
+    json.boolean("significant", *test.significant);
+  } else {
+    json.null("significant");
   }
-  return json;
+  if (nodes) put_nodes(json, *nodes);
+  json.close();
 }
 
 }  // namespace
 
-void put_figure(Json& object, const std::string& key, const Figure& value) {
-  if (value && std::isfinite(*value)) {
-    object[key] = *value;
-    return;
-  }
-  object[key] = nullptr;
-  if (!value) return;
-  const char* what = std::isnan(*value) ? "nan" : *value > 0 ? "inf" : "-inf";
-  object[key + "_reason"] = std::string("not finite: ") + what;
-}
-
-Json record_json(const RunRecord& record) {
-  Json json = Json::object();
-  json["path"] = valid_text(record.path.string());
-  json["record_version"] = kRecordVersion;
-  json["job_id"] = record.job_id;
-  json["cluster"] = record.cluster;
-  json["start_utc"] = record.start_utc;
-  json["end_utc"] = record.end_utc;
-  json["workdir"] = record.workdir;
-  json["results_file"] = record.results_file;
-  json["program_version"] = record.program_version;
-  json["mpi_library"] = record.mpi_library;
-  Json& nodes = json["nodes"] = Json::array();
+void put_record(JsonWriter& json, std::string_view key, const RunRecord& record) {
+  json.open_object(key);
+  json.text("path", record.path.string());
+  json.integer("record_version", kRecordVersion);
+  json.text("job_id", record.job_id);
+  json.text("cluster", record.cluster);
+  json.text("start_utc", record.start_utc);
+  json.text("end_utc", record.end_utc);
+  json.text("workdir", record.workdir);
+  json.text("results_file", record.results_file);
+  json.text("program_version", record.program_version);
+  json.text("mpi_library", record.mpi_library);
+  json.open_array("nodes");
   for (const NodeRecord& node : record.nodes) {
-    nodes.push_back(Json{{"name", node.name},
-                         {"fstype", node.fstype},
-                         {"mount_options", node.mount_options},
-                         {"kernel", node.kernel}});
+    json.open_object();
+    json.text("name", node.name);
+    json.text("fstype", node.fstype);
+    json.text("mount_options", node.mount_options);
+    json.text("kernel", node.kernel);
+    json.close();
   }
-  return json;
+  json.close();
+  json.close();
 }
 
-std::string to_json(const RunResults& run, const RunNodes* nodes, const RunRecord* record) {
-  Json json = Json::object();
-  json["schema_version"] = kJsonSchemaVersion;
-  json["source_file"] = run.source_file;
-  json["partial"] = run.partial;
-  if (run.partial) json["partial_reason"] = run.partial_reason;
-  json["benchmark"] = run.benchmark;
-  json["processor_name"] = run.metadata ? Json(run.metadata->processor_name) : Json();
-  json["local_date"] = run.metadata ? Json(run.metadata->local_date) : Json();
-  json["local_time"] = run.metadata ? Json(run.metadata->local_time) : Json();
-  json["threads"] = run.threads;
-  json["worker_count"] = run.worker_count();
-  if (record) json["record"] = record_json(*record);
-  Json tests = Json::object();
-  for (const TestResults& test : run.tests)
-    tests[std::string(test_key(test.id))] =
-        test_json(run, test, nodes ? &(*nodes)[static_cast<int>(test.id)] : nullptr);
-  json["tests"] = std::move(tests);
-  // Bytes that are not UTF-8 (a processor name from another machine) become
-  // U+FFFD rather than stopping the dump.
-  return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+std::string to_json(const RunResults& run, const RunNodes* nodes, const RunRecord* record,
+                    std::string room) {
+  room.clear();
+  JsonWriter json(room);
+  json.open_object();
+  json.integer("schema_version", kJsonSchemaVersion);
+  json.text("source_file", run.source_file);
+  json.boolean("partial", run.partial);
+  if (run.partial) json.text("partial_reason", run.partial_reason);
+  json.text("benchmark", run.benchmark);
+  if (run.metadata) {
+    json.text("processor_name", run.metadata->processor_name);
+    json.text("local_date", run.metadata->local_date);
+    json.text("local_time", run.metadata->local_time);
+  } else {
+    for (const char* key : {"processor_name", "local_date", "local_time"}) json.null(key);
+  }
+  json.integer("threads", run.threads);
+  json.integer("worker_count", run.worker_count());
+  if (record) put_record(json, "record", *record);
+  json.open_object("tests");
+  for (const TestResults& test : run.tests) {
+    put_test(json, run, test, nodes ? &(*nodes)[static_cast<int>(test.id)] : nullptr);
+  }
+  json.close();
+  json.close();
+  room += '\n';
+  return room;
 }
 
 }  // namespace quenda::results

@@ -3,8 +3,11 @@
 #ifndef QUENDA_TOOLS_RESULTS_WRITE_JSON_OUTPUT_H_
 #define QUENDA_TOOLS_RESULTS_WRITE_JSON_OUTPUT_H_
 
-#include <nlohmann/json.hpp>
+#include <charconv>
+#include <concepts>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "analyse/node_figures.h"
 #include "read/results_file.h"
@@ -17,23 +20,64 @@ namespace quenda::results {
 // the string "inf", "-inf" or "nan".
 inline constexpr int kJsonSchemaVersion = 2;
 
+// A JSON document written as it goes into a string, laid out as
+// nlohmann-json dumps with an indent of two, numbers and escapes included,
+// so that every document the tool writes reads the same, byte for byte, as
+// the ones its users' scripts were written against. In an object every
+// value comes with its key, a word of the tool's own that needs no escape; in
+// an array the key is ignored.
+class JsonWriter {
+ public:
+  explicit JsonWriter(std::string& out) : out_(out) {}
+
+  void open_object(std::string_view key = {}) { open(key, '{'); }
+  void open_array(std::string_view key = {}) { open(key, '['); }
+  void close();  // the innermost object or array
+
+  // Invalid UTF-8 becomes U+FFFD.
+  void text(std::string_view key, std::string_view value) {
+    member(key);
+    quote(value);
+  }
+  void boolean(std::string_view key, bool value) { raw(key, value ? "true" : "false"); }
+  void null(std::string_view key) { raw(key, "null"); }
+  void number(std::string_view key, double value);  // null where it is not finite
+  template <std::integral Integer>
+  void integer(std::string_view key, Integer value) {
+    char digits[24];
+    raw(key, std::string_view(digits, std::to_chars(digits, digits + sizeof digits, value).ptr));
+  }
+
+  // A figure: a number; null where the file does not hold it; null with
+  // "<key>_reason" beside it ("not finite: inf", "-inf" or "nan") where it
+  // is infinite or undefined (a timer that measured nothing), since JSON
+  // has no such numbers.
+  void figure(std::string_view key, const Figure& value);
+
+ private:
+  void open(std::string_view key, char bracket);
+  void member(std::string_view key);   // what goes before a value
+  void quote(std::string_view value);  // a string, escaped
+  void raw(std::string_view key, std::string_view value) {
+    member(key);
+    out_ += value;
+  }
+
+  std::string& out_;
+  std::vector<std::pair<char, bool>> open_;  // each open bracket, and whether it holds anything
+};
+
 // Figures are JSON numbers with the value the report printed.
 // With the figures by node (a rank map was given), every worker also has
 // "node" and "measurement", and every test "nodes" and "outlier_nodes".
-// With the run's record, "record" holds it (record_json).
+// With the run's record, "record" holds it (put_record).
+// The document replaces the text of `room`, whose memory it reuses.
 std::string to_json(const RunResults& run, const RunNodes* nodes = nullptr,
-                    const RunRecord* record = nullptr);
+                    const RunRecord* record = nullptr, std::string room = {});
 
-// A run's record as the batch script wrote it, its members under the same
-// names, with "path", where it was read from, first.
-nlohmann::ordered_json record_json(const RunRecord& record);
-
-// Sets `key` of `object` to a figure, for every JSON document the tool
-// writes: a number; null where the file does not hold it; null with
-// "<key>_reason" beside it ("not finite: inf", "-inf" or "nan") where it is
-// infinite or undefined (a timer that measured nothing), since JSON has no
-// such numbers.
-void put_figure(nlohmann::ordered_json& object, const std::string& key, const Figure& value);
+// A run's record as the batch script wrote it, as the member `key`: its
+// members under the same names, with "path", where it was read from, first.
+void put_record(JsonWriter& json, std::string_view key, const RunRecord& record);
 
 }  // namespace quenda::results
 

@@ -113,7 +113,8 @@ struct BarPlace {
 
 class Chart : Svg {
  public:
-  Chart(const RunResults& run, const RunNodes* nodes) : run_(run), nodes_(nodes) {
+  Chart(const RunResults& run, const RunNodes* nodes, std::string room)
+      : Svg(std::move(room)), run_(run), nodes_(nodes) {
     int workers = 0;
     for (const TestResults& test : run.tests) {
       workers = std::max(workers, static_cast<int>(test.workers.size()));
@@ -314,6 +315,8 @@ class Chart : Svg {
         kRankDigitWidth * (static_cast<double>(std::to_string(count).size()) + 1.0);
     const auto label_every = static_cast<std::size_t>(std::max(1.0, std::ceil(label_width / slot)));
     std::vector<BarPlace> places;
+    std::string lead;  // a bar's attributes and tooltip, their room reused from bar to bar
+    std::string title;
     for (std::size_t i = 0; i < count; ++i) {
       const Figure& value = rates[i];
       const std::string rank = std::to_string(test.workers[i].rank);
@@ -324,10 +327,11 @@ class Chart : Svg {
       const double centre = kPlotLeft + slot * (static_cast<double>(position[i]) + 0.5);
       const bool red =
           std::find(flagged.begin(), flagged.end(), test.workers[i].node) != flagged.end();
+      lead.assign("class=\"bar\" data-rank=\"").append(rank) += '"';
+      if (red) lead += " data-flagged=\"true\"";
+      title.assign("thread ").append(rank).append(": ").append(figure_text(value)) += ' ';
       rect(centre - bar_width / 2, bottom - height, bar_width, height,
-           red ? kSlowBarColour : kWorkersColour,
-           "class=\"bar\" data-rank=\"" + rank + '"' + (red ? " data-flagged=\"true\"" : ""),
-           "thread " + rank + ": " + figure_text(value) + ' ' + unit);
+           red ? kSlowBarColour : kWorkersColour, lead, title += unit);
       places.push_back(BarPlace{centre, bottom - height});
       if (position[i] % label_every == 0) {
         text(centre, bottom + 14, rank, "font-size=\"10\" text-anchor=\"middle\" fill=\"#444444\"");
@@ -414,14 +418,14 @@ class Chart : Svg {
     }
     marker(own.centre, marker_tip,
            "class=\"slowest-marker\" data-rank=\"" + std::to_string(rank) + '"');
-    const std::string tspan = "<tspan x=\"" + number(x) + "\" y=\"";
-    svg_ << "<text class=\"slowest-label\" data-rank=\"" << rank << "\" x=\"" << number(x)
-         << "\" y=\"" << number(baseline) << "\" font-size=\"11\" text-anchor=\"" << anchor
-         << "\" fill=\"" << kMarkerColour
-         << "\" stroke=\"#ffffff\" stroke-width=\"3\" paint-order=\"stroke\">" << tspan
-         << number(baseline - kLabelLineHeight) << "\" font-weight=\"bold\">" << xml_text(heading)
-         << "</tspan>" << tspan << number(baseline) << "\">" << xml_text(rate)
-         << "</tspan></text>\n";
+    put("<text class=\"slowest-label\" data-rank=\"", std::to_string(rank), "\" x=\"", x, "\" y=\"",
+        baseline, "\" font-size=\"11\" text-anchor=\"", anchor, "\" fill=\"", kMarkerColour,
+        "\" stroke=\"#ffffff\" stroke-width=\"3\" paint-order=\"stroke\"><tspan x=\"", x, "\" y=\"",
+        baseline - kLabelLineHeight, "\" font-weight=\"bold\">");
+    put_text(heading);
+    put("</tspan><tspan x=\"", x, "\" y=\"", baseline, "\">");
+    put_text(rate);
+    put("</tspan></text>\n");
   }
 
   const RunResults& run_;
@@ -437,8 +441,8 @@ class Chart : Svg {
 
 }  // namespace
 
-std::string to_svg(const RunResults& run, const RunNodes* nodes) {
-  return Chart(run, nodes).draw();
+std::string to_svg(const RunResults& run, const RunNodes* nodes, std::string room) {
+  return Chart(run, nodes, std::move(room)).draw();
 }
 
 }  // namespace quenda::results

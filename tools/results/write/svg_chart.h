@@ -23,8 +23,9 @@ namespace quenda::results {
 // group names it, and a flagged node's group has a <rect
 // class="outlier-node"> behind its bars, a red label and red bars marked
 // data-flagged="true". Nothing else is red: the report's own verdict is
-// quoted in grey.
-std::string to_svg(const RunResults& run, const RunNodes* nodes = nullptr);
+// quoted in grey. The page replaces the text of `room`, whose memory it
+// reuses.
+std::string to_svg(const RunResults& run, const RunNodes* nodes = nullptr, std::string room = {});
 
 }  // namespace quenda::results
 

@@ -1,5 +1,6 @@
 #include "write/text_escape.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace quenda::results {
@@ -49,9 +50,13 @@ bool allowed_in_xml(char32_t c) {
   return c != 0xFFFE && c != 0xFFFF;
 }
 
+// Printable ASCII, which every output takes as it is.
+bool plain(char c) { return c >= 0x20 && c < 0x7F; }
+
 }  // namespace
 
 std::string valid_text(std::string_view bytes) {
+  if (std::all_of(bytes.begin(), bytes.end(), plain)) return std::string(bytes);
   std::string text;
   text.reserve(bytes.size());
   for (std::size_t at = 0; at < bytes.size();) {
@@ -66,16 +71,27 @@ std::string valid_text(std::string_view bytes) {
   return text;
 }
 
-std::string xml_text(std::string_view bytes) {
-  std::string escaped;
+void append_xml_text(std::string& out, std::string_view bytes) {
+  const auto special = [](char c) {
+    return !plain(c) || c == '&' || c == '<' || c == '>' || c == '"';
+  };
+  if (std::none_of(bytes.begin(), bytes.end(), special)) {
+    out += bytes;
+    return;
+  }
   for (const char c : valid_text(bytes)) {
     const std::string_view entity = c == '&'   ? "&amp;"
                                     : c == '<' ? "&lt;"
                                     : c == '>' ? "&gt;"
                                     : c == '"' ? "&quot;"
                                                : "";
-    escaped += entity.empty() ? std::string_view(&c, 1) : entity;
+    out += entity.empty() ? std::string_view(&c, 1) : entity;
   }
+}
+
+std::string xml_text(std::string_view bytes) {
+  std::string escaped;
+  append_xml_text(escaped, bytes);
   return escaped;
 }
 

@@ -18,6 +18,7 @@ std::string valid_text(std::string_view bytes);
 // valid_text() with &, <, > and " as entities, for XML content and
 // attribute values.
 std::string xml_text(std::string_view bytes);
+void append_xml_text(std::string& out, std::string_view bytes);
 
 // For the terminal: control characters (C0, DEL, C1), backslashes and bytes
 // that are not UTF-8 as \xNN, so that a file name cannot move the cursor or
