@@ -153,8 +153,8 @@ TEST_F(CommandLine, WritesIntoTheOutputFolderWhenGivenOne) {
             (std::vector<std::string>{"out", path.filename().string()}));
 }
 
-// A folder in an output's place makes its rename fail: the outputs renamed
-// before it are taken back, and an earlier conversion's stay as they were.
+// A folder in an output's place: none of the three outputs is written, and
+// an earlier conversion's stay as they were.
 TEST_F(CommandLine, WritesAllThreeOutputsOrNoneKeepingAnEarlierConversion) {
   const fs::path path = write_results(sample_text(3));
   const std::string stem = stem_of(path.filename().string());
