@@ -26,6 +26,8 @@
 # from then on inherits it (cgroup v1's cpu controller where the machine has
 # one, else cgroup v2's).
 set -euo pipefail
+# shellcheck source=test/support/shell.sh
+source "$(dirname "$0")/../support/shell.sh"
 
 readonly nodes=(node01 node02 node03)
 # Cores per node: the collector's node holds two tasks, the others one each,
@@ -47,6 +49,10 @@ usage() {
   exit 2
 }
 
+none_alive() { ! kill -0 "$@" 2>/dev/null; }
+no_jobs() { [ -z "$(timeout 10 squeue -h -o %i 2>/dev/null)" ]; }
+every_node_idle() { [ "$(sinfo -h -N -t idle -o %N 2>/dev/null | sort -u | wc -l)" -eq "${#nodes[@]}" ]; }
+
 # Stops the daemons whose pid files are given, all at once: TERM, up to ten
 # seconds' wait, then KILL.
 stop_by_pid_files() {
@@ -57,11 +63,7 @@ stop_by_pid_files() {
   done
   ((${#pids[@]})) || return 0
   kill "${pids[@]}" 2>/dev/null || true
-  for _ in $(seq 100); do
-    kill -0 "${pids[@]}" 2>/dev/null || return 0
-    sleep 0.1
-  done
-  kill -9 "${pids[@]}" 2>/dev/null || true
+  retry 100 0.1 none_alive "${pids[@]}" || kill -9 "${pids[@]}" 2>/dev/null || true
 }
 
 # "v1 <mount>" or "v2 <mount>": the hierarchy that has the cpu controller.
@@ -167,10 +169,7 @@ volume management
 end-volume
 VOL
   glusterd -f "$dir/glusterd.vol" -p "$dir/glusterd.pid" -l "$dir/log/glusterd.log"
-  for _ in $(seq 60); do
-    gluster_cli "$root" volume list >/dev/null 2>&1 && break
-    sleep 0.5
-  done
+  retry 60 0.5 gluster_cli "$root" volume list >/dev/null 2>&1 || true
   # A folder that was a brick keeps extended attributes that make glusterd
   # refuse it: bricks are made anew every time.
   for brick in 1 2; do
@@ -180,16 +179,16 @@ VOL
   # `force`: the bricks lie on the root file system.
   gluster_cli "$root" volume create "$volume" "$brick_host:$dir/bricks/1" \
     "$brick_host:$dir/bricks/2" force >/dev/null
-  gluster_cli "$root" volume set "$volume" network.ping-timeout 5 >/dev/null
-  gluster_cli "$root" volume set "$volume" performance.stat-prefetch off >/dev/null
-  gluster_cli "$root" volume start "$volume" >/dev/null
-  # Quotas, which a test sets on a folder of the volume: counted at once (no
-  # soft or hard timeout), and not shown as the free space of the folder, as
-  # many sites keep them.
-  gluster_cli "$root" volume quota "$volume" enable >/dev/null
-  gluster_cli "$root" volume set "$volume" features.quota-deem-statfs off >/dev/null
-  gluster_cli "$root" volume quota "$volume" hard-timeout 0 >/dev/null
-  gluster_cli "$root" volume quota "$volume" soft-timeout 0 >/dev/null
+  # Then quotas, which a test sets on a folder of the volume: counted at once
+  # (no soft or hard timeout), and not shown as the free space of the folder,
+  # as many sites keep them.
+  local step
+  for step in "set $volume network.ping-timeout 5" "set $volume performance.stat-prefetch off" \
+    "start $volume" "quota $volume enable" "set $volume features.quota-deem-statfs off" \
+    "quota $volume hard-timeout 0" "quota $volume soft-timeout 0"; do
+    # shellcheck disable=SC2086 # the step's words
+    gluster_cli "$root" volume $step >/dev/null
+  done
 }
 
 # The volume mounted inside the node at <root>/volume. The mount is made in
@@ -203,12 +202,8 @@ mount_volume() {
     --attribute-timeout=0 --entry-timeout=0 --negative-timeout=0 \
     --pid-file="$root/nodes/$node/glusterfs.pid" \
     --log-file="$root/gluster/log/client-$node.log" "$root/volume"
-  for _ in $(seq 60); do
-    in_node "$root" "$node" mountpoint -q "$root/volume" && return 0
-    sleep 0.5
-  done
-  echo "$0: the volume did not mount on $node" >&2
-  return 1
+  retry 60 0.5 in_node "$root" "$node" mountpoint -q "$root/volume" ||
+    { echo "$0: the volume did not mount on $node" >&2 && return 1; }
 }
 
 # The clients first (unmounted inside their nodes while the nodes' slurmd
@@ -233,12 +228,9 @@ down() {
   [ -d "$root" ] || return 0
   export SLURM_CONF="$root/etc/slurm.conf"
   # Job steps outlive a stopped slurmd; end them while Slurm still can.
-  if [ -s "$root/ctld/slurmctld.pid" ] && [ -n "$(timeout 10 squeue -h -o %i 2>/dev/null)" ]; then
+  if [ -s "$root/ctld/slurmctld.pid" ] && ! no_jobs; then
     timeout 10 scancel --full --signal=KILL --user=root 2>/dev/null || true
-    for _ in $(seq 50); do
-      [ -n "$(timeout 10 squeue -h -o %i 2>/dev/null)" ] || break
-      sleep 0.2
-    done
+    retry 50 0.2 no_jobs || true
   fi
   gluster_down "$root"
   stop_by_pid_files "$root"/nodes/*/slurmd.pid
@@ -394,23 +386,19 @@ up() {
 
   # Up when every node is idle.
   export SLURM_CONF="$root/etc/slurm.conf"
-  for _ in $(seq 60); do
-    if [ "$(sinfo -h -N -t idle -o '%N' 2>/dev/null | sort -u | wc -l)" -eq "${#nodes[@]}" ]; then
-      gluster_up "$root"
-      for node in "${nodes[@]}"; do
-        mount_volume "$root" "$node"
-      done
-      # World-writable and sticky like a scratch file system.
-      in_node "$root" node01 chmod 1777 "$root/volume"
-      return 0
-    fi
-    sleep 0.5
+  if ! retry 60 0.5 every_node_idle; then
+    echo "$0: the nodes did not come up:" >&2
+    sinfo -N >&2 || true
+    tail -n 20 "$root/ctld/slurmctld.log" "$root"/nodes/*/slurmd.log >&2 || true
+    down "$root"
+    exit 1
+  fi
+  gluster_up "$root"
+  for node in "${nodes[@]}"; do
+    mount_volume "$root" "$node"
   done
-  echo "$0: the nodes did not come up:" >&2
-  sinfo -N >&2 || true
-  tail -n 20 "$root/ctld/slurmctld.log" "$root"/nodes/*/slurmd.log >&2 || true
-  down "$root"
-  exit 1
+  # World-writable and sticky like a scratch file system.
+  in_node "$root" node01 chmod 1777 "$root/volume"
 }
 
 case "${1:-}" in

@@ -49,11 +49,17 @@ std::string program(const std::string& path, const Plan& plan) {
 const std::string kSmall = program(kSmallProgram, testing::kSmallPlan);
 const std::string kMedium = program(kMediumProgram, testing::kMediumPlan);
 
+std::string slurmd_pid(const std::string& node) {
+  return std::to_string(std::stoi(testing::read_file(kRoot / "nodes" / node / "slurmd.pid")));
+}
+
 // The node's own view of the machine's files, through its slurmd.
-fs::path node_view(const std::string& node) {
-  return "/proc/" +
-         std::to_string(std::stoi(testing::read_file(kRoot / "nodes" / node / "slurmd.pid"))) +
-         "/root";
+fs::path node_view(const std::string& node) { return "/proc/" + slurmd_pid(node) + "/root"; }
+
+// A command inside the node's mount namespace, that of its slurmd.
+int in_node(const std::string& node, const std::string& command) {
+  return testing::run_shell("nsenter --target " + slurmd_pid(node) + " --mount -- " + command, ".")
+      .exit_code;
 }
 
 // Where a node's files land when it works in `workdir`, seen from outside
@@ -89,6 +95,18 @@ fs::path fresh_job_directory(const std::string& name) {
   fs::remove_all(directory);
   fs::create_directories(directory);
   return directory;
+}
+
+// The one results file in `folder` with the extension (".txt" for the file
+// itself, ".json" for the tool's output made of it); empty where not one.
+fs::path only_results_file(const fs::path& folder, const std::string& extension) {
+  std::vector<fs::path> found;
+  for (const fs::path& file : e2e::results_files(folder)) {
+    if (file.extension() == extension) found.push_back(file);
+  }
+  if (found.size() == 1) return found[0];
+  ADD_FAILURE() << found.size() << " " << extension << " results files in " << folder;
+  return {};
 }
 
 // Debian 12's Open MPI (4.1.4) at times crashes inside MPI_Init when one
@@ -208,10 +226,17 @@ ClusterRun launch(const std::string& name, const std::string& command) {
   return once_more_after_a_crash_inside_mpi_init([&] { return launch_once(name, command); });
 }
 
+// What the cleanup cannot remove in the scene of the cleanup row: an NFS
+// client's leftover, and the collector's block-write file, held busy by a
+// mount on it.
+const std::string kLeftover = ".nfs1234";
+const std::string kBusy = "data64-windows-cluster";
+
 // What the run must leave on each disk: the collector's files and the
 // results file where rank 0 ran, each worker's two files where it ran, with
 // its own node's name, each file `fill`; and nothing else anywhere. Files
-// `removed` after the run leave the results file alone.
+// `removed` after the run leave the results file and what the cleanup row
+// made unremovable.
 void expect_files_where_they_ran(const fs::path& workdir, const Placement& placement,
                                  const std::string& fill, bool removed = false) {
   std::map<fs::path, std::map<std::string, std::string>> expected;
@@ -222,8 +247,9 @@ void expect_files_where_they_ran(const fs::path& workdir, const Placement& place
     files[worker_file(static_cast<int>(rank), placement[rank])] = fill;
     files[worker_copy(static_cast<int>(rank), placement[rank])] = fill;
   }
+  expected[collectors][kBusy] = fill;
   if (!removed) expected[collectors]["data64-windows-cluster.tmp"] = fill;
-  if (!removed) expected[collectors]["data64-windows-cluster"] = fill;
+  if (removed) expected[collectors][kLeftover] = e2e::described_file("held");
   for (const auto& [disk, files] : expected) {
     EXPECT_EQ(scratch_entries(disk), files) << disk;
     EXPECT_EQ(e2e::results_files(disk).size(), disk == collectors ? 1u : 0u) << disk;
@@ -262,48 +288,66 @@ class ClusterTest : public ::testing::Test {
 struct Launch {
   std::string name;
   // Starts the job in the given working directory.
-  std::function<ClusterRun(const std::string& name, const fs::path& workdir)> start;
+  using Start = std::function<ClusterRun(const std::string& name, const fs::path& workdir)>;
+  Start start;
   fs::path workdir;
   Placement placement;
   bool batch_script;          // the job log then has the rank-to-node map
   std::string left_out = {};  // the nodes the job log names as left without a worker
   bool cleanup = false;       // QUENDA_CLEANUP=1
-  std::int64_t file_length = testing::kSmallPlan.file_length;
+  Plan plan = testing::kSmallPlan;
 };
 
 void PrintTo(const Launch& launch, std::ostream* out) { *out << launch.name; }
 
-// The batch script, unchanged, through each launcher it offers.
-ClusterRun batch_with_srun(const std::string& name, const fs::path& workdir) {
-  return submit(name, kSmall, "--chdir=" + quoted(workdir.string()), 120);
+// The batch script, unchanged, with `settings` ("NAME=value ..."; none: the
+// installed full-size program), working where sbatch's --chdir says or, when
+// `named`, where the script's QUENDA_WORKDIR does.
+Launch::Start batch(const std::string& settings, bool named = false, int timeout_seconds = 120) {
+  return [=](const std::string& name, const fs::path& workdir) {
+    return named
+               ? submit(name, settings + " QUENDA_WORKDIR=" + quoted(workdir), "", timeout_seconds)
+               : submit(name, settings, "--chdir=" + quoted(workdir.string()), timeout_seconds);
+  };
 }
 
-ClusterRun batch_with_mpirun(const std::string& name, const fs::path& workdir) {
-  return submit(name,
-                kSmall + " QUENDA_LAUNCHER=mpirun " +
-                    "OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1",
-                "--chdir=" + quoted(workdir.string()), 120);
-}
-
-// Working directory by the script's variable rather than sbatch's --chdir.
-ClusterRun batch_in_named_directory(const std::string& name, const fs::path& workdir) {
-  return submit(name, kSmall + " QUENDA_WORKDIR=" + quoted(workdir), "", 120);
-}
-
-ClusterRun batch_medium_in_named_directory(const std::string& name, const fs::path& workdir) {
-  return submit(name, kMedium + " QUENDA_WORKDIR=" + quoted(workdir), "", 1500);
-}
-
-ClusterRun batch_with_collector_alone(const std::string& name, const fs::path& workdir) {
-  return submit(name, kSmall + " QUENDA_COLLECTOR_ALONE=1", "--chdir=" + quoted(workdir.string()),
-                120);
-}
-
-// Fewer places than the nodes need for a worker each, scratch files removed
-// after the run.
+// Fewer places than the nodes need for a worker each (ranks 0 and 1 on
+// node01 and node02), scratch files removed after the run, in the way of a
+// shared file system: an NFS client's leftover in the folder, the
+// collector's block-write file busy (a file bound on itself in the node), and
+// the worker's byte-wise file gone before the cleanup comes to it.
 ClusterRun batch_with_two_places(const std::string& name, const fs::path& workdir) {
-  return submit(name, kSmall + " QUENDA_MAX_PROCESSES=2 QUENDA_CLEANUP=1",
-                "--chdir=" + quoted(workdir.string()), 120);
+  const fs::path busy = workdir / kBusy;
+  testing::write_file(storage(workdir, "node01") / kLeftover, "held");
+  bool vanished = false;
+  const ClusterRun run = once_more_after_a_crash_inside_mpi_init([&] {
+    testing::write_file(storage(workdir, "node01") / kBusy, "");
+    EXPECT_EQ(in_node("node01", "mount --bind " + quoted(busy) + " " + quoted(busy)), 0);
+    ClusterRun made;
+    {
+      const WhenTheLogShows when(name, "Press Enter to Exit.", [&] {
+        vanished = fs::remove(storage(workdir, "node02") / worker_file(1, "node02"));
+      });
+      made = submit_once(name, kSmall + " QUENDA_MAX_PROCESSES=2 QUENDA_CLEANUP=1",
+                         "--chdir=" + quoted(workdir.string()), 120);
+    }
+    EXPECT_EQ(in_node("node01", "umount " + quoted(busy)), 0);
+    return made;
+  });
+  EXPECT_TRUE(vanished);
+  // The job's status stays the run's; what is gone is no matter, what stays
+  // is named.
+  Lines said = e2e::split_lines(run.errors);
+  std::erase_if(said,
+                [](const std::string& line) { return !line.starts_with("quenda-lite.sbatch: "); });
+  EXPECT_EQ(said, (Lines{"quenda-lite.sbatch: node01: not removed: cannot remove '" + kBusy +
+                             "': Device or resource busy",
+                         "quenda-lite.sbatch: node01: left by the file system for a client that "
+                         "holds a removed file open: " +
+                             (workdir / kLeftover).string(),
+                         "quenda-lite.sbatch: the scratch files were not removed on every node"}))
+      << run.errors;
+  return run;
 }
 
 ClusterRun srun_with_pmix(const std::string& name, const fs::path& workdir) {
@@ -336,9 +380,12 @@ TEST_P(LaunchTest, EveryNodesFilesOnItsOwnDiskAndTheReportComplete) {
   // Open MPI's remote launch at times warns that it could not set an agent's
   // process group, the agent having started first.
   EXPECT_EQ(failures_by_rank(run.errors), (std::map<int, Lines>{})) << run.errors;
-  expect_complete_report(run, launch.workdir, static_cast<int>(launch.placement.size()),
-                         launch.placement[0]);
-  expect_files_where_they_ran(launch.workdir, launch.placement, filled(launch.file_length),
+  const int world_size = static_cast<int>(launch.placement.size());
+  const e2e::CompleteRun complete =
+      expect_complete_report(run, launch.workdir, world_size, launch.placement[0]);
+  e2e::check_figures(complete.figures, world_size, launch.plan);
+  e2e::check_verdicts(complete.file_lines, complete.figures, world_size);
+  expect_files_where_they_ran(launch.workdir, launch.placement, filled(launch.plan.file_length),
                               launch.cleanup);
   if (!launch.batch_script) return;
   EXPECT_EQ(run.map, launch.placement);
@@ -354,24 +401,19 @@ TEST_P(LaunchTest, EveryNodesFilesOnItsOwnDiskAndTheReportComplete) {
   EXPECT_EQ(
       e2e::split_lines(e2e::read_file(run.directory / ("quenda-lite-" + job[1].str() + ".map"))),
       map_lines);
-  const auto results_in = [](const fs::path& folder) {  // name -> contents
-    std::map<std::string, std::string> found;
-    for (const fs::path& file : e2e::results_files(folder)) {
-      if (file.extension() == ".txt") found[file.filename().string()] = e2e::read_file(file);
-    }
-    return found;
-  };
-  EXPECT_EQ(results_in(run.directory), results_in(storage(launch.workdir, launch.placement[0])));
+  const fs::path copy = only_results_file(run.directory, ".txt");
+  const fs::path made = only_results_file(storage(launch.workdir, launch.placement[0]), ".txt");
+  ASSERT_FALSE(copy.empty());
+  EXPECT_EQ(copy.filename(), made.filename());
+  EXPECT_EQ(e2e::read_file(copy), e2e::read_file(made));
   // Beside the copy, the run's record: every node's file system where the
   // ranks worked (each node's own tmpfs in the scratch folder), the times
   // around the run; the conversion at the job's end carries it.
-  const auto copies = results_in(run.directory);
-  ASSERT_EQ(copies.size(), 1u);
   const std::string record_text =
       e2e::read_file(run.directory / ("quenda-lite-" + job[1].str() + ".json"));
   ASSERT_TRUE(nlohmann::json::accept(record_text)) << record_text;
   const nlohmann::json record = nlohmann::json::parse(record_text);
-  EXPECT_EQ(record["results_file"], copies.begin()->first);
+  EXPECT_EQ(record["results_file"], copy.filename().string());
   EXPECT_EQ(record["job_id"], job[1].str());
   EXPECT_EQ(record["workdir"], launch.workdir.string());
   Lines nodes;
@@ -387,40 +429,33 @@ TEST_P(LaunchTest, EveryNodesFilesOnItsOwnDiskAndTheReportComplete) {
   const std::string end = record["end_utc"];
   EXPECT_TRUE(std::regex_match(start, utc) && std::regex_match(end, utc) && start <= end)
       << start << " " << end;
-  const fs::path converted =
-      run.directory / fs::path(copies.begin()->first).replace_extension(".json");
+  const fs::path converted = fs::path(copy).replace_extension(".json");
   EXPECT_EQ(nlohmann::json::parse(e2e::read_file(converted))["record"]["job_id"], job[1].str());
 }
+
+const std::string kMpirun =
+    kSmall + " QUENDA_LAUNCHER=mpirun OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1";
 
 INSTANTIATE_TEST_SUITE_P(
     Cluster, LaunchTest,
     ::testing::Values(
-        Launch{"BatchScriptWithSrun", batch_with_srun, kScratch, kBlockPlacement, true},
-        Launch{"BatchScriptWithMpirun", batch_with_mpirun, kScratch, kBlockPlacement, true},
+        Launch{"BatchScriptWithSrun", batch(kSmall), kScratch, kBlockPlacement, true},
+        Launch{"BatchScriptWithMpirun", batch(kMpirun), kScratch, kBlockPlacement, true},
         Launch{"SrunWithPmix", srun_with_pmix, kScratch, kBlockPlacement, false},
-        Launch{"MpirunWithHostFile",
-               mpirun_with_host_file,
-               kScratch,
-               {"node01", "node02", "node02", "node03"},
-               false},
-        Launch{"BatchScriptWithCollectorAlone",
-               batch_with_collector_alone,
-               kScratch,
-               {"node01", "node02", "node03"},
+        Launch{"MpirunWithHostFile", mpirun_with_host_file, kScratch,
+               Placement{"node01", "node02", "node02", "node03"}, false},
+        Launch{"BatchScriptWithCollectorAlone", batch(kSmall + " QUENDA_COLLECTOR_ALONE=1"),
+               kScratch, Placement{"node01", "node02", "node03"}, true},
+        Launch{"BatchScriptOnSharedFileSystem", batch(kSmall, true), kShared, kBlockPlacement,
                true},
-        Launch{"BatchScriptOnSharedFileSystem", batch_in_named_directory, kShared, kBlockPlacement,
-               true},
-        Launch{"BatchScriptOnGlusterFS", batch_medium_in_named_directory, kVolume, kBlockPlacement,
-               true, "", false, testing::kMediumPlan.file_length},
+        Launch{"BatchScriptOnGlusterFS", batch(kMedium, true, 1500), kVolume, kBlockPlacement, true,
+               "", false, testing::kMediumPlan},
+        Launch{"FullSizeBatchScriptAsShipped", batch("", false, 1500), kScratch, kBlockPlacement,
+               true, "", false, kFullPlan},
         // The places run out part-way through the first round of dealing:
         // the collector's node and the last are left without a worker.
-        Launch{"BatchScriptWithFewerPlacesThanNodes",
-               batch_with_two_places,
-               kScratch,
-               {"node01", "node02"},
-               true,
-               "node01 node03",
-               true}),
+        Launch{"BatchScriptWithFewerPlacesThanNodes", batch_with_two_places, kScratch,
+               Placement{"node01", "node02"}, true, "node01 node03", true}),
     [](const ::testing::TestParamInfo<Launch>& info) { return info.param.name; });
 
 TEST_F(ClusterTest, InstalledOnceWithAVersion) {
@@ -461,21 +496,13 @@ class FullDisk {
 
 // The JSON of the results file copied into `folder`, made with `map`.
 nlohmann::json converted(const fs::path& folder, const fs::path& map) {
-  std::vector<fs::path> copies;
-  for (const fs::path& file : e2e::results_files(folder)) {
-    if (file.extension() == ".txt") copies.push_back(file);
-  }
-  if (copies.size() != 1) {
-    ADD_FAILURE() << copies.size() << " results files in " << folder;
-    return {};
-  }
+  const fs::path copy = only_results_file(folder, ".txt");
   const fs::path output = folder / "with-map";
   const JobResult made = e2e::run_command(quoted(kResultsTool) + " --rank-map " + quoted(map) +
-                                              " -o " + quoted(output) + " -- " + quoted(copies[0]),
+                                              " -o " + quoted(output) + " -- " + quoted(copy),
                                           folder);
   EXPECT_EQ(made.exit_code, 0) << made.errors;
-  return nlohmann::json::parse(
-      e2e::read_file(output / copies[0].filename().replace_extension(".json")));
+  return nlohmann::json::parse(e2e::read_file(output / copy.filename().replace_extension(".json")));
 }
 
 TEST_F(ClusterTest, FullDiskOnOneNodeFailsTheJobAndNamesThatNodesRanks) {
@@ -553,13 +580,7 @@ class SlowNode {
 
 // The one JSON the batch script made with its map, in the submit folder.
 nlohmann::json json_in(const fs::path& folder) {
-  std::vector<fs::path> found;
-  for (const fs::path& file : e2e::results_files(folder)) {
-    if (file.extension() == ".json") found.push_back(file);
-  }
-  if (found.size() == 1) return nlohmann::json::parse(e2e::read_file(found[0]));
-  ADD_FAILURE() << found.size() << " JSON files in " << folder;
-  return nlohmann::json::object();
+  return nlohmann::json::parse(e2e::read_file(only_results_file(folder, ".json")));
 }
 
 const std::vector<std::string> kQuotaBoundTests = {"stream_handling", "descriptor_handling",
@@ -640,8 +661,7 @@ TEST_F(ClusterTest, ComparedBeforeAndAfterSlowingANodeNamesIt) {
     after = srun_medium("After", placement);
   }
   const auto results = [](const fs::path& folder) {
-    const auto files = e2e::results_files(folder);
-    return files.size() == 1 ? quoted(files[0]) : "missing";
+    return quoted(only_results_file(folder, ".txt"));
   };
   const JobResult compared =
       e2e::run_command(quoted(kResultsTool) + " compare --json --rank-map " +
@@ -659,19 +679,6 @@ TEST_F(ClusterTest, ComparedBeforeAndAfterSlowingANodeNamesIt) {
     }
     EXPECT_EQ(verdict, "worse") << test << ": " << json.at("tests").at(test).at("nodes");
   }
-}
-
-TEST_F(ClusterTest, FullSizeRunOfTheBatchScriptAsShipped) {
-  // Nothing but sbatch's own options: the installed full-size program.
-  const ClusterRun run = submit("FullSize", "", "--chdir=" + quoted(kScratch.string()), 1500);
-  ASSERT_EQ(run.job.exit_code, 0) << run.job.errors << run.errors;
-  EXPECT_EQ(failures_by_rank(run.errors), (std::map<int, Lines>{})) << run.errors;
-  EXPECT_EQ(run.map, kBlockPlacement);
-  const int world_size = static_cast<int>(kBlockPlacement.size());
-  const e2e::CompleteRun complete = expect_complete_report(run, kScratch, world_size, "node01");
-  e2e::check_figures(complete.figures, world_size, kFullPlan);
-  e2e::check_verdicts(complete.file_lines, complete.figures, world_size);
-  expect_files_where_they_ran(kScratch, kBlockPlacement, filled(kFullPlan.file_length));
 }
 
 // Before the run: too little room, or too little time for the run the probe

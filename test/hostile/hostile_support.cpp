@@ -126,14 +126,6 @@ std::map<int, Lines> lines_by_rank(const std::string& tagged_console) {
   return by_rank;
 }
 
-int count_occurrences(const std::string& text, const std::string& piece) {
-  int count = 0;
-  for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 std::string keeping_only(const std::string& text, const std::string& piece, int kept) {
   std::string result;
   std::size_t from = 0;

@@ -34,6 +34,7 @@ using e2e::scratch_names;
 using e2e::TemporaryFolder;
 using e2e::worker_copy;
 using e2e::worker_file;
+using testing::count_occurrences;
 
 // The line the byte-wise read writes to a process's console when its file
 // cannot be opened.
@@ -107,9 +108,6 @@ JobResult run_on_tmpfs(const JobOptions& options, const Tmpfs& tmpfs,
 // end within a line; such a line is joined up again. Text without a tag is
 // kept under rank -1.
 std::map<int, Lines> lines_by_rank(const std::string& tagged_console);
-
-// How many times `piece` occurs in `text`.
-int count_occurrences(const std::string& text, const std::string& piece);
 
 // The text with only one occurrence of `piece` left, the one counted by
 // `kept` from 0 (none when `kept` is -1). One process's line may arrive in the middle of another's

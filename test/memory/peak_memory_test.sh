@@ -12,8 +12,9 @@ shift 4
 launcher=("$@")
 
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (Debian package: time)"; exit 1; }
-work=$(mktemp -d "${TMPDIR:-/tmp}/quenda-memory-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=test/support/shell.sh
+source "$(dirname "$0")/../support/shell.sh"
+scratch_folder memory
 
 # Runs BINARY as PROCESSES ranks in DIRECTORY; each rank's peak (KiB) lands in
 # DIRECTORY/peak.<rank>.

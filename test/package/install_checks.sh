@@ -3,8 +3,10 @@
 # and command the help texts name is in the man page, which renders without warnings), `modules
 # BUILD` (under each module system installed here) and `package BUILD` (cpack, lintian, apt-get).
 set -euo pipefail
-check="$1" build="$(cd "$2" && pwd)" scratch="$(mktemp -d)"
-trap 'rm -rf "$scratch"' EXIT
+# shellcheck source=test/support/shell.sh
+source "$(dirname "$0")/../support/shell.sh"
+scratch_folder install
+check="$1" build="$(cd "$2" && pwd)" scratch="$work"
 fail() {
   echo "install_checks.sh $check: $*" >&2
   exit 1

@@ -70,4 +70,12 @@ Lines split_lines(const std::string& text) {
   return lines;
 }
 
+int count_occurrences(const std::string& text, const std::string& piece) {
+  int count = 0;
+  for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
 }  // namespace quenda::testing

@@ -44,6 +44,9 @@ std::vector<std::string> file_names(const std::filesystem::path& folder);
 // Splits text into lines; a trailing newline does not make an empty last line.
 Lines split_lines(const std::string& text);
 
+// How many times `piece` occurs in `text`, overlapping occurrences included.
+int count_occurrences(const std::string& text, const std::string& piece);
+
 }  // namespace quenda::testing
 
 #endif  // QUENDA_TEST_SUPPORT_FILES_H_

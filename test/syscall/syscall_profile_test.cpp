@@ -322,12 +322,6 @@ TEST(SyscallProfile, EveryTimedTestMakesExactlyItsOwnCalls) {
   const auto verdicts = check_profiles(stretches);
   for (const char* test : kTests) EXPECT_EQ(verdicts.at(test), "") << test;
 
-  // The counts the profiles spell out, stated once more as plain facts, with
-  // the two clock readings.
-  EXPECT_EQ(stretches.at("stream_handling").size(), 5u * kCycles + 2);
-  EXPECT_EQ(stretches.at("descriptor_handling").size(), 3u * kCycles + 2);
-  EXPECT_EQ(stretches.at("bytewise_write").size(),
-            static_cast<std::size_t>(2 + 1 + kLength + 2 + kSecond));
   std::size_t reads = 0;
   for (const Call& call : stretches.at("bytewise_read")) reads += call.name == "read";
   EXPECT_LT(reads, 10u) << "a read per byte would be " << kLength + kSecond;

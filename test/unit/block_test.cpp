@@ -79,21 +79,5 @@ TEST_F(BlockRunTest, DirectoryInThePlaceOfTheInputDoesNotCrash) {
   EXPECT_TRUE(credited(run_block_write(kPlan, files)));
 }
 
-TEST(BlockReportTest, OneWorkerSummary) {
-  TestRecord read;
-  TestRecord write;
-  read.single = Timing{1, 1048576};
-  write.single = Timing{1, 2097152};
-  accumulate(read.statistics, 1, 4194304);
-  accumulate(write.statistics, 1, 8388608);
-  summarise(read.statistics, 2);
-  summarise(write.statistics, 2);
-  CapturedReport captured;
-  write_block_summary(captured.report, read, write);
-  EXPECT_EQ(captured.file_lines(),
-            testing::summary_lines("high", "8.38861", "8", "4", "4.1943", "4", "4", "8",
-                                   testing::kCalm, "4", testing::kCalm));
-}
-
 }  // namespace
 }  // namespace quenda

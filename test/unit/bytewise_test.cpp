@@ -110,53 +110,6 @@ TEST_F(BytewiseRunTest, DirectoryInThePlaceOfTheFileDoesNotHang) {
   EXPECT_TRUE(testing::credited(run_bytewise_read(kPlan, files, console), 64 + 32));
 }
 
-TEST(AccessReportTest, SingleProcessLinesAreTheSameOnBothSinks) {
-  CapturedReport bytewise;
-  write_bytewise_heading(bytewise.report);
-  write_bytewise_write_single(bytewise.report, Timing{0.5, 8388608 / 0.5});
-  write_bytewise_read_single(bytewise.report, Timing{0.25, 33554432});
-  CapturedReport block;
-  write_block_heading(block.report);
-  write_block_read_single(block.report, Timing{0.5, 16777216});
-  write_block_write_single(block.report, Timing{0.25, 33554432});
-  const auto expected = [](const std::string& heading, const std::string& first,
-                           const std::string& second) {
-    return Lines{heading,
-                 "",
-                 "The system spent: 0.5 Secs. to " + first,
-                 "It was: 16.7772 Millions Accesses/sec.",
-                 "Conventionally, it was: 16 MB/sec.",
-                 "The system spent: 0.25 Secs. to " + second,
-                 "It was: 33.5544 Millions Accesses/sec.",
-                 "Conventionally, it was: 32 MB/sec.",
-                 ""};
-  };
-  EXPECT_EQ(bytewise.lines_on_both(),
-            expected("Low writing and reading speeds:", "Write.", "Read:"));
-  Lines block_lines = expected("High writing and reading speeds:", "Read:", "Write.");
-  block_lines.push_back("");  // the block phase ends with one more blank line
-  EXPECT_EQ(block.lines_on_both(), block_lines);
-}
-
-TEST(AccessSummaryTest, NoWorkerWritesZerosAndNotSignificantVerdicts) {
-  TestRecord write;
-  TestRecord read;
-  write.single = Timing{1, 1e6};
-  read.single = Timing{1, 2e6};
-  CapturedReport block;
-  write_block_summary(block.report, read, write);
-  EXPECT_EQ(block.lines_on_both(),
-            testing::summary_lines("high", "0", "0", "0", "0", "0", "0", "0", kCalm, "0", kCalm));
-  CapturedReport captured;
-  write_bytewise_summary(captured.report, write, read);
-  Lines expected =
-      testing::summary_lines("low", "0", "0", "0", "0", "0", "0", "0", kCalm, "0", kCalm);
-  // One more blank line first, and one space fewer before the write mean's unit.
-  expected.insert(expected.begin(), "");
-  expected[10] = "Among all nodes, the average low writing process per thread was: 0 MB/sec.";
-  EXPECT_EQ(captured.lines_on_both(), expected);
-}
-
 TEST(AccessSummaryTest, ByteWiseGoesToTheSinksGroupByGroupAndBlockLineByLine) {
   TestRecord write;
   TestRecord read;
@@ -183,23 +136,6 @@ TEST(AccessSummaryTest, ByteWiseGoesToTheSinksGroupByGroupAndBlockLineByLine) {
   testing::CapturedReport block_lines;
   write_block_summary(block_lines.report, read, write);
   EXPECT_EQ(block.log, interleaved(block_lines.file_lines(), std::vector<std::size_t>(15, 1)));
-}
-
-TEST(BytewiseReportTest, TotalsInMillionsAndMegabytesAndTheMeanInMegabytes) {
-  TestRecord write;
-  TestRecord read;
-  write.single = Timing{1, 1048576};
-  read.single = Timing{1, 1048576};
-  write.statistics.total = 2097152;
-  write.statistics.mean = 1048576;
-  CapturedReport captured;
-  write_bytewise_summary(captured.report, write, read);
-  const Lines lines = captured.file_lines();
-  EXPECT_EQ(lines[2], "Overall, It was: 2.09715 Millions Accesses/sec.to Write");
-  EXPECT_EQ(lines[3], "Conventionally, total writing speed was: 2 MB/sec.");
-  EXPECT_EQ(lines[4], "Multi-Thread Improvements: 2 times.");
-  EXPECT_EQ(lines[10],
-            "Among all nodes, the average low writing process per thread was: 1 MB/sec.");
 }
 
 TEST(AccessSummaryTest, VerdictsFlipJustAboveTheirThresholds) {
@@ -232,17 +168,6 @@ TEST(AccessSummaryTest, VerdictsFlipJustAboveTheirThresholds) {
       EXPECT_EQ(lines[at + 3], "Among all nodes, " + phase.level + " reading " + verdict);
     }
   }
-}
-
-TEST(BytewiseReportTest, WorkerLinesSayAccessOnTheConsoleAndAccessesInTheFile) {
-  CapturedReport captured;
-  write_access_worker(captured.report, "HEAD", 3, 0.5, 25165824, " Secs. to Read.");
-  EXPECT_EQ(captured.console_lines(), (Lines{"Thread:3@HEAD The system spent: 0.5 Secs. to Read.",
-                                             "Thread:3@HEAD It was: 25.1658 Millions Access/sec.",
-                                             "Conventionally, it was: 24 MB/sec."}));
-  EXPECT_EQ(captured.file_lines(), (Lines{"Thread:3@HEAD The system spent: 0.5 Secs. to Read.",
-                                          "Thread:3@HEAD It was: 25.1658 Millions Accesses/sec.",
-                                          "Conventionally, it was: 24 MB/sec."}));
 }
 
 }  // namespace

@@ -66,35 +66,5 @@ TEST(ResultsFileTest, SavedPathJoinsDirectoryAndNameWithSlash) {
   EXPECT_EQ(saved_path(deep.c_str(), "r.txt"), deep + "/r.txt");
 }
 
-TEST(BannerTest, ConsoleAndFileHaveTheirOwnBanner) {
-  CapturedReport captured;
-  write_banner(captured.report, 512);
-  const std::string title =
-      "Torvane :: Lumicrest Benchmark Quenda Lite for Windows Clusters on x86 64bit system "
-      "2019.12.06.";
-  const Lines console = captured.console_lines();
-  ASSERT_EQ(console.size(), 11u);
-  EXPECT_EQ(console[0], "");
-  EXPECT_EQ(console[1], title);
-  EXPECT_FALSE(console[2].empty());  // copyright notice
-  EXPECT_EQ(console[3].rfind("For Support: ", 0), 0u);
-  EXPECT_GT(console[3].size(), std::string("For Support: ").size());
-  EXPECT_EQ(Lines(console.begin() + 4, console.end()),
-            (Lines{"", "", "", "Thread(s): 512", "", "Force to be single thread.", ""}));
-  EXPECT_EQ(captured.file_lines(),
-            (Lines{title, "", "Thread(s): 512", "", "Force to be single thread.", ""}));
-}
-
-TEST(BannerTest, SectionAndClosingLines) {
-  CapturedReport captured;
-  write_cluster_section(captured.report);
-  write_closing(captured.report, "/w/r.txt");
-  EXPECT_EQ(captured.console_lines(),
-            (Lines{"Multi-Thread Enabled:",
-                   "Results have been saved in a file and you can find it at: /w/r.txt", "", "",
-                   "Press Enter to Exit."}));
-  EXPECT_EQ(captured.file_lines(), Lines{"Multi-Thread Enabled:"});
-}
-
 }  // namespace
 }  // namespace quenda

@@ -55,34 +55,6 @@ class InFolder : public ::testing::Test {
 inline const std::string kCalm = "performance differences of threads tend to be not significant.";
 inline const std::string kUneven = "the performance differences of threads tend to be significant.";
 
-// The block phase's fifteen summary lines, each figure as printed; the
-// byte-wise phase prints the same with "low" for "high" (and its quirks).
-inline Lines summary_lines(const std::string& level, const std::string& write_total,
-                           const std::string& write_mb, const std::string& write_gain,
-                           const std::string& read_total, const std::string& read_mb,
-                           const std::string& read_gain, const std::string& write_mean,
-                           const std::string& write_verdict, const std::string& read_mean,
-                           const std::string& read_verdict) {
-  const std::string among = "Among all nodes, " + level;
-  return {"",
-          "Overall, It was: " + write_total + " Millions Accesses/sec.to Write",
-          "Conventionally, total writing speed was: " + write_mb + " MB/sec.",
-          "Multi-Thread Improvements: " + write_gain + " times.",
-          "Overall, It was: " + read_total + " Millions Accesses/sec.to Read",
-          "Conventionally, total reading speed was: " + read_mb + " MB/sec.",
-          "Multi-Thread Improvements: " + read_gain + " times.",
-          "",
-          "",
-          "Among all nodes, the average " + level +
-              " writing process per thread was: " + write_mean + "  MB/sec.",
-          among + " writing " + write_verdict,
-          "",
-          "Among all nodes, the average " + level +
-              " reading process per thread was: " + read_mean + "  MB/sec.",
-          among + " reading " + read_verdict,
-          ""};
-}
-
 // A report whose two sinks write into one log, each line marked with its
 // sink ("console: " or "file: "), in the order the lines were written.
 class OrderedReport {

