@@ -307,10 +307,11 @@ class Trend {
     const fs::path key = fs::weakly_canonical(folder, error);
     auto [place, added] = records_.try_emplace(error ? folder : key);
     if (added) {
-      std::vector<std::string> refused;
+      RefusedRecords refused;
       place->second = records_in(folder, &refused);
-      for (const std::string& problem : refused) {
-        err_ << problem << "; not a run record, left alone\n";
+      for (const auto& [record, reason] : refused) {
+        err_ << printable(record.string()) << ": note: not read as a run's record: " << reason
+             << '\n';
       }
     }
     return place->second;

@@ -69,7 +69,9 @@ class TrendChart : Svg {
     double y = kMargin + header_height();
     for (const TrendSeries& series : series_) {
       select(series);
-      svg_ << "<g class=\"series\" data-cluster=\"" << xml_text(series.cluster) << "\">\n";
+      put("<g class=\"series\" data-cluster=\"");
+      put_text(series.cluster);
+      put("\">\n");
       if (headings) {
         text(kMargin, y + 20,
              (series.cluster.empty() ? std::string("runs of no named cluster")
@@ -87,7 +89,7 @@ class TrendChart : Svg {
         panel(kTests[i].id, y);
         y += kPanelHeight + kPanelGap;
       }
-      svg_ << "</g>\n";
+      put("</g>\n");
     }
     return finish();
   }
