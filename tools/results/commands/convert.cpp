@@ -44,7 +44,7 @@ std::string output_stem(const fs::path& input) {
 class Converter {
  public:
   Converter(const Options& options, std::ostream& out, std::ostream& err)
-      : options_(options), out_(out), err_(err) {}
+      : options_(options), out_(out), err_(err), records_(err) {}
 
   int run() {
     const auto& output_dir = options_.output_dir;
@@ -148,17 +148,9 @@ class Converter {
   // each folder's records are read once, and those refused are named once.
   const RunRecord* record_of(const fs::path& path) {
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    auto [place, first] = records_.try_emplace(folder);
-    if (first) {
-      RefusedRecords refused;
-      place->second = records_in(folder, &refused);
-      for (const auto& [record, reason] : refused) {
-        err_ << printable(record.string()) << ": note: not read as a run's record: " << reason
-             << '\n';
-      }
-    }
-    const auto found = place->second.find(path.filename().string());
-    return found == place->second.end() ? nullptr : &found->second;
+    const auto& records = records_.in(folder);
+    const auto found = records.find(path.filename().string());
+    return found == records.end() ? nullptr : &found->second;
   }
 
   double fraction() const { return options_.outlier_fraction.value_or(kDefaultOutlierFraction); }
@@ -174,7 +166,7 @@ class Converter {
   std::optional<RankMap> rank_map_;
   std::set<fs::path> converted_inputs_;
   std::set<fs::path> output_stems_;
-  std::map<fs::path, std::map<std::string, RunRecord>> records_;  // by folder
+  RecordFolders records_;
 };
 
 }  // namespace

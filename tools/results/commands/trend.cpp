@@ -167,7 +167,7 @@ double seconds_between(fs::file_time_type a, fs::file_time_type b) {
 
 class Trend {
  public:
-  Trend(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+  Trend(std::ostream& out, std::ostream& err) : out_(out), err_(err), records_(err) {}
 
   int run(const std::vector<std::string>& paths, const std::vector<std::string>& maps,
           const fs::path& folder, double alpha, bool fail_on_flag) {
@@ -285,7 +285,7 @@ class Trend {
     if (!error) entry.modified = modified;
     entry.instant = local_instant(entry.when);
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    const std::map<std::string, RunRecord>& records = records_in_folder(folder);
+    const std::map<std::string, RunRecord>& records = records_.in(folder);
     if (const auto found = records.find(path.filename().string()); found != records.end()) {
       const RunRecord& record = found->second;
       entry.cluster = record.cluster;
@@ -298,23 +298,6 @@ class Trend {
       }
     }
     entries_.push_back(std::move(entry));
-  }
-
-  // The records in `folder`, read once; a record that cannot be read is
-  // named on standard error and its run charted as if it had none.
-  const std::map<std::string, RunRecord>& records_in_folder(const fs::path& folder) {
-    std::error_code error;
-    const fs::path key = fs::weakly_canonical(folder, error);
-    auto [place, added] = records_.try_emplace(error ? folder : key);
-    if (added) {
-      RefusedRecords refused;
-      place->second = records_in(folder, &refused);
-      for (const auto& [record, reason] : refused) {
-        err_ << printable(record.string()) << ": note: not read as a run's record: " << reason
-             << '\n';
-      }
-    }
-    return place->second;
   }
 
   void take(const fs::path& path) {
@@ -488,7 +471,7 @@ class Trend {
   std::set<fs::path> seen_;
   std::vector<MapCandidate> maps_;
   std::map<fs::path, std::size_t> map_folders_;  // how many maps each holds
-  std::map<fs::path, std::map<std::string, RunRecord>> records_;
+  RecordFolders records_;
   bool with_maps_ = false;
   bool skipped_ = false;
 };

@@ -130,6 +130,21 @@ std::map<std::string, RunRecord> records_in(const fs::path& folder, RefusedRecor
   return records;
 }
 
+const std::map<std::string, RunRecord>& RecordFolders::in(const fs::path& folder) {
+  std::error_code error;
+  const fs::path key = fs::weakly_canonical(folder, error);
+  auto [place, added] = folders_.try_emplace(error ? folder : key);
+  if (added) {
+    RefusedRecords refused;
+    place->second = records_in(folder, &refused);
+    for (const auto& [record, reason] : refused) {
+      err_ << printable(record.string()) << ": note: not read as a run's record: " << reason
+           << '\n';
+    }
+  }
+  return place->second;
+}
+
 std::optional<RunRecord> record_beside(const fs::path& results) {
   const fs::path folder = results.has_parent_path() ? results.parent_path() : fs::path(".");
   auto records = records_in(folder);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -54,6 +55,18 @@ RunRecord read_record(const std::filesystem::path& record);
 using RefusedRecords = std::vector<std::pair<std::filesystem::path, std::string>>;
 std::map<std::string, RunRecord> records_in(const std::filesystem::path& folder,
                                             RefusedRecords* refused = nullptr);
+
+// The records of many folders, each folder read once (by its canonical
+// path) and its refused records named once on the error stream.
+class RecordFolders {
+ public:
+  explicit RecordFolders(std::ostream& err) : err_(err) {}
+  const std::map<std::string, RunRecord>& in(const std::filesystem::path& folder);
+
+ private:
+  std::ostream& err_;
+  std::map<std::filesystem::path, std::map<std::string, RunRecord>> folders_;
+};
 
 // The record lying beside `results` (the quenda-lite-*.json in its folder
 // whose results_file names it), if any. A folder is scanned once per call.
