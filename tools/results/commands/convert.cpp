@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "analyse/node_figures.h"
+#include "read/in_order.h"
 #include "read/rank_map.h"
 #include "read/results_file.h"
 #include "read/run_record.h"
@@ -66,10 +67,34 @@ class Converter {
       }
     }
     for (const std::string& path : options_.paths) take(path);
+    // The files are read and their outputs made on a few threads; what is
+    // said and written follows the order of the files.
+    in_order(
+        files_.size(), [this](std::size_t i) { return prepare(files_[i]); },
+        [this](std::size_t i, Prepared prepared) { finish(files_[i], prepared); });
     return flushed(out_, err_, failed_ || flagged_ ? kExitFailed : kExitConverted);
   }
 
  private:
+  // A file to convert, or a path refused before anything was read.
+  struct File {
+    fs::path path;
+    std::string refusal;
+  };
+
+  // What a thread makes of a file: the message that refuses it, or its run,
+  // its figures by node and its outputs, not yet written.
+  struct Prepared {
+    std::string message;      // read_run's refusal, a whole message
+    std::string map_refusal;  // the rank map's disagreement with the run
+    bool partial = false;
+    std::string partial_reason;
+    std::optional<RunNodes> nodes;
+    std::string node_text;
+    fs::path stem;
+    std::vector<OutputFile> outputs;
+  };
+
   void fail(const fs::path& path, std::string_view reason) {
     err_ << printable(path.string()) << ": error: " << reason << '\n';
     failed_ = true;
@@ -78,77 +103,103 @@ class Converter {
   void take(const fs::path& path) {
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
-    if (error == std::errc::no_such_file_or_directory) return fail(path, "no such file or folder");
-    if (error) return fail(path, "cannot open: " + error.message());
+    if (error == std::errc::no_such_file_or_directory)
+      return refuse(path, "no such file or folder");
+    if (error) return refuse(path, "cannot open: " + error.message());
     if (fs::is_directory(status)) return take_folder(path);
-    if (!fs::is_regular_file(status)) return fail(path, "not a regular file");
-    convert(path);
+    if (!fs::is_regular_file(status)) return refuse(path, "not a regular file");
+    add(path);
+  }
+
+  void refuse(const fs::path& path, std::string reason) {
+    files_.push_back({path, std::move(reason)});
   }
 
   void take_folder(const fs::path& folder) {
     const auto files = results_files_in(folder);
-    if (files.index() == 1) return fail(folder, std::get<1>(files));
-    for (const fs::path& file : std::get<0>(files)) convert(file);
+    if (files.index() == 1) return refuse(folder, std::get<1>(files));
+    for (const fs::path& file : std::get<0>(files)) add(file);
   }
 
-  void convert(const fs::path& path) {
+  void add(const fs::path& path) {
     std::error_code error;
     const fs::path identity = fs::weakly_canonical(path, error);
     // The same file named twice is converted once.
     if (!error && !converted_inputs_.insert(identity).second) return;
+    files_.push_back({path, {}});
+  }
 
-    auto read = read_run(path, ParseOptions{.allow_partial = options_.allow_partial}, text_);
-    if (const auto* message = std::get_if<std::string>(&read)) {
-      err_ << *message << '\n';
+  // Everything that does not depend on the files before: run on a thread.
+  Prepared prepare(const File& file) const {
+    Prepared prepared;
+    if (!file.refusal.empty()) return prepared;
+    thread_local std::string text;  // one file at a time, its room reused
+    auto read = read_run(file.path, ParseOptions{.allow_partial = options_.allow_partial}, text);
+    if (auto* message = std::get_if<std::string>(&read)) {
+      prepared.message = std::move(*message);
+      return prepared;
+    }
+    RunResults& run = std::get<RunResults>(read);
+    prepared.partial = run.partial;
+    prepared.partial_reason = run.partial_reason;
+    if (rank_map_) {
+      prepared.map_refusal = apply_rank_map(*rank_map_, run);
+      if (!prepared.map_refusal.empty()) return prepared;
+      prepared.nodes = node_figures(run, fraction(), alpha());
+      prepared.node_text = node_summary(run, *prepared.nodes, fraction(), alpha());
+    }
+    const auto& output_dir = options_.output_dir;
+    const fs::path folder = output_dir ? fs::path(*output_dir) : file.path.parent_path();
+    prepared.stem = folder / output_stem(file.path);
+    const RunNodes* by_node = prepared.nodes ? &*prepared.nodes : nullptr;
+    prepared.outputs = {
+        {fs::path(prepared.stem) += ".json", to_json(run, by_node, record_of(file.path))},
+        {fs::path(prepared.stem) += ".csv", to_csv(run)},
+        {fs::path(prepared.stem) += ".svg", to_svg(run, by_node)}};
+    return prepared;
+  }
+
+  // Says and writes what `prepare` made of a file, in the files' order.
+  void finish(const File& file, const Prepared& prepared) {
+    const fs::path& path = file.path;
+    if (!file.refusal.empty()) return fail(path, file.refusal);
+    if (!prepared.message.empty()) {
+      err_ << prepared.message << '\n';
       failed_ = true;
       return;
     }
-    RunResults& run = std::get<RunResults>(read);
-
-    std::optional<RunNodes> nodes;
-    if (rank_map_) {
-      const std::string disagreement = apply_rank_map(*rank_map_, run);
-      if (!disagreement.empty()) {
-        return fail(path, "the rank map " + printable(options_.rank_map->string()) +
-                              " is not of this run: " + disagreement);
-      }
-      nodes = node_figures(run, fraction(), alpha());
-      flagged_ = flagged_ || (options_.fail_on_flag && any_flagged(*nodes));
+    if (!prepared.map_refusal.empty()) {
+      return fail(path, "the rank map " + printable(options_.rank_map->string()) +
+                            " is not of this run: " + prepared.map_refusal);
     }
-
-    const auto& output_dir = options_.output_dir;
-    const fs::path folder = output_dir ? fs::path(*output_dir) : path.parent_path();
-    const fs::path stem = folder / output_stem(path);
-    const fs::path stem_identity = fs::weakly_canonical(stem, error);
-    if (!output_stems_.insert(error ? stem : stem_identity).second) {
+    flagged_ =
+        flagged_ || (options_.fail_on_flag && prepared.nodes && any_flagged(*prepared.nodes));
+    std::error_code error;
+    const fs::path stem_identity = fs::weakly_canonical(prepared.stem, error);
+    if (!output_stems_.insert(error ? prepared.stem : stem_identity).second) {
       return fail(path, "its outputs would replace those of another file converted in this run");
     }
-    // Moved in and out, not copied from a list: an output is a megabyte
-    // for a run of 511 workers.
-    const RunNodes* by_node = nodes ? &*nodes : nullptr;
-    std::vector<OutputFile> outputs(3);
-    outputs[0] = {fs::path(stem) += ".json",
-                  to_json(run, by_node, record_of(path), std::move(rooms_[0]))};
-    outputs[1] = {fs::path(stem) += ".csv", to_csv(run, std::move(rooms_[1]))};
-    outputs[2] = {fs::path(stem) += ".svg", to_svg(run, by_node, std::move(rooms_[2]))};
-    const std::string write_error = write_outputs(outputs);
-    for (std::size_t i = 0; i < rooms_.size(); ++i) rooms_[i] = std::move(outputs[i].content);
+    records_.in(folder_of(path));  // names the folder's refused records, once
+    const std::string write_error = write_outputs(prepared.outputs);
     if (!write_error.empty()) return fail(path, write_error);
 
-    if (run.partial) {
-      err_ << printable(path.string()) << ": note: converted a partial run (" << run.partial_reason
-           << ")\n";
+    if (prepared.partial) {
+      err_ << printable(path.string()) << ": note: converted a partial run ("
+           << prepared.partial_reason << ")\n";
     }
-    out_ << printable(path.string()) << " -> " << printable(outputs[0].path.string())
+    out_ << printable(path.string()) << " -> " << printable(prepared.outputs[0].path.string())
          << ", .csv, .svg\n";
-    if (nodes) out_ << node_summary(run, *nodes, fraction(), alpha());
+    out_ << prepared.node_text;
+  }
+
+  static fs::path folder_of(const fs::path& path) {
+    return path.has_parent_path() ? path.parent_path() : fs::path(".");
   }
 
   // The batch script's record beside the results file, where there is one;
-  // each folder's records are read once, and those refused are named once.
-  const RunRecord* record_of(const fs::path& path) {
-    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    const auto& records = records_.in(folder);
+  // each folder's records are read once.
+  const RunRecord* record_of(const fs::path& path) const {
+    const auto& records = records_.quietly_in(folder_of(path));
     const auto found = records.find(path.filename().string());
     return found == records.end() ? nullptr : &found->second;
   }
@@ -160,13 +211,12 @@ class Converter {
   std::ostream& out_;
   std::ostream& err_;
   bool failed_ = false;
-  bool flagged_ = false;              // a node flagged, with --fail-on-flag
-  std::string text_;                  // the file being converted, its room reused
-  std::array<std::string, 3> rooms_;  // the room of the outputs, reused from file to file
+  bool flagged_ = false;  // a node flagged, with --fail-on-flag
   std::optional<RankMap> rank_map_;
+  std::vector<File> files_;
   std::set<fs::path> converted_inputs_;
   std::set<fs::path> output_stems_;
-  RecordFolders records_;
+  mutable RecordFolders records_;
 };
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "analyse/judgement.h"
 #include "analyse/node_figures.h"
 #include "analyse/rates.h"
+#include "read/in_order.h"
 #include "read/rank_map.h"
 #include "read/run_record.h"
 #include "write/figure_text.h"
@@ -187,13 +188,16 @@ class Trend {
     // record first).
     std::vector<std::string> clusters;
     std::map<std::string, std::vector<TrendPoint>> series;
-    std::string text;  // one file at a time, its room reused
-    for (const Entry& entry : entries_) {
-      auto read = read_run(entry.path, ParseOptions{}, text);
+    const auto read_entry = [this](std::size_t i) {
+      thread_local std::string text;  // one file at a time, its room reused
+      return read_run(entries_[i].path, ParseOptions{}, text);
+    };
+    in_order(entries_.size(), read_entry, [&](std::size_t i, RunRead read) {
+      const Entry& entry = entries_[i];
       if (const auto* message = std::get_if<std::string>(&read)) {
         err_ << *message << "; skipped\n";
         skipped_ = true;
-        continue;
+        return;
       }
       RunResults& run = std::get<RunResults>(read);
       TrendPoint point = trend_point(run, entry.when);
@@ -207,7 +211,7 @@ class Trend {
       if (points.empty()) clusters.push_back(entry.cluster);
       if (!points.empty()) point.changes = changes_between(points.back(), point);
       points.push_back(std::move(point));
-    }
+    });
     if (clusters.empty()) {
       err_ << "quenda-lite-results: error: no run to chart\n";
       return kExitSkipped;

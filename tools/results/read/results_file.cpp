@@ -37,13 +37,53 @@ std::optional<Number> parse_number(std::string_view token) {
   return value;
 }
 
+// A figure as the report prints it: six significant digits, a point and
+// now and then an exponent. With at most 15 digits and a power of ten up to
+// 22 the value is one product or quotient of two exact doubles, rounded
+// once, and so the very double from_chars gives; anything else, "inf" and
+// "nan" among it, goes through from_chars.
+std::optional<double> parse_figure(std::string_view token) {
+  static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  const char* at = token.data();
+  const char* const end = at + token.size();
+  const auto digit = [&] { return at != end && *at >= '0' && *at <= '9'; };
+  const bool negative = at != end && *at == '-';
+  at += negative ? 1 : 0;
+  std::uint64_t digits = 0;
+  int count = 0;
+  int exponent = 0;
+  for (; digit(); ++at, ++count) digits = digits * 10 + static_cast<unsigned>(*at - '0');
+  if (at != end && *at == '.') {
+    for (++at; digit(); ++at, ++count, --exponent) {
+      digits = digits * 10 + static_cast<unsigned>(*at - '0');
+    }
+  }
+  if (count > 0 && at != end && (*at == 'e' || *at == 'E')) {
+    ++at;
+    const bool down = at != end && *at == '-';
+    at += at != end && (*at == '-' || *at == '+') ? 1 : 0;
+    int power = 0;
+    int length = 0;
+    for (; digit() && length < 4; ++at, ++length) power = power * 10 + (*at - '0');
+    if (length == 0) return parse_number<double>(token);
+    exponent += down ? -power : power;
+  }
+  if (at != end || count == 0 || count > 15 || exponent < -22 || exponent > 22) {
+    return parse_number<double>(token);
+  }
+  const double value = static_cast<double>(digits);
+  const double scaled = exponent < 0 ? value / kPowers[-exponent] : value * kPowers[exponent];
+  return negative ? -scaled : scaled;
+}
+
 // The number between `prefix` and `suffix` when the line is exactly that.
 std::optional<double> number_between(std::string_view line, std::string_view prefix,
                                      std::string_view suffix) {
   if (line.size() < prefix.size() + suffix.size()) return std::nullopt;
   if (!line.starts_with(prefix) || !line.ends_with(suffix)) return std::nullopt;
-  return parse_number<double>(
-      line.substr(prefix.size(), line.size() - prefix.size() - suffix.size()));
+  return parse_figure(line.substr(prefix.size(), line.size() - prefix.size() - suffix.size()));
 }
 
 // A worker's line: "Thread:<rank>" (file handling) or "Thread:<rank>@<name>"
@@ -338,7 +378,7 @@ class Parser {
     if (read() == State::kLine) {
       const auto thread = split_thread_line(line_, named, marker, suffix);
       if (thread && thread->rank == rank) {
-        if (const auto value = parse_number<double>(thread->number)) return *value;
+        if (const auto value = parse_figure(thread->number)) return *value;
       }
     }
     refuse_worker(rank, named, marker, suffix, first, next_suffix);
@@ -481,8 +521,7 @@ RunResults parse_results(std::string_view text, std::string_view file_name,
   return run;
 }
 
-std::variant<RunResults, std::string> read_run(const fs::path& path, const ParseOptions& options,
-                                               std::string& text) {
+RunRead read_run(const fs::path& path, const ParseOptions& options, std::string& text) {
   const std::string name = printable(path.string());
   std::error_code error;
   if (!fs::is_regular_file(path, error)) {
@@ -511,7 +550,7 @@ std::variant<RunResults, std::string> read_run(const fs::path& path, const Parse
   }
 }
 
-std::variant<RunResults, std::string> read_run(const fs::path& path) {
+RunRead read_run(const fs::path& path) {
   std::string text;
   return read_run(path, ParseOptions{}, text);
 }

@@ -112,9 +112,9 @@ RunResults parse_results(std::string_view text, std::string_view file_name,
 // from call to call) once its size is known to be that of a results file;
 // or the message "<path>[:<line>]: error: <reason>" (without a line end)
 // that refuses it.
-std::variant<RunResults, std::string> read_run(const std::filesystem::path& path,
-                                               const ParseOptions& options, std::string& text);
-std::variant<RunResults, std::string> read_run(const std::filesystem::path& path);
+using RunRead = std::variant<RunResults, std::string>;
+RunRead read_run(const std::filesystem::path& path, const ParseOptions& options, std::string& text);
+RunRead read_run(const std::filesystem::path& path);
 
 // True for "results_quenda_lite_windows_clusters @ ... .txt", the names the
 // collector gives its results files.

@@ -130,19 +130,29 @@ std::map<std::string, RunRecord> records_in(const fs::path& folder, RefusedRecor
   return records;
 }
 
-const std::map<std::string, RunRecord>& RecordFolders::in(const fs::path& folder) {
+RecordFolders::Folder& RecordFolders::folder(const fs::path& folder) {
   std::error_code error;
   const fs::path key = fs::weakly_canonical(folder, error);
+  const std::lock_guard lock(mutex_);
   auto [place, added] = folders_.try_emplace(error ? folder : key);
-  if (added) {
-    RefusedRecords refused;
-    place->second = records_in(folder, &refused);
-    for (const auto& [record, reason] : refused) {
+  if (added) place->second.records = records_in(folder, &place->second.refused);
+  return place->second;
+}
+
+const std::map<std::string, RunRecord>& RecordFolders::quietly_in(const fs::path& folder) {
+  return this->folder(folder).records;
+}
+
+const std::map<std::string, RunRecord>& RecordFolders::in(const fs::path& folder) {
+  Folder& found = this->folder(folder);
+  if (!found.named) {
+    for (const auto& [record, reason] : found.refused) {
       err_ << printable(record.string()) << ": note: not read as a run's record: " << reason
            << '\n';
     }
+    found.named = true;
   }
-  return place->second;
+  return found.records;
 }
 
 std::optional<RunRecord> record_beside(const fs::path& results) {

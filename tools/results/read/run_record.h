@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -62,10 +63,20 @@ class RecordFolders {
  public:
   explicit RecordFolders(std::ostream& err) : err_(err) {}
   const std::map<std::string, RunRecord>& in(const std::filesystem::path& folder);
+  // The same without naming the refused: safe on several threads at once.
+  const std::map<std::string, RunRecord>& quietly_in(const std::filesystem::path& folder);
 
  private:
+  struct Folder {
+    std::map<std::string, RunRecord> records;
+    RefusedRecords refused;
+    bool named = false;  // its refused records named
+  };
+  Folder& folder(const std::filesystem::path& folder);
+
   std::ostream& err_;
-  std::map<std::filesystem::path, std::map<std::string, RunRecord>> folders_;
+  std::mutex mutex_;
+  std::map<std::filesystem::path, Folder> folders_;
 };
 
 // The record lying beside `results` (the quenda-lite-*.json in its folder

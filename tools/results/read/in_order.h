@@ -1,0 +1,85 @@
+// Many results files read on a few threads, their results taken in order:
+// a folder of a thousand runs is read and converted on every core, while
+// messages, outputs and judgements come out as they would one file at a
+// time.
+#ifndef QUENDA_TOOLS_RESULTS_READ_IN_ORDER_H_
+#define QUENDA_TOOLS_RESULTS_READ_IN_ORDER_H_
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+namespace quenda::results {
+
+// Calls `work(i)` for every i below `count` on a few threads, and
+// `use(i, result)` on the calling thread in the order of i. At most two
+// results a thread wait to be used, so that memory stays that of a few
+// files. `work` must not throw and must touch nothing that `use` or other
+// calls of `work` change.
+template <typename Work, typename Use>
+void in_order(std::size_t count, Work work, Use use) {
+  using Result = std::invoke_result_t<Work&, std::size_t>;
+  const std::size_t threads =
+      std::min<std::size_t>({std::max(std::thread::hardware_concurrency(), 1u), 8, count});
+  if (threads <= 1) {
+    for (std::size_t i = 0; i < count; ++i) use(i, work(i));
+    return;
+  }
+  const std::size_t window = 2 * threads;
+  std::vector<std::optional<Result>> waiting(window);
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::size_t taken = 0;  // the next i for a thread to work on
+  std::size_t used = 0;   // results used so far
+  bool stop = false;      // `use` threw: the threads end
+
+  const auto thread = [&] {
+    std::unique_lock lock(mutex);
+    for (;;) {
+      changed.wait(lock, [&] { return stop || taken == count || taken < used + window; });
+      if (stop || taken == count) return;
+      const std::size_t i = taken++;
+      lock.unlock();
+      Result result = work(i);
+      lock.lock();
+      waiting[i % window].emplace(std::move(result));
+      changed.notify_all();
+    }
+  };
+  std::vector<std::jthread> pool;
+  // Declared after the pool, so that it ends first and the threads are not
+  // joined while they wait for room.
+  struct Stop {
+    std::mutex& mutex;
+    std::condition_variable& changed;
+    bool& stop;
+    ~Stop() {
+      const std::lock_guard lock(mutex);
+      stop = true;
+      changed.notify_all();
+    }
+  } ending{mutex, changed, stop};
+  for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(thread);
+
+  for (; used < count;) {
+    std::optional<Result>& slot = waiting[used % window];
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return slot.has_value(); });
+    Result result = std::move(*slot);
+    slot.reset();
+    lock.unlock();
+    use(used, std::move(result));
+    lock.lock();
+    ++used;
+    changed.notify_all();
+  }
+}
+
+}  // namespace quenda::results
+
+#endif  // QUENDA_TOOLS_RESULTS_READ_IN_ORDER_H_
