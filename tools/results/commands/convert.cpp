@@ -3,6 +3,7 @@
 #include <array>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <system_error>
@@ -71,7 +72,10 @@ class Converter {
     // said and written follows the order of the files.
     in_order(
         files_.size(), [this](std::size_t i) { return prepare(files_[i]); },
-        [this](std::size_t i, Prepared prepared) { finish(files_[i], prepared); });
+        [this](std::size_t i, Prepared prepared) {
+          finish(files_[i], prepared);
+          if (!prepared.outputs.empty()) give_back(prepared.outputs);
+        });
     return flushed(out_, err_, failed_ || flagged_ ? kExitFailed : kExitConverted);
   }
 
@@ -152,11 +156,31 @@ class Converter {
     const fs::path folder = output_dir ? fs::path(*output_dir) : file.path.parent_path();
     prepared.stem = folder / output_stem(file.path);
     const RunNodes* by_node = prepared.nodes ? &*prepared.nodes : nullptr;
+    Rooms rooms = take_rooms();
     prepared.outputs = {
-        {fs::path(prepared.stem) += ".json", to_json(run, by_node, record_of(file.path))},
-        {fs::path(prepared.stem) += ".csv", to_csv(run)},
-        {fs::path(prepared.stem) += ".svg", to_svg(run, by_node)}};
+        {fs::path(prepared.stem) += ".json",
+         to_json(run, by_node, record_of(file.path), std::move(rooms[0]))},
+        {fs::path(prepared.stem) += ".csv", to_csv(run, std::move(rooms[1]))},
+        {fs::path(prepared.stem) += ".svg", to_svg(run, by_node, std::move(rooms[2]))}};
     return prepared;
+  }
+
+  // The room of a file's three outputs, a megabyte for a run of 511
+  // workers, is reused from file to file rather than grown anew.
+  using Rooms = std::array<std::string, 3>;
+  Rooms take_rooms() const {
+    const std::lock_guard lock(rooms_mutex_);
+    if (rooms_.empty()) return {};
+    Rooms rooms = std::move(rooms_.back());
+    rooms_.pop_back();
+    return rooms;
+  }
+
+  void give_back(std::vector<OutputFile>& outputs) const {
+    Rooms rooms;
+    for (std::size_t i = 0; i < rooms.size(); ++i) rooms[i] = std::move(outputs[i].content);
+    const std::lock_guard lock(rooms_mutex_);
+    rooms_.push_back(std::move(rooms));
   }
 
   // Says and writes what `prepare` made of a file, in the files' order.
@@ -217,6 +241,8 @@ class Converter {
   std::set<fs::path> converted_inputs_;
   std::set<fs::path> output_stems_;
   mutable RecordFolders records_;
+  mutable std::mutex rooms_mutex_;
+  mutable std::vector<Rooms> rooms_;
 };
 
 }  // namespace
