@@ -188,25 +188,41 @@ class Trend {
     // record first).
     std::vector<std::string> clusters;
     std::map<std::string, std::vector<TrendPoint>> series;
+    // What a thread makes of a file: the message that refuses it, or its
+    // point; the run itself only where a rank map may name its nodes, so
+    // that a run is freed where it was read.
+    struct Read {
+      std::string message;
+      TrendPoint point;
+      std::optional<RunResults> run;
+    };
     const auto read_entry = [this](std::size_t i) {
       thread_local std::string text;  // one file at a time, its room reused
-      return read_run(entries_[i].path, ParseOptions{}, text);
+      auto read = read_run(entries_[i].path, ParseOptions{}, text);
+      Read result;
+      if (auto* message = std::get_if<std::string>(&read)) {
+        result.message = std::move(*message);
+        return result;
+      }
+      RunResults& run = std::get<RunResults>(read);
+      result.point = trend_point(run, entries_[i].when);
+      if (with_maps_) result.run = std::move(run);
+      return result;
     };
-    in_order(entries_.size(), read_entry, [&](std::size_t i, RunRead read) {
+    in_order(entries_.size(), read_entry, [&](std::size_t i, Read read) {
       const Entry& entry = entries_[i];
-      if (const auto* message = std::get_if<std::string>(&read)) {
-        err_ << *message << "; skipped\n";
+      if (!read.message.empty()) {
+        err_ << read.message << "; skipped\n";
         skipped_ = true;
         return;
       }
-      RunResults& run = std::get<RunResults>(read);
-      TrendPoint point = trend_point(run, entry.when);
+      TrendPoint& point = read.point;
       point.cluster = entry.cluster;
       point.start_utc = entry.start_utc;
       point.setup = entry.setup;
       point.instant = entry.instant;
       point.source = entry.source;
-      if (with_maps_ && map_run(entry, run)) point.nodes = node_points(run);
+      if (read.run && map_run(entry, *read.run)) point.nodes = node_points(*read.run);
       std::vector<TrendPoint>& points = series[entry.cluster];
       if (points.empty()) clusters.push_back(entry.cluster);
       if (!points.empty()) point.changes = changes_between(points.back(), point);
