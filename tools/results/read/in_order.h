@@ -35,7 +35,7 @@ void in_order(std::size_t count, Work work, Use use) {
   std::mutex mutex;
   std::condition_variable changed;
   std::size_t taken = 0;  // the next i for a thread to work on
-  std::size_t used = 0;   // results used so far
+  std::size_t used = 0;   // results taken to be used
   bool stop = false;      // `use` threw: the threads end
 
   const auto thread = [&] {
@@ -52,31 +52,25 @@ void in_order(std::size_t count, Work work, Use use) {
     }
   };
   std::vector<std::jthread> pool;
-  // Declared after the pool, so that it ends first and the threads are not
-  // joined while they wait for room.
-  struct Stop {
-    std::mutex& mutex;
-    std::condition_variable& changed;
-    bool& stop;
-    ~Stop() {
-      const std::lock_guard lock(mutex);
-      stop = true;
-      changed.notify_all();
-    }
-  } ending{mutex, changed, stop};
   for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(thread);
-
-  for (; used < count;) {
-    std::optional<Result>& slot = waiting[used % window];
-    std::unique_lock lock(mutex);
-    changed.wait(lock, [&] { return slot.has_value(); });
-    Result result = std::move(*slot);
-    slot.reset();
-    lock.unlock();
-    use(used, std::move(result));
-    lock.lock();
-    ++used;
+  try {
+    for (std::size_t i = 0; i < count; ++i) {
+      std::optional<Result>& slot = waiting[i % window];
+      std::unique_lock lock(mutex);
+      changed.wait(lock, [&] { return slot.has_value(); });
+      Result result = std::move(*slot);
+      slot.reset();
+      ++used;
+      lock.unlock();
+      changed.notify_all();
+      use(i, std::move(result));
+    }
+  } catch (...) {
+    // The threads end rather than wait for room that `use` no longer makes.
+    const std::lock_guard lock(mutex);
+    stop = true;
     changed.notify_all();
+    throw;
   }
 }
 
