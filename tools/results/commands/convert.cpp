@@ -83,20 +83,18 @@ class Converter {
   // A file to convert, or a path refused before anything was read.
   struct File {
     fs::path path;
-    std::string refusal;
+    std::string refusal;  // the whole message
   };
 
-  // What a thread makes of a file: the message that refuses it, or its run,
-  // its figures by node and its outputs, not yet written.
+  // What a thread makes of a file: the message that refuses it, or its
+  // outputs, not yet written, and what to say of it.
   struct Prepared {
-    std::string message;      // read_run's refusal, a whole message
-    std::string map_refusal;  // the rank map's disagreement with the run
-    bool partial = false;
-    std::string partial_reason;
-    std::optional<RunNodes> nodes;
-    std::string node_text;
+    std::string refusal;
+    bool flagged = false;
     fs::path stem;
     std::vector<OutputFile> outputs;
+    std::string note;       // on the error stream, a partial run's
+    std::string node_text;  // on standard output, after the file's line
   };
 
   void fail(const fs::path& path, std::string_view reason) {
@@ -115,8 +113,8 @@ class Converter {
     add(path);
   }
 
-  void refuse(const fs::path& path, std::string reason) {
-    files_.push_back({path, std::move(reason)});
+  void refuse(const fs::path& path, std::string_view reason) {
+    files_.push_back({path, printable(path.string()) + ": error: " + std::string(reason)});
   }
 
   void take_folder(const fs::path& folder) {
@@ -140,22 +138,29 @@ class Converter {
     thread_local std::string text;  // one file at a time, its room reused
     auto read = read_run(file.path, ParseOptions{.allow_partial = options_.allow_partial}, text);
     if (auto* message = std::get_if<std::string>(&read)) {
-      prepared.message = std::move(*message);
+      prepared.refusal = std::move(*message);
       return prepared;
     }
     RunResults& run = std::get<RunResults>(read);
-    prepared.partial = run.partial;
-    prepared.partial_reason = run.partial_reason;
+    const std::string name = printable(file.path.string());
+    if (run.partial)
+      prepared.note = name + ": note: converted a partial run (" + run.partial_reason + ")\n";
+    std::optional<RunNodes> nodes;
     if (rank_map_) {
-      prepared.map_refusal = apply_rank_map(*rank_map_, run);
-      if (!prepared.map_refusal.empty()) return prepared;
-      prepared.nodes = node_figures(run, fraction(), alpha());
-      prepared.node_text = node_summary(run, *prepared.nodes, fraction(), alpha());
+      if (const std::string disagreement = apply_rank_map(*rank_map_, run); !disagreement.empty()) {
+        prepared.refusal = name + ": error: the rank map " +
+                           printable(options_.rank_map->string()) +
+                           " is not of this run: " + disagreement;
+        return prepared;
+      }
+      nodes = node_figures(run, fraction(), alpha());
+      prepared.flagged = options_.fail_on_flag && any_flagged(*nodes);
+      prepared.node_text = node_summary(run, *nodes, fraction(), alpha());
     }
     const auto& output_dir = options_.output_dir;
     const fs::path folder = output_dir ? fs::path(*output_dir) : file.path.parent_path();
     prepared.stem = folder / output_stem(file.path);
-    const RunNodes* by_node = prepared.nodes ? &*prepared.nodes : nullptr;
+    const RunNodes* by_node = nodes ? &*nodes : nullptr;
     Rooms rooms = take_rooms();
     prepared.outputs = {
         {fs::path(prepared.stem) += ".json",
@@ -186,18 +191,13 @@ class Converter {
   // Says and writes what `prepare` made of a file, in the files' order.
   void finish(const File& file, const Prepared& prepared) {
     const fs::path& path = file.path;
-    if (!file.refusal.empty()) return fail(path, file.refusal);
-    if (!prepared.message.empty()) {
-      err_ << prepared.message << '\n';
+    for (const std::string* refusal : {&file.refusal, &prepared.refusal}) {
+      if (refusal->empty()) continue;
+      err_ << *refusal << '\n';
       failed_ = true;
       return;
     }
-    if (!prepared.map_refusal.empty()) {
-      return fail(path, "the rank map " + printable(options_.rank_map->string()) +
-                            " is not of this run: " + prepared.map_refusal);
-    }
-    flagged_ =
-        flagged_ || (options_.fail_on_flag && prepared.nodes && any_flagged(*prepared.nodes));
+    flagged_ = flagged_ || prepared.flagged;
     std::error_code error;
     const fs::path stem_identity = fs::weakly_canonical(prepared.stem, error);
     if (!output_stems_.insert(error ? prepared.stem : stem_identity).second) {
@@ -206,14 +206,10 @@ class Converter {
     records_.in(folder_of(path));  // names the folder's refused records, once
     const std::string write_error = write_outputs(prepared.outputs);
     if (!write_error.empty()) return fail(path, write_error);
-
-    if (prepared.partial) {
-      err_ << printable(path.string()) << ": note: converted a partial run ("
-           << prepared.partial_reason << ")\n";
-    }
+    err_ << prepared.note;
     out_ << printable(path.string()) << " -> " << printable(prepared.outputs[0].path.string())
-         << ", .csv, .svg\n";
-    out_ << prepared.node_text;
+         << ", .csv, .svg\n"
+         << prepared.node_text;
   }
 
   static fs::path folder_of(const fs::path& path) {

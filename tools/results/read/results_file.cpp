@@ -123,36 +123,6 @@ std::optional<ThreadLine> split_thread_line(std::string_view line, bool named,
   return ThreadLine{*rank, std::string_view(rest.data() + number, rest.size() - number)};
 }
 
-// The figure on worker `rank`'s line where the line reads exactly as the
-// report prints it: "Thread:", the rank as `rank` writes it, then " " and
-// `marker` or "@", a name, " " and `marker`, then the figure and `suffix`.
-// A shortcut for the lines of a sound file, each read with a few
-// comparisons; split_thread_line reads the same figure from such a line,
-// and it alone judges any other.
-std::optional<double> listed_figure(std::string_view line, std::string_view rank, bool named,
-                                    std::string_view marker, std::string_view suffix) {
-  const std::string_view thread = t::kThread;
-  const std::size_t head = thread.size() + rank.size();  // where " " or "@" stands
-  if (line.size() < head + 2 + marker.size() + suffix.size() || !line.starts_with(thread) ||
-      line.compare(thread.size(), rank.size(), rank) != 0 || !line.ends_with(suffix)) {
-    return std::nullopt;
-  }
-  const std::size_t end = line.size() - suffix.size();
-  std::size_t number = head + 1 + marker.size();
-  if (named) {
-    // The name may hold anything: the figure starts after the last blank.
-    number = line.rfind(' ', end - 1) + 1;
-    if (line[head] != '@' || number < head + 2 + marker.size() ||
-        line[number - marker.size() - 1] != ' ') {
-      return std::nullopt;
-    }
-  } else if (line[head] != ' ') {
-    return std::nullopt;
-  }
-  if (line.compare(number - marker.size(), marker.size(), marker) != 0) return std::nullopt;
-  return parse_figure(line.substr(number, end - number));
-}
-
 // Text of a results file in single quotes for a message: printable, and cut
 // after `limit` bytes with "...".
 std::string quoted(std::string_view text, std::size_t limit = 80) {
@@ -406,7 +376,6 @@ class Parser {
                        std::string_view suffix, bool first = false,
                        std::string_view next_suffix = {}) {
     if (read() == State::kLine) {
-      if (const auto value = listed_figure(line_, rank_text_, named, marker, suffix)) return *value;
       const auto thread = split_thread_line(line_, named, marker, suffix);
       if (thread && thread->rank == rank) {
         if (const auto value = parse_figure(thread->number)) return *value;
@@ -445,8 +414,6 @@ class Parser {
     // short, not before, so the room is reserved for real counts only.
     test(id).workers.reserve(static_cast<std::size_t>(std::min(workers(), 1024)));
     for (std::uint64_t rank = 1; rank <= static_cast<std::uint64_t>(workers()); ++rank) {
-      rank_text_ = std::string_view(rank_digits_,
-                                    std::to_chars(rank_digits_, std::end(rank_digits_), rank).ptr);
       // A worker is listed from its first line on, not before.
       const double seconds = worker_number(rank, named, t::kSpent, time_suffix, true, next_suffix);
       WorkerFigures& worker = test(id).workers.emplace_back();
@@ -532,8 +499,6 @@ class Parser {
   RunResults& run_;
   std::string section_;
   int threads_line_ = 0;
-  char rank_digits_[20] = {};  // the rank of the worker being read, as the report writes it
-  std::string_view rank_text_;
 };
 
 }  // namespace
