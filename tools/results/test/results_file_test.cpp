@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <regex>
 #include <set>
 #include <string>
 #include <utility>
@@ -66,6 +67,8 @@ TEST(ResultsFile, ReadsEveryFigureThatTheReportPrints) {
     EXPECT_EQ(samples::json_verdicts_in_report_order(json), verdicts);
     // The sample has both wordings wherever it has two workers.
     EXPECT_EQ(std::set<bool>(verdicts.begin(), verdicts.end()).size(), world_size > 2 ? 2u : 1u);
+    // Written on Windows, with CR LF line ends.
+    EXPECT_EQ(to_json(parse(std::regex_replace(text, std::regex("\n"), "\r\n"))), to_json(run));
   }
 }
 
@@ -93,16 +96,6 @@ TEST(ResultsFile, ReadsInfiniteAndUndefinedFigures) {
   const TestResults& block_read = run.test(TestId::kBlockRead);
   EXPECT_EQ(block_read.workers[1].figures.million_accesses_per_sec, INFINITY);
   EXPECT_EQ(block_read.workers[1].figures.mb_per_sec, INFINITY);
-}
-
-TEST(ResultsFile, ReadsFilesWrittenOnWindows) {
-  const std::string text = samples::results_text(samples::sample_run(3));
-  std::string crlf;
-  for (const char c : text) {
-    if (c == '\n') crlf += '\r';
-    crlf += c;
-  }
-  EXPECT_EQ(to_json(parse(crlf)), to_json(parse(text)));
 }
 
 TEST(ResultsFile, TakesTheMetadataFromTheFileName) {
