@@ -42,7 +42,7 @@ TEST(ArgumentsTest, AnswerOrRefuseAndTouchNothing) {
     EXPECT_EQ(ended.exit_code, row.status) << name << ": " << ended.err;
     EXPECT_TRUE(std::regex_match(ended.out, std::regex(row.out))) << name << ": " << ended.out;
     EXPECT_TRUE(std::regex_match(ended.err, std::regex(row.err))) << name << ": " << ended.err;
-    EXPECT_EQ(folder.entries(), std::vector<std::string>{"trace"}) << name;
+    EXPECT_EQ(testing::file_names(folder.path()), std::vector<std::string>{"trace"}) << name;
     for (const std::string& call :
          testing::split_lines(testing::read_file(folder.path() / "trace"))) {
       EXPECT_FALSE(std::regex_search(call, kTouches)) << name << ": " << call;
@@ -56,7 +56,7 @@ TEST(ArgumentsTest, AnswerOrRefuseAndTouchNothing) {
                                       .timeout_seconds = 60});
   EXPECT_NE(job.exit_code, 0);
   EXPECT_EQ(count_occurrences(job.errors, refused + "--typo" + only), 2) << job.errors;
-  EXPECT_EQ(directory.entries(), std::vector<std::string>{});
+  EXPECT_EQ(testing::file_names(directory.path()), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -126,18 +126,6 @@ std::map<int, Lines> lines_by_rank(const std::string& tagged_console) {
   return by_rank;
 }
 
-std::string keeping_only(const std::string& text, const std::string& piece, int kept) {
-  std::string result;
-  std::size_t from = 0;
-  int index = 0;
-  for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, from)) {
-    result.append(text, from, at - from);
-    if (index++ == kept) result += piece;
-    from = at + piece.size();
-  }
-  return result.append(text, from, std::string::npos);
-}
-
 std::vector<Pattern> with_line_before(std::vector<Pattern> patterns, const std::string& figure,
                                       const std::string& line) {
   for (auto it = patterns.begin(); it != patterns.end(); ++it) {

@@ -109,11 +109,6 @@ JobResult run_on_tmpfs(const JobOptions& options, const Tmpfs& tmpfs,
 // kept under rank -1.
 std::map<int, Lines> lines_by_rank(const std::string& tagged_console);
 
-// The text with only one occurrence of `piece` left, the one counted by
-// `kept` from 0 (none when `kept` is -1). One process's line may arrive in the middle of another's
-// on the shared console, so a line is taken out as a piece of text, not as a whole line.
-std::string keeping_only(const std::string& text, const std::string& piece, int kept);
-
 // The console report's patterns with one literal line added right before the
 // first pattern that names the figure `figure`.
 std::vector<Pattern> with_line_before(std::vector<Pattern> patterns, const std::string& figure,

@@ -1,6 +1,8 @@
 // Files an earlier run (or anything else) left in the working directory:
 // every scratch file is rewritten to exactly what a normal run leaves, and a
-// results file of the same name is replaced, not appended to or patched.
+// results file of the same name is replaced, not appended to or patched. A
+// working directory deeper than 2048 bytes is shown whole in the closing
+// line (under the sanitizer build, a fixed-size path buffer would show).
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -17,9 +19,14 @@ using testing::write_file;
 
 constexpr std::int64_t kLength = testing::kSmallPlan.file_length;
 
-TEST(LeftoverFilesTest, StaleScratchFilesEndAsANormalRunLeavesThem) {
+TEST(LeftoverFilesTest, StaleScratchFilesInADeepDirectoryEndAsANormalRunLeavesThem) {
   TemporaryFolder folder;
-  const std::filesystem::path& directory = folder.path();
+  std::filesystem::path directory = folder.path();
+  for (int level = 0; level < 11; ++level) {
+    directory /= std::string(200, static_cast<char>('a' + level));
+  }
+  std::filesystem::create_directories(directory);
+  ASSERT_GT(directory.string().size(), 2048u);
   const std::string host = e2e::host_name();
   constexpr int kProcesses = 3;
   // Longer, shorter, and different in content from what the run writes.

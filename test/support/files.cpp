@@ -39,8 +39,6 @@ TemporaryFolder::~TemporaryFolder() {
   fs::remove_all(path_, ignored);
 }
 
-std::vector<std::string> TemporaryFolder::entries() const { return file_names(path_); }
-
 std::string read_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream bytes;

@@ -25,8 +25,6 @@ class TemporaryFolder {
   TemporaryFolder& operator=(const TemporaryFolder&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  // The names of the entries in the folder, sorted.
-  std::vector<std::string> entries() const;
 
  private:
   std::filesystem::path previous_;  // the working directory to return to, with kEnter

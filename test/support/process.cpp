@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -129,13 +128,6 @@ std::string quoted(const std::string& text) {
     }
   }
   return result + "'";
-}
-
-std::vector<std::string> split_words(const std::string& words) {
-  std::vector<std::string> split;
-  std::istringstream stream(words);
-  for (std::string word; stream >> word;) split.push_back(word);
-  return split;
 }
 
 }  // namespace quenda::testing

@@ -46,10 +46,6 @@ ProcessResult run_shell(const std::string& command, const std::filesystem::path&
 // Text quoted for the shell.
 std::string quoted(const std::string& text);
 
-// Splits a command-line fragment such as "--allow-run-as-root --oversubscribe"
-// at its spaces.
-std::vector<std::string> split_words(const std::string& words);
-
 }  // namespace quenda::testing
 
 #endif  // QUENDA_TEST_SUPPORT_PROCESS_H_

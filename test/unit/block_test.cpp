@@ -49,34 +49,29 @@ TEST_F(BlockRunTest, WorkerCopiesItsOwnFileUnderItsOwnName) {
   EXPECT_TRUE(files.block_out.is_open());
 }
 
-TEST_F(BlockRunTest, EmptyInputGivesEmptyOutputAndStillARate) {
-  testing::write_file(kCollectorFile, "");
-  EXPECT_TRUE(credited(run_block_read(kPlan, files)));
-  EXPECT_EQ(files.count, 0);
-  EXPECT_TRUE(credited(run_block_write(kPlan, files)));
-  ASSERT_TRUE(std::filesystem::exists(kCollectorBlockFile));
-  EXPECT_EQ(std::filesystem::file_size(kCollectorBlockFile), 0u);
-}
-
-TEST_F(BlockRunTest, UnopenableInputCountsAsEmpty) {
-  EXPECT_TRUE(credited(run_block_read(kPlan, files)));
-  EXPECT_EQ(files.count, 0);
-  EXPECT_TRUE(credited(run_block_write(kPlan, files)));
-  EXPECT_EQ(std::filesystem::file_size(kCollectorBlockFile), 0u);
-
-  ScratchFiles worker_files;
+// An empty input, none at all, or a directory in its place: nothing read, an
+// empty copy, and still a rate, for the collector and a worker alike.
+TEST_F(BlockRunTest, InputWithNothingToReadGivesAnEmptyCopyAndStillARate) {
   const Identity worker{2, 3, "n"};
-  format_worker_file_name(worker_files.input_name, worker.rank, worker.processor_name);
-  EXPECT_TRUE(credited(run_block_read_worker(kPlan, worker, worker_files)));
-  EXPECT_EQ(worker_files.count, 0);
-  EXPECT_TRUE(credited(run_block_write_worker(kPlan, worker, worker_files)));
-  EXPECT_EQ(std::filesystem::file_size("data64-windows-2@n"), 0u);
-}
-
-TEST_F(BlockRunTest, DirectoryInThePlaceOfTheInputDoesNotCrash) {
-  std::filesystem::create_directory(kCollectorFile);
-  EXPECT_TRUE(credited(run_block_read(kPlan, files)));
-  EXPECT_TRUE(credited(run_block_write(kPlan, files)));
+  for (const std::string input : {"empty", "missing", "directory"}) {
+    SCOPED_TRACE(input);
+    files = ScratchFiles{};
+    ScratchFiles worker_files;
+    format_worker_file_name(worker_files.input_name, worker.rank, worker.processor_name);
+    for (const char* name : {kCollectorFile, static_cast<const char*>(worker_files.input_name)}) {
+      std::filesystem::remove_all(name);
+      if (input == "empty") testing::write_file(name, "");
+      if (input == "directory") std::filesystem::create_directory(name);
+    }
+    EXPECT_TRUE(credited(run_block_read(kPlan, files)));
+    EXPECT_EQ(files.count, 0);
+    EXPECT_TRUE(credited(run_block_write(kPlan, files)));
+    EXPECT_EQ(std::filesystem::file_size(kCollectorBlockFile), 0u);
+    EXPECT_TRUE(credited(run_block_read_worker(kPlan, worker, worker_files)));
+    EXPECT_EQ(worker_files.count, 0);
+    EXPECT_TRUE(credited(run_block_write_worker(kPlan, worker, worker_files)));
+    EXPECT_EQ(std::filesystem::file_size("data64-windows-2@n"), 0u);
+  }
 }
 
 }  // namespace

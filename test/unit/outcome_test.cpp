@@ -26,7 +26,7 @@ TEST(OutcomeTest, HandlingFailsWhenItsNameCannotBeCreatedAgain) {
   // An error number left by a call that worked is no failure; the fresh
   // create and remove that tells leaves nothing behind.
   EXPECT_EQ(reason_of(descriptor_handling_outcome("f.tmp", ENOENT)), "(worked)");
-  EXPECT_TRUE(scratch.entries().empty());
+  EXPECT_TRUE(testing::file_names(scratch.path()).empty());
   testing::write_file("f.tmp", "left by a remove that failed");
   EXPECT_EQ(reason_of(stream_handling_outcome("f.tmp", files)), "the last cycle's remove failed");
   // A clean run makes no probe: one made now would meet a directory.

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -98,28 +97,6 @@ TEST_P(RoundTrip, TheToolReadsBackEveryFigureTheBenchmarkPrinted) {
   EXPECT_EQ(samples::printed_verdicts(run.job.console), verdicts);
   EXPECT_EQ(verdicts.size(), processes > 1 ? 6u : 4u);
 
-  for (const std::string& test : kTests) {
-    const json& workers = document["tests"][test]["workers"];
-    ASSERT_EQ(workers.size(), static_cast<std::size_t>(processes - 1)) << test;
-    for (int rank = 1; rank < processes; ++rank) EXPECT_EQ(workers[rank - 1]["rank"], rank);
-  }
-
-  // The CSV (its layout has tests of its own): one row per test and worker,
-  // holding the JSON's figures.
-  const auto rows = samples::csv_rows(read_file(with_extension(run.results_file, ".csv")));
-  ASSERT_EQ(rows.size(), 1 + kTests.size() * static_cast<std::size_t>(processes - 1));
-  std::size_t row = 0;
-  for (const std::string& test : kTests) {
-    for (const json& worker : document["tests"][test]["workers"]) {
-      const std::vector<std::string>& cells = rows[++row];
-      ASSERT_EQ(cells.size(), 12u);
-      EXPECT_EQ(std::strtod(cells[5].c_str(), nullptr), samples::json_figure(worker, "seconds"));
-      const bool files = worker.contains("files_per_sec");
-      EXPECT_EQ(std::strtod(cells[files ? 6 : 8].c_str(), nullptr),
-                samples::json_figure(worker, files ? "files_per_sec" : "mb_per_sec"));
-    }
-  }
-
   // The chart: well-formed, one bar per worker in every panel.
   const fs::path svg = with_extension(run.results_file, ".svg");
   EXPECT_EQ(samples::xml_problems(svg), "");
@@ -132,43 +109,6 @@ INSTANTIATE_TEST_SUITE_P(Processes, RoundTrip, ::testing::Values(1, 2, 4),
                          [](const ::testing::TestParamInfo<int>& info) {
                            return std::to_string(info.param) + "Processes";
                          });
-
-TEST(RoundTripStopped, ARealResultsFileCutShortIsRefusedOrConvertedAsPartial) {
-  testing::TemporaryFolder folder;
-  const BenchmarkRun run = run_benchmark(3, folder.path());
-  ASSERT_FALSE(run.results_file.empty());
-  const std::string report = read_file(run.results_file);
-
-  // Stopped in the middle of the cluster block section, after its heading
-  // and the first worker's three lines.
-  const std::vector<int> headings =
-      samples::line_numbers(report, "High writing and reading speeds:");
-  ASSERT_EQ(headings.size(), 2u);
-  const int kept_lines = headings[1] + 4;
-  const std::string kept = samples::first_lines(report, kept_lines);
-  const fs::path stopped = folder.path() / "stopped";
-  fs::create_directory(stopped);
-  const fs::path cut = stopped / run.results_file.filename();
-  testing::write_file(cut, kept);
-
-  ProcessResult converted = run_process({kTool, cut.string()}, folder.path());
-  EXPECT_EQ(converted.exit_code, 1);
-  EXPECT_EQ(converted.err.rfind(cut.string() + ":" + std::to_string(kept_lines) +
-                                    ": error: the file ends after this line, in the cluster "
-                                    "block tests; expected",
-                                0),
-            0u)
-      << converted.err;
-
-  converted = run_process({kTool, "--partial", cut.string()}, folder.path());
-  ASSERT_EQ(converted.exit_code, 0) << converted.err;
-  const json document = json::parse(read_file(with_extension(cut, ".json")));
-  EXPECT_EQ(document["partial"], true);
-  // Everything printed before the cut, and nothing else.
-  EXPECT_EQ(samples::printed_figures(kept), samples::json_figures_in_report_order(document));
-  EXPECT_EQ(document["tests"]["block_read"]["workers"].size(), 1u);
-  EXPECT_TRUE(document["tests"]["block_write"]["workers"].empty());
-}
 
 TEST(RoundTripHistory, ARealRunComparedWithItselfChangesNothing) {
   testing::TemporaryFolder folder;

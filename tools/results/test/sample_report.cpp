@@ -160,18 +160,10 @@ double printed(double value) {
 
 ExpectedSummary expected_summary(const SampleRun& run, TestId test) {
   const auto record = record_of(run, test);
-  const Statistics& statistics = record->statistics;
-  ExpectedSummary summary;
-  summary.total = statistics.total;
-  summary.improvement = improvement(statistics.total, record->single.rate);
-  summary.mean = statistics.mean;
-  const bool files = measure_of(test) == Measure::kFiles;
-  const double compared = files ? statistics.deviation : statistics.deviation / kMillion;
-  summary.significant = significant(compared, threshold_of(test));
-  return summary;
+  const double total = record->statistics.total;
+  return ExpectedSummary{total, improvement(total, record->single.rate)};
 }
 
-double in_millions(double rate) { return quenda::in_millions(rate); }
 double in_megabytes(double rate) { return quenda::in_megabytes(rate); }
 
 std::vector<int> line_numbers(const std::string& text, const std::string& line) {

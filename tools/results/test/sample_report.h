@@ -54,18 +54,15 @@ nlohmann::json sample_record(const std::string& job_id, const std::string& resul
 // The value a figure has once printed with the report's six digits.
 double printed(double value);
 
-// What the report prints for a test's figures, computed with the
-// benchmark's own statistics and scales.
+// What the report prints for a test's total, computed with the benchmark's
+// own statistics.
 struct ExpectedSummary {
   double total = 0.0;  // files/sec or accesses/sec, unprinted
   double improvement = 0.0;
-  double mean = 0.0;
-  bool significant = false;
 };
 ExpectedSummary expected_summary(const SampleRun& run, TestId test);
 
-// The benchmark's display scales.
-double in_millions(double rate);
+// The benchmark's display scale of MB/sec.
 double in_megabytes(double rate);
 
 // Line numbers (from 1) of every line of `text` equal to `line`.
