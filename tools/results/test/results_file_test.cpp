@@ -4,13 +4,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <optional>
 #include <regex>
 #include <set>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "read/in_order.h"
 #include "read/run_record.h"
 #include "report_figures.h"
 #include "sample_report.h"
@@ -331,6 +335,32 @@ TEST(RunRecord, IsFoundBesideTheResultsFileItNamesOrRefusedWithTheReason) {
       EXPECT_EQ(error.what(), reason);
     }
   }
+}
+
+// Files read on several threads are used in the order given, the later
+// ones finishing first; a use that throws ends the threads instead of
+// leaving them waiting for room.
+TEST(InOrder, UsesResultsInTheirOrderAndStopsWhenAUseThrows) {
+  std::vector<std::size_t> used;
+  in_order(
+      40,
+      [](std::size_t i) {
+        std::this_thread::sleep_for(std::chrono::microseconds(50 * (40 - i)));
+        return i * i;
+      },
+      [&](std::size_t i, std::size_t square) {
+        EXPECT_EQ(square, i * i);
+        used.push_back(i);
+      });
+  std::vector<std::size_t> expected(40);
+  std::iota(expected.begin(), expected.end(), 0);
+  EXPECT_EQ(used, expected);
+  const auto throw_at_3 = [](std::size_t i, std::size_t) {
+    if (i == 3) throw std::runtime_error("full disk");
+  };
+  EXPECT_THROW(in_order(
+                   40, [](std::size_t i) { return i; }, throw_at_3),
+               std::runtime_error);
 }
 
 }  // namespace
