@@ -374,11 +374,7 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
     for (const RecordDifference& difference : record_differences(*records.base, *records.next)) {
       json.open_object();
       json.text("item", difference.item);
-      if (!difference.nodes.empty()) {
-        json.open_array("nodes");
-        for (const std::string& node : difference.nodes) json.text({}, node);
-        json.close();
-      }
+      if (!difference.nodes.empty()) json.texts("nodes", difference.nodes);
       json.text("base", difference.base);
       json.text("new", difference.next);
       json.close();

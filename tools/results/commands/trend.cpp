@@ -115,12 +115,6 @@ std::string node_departures_summary(const NodeDepartures& departures, std::size_
   return text;
 }
 
-// "<first local date and time> to <last>" of runs in time order.
-std::string span_of(const std::vector<TrendPoint>& points) {
-  return points.front().when.local_date + " " + points.front().when.local_time + " to " +
-         points.back().when.local_date + " " + points.back().when.local_time;
-}
-
 // --- The command -----------------------------------------------------------
 
 struct Entry {
@@ -215,14 +209,12 @@ class Trend {
     std::vector<TrendSeries> charted;
     std::string csv = trend_csv_header();
     std::string node_csv = trend_node_csv_header();
-    std::size_t runs = 0;
     for (const std::string& cluster : clusters) {
       std::vector<TrendPoint>& points = series[cluster];
       for (const TrendPoint& point : points) {
         csv += trend_csv_rows(point);
         node_csv += trend_node_csv_rows(point);
       }
-      runs += points.size();
       Departures departures = judge_newest(points, alpha);
       NodeDepartures nodes = judge_newest_nodes(points, alpha);
       charted.push_back(
@@ -236,14 +228,8 @@ class Trend {
       err_ << "quenda-lite-results: error: " << write_error << '\n';
       return kExitSkipped;
     }
-    out_ << runs << (runs == 1 ? " run" : " runs");
-    if (charted.size() == 1) {
-      out_ << ", " << span_of(charted.front().points);
-    } else {
-      out_ << " of " << charted.size() << " clusters";
-    }
-    out_ << " -> " << printable((folder / "trend.csv").string()) << ", .svg"
-         << (with_maps_ ? ", trend-nodes.csv\n" : "\n") << order_summary();
+    out_ << runs_charted(charted) << " -> " << printable((folder / "trend.csv").string())
+         << ", .svg" << (with_maps_ ? ", trend-nodes.csv\n" : "\n") << order_summary();
     bool flagged = false;
     for (const TrendSeries& one : charted) {
       out_ << series_summary(one, charted.size());
@@ -381,10 +367,7 @@ class Trend {
   static std::string series_summary(const TrendSeries& series, std::size_t count) {
     std::string text;
     if (count > 1 || !series.cluster.empty()) {
-      text = (series.cluster.empty() ? std::string("runs of no named cluster")
-                                     : "cluster " + printable(series.cluster)) +
-             ": " + std::to_string(series.points.size()) +
-             (series.points.size() == 1 ? " run, " : " runs, ") + span_of(series.points) + "\n";
+      text = series_heading(series, printable(series.cluster)) + "\n";
     }
     for (const TrendPoint& point : series.points) {
       if (point.changes.empty()) continue;
