@@ -32,15 +32,8 @@ std::optional<double> log_of(const Figure& value) {
 }  // namespace
 
 const char* time_source_key(TimeSource source) {
-  switch (source) {
-    case TimeSource::kRecord:
-      return "record";
-    case TimeSource::kName:
-      return "name";
-    case TimeSource::kNameMtime:
-      return "name+mtime";
-  }
-  return "";
+  constexpr const char* kKeys[]{"record", "name", "name+mtime"};
+  return kKeys[static_cast<int>(source)];
 }
 
 double local_instant(const NameMetadata& when) {

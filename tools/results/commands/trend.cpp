@@ -16,7 +16,6 @@
 #include "analyse/rates.h"
 #include "read/rank_map.h"
 #include "read/run_record.h"
-#include "write/figure_text.h"
 #include "write/replace_file.h"
 #include "write/text_escape.h"
 #include "write/trend_chart.h"

@@ -3,7 +3,6 @@
 #include <array>
 #include <charconv>
 
-#include "write/figure_text.h"
 #include "write/text_escape.h"
 
 namespace quenda::results {

@@ -1,6 +1,8 @@
 #include "write/text_escape.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cstdint>
 
 namespace quenda::results {
@@ -54,6 +56,21 @@ bool allowed_in_xml(char32_t c) {
 bool plain(char c) { return c >= 0x20 && c < 0x7F; }
 
 }  // namespace
+
+std::string exact_text(double value) {
+  std::array<char, 64> buffer{};  // more than any double takes
+  return std::string(buffer.data(),
+                     std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr);
+}
+
+std::string report_text(double value, int digits) {
+  // As the report's streams print it: %g in the C locale, without a
+  // stream's set-up for every figure.
+  std::array<char, 64> buffer{};
+  return std::string(buffer.data(), std::to_chars(buffer.data(), buffer.data() + buffer.size(),
+                                                  value, std::chars_format::general, digits)
+                                        .ptr);
+}
 
 std::string valid_text(std::string_view bytes) {
   if (std::all_of(bytes.begin(), bytes.end(), plain)) return std::string(bytes);
