@@ -115,6 +115,16 @@ std::optional<std::string> Arguments::value(std::string_view long_name) const {
   return found->second.back();
 }
 
+std::vector<std::string> Arguments::all(std::string_view long_name) const {
+  const auto found = values.find(long_name);
+  return found == values.end() ? std::vector<std::string>() : found->second;
+}
+
+double Arguments::fraction(std::string_view long_name, double fallback) const {
+  const auto given = value(long_name);
+  return given ? *percent_of(*given) / 100 : fallback;
+}
+
 std::variant<Arguments, std::string> read_arguments(const Command& command,
                                                     std::span<const std::string> args) {
   Arguments arguments;

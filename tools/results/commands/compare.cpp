@@ -490,19 +490,17 @@ int run_compare(const Arguments& arguments, std::ostream& out, std::ostream& err
   const bool as_json = arguments.has("--json");
   const double threshold_percent =
       percent_of(arguments.value("--threshold").value_or("10%")).value();
-  const double alpha =
-      arguments.has("--alpha") ? *percent_of(*arguments.value("--alpha")) / 100 : kDefaultAlpha;
+  const double alpha = arguments.fraction("--alpha", kDefaultAlpha);
   const std::string output = arguments.value("--output").value_or("-");
-  std::vector<std::string> maps;
-  if (arguments.has("--rank-map")) maps = arguments.values.at("--rank-map");
+  const std::vector<std::string> maps = arguments.all("--rank-map");
+  const std::vector<std::string> record_paths = arguments.all("--record");
   if (paths.size() != 2) return usage_error(err, "compare takes two results files, BASE NEW");
-  if (!maps.empty() && maps.size() != 2) {
-    return usage_error(err, "--rank-map is given once for BASE and once for NEW, or not at all");
-  }
-  std::vector<std::string> record_paths;
-  if (arguments.has("--record")) record_paths = arguments.values.at("--record");
-  if (!record_paths.empty() && record_paths.size() != 2) {
-    return usage_error(err, "--record is given once for BASE and once for NEW, or not at all");
+  for (const char* name : {"--rank-map", "--record"}) {
+    const std::size_t given = arguments.all(name).size();
+    if (given != 0 && given != 2) {
+      return usage_error(
+          err, std::string(name) + " is given once for BASE and once for NEW, or not at all");
+    }
   }
   auto base = read_run(paths[0]);
   auto next = read_run(paths[1]);

@@ -493,11 +493,8 @@ const Command& trend_command() {
 
 int run_trend(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   if (arguments.operands.empty()) return usage_error(err, "no results file or folder given");
-  const double alpha =
-      arguments.has("--alpha") ? *percent_of(*arguments.value("--alpha")) / 100 : kDefaultAlpha;
-  std::vector<std::string> maps;
-  if (arguments.has("--rank-map")) maps = arguments.values.at("--rank-map");
-  return Trend(out, err).run(arguments.operands, maps,
+  const double alpha = arguments.fraction("--alpha", kDefaultAlpha);
+  return Trend(out, err).run(arguments.operands, arguments.all("--rank-map"),
                              arguments.value("--output-dir").value_or("."), alpha,
                              arguments.has("--fail-on-flag"));
 }
