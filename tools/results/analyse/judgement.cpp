@@ -243,22 +243,19 @@ std::vector<NodeScore> score_nodes(const NodeEvidence& evidence) {
     // The other nodes' spread, widened for the uncertainty of their median.
     const Spread spread = spread_of(rest, typical);
     const double widened = spread.scale * std::sqrt(1.0 + std::numbers::pi / 2.0 / others);
+    // Nodes of several workers: is the node off by more than its own
+    // workers' noise and that of the typical value allow, and, where there
+    // are nodes enough to tell, by more than the nodes spread? One worker
+    // per node: the other nodes' spread is all there is to measure it by.
     if (evidence.noise_df > 0.0) {
-      // Nodes of several workers: is the node off by more than its own
-      // workers' noise and that of the typical value allow, and, where
-      // there are nodes enough to tell, by more than the nodes spread?
       const double typical_variance = 2.0 * rest_noise / others / others;
       const double noise = std::sqrt(evidence.noise_variance[j] + typical_variance);
-      if (rest.size() >= kSpreadNodes && widened > noise) {
-        scores[j] = scored(deviation, widened, spread.df);
-      } else {
+      if (rest.size() < kSpreadNodes || widened <= noise) {
         scores[j] = scored(deviation, noise, evidence.noise_df);
+        continue;
       }
-    } else {
-      // One worker per node: the other nodes' spread is all there is to
-      // measure the node against.
-      scores[j] = scored(deviation, widened, spread.df);
     }
+    scores[j] = scored(deviation, widened, spread.df);
   }
   return scores;
 }
