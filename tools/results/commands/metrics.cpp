@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <optional>
 #include <variant>
 
 #include "analyse/node_figures.h"
