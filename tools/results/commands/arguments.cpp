@@ -66,7 +66,6 @@ std::string usage_line(const Command& command, bool first) {
   std::string line = std::string(first ? "usage: " : "       ") + std::string(kTool);
   if (!command.name.empty()) line.append(1, ' ').append(command.name);
   line.append(1, ' ');
-  const std::size_t indent = line.size();
   std::string words;
   for (const Option& option : command.options) {
     words.append(1, '[').append(option.names.substr(0, option.names.find(',')));
@@ -74,7 +73,7 @@ std::string usage_line(const Command& command, bool first) {
     words += option.repeated ? "]... " : "] ";
   }
   words.append("[--] ").append(command.operands);
-  return line + wrapped(words, indent, line.size());
+  return line + wrapped(words, line.size(), line.size());
 }
 
 // Rows of names and their help, the help in a column of its own.
