@@ -42,6 +42,7 @@ struct GroupJudgement {
   Figure relative;                 // a node's change over the typical node's change
   std::optional<WelchTest> welch;  // a test's, on log rates
   Figure p_value;                  // as the test gives it
+  std::size_t place = 0;           // in the family, where there is a p-value
   Figure p_adjusted;               // for the whole family
   Change change = Change::kUntested;
 };
@@ -229,15 +230,12 @@ RunComparison compare_runs(const RunResults& base, const RunResults& next, doubl
   comparison.alpha = alpha;
   comparison.by_node = by_node;
   Family family;
-  std::array<std::size_t, kTestCount> test_place{};
-  std::array<std::vector<std::size_t>, kTestCount> node_place;
   for (const TestInfo& info : kTests) {
     const TestId id = info.id;
-    const int t = static_cast<int>(id);
     const TestResults& before = base.test(id);
     const TestResults& after = next.test(id);
     const Measure measure = measure_of(id);
-    TestComparison& test = comparison.tests[t];
+    TestComparison& test = comparison.tests[static_cast<int>(id)];
     test.id = id;
     test.single =
         pair_of(headline_rate(before.single, measure), headline_rate(after.single, measure));
@@ -251,7 +249,7 @@ RunComparison compare_runs(const RunResults& base, const RunResults& next, doubl
     if (test.judgement.welch) {
       test.judgement.ratio = std::exp(mean_of(is) - mean_of(was));
       test.judgement.p_value = test.judgement.welch->p_value;
-      test_place[t] = family.add(test.judgement.welch->p_value);
+      test.judgement.place = family.add(test.judgement.welch->p_value);
     }
     if (!by_node) continue;
     std::vector<std::vector<double>> base_logs;
@@ -282,20 +280,18 @@ RunComparison compare_runs(const RunResults& base, const RunResults& next, doubl
       if (!scores[i].p_value) continue;
       judgement.relative = std::exp(*scores[i].deviation);
       judgement.p_value = scores[i].p_value;
-      node_place[t].push_back(family.add(*scores[i].p_value));
+      judgement.place = family.add(*scores[i].p_value);
     }
   }
   family.adjust();
   comparison.family_size = family.size();
   for (TestComparison& test : comparison.tests) {
-    const int t = static_cast<int>(test.id);
     GroupJudgement& judgement = test.judgement;
-    if (judgement.p_value) judgement.p_adjusted = family.adjusted(test_place[t]);
+    if (judgement.p_value) judgement.p_adjusted = family.adjusted(judgement.place);
     judgement.change = change_of(judgement, judgement.ratio, alpha, threshold_percent);
-    std::size_t next_place = 0;
     for (NodeComparison& node : test.nodes) {
       GroupJudgement& own = node.judgement;
-      if (own.p_value) own.p_adjusted = family.adjusted(node_place[t][next_place++]);
+      if (own.p_value) own.p_adjusted = family.adjusted(own.place);
       // A node is judged against the others: it is never called better.
       own.change = change_of(own, own.relative, alpha, node_threshold_percent(threshold_percent));
       if (own.change == Change::kBetter) own.change = Change::kWithinThreshold;

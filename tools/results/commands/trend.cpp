@@ -99,18 +99,15 @@ std::string node_departures_summary(const NodeDepartures& departures, std::size_
           "% below its own typical one and significantly so (family level " + report_text(alpha) +
           " over " + std::to_string(departures.judged.size()) +
           " tests of the newest run's nodes)\n";
-  std::size_t flagged = 0;
   for (const NodeDeparture& departure : departures.judged) {
     if (!departure.flagged) continue;
-    ++flagged;
     text += "  " + printable(departure.node) + ": " +
             std::string(test_key(kTests[departure.test].id)) + " at " +
             report_text(departure.share * 100.0, 3) + "% of its history, adjusted p " +
             report_text(departure.p_adjusted, 2) + ": departs\n";
   }
-  if (flagged == 0) {
+  if (!departures.any())
     text += "  no node departs among " + std::to_string(departures.nodes) + "\n";
-  }
   return text;
 }
 
