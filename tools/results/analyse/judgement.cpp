@@ -107,35 +107,6 @@ double trimmed_variance(std::vector<double> residuals) {
   return squares / static_cast<double>(kept) / (kept == residuals.size() ? 1.0 : 0.569);
 }
 
-// Per node: the median of its workers' log rates, and, pooled over nodes of
-// two workers or more, the spread of the workers around their node's
-// median.
-struct WithinNodes {
-  std::vector<std::optional<double>> medians;
-  double variance = 0.0;  // of one worker's log rate around its node's level
-  double df = 0.0;
-};
-
-WithinNodes within_nodes(const std::vector<std::vector<double>>& logs) {
-  WithinNodes within;
-  std::vector<double> residuals;
-  for (const std::vector<double>& node : logs) {
-    if (node.empty()) {
-      within.medians.emplace_back();
-      continue;
-    }
-    const double median = median_of(node);
-    within.medians.push_back(median);
-    if (node.size() < 2) continue;
-    // Distances to the node's own median are shorter than to its true level.
-    const double widen = std::sqrt(static_cast<double>(node.size()) / (node.size() - 1.0));
-    for (const double value : node) residuals.push_back((value - median) * widen);
-    within.df += static_cast<double>(node.size() - 1);
-  }
-  within.variance = trimmed_variance(residuals);
-  return within;
-}
-
 }  // namespace
 
 double median_of(std::vector<double> values) {
@@ -190,13 +161,28 @@ std::vector<double> log_rates(std::span<const double> rates) {
 }
 
 NodeEvidence node_evidence(const std::vector<std::vector<double>>& logs) {
-  const WithinNodes within = within_nodes(logs);
+  // Per node, the median of its workers' log rates; pooled over the nodes
+  // of two workers or more, the spread of the workers around their node's
+  // median.
   NodeEvidence evidence;
-  evidence.values = within.medians;
-  evidence.noise_df = within.df;
+  std::vector<double> residuals;
+  for (const std::vector<double>& node : logs) {
+    if (node.empty()) {
+      evidence.values.emplace_back();
+      continue;
+    }
+    const double median = median_of(node);
+    evidence.values.push_back(median);
+    if (node.size() < 2) continue;
+    // Distances to the node's own median are shorter than to its true level.
+    const double widen = std::sqrt(static_cast<double>(node.size()) / (node.size() - 1.0));
+    for (const double value : node) residuals.push_back((value - median) * widen);
+    evidence.noise_df += static_cast<double>(node.size() - 1);
+  }
+  const double variance = trimmed_variance(residuals);  // of one worker around its node's level
   for (const std::vector<double>& node : logs) {
     const std::size_t n = std::max<std::size_t>(node.size(), 1);
-    evidence.noise_variance.push_back(within.variance * median_variance_factor(n) /
+    evidence.noise_variance.push_back(variance * median_variance_factor(n) /
                                       static_cast<double>(n));
   }
   return evidence;
