@@ -38,6 +38,12 @@ constexpr std::size_t kLongestChangeLabel = 48;
 constexpr std::size_t kMostDots = 60;
 constexpr int kTimeTicks = 5;
 
+// "<first local date and time> to <last>" of runs in time order.
+std::string span_of(const std::vector<TrendPoint>& points) {
+  return points.front().when.local_date + " " + points.front().when.local_time + " to " +
+         points.back().when.local_date + " " + points.back().when.local_time;
+}
+
 // "YYYY-MM-DD HH:MM" of a count of seconds since 1970.
 std::string civil_text(double seconds, bool with_time) {
   using namespace std::chrono;
@@ -304,11 +310,6 @@ class TrendChart : Svg {
 };
 
 }  // namespace
-
-std::string span_of(const std::vector<TrendPoint>& points) {
-  return points.front().when.local_date + " " + points.front().when.local_time + " to " +
-         points.back().when.local_date + " " + points.back().when.local_time;
-}
 
 std::string series_heading(const TrendSeries& series, const std::string& cluster) {
   const std::size_t runs = series.points.size();

@@ -17,10 +17,8 @@ struct TrendSeries {
   NodeDepartures nodes;
 };
 
-// "<first local date and time> to <last>" of runs in time order.
-std::string span_of(const std::vector<TrendPoint>& points);
-// "cluster <name>: 3 runs, <span>", or "runs of no named cluster: ...",
-// with the cluster's name as `cluster` gives it.
+// "cluster <name>: 3 runs, <first local date and time> to <last>", or
+// "runs of no named cluster: ...", with the name as `cluster` gives it.
 std::string series_heading(const TrendSeries& series, const std::string& cluster);
 // "11 runs of 3 clusters", or of one series "2 runs, <span>".
 std::string runs_charted(const std::vector<TrendSeries>& series);
