@@ -101,10 +101,11 @@ class TrendChart : Svg {
   // Draws `series` from here on: its runs along its own time axis.
   void select(const TrendSeries& series) {
     series_now_ = &series;
-    instants_.clear();
-    for (const TrendPoint& point : series.points) instants_.push_back(point.instant);
-    first_ = instants_.empty() ? 0 : *std::min_element(instants_.begin(), instants_.end());
-    last_ = instants_.empty() ? 0 : *std::max_element(instants_.begin(), instants_.end());
+    first_ = last_ = series.points.empty() ? 0 : series.points.front().instant;
+    for (const TrendPoint& point : series.points) {
+      first_ = std::min(first_, point.instant);
+      last_ = std::max(last_, point.instant);
+    }
     utc_ = std::all_of(series.points.begin(), series.points.end(),
                        [](const TrendPoint& point) { return point.source == TimeSource::kRecord; });
   }
@@ -141,7 +142,7 @@ class TrendChart : Svg {
 
   double x_of(std::size_t run) const {
     if (last_ == first_) return kPlotLeft + kPlotWidth / 2;
-    return kPlotLeft + (instants_[run] - first_) / (last_ - first_) * kPlotWidth;
+    return kPlotLeft + (points()[run].instant - first_) / (last_ - first_) * kPlotWidth;
   }
 
   // One strip of a panel: grid, scale labels, the series as a path broken
@@ -303,7 +304,6 @@ class TrendChart : Svg {
 
   const std::vector<TrendSeries>& series_;
   const TrendSeries* series_now_ = nullptr;
-  std::vector<double> instants_;
   double first_ = 0;
   double last_ = 0;
   bool utc_ = false;
