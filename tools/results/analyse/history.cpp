@@ -32,15 +32,8 @@ std::optional<double> log_of(const Figure& value) {
 }  // namespace
 
 const char* time_source_key(TimeSource source) {
-  switch (source) {
-    case TimeSource::kRecord:
-      return "record";
-    case TimeSource::kName:
-      return "name";
-    case TimeSource::kNameMtime:
-      return "name+mtime";
-  }
-  return "";
+  constexpr const char* kKeys[]{"record", "name", "name+mtime"};
+  return kKeys[static_cast<int>(source)];
 }
 
 double local_instant(const NameMetadata& when) {
@@ -86,7 +79,6 @@ Departures judge_newest(const std::vector<TrendPoint>& points, double alpha) {
   departures.history = points.size() - 1;
   Family family;
   std::array<std::optional<std::size_t>, kTestCount> places;
-  std::array<NodeScore, kTestCount> scores;
   for (int t = 0; t < kTestCount; ++t) {
     const auto newest = log_of(points.back().tests[t].mean);
     if (!newest) continue;
@@ -94,14 +86,15 @@ Departures judge_newest(const std::vector<TrendPoint>& points, double alpha) {
     for (std::size_t i = 0; i + 1 < points.size(); ++i) {
       if (const auto mean = log_of(points[i].tests[t].mean)) history.push_back(*mean);
     }
-    scores[t] = score_against_history(*newest, history);
-    if (scores[t].p_value) places[t] = family.add(*scores[t].p_value);
+    const NodeScore score = score_against_history(*newest, history);
+    if (!score.p_value) continue;
+    departures.tests[t].share = std::exp(*score.deviation);
+    places[t] = family.add(*score.p_value);
   }
   family.adjust();
   for (int t = 0; t < kTestCount; ++t) {
     if (!places[t]) continue;
     Departure& departure = departures.tests[t];
-    departure.share = std::exp(*scores[t].deviation);
     departure.p_adjusted = family.adjusted(*places[t]);
     departure.flagged = *departure.p_adjusted <= alpha && *departure.share < 1.0 - kHistoryMargin;
   }
@@ -115,7 +108,6 @@ NodeDepartures judge_newest_nodes(const std::vector<TrendPoint>& points, double 
   departures.nodes = newest.size();
   Family family;
   std::vector<std::size_t> places;
-  std::vector<NodeScore> scores;
   for (const NodePoint& node : newest) {
     for (int t = 0; t < kTestCount; ++t) {
       const auto value = log_of(node.median[t]);

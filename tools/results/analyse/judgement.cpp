@@ -6,9 +6,16 @@
 #include <cmath>
 #include <numbers>
 #include <numeric>
+#include <optional>
 
 namespace quenda::results {
 namespace {
+
+double sample_variance(std::span<const double> values, double mean) {
+  double squares = 0.0;
+  for (const double value : values) squares += (value - mean) * (value - mean);
+  return squares / static_cast<double>(values.size() - 1);
+}
 
 // A median of n values varies more than their mean: pi/2 times as much for
 // normal noise, up to three times for flat noise such as a uniform one;
@@ -19,6 +26,23 @@ double median_variance_factor(std::size_t n) { return n <= 2 ? 1.0 : 2.0; }
 // uncertain as a standard deviation of 0.4 m (its efficiency, 37 %, and
 // then some).
 constexpr double kMadEfficiency = 0.4;
+
+// The standard deviation of normal values estimated from their median
+// absolute deviation around `centre`, corrected for small samples; 0 with
+// fewer than two values.
+double robust_scale(std::span<const double> values, double centre) {
+  const std::size_t n = values.size();
+  if (n < 2) return 0.0;
+  std::vector<double> distances;
+  distances.reserve(n);
+  for (const double value : values) distances.push_back(std::fabs(value - centre));
+  // 1.4826 makes the median absolute deviation of normal values their
+  // standard deviation; the factors below take away the bias it still has
+  // in small samples (Croux and Rousseeuw, 1992).
+  constexpr double kSmall[] = {0, 0, 1.196, 1.495, 1.363, 1.206, 1.200, 1.140, 1.129, 1.107};
+  const double small = n < 10 ? kSmall[n] : static_cast<double>(n) / (static_cast<double>(n) - 0.8);
+  return 1.4826 * small * median_of(std::move(distances));
+}
 
 // How widely values scatter, as a standard deviation, and the degrees of
 // freedom of the t distribution a distance measured in it follows.
@@ -44,10 +68,7 @@ Spread spread_of(std::vector<double> values, double centre) {
                               0.815, 0.828, 0.837, 0.848, 0.855, 0.862};
   const bool trim = m >= 4;
   if (trim) values.pop_back();
-  const double mean = std::accumulate(values.begin(), values.end(), 0.0) / values.size();
-  double squares = 0.0;
-  for (const double value : values) squares += (value - mean) * (value - mean);
-  const double deviation = std::sqrt(squares / static_cast<double>(values.size() - 1));
+  const double deviation = std::sqrt(sample_variance(values, mean_of(values)));
   if (!trim) return {deviation, static_cast<double>(m - 1)};
   return {deviation / kKept[m - 4], static_cast<double>(m - 2)};
 }
@@ -81,43 +102,9 @@ double trimmed_variance(std::vector<double> residuals) {
   std::sort(residuals.begin(), residuals.end(),
             [](double a, double b) { return std::fabs(a) < std::fabs(b); });
   const std::size_t kept = residuals.size() - residuals.size() / 8;
-  if (kept == residuals.size()) {
-    double squares = 0.0;
-    for (const double r : residuals) squares += r * r;
-    return squares / static_cast<double>(residuals.size());
-  }
   double squares = 0.0;
   for (std::size_t i = 0; i < kept; ++i) squares += residuals[i] * residuals[i];
-  return squares / static_cast<double>(kept) / 0.569;
-}
-
-// Per node: the median of its workers' log rates, and, pooled over nodes of
-// two workers or more, the spread of the workers around their node's
-// median.
-struct WithinNodes {
-  std::vector<std::optional<double>> medians;
-  double variance = 0.0;  // of one worker's log rate around its node's level
-  double df = 0.0;
-};
-
-WithinNodes within_nodes(const std::vector<std::vector<double>>& logs) {
-  WithinNodes within;
-  std::vector<double> residuals;
-  for (const std::vector<double>& node : logs) {
-    if (node.empty()) {
-      within.medians.emplace_back();
-      continue;
-    }
-    const double median = median_of(node);
-    within.medians.push_back(median);
-    if (node.size() < 2) continue;
-    // Distances to the node's own median are shorter than to its true level.
-    const double widen = std::sqrt(static_cast<double>(node.size()) / (node.size() - 1.0));
-    for (const double value : node) residuals.push_back((value - median) * widen);
-    within.df += static_cast<double>(node.size() - 1);
-  }
-  within.variance = trimmed_variance(residuals);
-  return within;
+  return squares / static_cast<double>(kept) / (kept == residuals.size() ? 1.0 : 0.569);
 }
 
 }  // namespace
@@ -130,18 +117,39 @@ double median_of(std::vector<double> values) {
   return (*middle + *std::max_element(values.begin(), middle)) / 2.0;
 }
 
-double robust_scale(std::span<const double> values, double centre) {
-  const std::size_t n = values.size();
-  if (n < 2) return 0.0;
-  std::vector<double> distances;
-  distances.reserve(n);
-  for (const double value : values) distances.push_back(std::fabs(value - centre));
-  // 1.4826 makes the median absolute deviation of normal values their
-  // standard deviation; the factors below take away the bias it still has
-  // in small samples (Croux and Rousseeuw, 1992).
-  constexpr double kSmall[] = {0, 0, 1.196, 1.495, 1.363, 1.206, 1.200, 1.140, 1.129, 1.107};
-  const double small = n < 10 ? kSmall[n] : static_cast<double>(n) / (static_cast<double>(n) - 0.8);
-  return 1.4826 * small * median_of(std::move(distances));
+double mean_of(std::span<const double> values) {
+  return std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
+}
+
+std::optional<WelchTest> welch_test(std::span<const double> base, std::span<const double> next) {
+  if (base.size() < 2 || next.size() < 2) return std::nullopt;
+  const auto finite = [](double value) { return std::isfinite(value); };
+  if (!std::all_of(base.begin(), base.end(), finite) ||
+      !std::all_of(next.begin(), next.end(), finite)) {
+    return std::nullopt;
+  }
+  const double base_mean = mean_of(base);
+  const double next_mean = mean_of(next);
+  const double base_share = sample_variance(base, base_mean) / static_cast<double>(base.size());
+  const double next_share = sample_variance(next, next_mean) / static_cast<double>(next.size());
+  const double squared_error = base_share + next_share;
+  WelchTest test;
+  if (squared_error == 0.0) {
+    // Neither side varies: the t statistic is infinite, or 0 over 0.
+    test.degrees_of_freedom = static_cast<double>(base.size() + next.size() - 2);
+    if (next_mean == base_mean) return test;
+    test.t = next_mean > base_mean ? INFINITY : -INFINITY;
+    test.p_value = 0.0;
+    return test;
+  }
+  test.t = (next_mean - base_mean) / std::sqrt(squared_error);
+  test.degrees_of_freedom = squared_error * squared_error /
+                            (base_share * base_share / static_cast<double>(base.size() - 1) +
+                             next_share * next_share / static_cast<double>(next.size() - 1));
+  const boost::math::students_t distribution(test.degrees_of_freedom);
+  test.p_value = 2.0 * boost::math::cdf(boost::math::complement(distribution, std::fabs(test.t)));
+  test.p_value = std::min(test.p_value, 1.0);
+  return test;
 }
 
 std::vector<double> log_rates(std::span<const double> rates) {
@@ -153,13 +161,28 @@ std::vector<double> log_rates(std::span<const double> rates) {
 }
 
 NodeEvidence node_evidence(const std::vector<std::vector<double>>& logs) {
-  const WithinNodes within = within_nodes(logs);
+  // Per node, the median of its workers' log rates; pooled over the nodes
+  // of two workers or more, the spread of the workers around their node's
+  // median.
   NodeEvidence evidence;
-  evidence.values = within.medians;
-  evidence.noise_df = within.df;
+  std::vector<double> residuals;
+  for (const std::vector<double>& node : logs) {
+    if (node.empty()) {
+      evidence.values.emplace_back();
+      continue;
+    }
+    const double median = median_of(node);
+    evidence.values.push_back(median);
+    if (node.size() < 2) continue;
+    // Distances to the node's own median are shorter than to its true level.
+    const double widen = std::sqrt(static_cast<double>(node.size()) / (node.size() - 1.0));
+    for (const double value : node) residuals.push_back((value - median) * widen);
+    evidence.noise_df += static_cast<double>(node.size() - 1);
+  }
+  const double variance = trimmed_variance(residuals);  // of one worker around its node's level
   for (const std::vector<double>& node : logs) {
     const std::size_t n = std::max<std::size_t>(node.size(), 1);
-    evidence.noise_variance.push_back(within.variance * median_variance_factor(n) /
+    evidence.noise_variance.push_back(variance * median_variance_factor(n) /
                                       static_cast<double>(n));
   }
   return evidence;
@@ -206,22 +229,19 @@ std::vector<NodeScore> score_nodes(const NodeEvidence& evidence) {
     // The other nodes' spread, widened for the uncertainty of their median.
     const Spread spread = spread_of(rest, typical);
     const double widened = spread.scale * std::sqrt(1.0 + std::numbers::pi / 2.0 / others);
+    // Nodes of several workers: is the node off by more than its own
+    // workers' noise and that of the typical value allow, and, where there
+    // are nodes enough to tell, by more than the nodes spread? One worker
+    // per node: the other nodes' spread is all there is to measure it by.
     if (evidence.noise_df > 0.0) {
-      // Nodes of several workers: is the node off by more than its own
-      // workers' noise and that of the typical value allow, and, where
-      // there are nodes enough to tell, by more than the nodes spread?
       const double typical_variance = 2.0 * rest_noise / others / others;
       const double noise = std::sqrt(evidence.noise_variance[j] + typical_variance);
-      if (rest.size() >= kSpreadNodes && widened > noise) {
-        scores[j] = scored(deviation, widened, spread.df);
-      } else {
+      if (rest.size() < kSpreadNodes || widened <= noise) {
         scores[j] = scored(deviation, noise, evidence.noise_df);
+        continue;
       }
-    } else {
-      // One worker per node: the other nodes' spread is all there is to
-      // measure the node against.
-      scores[j] = scored(deviation, widened, spread.df);
     }
+    scores[j] = scored(deviation, widened, spread.df);
   }
   return scores;
 }

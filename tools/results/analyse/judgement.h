@@ -6,7 +6,10 @@
 // something only where it is both statistically and practically different,
 // and hold the chance of any false alarm among everything judged together
 // at the family's level with Holm's step-down procedure.
-// docs/reading-the-figures.md explains the design and its measured rates.
+// Welch's t-test, which does not assume that two samples spread alike,
+// asks whether the workers' rates of two runs differ by more than their
+// spread explains. docs/reading-the-figures.md explains the design and its
+// measured rates.
 #ifndef QUENDA_TOOLS_RESULTS_ANALYSE_JUDGEMENT_H_
 #define QUENDA_TOOLS_RESULTS_ANALYSE_JUDGEMENT_H_
 
@@ -23,10 +26,19 @@ inline constexpr double kDefaultAlpha = 0.05;
 // The median; 0 for no values.
 double median_of(std::vector<double> values);
 
-// The standard deviation of normal values estimated from their median
-// absolute deviation around `centre`, corrected for small samples; 0 with
-// fewer than two values.
-double robust_scale(std::span<const double> values, double centre);
+// The mean of `values`, at least one.
+double mean_of(std::span<const double> values);
+
+struct WelchTest {
+  double t = 0.0;                   // positive where the new rates are higher
+  double degrees_of_freedom = 0.0;  // Welch-Satterthwaite
+  double p_value = 1.0;             // two-sided
+};
+
+// Welch's t-test of two samples; nothing when either has fewer than two
+// values or a value that is not finite. Where neither sample varies, any
+// difference of the means is certain (p 0) and equal means are not (p 1).
+std::optional<WelchTest> welch_test(std::span<const double> base, std::span<const double> next);
 
 // The logs of the rates that can be judged: finite and above zero.
 std::vector<double> log_rates(std::span<const double> rates);

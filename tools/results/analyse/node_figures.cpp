@@ -5,7 +5,6 @@
 #include <numeric>
 
 #include "analyse/rates.h"
-#include "write/figure_text.h"
 #include "write/text_escape.h"
 
 namespace quenda::results {
@@ -31,7 +30,6 @@ TestNodes group_by_node(const TestResults& test, std::vector<std::vector<double>
       rates[static_cast<std::size_t>(node - result.nodes.begin())].push_back(*rate);
     }
   }
-  std::vector<double> medians;
   for (std::size_t i = 0; i < result.nodes.size(); ++i) {
     logs.push_back(log_rates(rates[i]));
     if (rates[i].empty()) continue;
@@ -39,9 +37,7 @@ TestNodes group_by_node(const TestResults& test, std::vector<std::vector<double>
     node.median = median_of(rates[i]);
     node.minimum = *std::min_element(rates[i].begin(), rates[i].end());
     node.sum = std::accumulate(rates[i].begin(), rates[i].end(), 0.0);
-    medians.push_back(*node.median);
   }
-  if (!medians.empty()) result.median_of_nodes = median_of(medians);
   return result;
 }
 

@@ -11,7 +11,6 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,7 +40,6 @@ struct NodeFigures {
 
 struct TestNodes {
   std::vector<NodeFigures> nodes;  // in the order of their first worker
-  Figure median_of_nodes;          // over the nodes with rates
   std::vector<std::string> outliers;
 };
 using RunNodes = std::array<TestNodes, kTestCount>;

@@ -8,9 +8,14 @@
 
 namespace quenda::results {
 
-Figure headline_rate(const Figures& figures, Measure measure);
+inline Figure headline_rate(const Figures& figures, Measure measure) {
+  return measure == Measure::kFiles ? figures.files_per_sec : figures.mb_per_sec;
+}
+
 // That rate's unit, "files/sec" or "MB/sec".
-const char* rate_unit(TestId test);
+inline const char* rate_unit(TestId test) {
+  return measure_of(test) == Measure::kFiles ? "files/sec" : "MB/sec";
+}
 
 }  // namespace quenda::results
 

@@ -66,7 +66,6 @@ std::string usage_line(const Command& command, bool first) {
   std::string line = std::string(first ? "usage: " : "       ") + std::string(kTool);
   if (!command.name.empty()) line.append(1, ' ').append(command.name);
   line.append(1, ' ');
-  const std::size_t indent = line.size();
   std::string words;
   for (const Option& option : command.options) {
     words.append(1, '[').append(option.names.substr(0, option.names.find(',')));
@@ -74,7 +73,7 @@ std::string usage_line(const Command& command, bool first) {
     words += option.repeated ? "]... " : "] ";
   }
   words.append("[--] ").append(command.operands);
-  return line + wrapped(words, indent, line.size());
+  return line + wrapped(words, line.size(), line.size());
 }
 
 // Rows of names and their help, the help in a column of its own.
@@ -113,6 +112,16 @@ std::optional<std::string> Arguments::value(std::string_view long_name) const {
   const auto found = values.find(long_name);
   if (found == values.end()) return std::nullopt;
   return found->second.back();
+}
+
+std::vector<std::string> Arguments::all(std::string_view long_name) const {
+  const auto found = values.find(long_name);
+  return found == values.end() ? std::vector<std::string>() : found->second;
+}
+
+double Arguments::fraction(std::string_view long_name, double fallback) const {
+  const auto given = value(long_name);
+  return given ? *percent_of(*given) / 100 : fallback;
 }
 
 std::variant<Arguments, std::string> read_arguments(const Command& command,

@@ -48,6 +48,10 @@ struct Arguments {
   bool has(std::string_view long_name) const { return values.contains(long_name); }
   // The option's value, where it was given.
   std::optional<std::string> value(std::string_view long_name) const;
+  // Every value of a repeated option, in the order given.
+  std::vector<std::string> all(std::string_view long_name) const;
+  // A share's value as a fraction (0.05 for "5%"), or `fallback`.
+  double fraction(std::string_view long_name, double fallback) const;
 };
 
 // Reads `args`: options (by any of their names, a long name also as
@@ -72,13 +76,12 @@ int flushed(std::ostream& out, std::ostream& err, int status, int failed = 1);
 // percent: 10 for both. Nothing where `text` is neither.
 std::optional<double> percent_of(const std::string& text);
 
-// The checks of the shares two commands take alike: --outlier-fraction
-// above 0 and at most 100 %, --threshold from 0 to 100 %.
+// The checks of the shares the commands take alike: --outlier-fraction
+// above 0 and at most 100 %, --threshold from 0 to 100 %, and --alpha, the
+// chance of any false alarm among everything a command judges together,
+// above 0 and below 1, as 0.05 or 5% alike.
 std::string outlier_share(const std::string& value);
 std::string threshold_share(const std::string& value);
-
-// The check of --alpha, the chance of any false alarm among everything a
-// command judges together: above 0 and below 1, as 0.05 or 5% alike.
 std::string alpha_level(const std::string& value);
 
 // The check of an output folder's value: a command that writes several

@@ -3,18 +3,15 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <numeric>
 #include <variant>
 
 #include "analyse/judgement.h"
 #include "analyse/node_figures.h"
 #include "analyse/rates.h"
 #include "analyse/record_differences.h"
-#include "analyse/welch_test.h"
 #include "read/rank_map.h"
 #include "read/results_file.h"
 #include "read/run_record.h"
-#include "write/figure_text.h"
 #include "write/json_output.h"
 #include "write/replace_file.h"
 #include "write/text_escape.h"
@@ -45,6 +42,7 @@ struct GroupJudgement {
   Figure relative;                 // a node's change over the typical node's change
   std::optional<WelchTest> welch;  // a test's, on log rates
   Figure p_value;                  // as the test gives it
+  std::size_t place = 0;           // in the family, where there is a p-value
   Figure p_adjusted;               // for the whole family
   Change change = Change::kUntested;
 };
@@ -232,15 +230,12 @@ RunComparison compare_runs(const RunResults& base, const RunResults& next, doubl
   comparison.alpha = alpha;
   comparison.by_node = by_node;
   Family family;
-  std::array<std::size_t, kTestCount> test_place{};
-  std::array<std::vector<std::size_t>, kTestCount> node_place;
   for (const TestInfo& info : kTests) {
     const TestId id = info.id;
-    const int t = static_cast<int>(id);
     const TestResults& before = base.test(id);
     const TestResults& after = next.test(id);
     const Measure measure = measure_of(id);
-    TestComparison& test = comparison.tests[t];
+    TestComparison& test = comparison.tests[static_cast<int>(id)];
     test.id = id;
     test.single =
         pair_of(headline_rate(before.single, measure), headline_rate(after.single, measure));
@@ -254,7 +249,7 @@ RunComparison compare_runs(const RunResults& base, const RunResults& next, doubl
     if (test.judgement.welch) {
       test.judgement.ratio = std::exp(mean_of(is) - mean_of(was));
       test.judgement.p_value = test.judgement.welch->p_value;
-      test_place[t] = family.add(test.judgement.welch->p_value);
+      test.judgement.place = family.add(test.judgement.welch->p_value);
     }
     if (!by_node) continue;
     std::vector<std::vector<double>> base_logs;
@@ -285,20 +280,18 @@ RunComparison compare_runs(const RunResults& base, const RunResults& next, doubl
       if (!scores[i].p_value) continue;
       judgement.relative = std::exp(*scores[i].deviation);
       judgement.p_value = scores[i].p_value;
-      node_place[t].push_back(family.add(*scores[i].p_value));
+      judgement.place = family.add(*scores[i].p_value);
     }
   }
   family.adjust();
   comparison.family_size = family.size();
   for (TestComparison& test : comparison.tests) {
-    const int t = static_cast<int>(test.id);
     GroupJudgement& judgement = test.judgement;
-    if (judgement.p_value) judgement.p_adjusted = family.adjusted(test_place[t]);
+    if (judgement.p_value) judgement.p_adjusted = family.adjusted(judgement.place);
     judgement.change = change_of(judgement, judgement.ratio, alpha, threshold_percent);
-    std::size_t next_place = 0;
     for (NodeComparison& node : test.nodes) {
       GroupJudgement& own = node.judgement;
-      if (own.p_value) own.p_adjusted = family.adjusted(node_place[t][next_place++]);
+      if (own.p_value) own.p_adjusted = family.adjusted(own.place);
       // A node is judged against the others: it is never called better.
       own.change = change_of(own, own.relative, alpha, node_threshold_percent(threshold_percent));
       if (own.change == Change::kBetter) own.change = Change::kWithinThreshold;
@@ -374,11 +367,7 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
     for (const RecordDifference& difference : record_differences(*records.base, *records.next)) {
       json.open_object();
       json.text("item", difference.item);
-      if (!difference.nodes.empty()) {
-        json.open_array("nodes");
-        for (const std::string& node : difference.nodes) json.text({}, node);
-        json.close();
-      }
+      if (!difference.nodes.empty()) json.texts("nodes", difference.nodes);
       json.text("base", difference.base);
       json.text("new", difference.next);
       json.close();
@@ -496,19 +485,17 @@ int run_compare(const Arguments& arguments, std::ostream& out, std::ostream& err
   const bool as_json = arguments.has("--json");
   const double threshold_percent =
       percent_of(arguments.value("--threshold").value_or("10%")).value();
-  const double alpha =
-      arguments.has("--alpha") ? *percent_of(*arguments.value("--alpha")) / 100 : kDefaultAlpha;
+  const double alpha = arguments.fraction("--alpha", kDefaultAlpha);
   const std::string output = arguments.value("--output").value_or("-");
-  std::vector<std::string> maps;
-  if (arguments.has("--rank-map")) maps = arguments.values.at("--rank-map");
+  const std::vector<std::string> maps = arguments.all("--rank-map");
+  const std::vector<std::string> record_paths = arguments.all("--record");
   if (paths.size() != 2) return usage_error(err, "compare takes two results files, BASE NEW");
-  if (!maps.empty() && maps.size() != 2) {
-    return usage_error(err, "--rank-map is given once for BASE and once for NEW, or not at all");
-  }
-  std::vector<std::string> record_paths;
-  if (arguments.has("--record")) record_paths = arguments.values.at("--record");
-  if (!record_paths.empty() && record_paths.size() != 2) {
-    return usage_error(err, "--record is given once for BASE and once for NEW, or not at all");
+  for (const char* name : {"--rank-map", "--record"}) {
+    const std::size_t given = arguments.all(name).size();
+    if (given != 0 && given != 2) {
+      return usage_error(
+          err, std::string(name) + " is given once for BASE and once for NEW, or not at all");
+    }
   }
   auto base = read_run(paths[0]);
   auto next = read_run(paths[1]);

@@ -11,8 +11,6 @@
 #include <array>
 #include <optional>
 #include <ostream>
-#include <string>
-#include <vector>
 
 #include "commands/arguments.h"
 #include "read/results_file.h"

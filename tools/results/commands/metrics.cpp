@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <optional>
 #include <variant>
 
 #include "analyse/node_figures.h"
@@ -90,8 +89,7 @@ int run_metrics(const Arguments& arguments, std::ostream& out, std::ostream& err
   if (arguments.has("--alpha") && !rank_map && !previous) {
     return usage_error(err, "--alpha needs --rank-map or --previous");
   }
-  const double alpha =
-      arguments.has("--alpha") ? *percent_of(*arguments.value("--alpha")) / 100 : kDefaultAlpha;
+  const double alpha = arguments.fraction("--alpha", kDefaultAlpha);
 
   const fs::path input = arguments.operands[0];
   auto read = read_run(input);
@@ -116,8 +114,8 @@ int run_metrics(const Arguments& arguments, std::ostream& out, std::ostream& err
           << " is not of this run: " << disagreement << '\n';
       return kExitFailed;
     }
-    const auto share = arguments.value("--outlier-fraction");
-    nodes = node_figures(run, share ? *percent_of(*share) / 100 : kDefaultOutlierFraction, alpha);
+    nodes =
+        node_figures(run, arguments.fraction("--outlier-fraction", kDefaultOutlierFraction), alpha);
     metrics.nodes = &nodes;
   }
 

@@ -5,8 +5,6 @@
 #define QUENDA_TOOLS_RESULTS_COMMANDS_METRICS_H_
 
 #include <ostream>
-#include <string>
-#include <vector>
 
 #include "commands/arguments.h"
 

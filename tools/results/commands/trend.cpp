@@ -17,7 +17,6 @@
 #include "read/in_order.h"
 #include "read/rank_map.h"
 #include "read/run_record.h"
-#include "write/figure_text.h"
 #include "write/replace_file.h"
 #include "write/text_escape.h"
 #include "write/trend_chart.h"
@@ -101,25 +100,16 @@ std::string node_departures_summary(const NodeDepartures& departures, std::size_
           "% below its own typical one and significantly so (family level " + report_text(alpha) +
           " over " + std::to_string(departures.judged.size()) +
           " tests of the newest run's nodes)\n";
-  std::size_t flagged = 0;
   for (const NodeDeparture& departure : departures.judged) {
     if (!departure.flagged) continue;
-    ++flagged;
     text += "  " + printable(departure.node) + ": " +
             std::string(test_key(kTests[departure.test].id)) + " at " +
             report_text(departure.share * 100.0, 3) + "% of its history, adjusted p " +
             report_text(departure.p_adjusted, 2) + ": departs\n";
   }
-  if (flagged == 0) {
+  if (!departures.any())
     text += "  no node departs among " + std::to_string(departures.nodes) + "\n";
-  }
   return text;
-}
-
-// "<first local date and time> to <last>" of runs in time order.
-std::string span_of(const std::vector<TrendPoint>& points) {
-  return points.front().when.local_date + " " + points.front().when.local_time + " to " +
-         points.back().when.local_date + " " + points.back().when.local_time;
 }
 
 // --- The command -----------------------------------------------------------
@@ -235,14 +225,12 @@ class Trend {
     std::vector<TrendSeries> charted;
     std::string csv = trend_csv_header();
     std::string node_csv = trend_node_csv_header();
-    std::size_t runs = 0;
     for (const std::string& cluster : clusters) {
       std::vector<TrendPoint>& points = series[cluster];
       for (const TrendPoint& point : points) {
         csv += trend_csv_rows(point);
         node_csv += trend_node_csv_rows(point);
       }
-      runs += points.size();
       Departures departures = judge_newest(points, alpha);
       NodeDepartures nodes = judge_newest_nodes(points, alpha);
       charted.push_back(
@@ -256,14 +244,8 @@ class Trend {
       err_ << "quenda-lite-results: error: " << write_error << '\n';
       return kExitSkipped;
     }
-    out_ << runs << (runs == 1 ? " run" : " runs");
-    if (charted.size() == 1) {
-      out_ << ", " << span_of(charted.front().points);
-    } else {
-      out_ << " of " << charted.size() << " clusters";
-    }
-    out_ << " -> " << printable((folder / "trend.csv").string()) << ", .svg"
-         << (with_maps_ ? ", trend-nodes.csv\n" : "\n") << order_summary();
+    out_ << runs_charted(charted) << " -> " << printable((folder / "trend.csv").string())
+         << ", .svg" << (with_maps_ ? ", trend-nodes.csv\n" : "\n") << order_summary();
     bool flagged = false;
     for (const TrendSeries& one : charted) {
       out_ << series_summary(one, charted.size());
@@ -401,10 +383,7 @@ class Trend {
   static std::string series_summary(const TrendSeries& series, std::size_t count) {
     std::string text;
     if (count > 1 || !series.cluster.empty()) {
-      text = (series.cluster.empty() ? std::string("runs of no named cluster")
-                                     : "cluster " + printable(series.cluster)) +
-             ": " + std::to_string(series.points.size()) +
-             (series.points.size() == 1 ? " run, " : " runs, ") + span_of(series.points) + "\n";
+      text = series_heading(series, printable(series.cluster)) + "\n";
     }
     for (const TrendPoint& point : series.points) {
       if (point.changes.empty()) continue;
@@ -531,11 +510,8 @@ const Command& trend_command() {
 
 int run_trend(const Arguments& arguments, std::ostream& out, std::ostream& err) {
   if (arguments.operands.empty()) return usage_error(err, "no results file or folder given");
-  const double alpha =
-      arguments.has("--alpha") ? *percent_of(*arguments.value("--alpha")) / 100 : kDefaultAlpha;
-  std::vector<std::string> maps;
-  if (arguments.has("--rank-map")) maps = arguments.values.at("--rank-map");
-  return Trend(out, err).run(arguments.operands, maps,
+  const double alpha = arguments.fraction("--alpha", kDefaultAlpha);
+  return Trend(out, err).run(arguments.operands, arguments.all("--rank-map"),
                              arguments.value("--output-dir").value_or("."), alpha,
                              arguments.has("--fail-on-flag"));
 }

@@ -5,12 +5,8 @@
 #define QUENDA_TOOLS_RESULTS_COMMANDS_TREND_H_
 
 #include <ostream>
-#include <string>
-#include <string_view>
 
-#include "analyse/history.h"
 #include "commands/arguments.h"
-#include "read/results_file.h"
 
 namespace quenda::results {
 

@@ -13,7 +13,6 @@
 #include "analyse/judgement.h"
 #include "analyse/node_figures.h"
 #include "analyse/rates.h"
-#include "analyse/welch_test.h"
 #include "chart_check.h"
 #include "commands/trend.h"
 #include "report_figures.h"

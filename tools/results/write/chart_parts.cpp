@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cmath>
 
-#include "write/figure_text.h"
 #include "write/text_escape.h"
 
 namespace quenda::results {

@@ -64,6 +64,12 @@ void JsonWriter::figure(std::string_view key, const Figure& value) {
   text(std::string(key) + "_reason", std::string("not finite: ") + what);
 }
 
+void JsonWriter::texts(std::string_view key, const std::vector<std::string>& values) {
+  open_array(key);
+  for (const std::string& value : values) text({}, value);
+  close();
+}
+
 namespace {
 
 // The rate members a group carries for the test's measure.
@@ -98,9 +104,7 @@ void put_nodes(JsonWriter& json, const TestNodes& nodes) {
     json.close();
   }
   json.close();
-  json.open_array("outlier_nodes");
-  for (const std::string& name : nodes.outliers) json.text({}, name);
-  json.close();
+  json.texts("outlier_nodes", nodes.outliers);
 }
 
 void put_test(JsonWriter& json, const RunResults& run, const TestResults& test,
@@ -138,11 +142,7 @@ void put_test(JsonWriter& json, const RunResults& run, const TestResults& test,
                 measure == Measure::kFiles ? test.mean.files_per_sec : test.mean.mb_per_sec);
     json.close();
   }
-  if (test.significant) {
-    json.boolean("significant", *test.significant);
-  } else {
-    json.null("significant");
-  }
+  json.verdict("significant", test.significant);
   if (nodes) put_nodes(json, *nodes);
   json.close();
 }

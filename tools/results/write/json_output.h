@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <concepts>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +54,12 @@ class JsonWriter {
   // is infinite or undefined (a timer that measured nothing), since JSON
   // has no such numbers.
   void figure(std::string_view key, const Figure& value);
+  // An array of texts.
+  void texts(std::string_view key, const std::vector<std::string>& values);
+  // A verdict: true, false, or null where there is none.
+  void verdict(std::string_view key, const std::optional<bool>& value) {
+    raw(key, !value ? "null" : *value ? "true" : "false");
+  }
 
  private:
   void open(std::string_view key, char bracket);

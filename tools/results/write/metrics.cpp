@@ -50,6 +50,23 @@ class Exposition {
   bool announced_ = false;
 };
 
+// A label value as the format writes it between its quotes: valid UTF-8,
+// with backslash, double quote and line feed escaped.
+std::string metric_label_value(std::string_view raw) {
+  std::string escaped;
+  for (const char c : valid_text(raw)) {
+    if (c == '\\' || c == '"') {
+      escaped += '\\';
+      escaped += c;
+    } else if (c == '\n') {
+      escaped += "\\n";
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
 std::string label(std::string_view name, std::string_view value) {
   return std::string(name) + "=\"" + metric_label_value(value) + '"';
 }
@@ -99,21 +116,6 @@ void rate_families(Exposition& out, const RunResults& run, const std::string& na
 }
 
 }  // namespace
-
-std::string metric_label_value(std::string_view raw) {
-  std::string escaped;
-  for (const char c : valid_text(raw)) {
-    if (c == '\\' || c == '"') {
-      escaped += '\\';
-      escaped += c;
-    } else if (c == '\n') {
-      escaped += "\\n";
-    } else {
-      escaped += c;
-    }
-  }
-  return escaped;
-}
 
 std::string to_metrics(const MetricsInput& input) {
   const RunResults& run = *input.run;

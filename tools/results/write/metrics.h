@@ -9,7 +9,6 @@
 #include <array>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "analyse/node_figures.h"
 #include "read/results_file.h"
@@ -33,10 +32,6 @@ struct MetricsInput {
 // quenda_lite_run_timestamp_seconds, as the textfile collector refuses
 // samples that carry a timestamp.
 std::string to_metrics(const MetricsInput& input);
-
-// A label value as the format writes it between its quotes: valid UTF-8,
-// with backslash, double quote and line feed escaped.
-std::string metric_label_value(std::string_view raw);
 
 }  // namespace quenda::results
 

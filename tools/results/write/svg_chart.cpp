@@ -12,7 +12,6 @@
 
 #include "analyse/rates.h"
 #include "write/chart_parts.h"
-#include "write/figure_text.h"
 #include "write/text_escape.h"
 
 namespace quenda::results {

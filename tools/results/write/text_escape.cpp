@@ -1,6 +1,8 @@
 #include "write/text_escape.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cstdint>
 
 namespace quenda::results {
@@ -16,26 +18,14 @@ std::pair<char32_t, std::size_t> decode(std::string_view text, std::size_t at) {
   const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[at + i]); };
   const std::uint8_t first = byte(0);
   if (first < 0x80) return {first, 1};
-  std::size_t length = 0;
-  std::uint8_t low = 0x80;  // the range of the second byte
-  std::uint8_t high = 0xBF;
-  char32_t value = 0;
-  if (first >= 0xC2 && first <= 0xDF) {
-    length = 2;
-    value = first & 0x1F;
-  } else if (first >= 0xE0 && first <= 0xEF) {
-    length = 3;
-    value = first & 0x0F;
-    if (first == 0xE0) low = 0xA0;
-    if (first == 0xED) high = 0x9F;
-  } else if (first >= 0xF0 && first <= 0xF4) {
-    length = 4;
-    value = first & 0x07;
-    if (first == 0xF0) low = 0x90;
-    if (first == 0xF4) high = 0x8F;
-  } else {
-    return {kNotUtf8, 1};
-  }
+  // C0 and C1 would start overlong forms, F5 to FF values past U+10FFFF.
+  if (first < 0xC2 || first > 0xF4) return {kNotUtf8, 1};
+  const std::size_t length = first < 0xE0 ? 2 : first < 0xF0 ? 3 : 4;
+  char32_t value = first & (0x7F >> length);
+  // The range of the second byte, narrower where the shortest form or the
+  // last code point ends, or where the surrogates begin.
+  const std::uint8_t low = first == 0xE0 ? 0xA0 : first == 0xF0 ? 0x90 : 0x80;
+  const std::uint8_t high = first == 0xED ? 0x9F : first == 0xF4 ? 0x8F : 0xBF;
   if (text.size() - at < length) return {kNotUtf8, 1};
   for (std::size_t i = 1; i < length; ++i) {
     const std::uint8_t next = byte(i);
@@ -54,6 +44,21 @@ bool allowed_in_xml(char32_t c) {
 bool plain(char c) { return c >= 0x20 && c < 0x7F; }
 
 }  // namespace
+
+std::string exact_text(double value) {
+  std::array<char, 64> buffer{};  // more than any double takes
+  return std::string(buffer.data(),
+                     std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr);
+}
+
+std::string report_text(double value, int digits) {
+  // As the report's streams print it: %g in the C locale, without a
+  // stream's set-up for every figure.
+  std::array<char, 64> buffer{};
+  return std::string(buffer.data(), std::to_chars(buffer.data(), buffer.data() + buffer.size(),
+                                                  value, std::chars_format::general, digits)
+                                        .ptr);
+}
 
 std::string valid_text(std::string_view bytes) {
   if (std::all_of(bytes.begin(), bytes.end(), plain)) return std::string(bytes);

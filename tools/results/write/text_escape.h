@@ -1,6 +1,7 @@
-// Text from other machines made safe for the outputs and the terminal.
-// Processor names come from file names and may hold any byte; the title
-// and the lines quoted in messages come from the file itself.
+// Text for the outputs and the terminal: figures written as text, and text
+// from other machines made safe. Processor names come from file names and
+// may hold any byte; the title and the lines quoted in messages come from
+// the file itself.
 #ifndef QUENDA_TOOLS_RESULTS_WRITE_TEXT_ESCAPE_H_
 #define QUENDA_TOOLS_RESULTS_WRITE_TEXT_ESCAPE_H_
 
@@ -8,6 +9,14 @@
 #include <string_view>
 
 namespace quenda::results {
+
+// The shortest text that reads back as the same double ("inf" and "nan"
+// for the values that have no digits), for machine-readable output.
+std::string exact_text(double value);
+
+// Six significant digits, as the benchmark's report prints its figures, or
+// `digits` ("40.1" for a share in percent with three).
+std::string report_text(double value, int digits = 6);
 
 // Valid UTF-8 holding only characters XML 1.0 allows: every byte that does
 // not start a well-formed UTF-8 sequence, every control character but tab

@@ -12,7 +12,6 @@
 #include "analyse/rates.h"
 #include "write/chart_parts.h"
 #include "write/csv_output.h"
-#include "write/figure_text.h"
 #include "write/text_escape.h"
 
 namespace quenda::results {
@@ -38,6 +37,12 @@ constexpr std::size_t kLongestChangeLabel = 48;
 // Up to this many runs each gets a dot; beyond, the line alone is clearer.
 constexpr std::size_t kMostDots = 60;
 constexpr int kTimeTicks = 5;
+
+// "<first local date and time> to <last>" of runs in time order.
+std::string span_of(const std::vector<TrendPoint>& points) {
+  return points.front().when.local_date + " " + points.front().when.local_time + " to " +
+         points.back().when.local_date + " " + points.back().when.local_time;
+}
 
 // "YYYY-MM-DD HH:MM" of a count of seconds since 1970.
 std::string civil_text(double seconds, bool with_time) {
@@ -73,11 +78,7 @@ class TrendChart : Svg {
       put_text(series.cluster);
       put("\">\n");
       if (headings) {
-        text(kMargin, y + 20,
-             (series.cluster.empty() ? std::string("runs of no named cluster")
-                                     : "cluster " + series.cluster) +
-                 ": " + std::to_string(points().size()) +
-                 (points().size() == 1 ? " run" : " runs") + ", " + span(),
+        text(kMargin, y + 20, series_heading(series, series.cluster),
              "font-size=\"16\" font-weight=\"bold\"");
         y += kSeriesHeading;
       }
@@ -100,35 +101,21 @@ class TrendChart : Svg {
   // Draws `series` from here on: its runs along its own time axis.
   void select(const TrendSeries& series) {
     series_now_ = &series;
-    instants_.clear();
-    for (const TrendPoint& point : series.points) instants_.push_back(point.instant);
-    first_ = instants_.empty() ? 0 : *std::min_element(instants_.begin(), instants_.end());
-    last_ = instants_.empty() ? 0 : *std::max_element(instants_.begin(), instants_.end());
+    first_ = last_ = series.points.empty() ? 0 : series.points.front().instant;
+    for (const TrendPoint& point : series.points) {
+      first_ = std::min(first_, point.instant);
+      last_ = std::max(last_, point.instant);
+    }
     utc_ = std::all_of(series.points.begin(), series.points.end(),
                        [](const TrendPoint& point) { return point.source == TimeSource::kRecord; });
   }
 
-  std::string span() const {
-    const std::vector<TrendPoint>& runs = points();
-    return runs.front().when.local_date + " " + runs.front().when.local_time + " to " +
-           runs.back().when.local_date + " " + runs.back().when.local_time;
-  }
-
   void header(double height) {
-    std::size_t runs = 0;
     std::set<std::string> nodes;
     for (const TrendSeries& series : series_) {
-      runs += series.points.size();
       for (const TrendPoint& point : series.points) nodes.insert(point.when.processor_name);
     }
-    std::string title =
-        "Quenda Lite history: " + std::to_string(runs) + (runs == 1 ? " run" : " runs");
-    if (series_.size() == 1) {
-      select(series_.front());
-      title += ", " + span();
-    } else {
-      title += " of " + std::to_string(series_.size()) + " clusters";
-    }
+    const std::string title = "Quenda Lite history: " + runs_charted(series_);
     open(kWidth, height, title);
     std::string collectors = nodes.size() == 1 ? "collector: " : "collectors: ";
     auto node = nodes.begin();
@@ -155,7 +142,7 @@ class TrendChart : Svg {
 
   double x_of(std::size_t run) const {
     if (last_ == first_) return kPlotLeft + kPlotWidth / 2;
-    return kPlotLeft + (instants_[run] - first_) / (last_ - first_) * kPlotWidth;
+    return kPlotLeft + (points()[run].instant - first_) / (last_ - first_) * kPlotWidth;
   }
 
   // One strip of a panel: grid, scale labels, the series as a path broken
@@ -317,13 +304,26 @@ class TrendChart : Svg {
 
   const std::vector<TrendSeries>& series_;
   const TrendSeries* series_now_ = nullptr;
-  std::vector<double> instants_;
   double first_ = 0;
   double last_ = 0;
   bool utc_ = false;
 };
 
 }  // namespace
+
+std::string series_heading(const TrendSeries& series, const std::string& cluster) {
+  const std::size_t runs = series.points.size();
+  return (series.cluster.empty() ? "runs of no named cluster" : "cluster " + cluster) + ": " +
+         std::to_string(runs) + (runs == 1 ? " run, " : " runs, ") + span_of(series.points);
+}
+
+std::string runs_charted(const std::vector<TrendSeries>& series) {
+  std::size_t runs = 0;
+  for (const TrendSeries& one : series) runs += one.points.size();
+  return std::to_string(runs) + (runs == 1 ? " run" : " runs") +
+         (series.size() == 1 ? ", " + span_of(series.front().points)
+                             : " of " + std::to_string(series.size()) + " clusters");
+}
 
 std::string trend_csv_header() {
   return "local_date,local_time,processor_name,workers,test,unit,single,total,mean,verdict,"
@@ -335,15 +335,9 @@ std::string trend_csv_rows(const TrendPoint& point) {
   const std::string run_cells =
       csv_text_cell(point.when.local_date) + "," + csv_text_cell(point.when.local_time) + "," +
       csv_text_cell(point.when.processor_name) + "," + std::to_string(point.workers) + ",";
-  std::string run_tail = ",";
-  run_tail += csv_text_cell(point.cluster);
-  run_tail += ",";
-  run_tail += csv_text_cell(point.start_utc);
-  run_tail += ",";
-  run_tail += time_source_key(point.source);
-  run_tail += ",";
-  run_tail += csv_text_cell(point.changes);
-  run_tail += "\n";
+  const std::string run_tail =
+      "," + csv_text_cell(point.cluster) + "," + csv_text_cell(point.start_utc) + "," +
+      time_source_key(point.source) + "," + csv_text_cell(point.changes) + "\n";
   std::string rows;
   for (int i = 0; i < kTestCount; ++i) {
     const TrendPoint::Test& test = point.tests[i];
@@ -360,12 +354,9 @@ std::string trend_node_csv_header() {
 }
 
 std::string trend_node_csv_rows(const TrendPoint& point) {
-  std::string run_cells = csv_text_cell(point.cluster);
-  run_cells += ",";
-  run_cells += csv_text_cell(point.when.local_date);
-  run_cells += ",";
-  run_cells += csv_text_cell(point.when.local_time);
-  run_cells += ",";
+  const std::string run_cells = csv_text_cell(point.cluster) + "," +
+                                csv_text_cell(point.when.local_date) + "," +
+                                csv_text_cell(point.when.local_time) + ",";
   std::string rows;
   for (const NodePoint& node : point.nodes) {
     for (int i = 0; i < kTestCount; ++i) {

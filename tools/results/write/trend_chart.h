@@ -17,6 +17,12 @@ struct TrendSeries {
   NodeDepartures nodes;
 };
 
+// "cluster <name>: 3 runs, <first local date and time> to <last>", or
+// "runs of no named cluster: ...", with the name as `cluster` gives it.
+std::string series_heading(const TrendSeries& series, const std::string& cluster);
+// "11 runs of 3 clusters", or of one series "2 runs, <span>".
+std::string runs_charted(const std::vector<TrendSeries>& series);
+
 // The CSV header and the six rows of one run, in test order:
 // local_date,local_time,processor_name,workers,test,unit,single,total,mean,verdict,
 // cluster,start_utc,time_source,changes
