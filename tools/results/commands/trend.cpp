@@ -30,10 +30,8 @@ namespace fs = std::filesystem;
 // closer than this may be in either order.
 constexpr double kRepeatedHour = 3600.0;
 
-// What a history keeps of `run`.
-TrendPoint trend_point(const RunResults& run, const NameMetadata& when) {
-  TrendPoint point;
-  point.when = when;
+// The figures a history keeps of `run`, into `point`.
+void take_figures(const RunResults& run, TrendPoint& point) {
   point.workers = run.worker_count();
   for (const TestResults& test : run.tests) {
     const Measure measure = measure_of(test.id);
@@ -41,7 +39,6 @@ TrendPoint trend_point(const RunResults& run, const NameMetadata& when) {
                                               headline_rate(test.total, measure),
                                               headline_rate(test.mean, measure), test.significant};
   }
-  return point;
 }
 
 // Each node's median rates of `run`, its workers named by a rank map.
@@ -116,15 +113,9 @@ std::string node_departures_summary(const NodeDepartures& departures, std::size_
 
 struct Entry {
   fs::path path;
-  NameMetadata when;
   std::optional<fs::file_time_type> modified;
-  // From the run's record, where one lies beside the results file.
-  std::string cluster;
-  std::string job_id;
-  std::string start_utc;
-  std::optional<RunSetup> setup;
-  double instant = 0.0;
-  TimeSource source = TimeSource::kName;
+  std::string job_id;  // from the run's record, where one lies beside the results file
+  TrendPoint point;    // its name's and its record's part, until the file is read
 };
 
 // Each field of `nodes` as the distinct values of the nodes, in order.
@@ -195,26 +186,22 @@ class Trend {
         return result;
       }
       RunResults& run = std::get<RunResults>(read);
-      result.point = trend_point(run, entries_[i].when);
+      take_figures(run, result.point);
       if (with_maps_) result.run = std::move(run);
       return result;
     };
     in_order(entries_.size(), read_entry, [&](std::size_t i, Read read) {
-      const Entry& entry = entries_[i];
       if (!read.message.empty()) {
         err_ << read.message << "; skipped\n";
         skipped_ = true;
         return;
       }
-      TrendPoint& point = read.point;
-      point.cluster = entry.cluster;
-      point.start_utc = entry.start_utc;
-      point.setup = entry.setup;
-      point.instant = entry.instant;
-      point.source = entry.source;
-      if (read.run && map_run(entry, *read.run)) point.nodes = node_points(*read.run);
-      std::vector<TrendPoint>& points = series[entry.cluster];
-      if (points.empty()) clusters.push_back(entry.cluster);
+      TrendPoint point = entries_[i].point;
+      point.workers = read.point.workers;
+      point.tests = read.point.tests;
+      if (read.run && map_run(entries_[i], *read.run)) point.nodes = node_points(*read.run);
+      std::vector<TrendPoint>& points = series[point.cluster];
+      if (points.empty()) clusters.push_back(point.cluster);
       if (!points.empty()) point.changes = changes_between(points.back(), point);
       points.push_back(std::move(point));
     });
@@ -282,21 +269,22 @@ class Trend {
     }
     Entry entry;
     entry.path = path;
-    entry.when = std::move(*when);
+    TrendPoint& point = entry.point;
+    point.when = std::move(*when);
     const fs::file_time_type modified = fs::last_write_time(path, error);
     if (!error) entry.modified = modified;
-    entry.instant = local_instant(entry.when);
+    point.instant = local_instant(point.when);
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     const std::map<std::string, RunRecord>& records = records_.in(folder);
     if (const auto found = records.find(path.filename().string()); found != records.end()) {
       const RunRecord& record = found->second;
-      entry.cluster = record.cluster;
+      point.cluster = record.cluster;
       entry.job_id = record.job_id;
-      entry.start_utc = record.start_utc;
-      entry.setup = setup_of(record.nodes);
+      point.start_utc = record.start_utc;
+      point.setup = setup_of(record.nodes);
       if (const auto start = utc_instant(record.start_utc)) {
-        entry.instant = *start;
-        entry.source = TimeSource::kRecord;
+        point.instant = *start;
+        point.source = TimeSource::kRecord;
       }
     }
     entries_.push_back(std::move(entry));
@@ -322,27 +310,27 @@ class Trend {
     // names do: with a run of it lacking a record, all go by their names.
     std::set<std::string> by_name;
     for (const Entry& entry : entries_) {
-      if (entry.source != TimeSource::kRecord) by_name.insert(entry.cluster);
+      if (entry.point.source != TimeSource::kRecord) by_name.insert(entry.point.cluster);
     }
     for (Entry& entry : entries_) {
-      if (!by_name.contains(entry.cluster)) continue;
-      entry.instant = local_instant(entry.when);
-      entry.source = TimeSource::kName;
+      if (!by_name.contains(entry.point.cluster)) continue;
+      entry.point.instant = local_instant(entry.point.when);
+      entry.point.source = TimeSource::kName;
     }
     std::stable_sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
-      return std::tie(a.cluster, a.instant, a.when.processor_name, a.path) <
-             std::tie(b.cluster, b.instant, b.when.processor_name, b.path);
+      return std::tie(a.point.cluster, a.point.instant, a.point.when.processor_name, a.path) <
+             std::tie(b.point.cluster, b.point.instant, b.point.when.processor_name, b.path);
     });
     const auto swapped = [](const Entry& a, const Entry& b) {
-      if (a.cluster != b.cluster || a.source == TimeSource::kRecord ||
-          b.source == TimeSource::kRecord || !a.modified || !b.modified) {
+      if (a.point.cluster != b.point.cluster || a.point.source == TimeSource::kRecord ||
+          b.point.source == TimeSource::kRecord || !a.modified || !b.modified) {
         return false;
       }
       // Where b ran an hour of clock time earlier than its name says, a
       // started kRepeatedHour - names after it, and its file was written
       // about as much later: half of that is taken as proof, so that runs
       // of unlike length or files copied in another order are not reordered.
-      const double names = b.instant - a.instant;
+      const double names = b.point.instant - a.point.instant;
       return names < kRepeatedHour &&
              seconds_between(*a.modified, *b.modified) > (kRepeatedHour - names) / 2;
     };
@@ -351,7 +339,7 @@ class Trend {
       for (std::size_t i = 0; i + 1 < entries_.size(); ++i) {
         if (!swapped(entries_[i], entries_[i + 1])) continue;
         std::swap(entries_[i], entries_[i + 1]);
-        entries_[i].source = entries_[i + 1].source = TimeSource::kNameMtime;
+        entries_[i].point.source = entries_[i + 1].point.source = TimeSource::kNameMtime;
         moved = true;
       }
       if (!moved) break;
@@ -361,7 +349,7 @@ class Trend {
   // Standard output's word on how the runs were put in order.
   std::string order_summary() const {
     std::array<std::size_t, 3> counts{};
-    for (const Entry& entry : entries_) ++counts[static_cast<int>(entry.source)];
+    for (const Entry& entry : entries_) ++counts[static_cast<int>(entry.point.source)];
     std::string text = "order:";
     if (counts[0] > 0) {
       text += " " + std::to_string(counts[0]) + " by their run record's UTC start;";
