@@ -126,11 +126,8 @@ std::string run_line(const char* role, const RunResults& run) {
          " threads, " + std::to_string(run.worker_count()) + " workers)\n";
 }
 
-// The two runs' records, each where there is one.
-struct Records {
-  std::optional<RunRecord> base;
-  std::optional<RunRecord> next;
-};
+// The base and the new run's records, each where there is one.
+using Records = std::array<std::optional<RunRecord>, 2>;
 
 void put_run(JsonWriter& json, std::string_view key, const RunResults& run,
              const std::optional<RunRecord>& record) {
@@ -152,18 +149,16 @@ void put_run(JsonWriter& json, std::string_view key, const RunResults& run,
 // What the records say differently, a line each; that they agree; or that
 // one run has none.
 std::string record_lines(const Records& records) {
-  if (!records.base && !records.next) return {};
-  if (!records.base || !records.next) {
-    const bool base = records.base.has_value();
+  const auto& [base, next] = records;
+  if (!base && !next) return {};
+  if (!base || !next) {
     return std::string("note: only the ") + (base ? "base" : "new") + " run has a record (" +
-           printable((base ? records.base : records.next)->path.string()) +
-           "); nothing to compare it with\n";
+           printable((base ? base : next)->path.string()) + "); nothing to compare it with\n";
   }
-  const std::vector<RecordDifference> differences =
-      record_differences(*records.base, *records.next);
+  const std::vector<RecordDifference> differences = record_differences(*base, *next);
   if (differences.empty()) {
-    return "records agree (base job " + printable(records.base->job_id) + ", new job " +
-           printable(records.next->job_id) + ")\n";
+    return "records agree (base job " + printable(base->job_id) + ", new job " +
+           printable(next->job_id) + ")\n";
   }
   std::string text;
   for (const RecordDifference& difference : differences) text += difference_line(difference) + "\n";
@@ -359,12 +354,12 @@ std::string comparison_json(const RunResults& base, const RunResults& next,
   JsonWriter json(text);
   json.open_object();
   json.integer("schema_version", kJsonSchemaVersion);
-  put_run(json, "base", base, records.base);
-  put_run(json, "new", next, records.next);
+  put_run(json, "base", base, records[0]);
+  put_run(json, "new", next, records[1]);
   json.boolean("world_sizes_differ", base.threads != next.threads);
-  if (records.base && records.next) {
+  if (records[0] && records[1]) {
     json.open_array("record_differences");
-    for (const RecordDifference& difference : record_differences(*records.base, *records.next)) {
+    for (const RecordDifference& difference : record_differences(*records[0], *records[1])) {
       json.open_object();
       json.text("item", difference.item);
       if (!difference.nodes.empty()) json.texts("nodes", difference.nodes);
@@ -525,13 +520,12 @@ int run_compare(const Arguments& arguments, std::ostream& out, std::ostream& err
   }
   Records records;
   for (std::size_t i = 0; i < 2; ++i) {
-    std::optional<RunRecord>& record = i == 0 ? records.base : records.next;
     if (record_paths.empty()) {
-      record = record_beside(paths[i]);
+      records[i] = record_beside(paths[i]);
       continue;
     }
     try {
-      record = read_record(record_paths[i]);
+      records[i] = read_record(record_paths[i]);
     } catch (const RecordError& problem) {
       err << printable(record_paths[i]) << ": error: " << problem.what() << '\n';
       refused = true;
