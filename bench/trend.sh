@@ -9,31 +9,14 @@
 # rounds and their ratios to cat, with the peak memory of the trend over one
 # file and over all of them.
 #
-#   bench/trend.sh
-#
-# Environment: QUENDA_BUILD (build directory, default ./build), TOOL (the
-# results tool to measure, default the build's), RUNS (files, default
-# 1000), ROUNDS (default 5), KEEP (set: keep the files), SOURCE (a results
+# Beside common.sh's settings: TOOL (the results tool to measure, default the
+# build's), RUNS (files, default 1000), ROUNDS (default 5), SOURCE (a results
 # file of 512 processes to copy; without it the tool's sample run of 512
-# processes is written by bench_sample_results). Needs /usr/bin/time and
-# python3.
-set -euo pipefail
-
-repo=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${QUENDA_BUILD:-$repo/build}" && pwd)
-runs=${RUNS:-1000}
-rounds=${ROUNDS:-5}
+# processes is written by bench_sample_results).
+source "$(dirname "$0")/common.sh"
+build_targets quenda-lite-results bench_sample_results
+runs=${RUNS:-1000} rounds=${ROUNDS:-5}
 tool=${TOOL:-$build/tools/results/quenda-lite-results}
-
-cmake --build "$build" -j2 --target quenda-lite-results bench_sample_results >/dev/null
-[ -x /usr/bin/time ] || { echo "bench/trend.sh needs /usr/bin/time (Debian package: time)" >&2; exit 1; }
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/quenda-trend-XXXXXX")
-if [ -n "${KEEP:-}" ]; then
-  echo "files kept in $work" >&2
-else
-  trap 'rm -rf "$work"' EXIT
-fi
 
 mkdir "$work/history" "$work/one" "$work/charts" "$work/converted"
 source=${SOURCE:-$work/sample.txt}
@@ -81,4 +64,4 @@ rows=$(($(wc -l <"$work/charts/trend.csv") - 1))
 [ "$rows" -eq $((6 * runs)) ] || { echo "the trend charted $rows rows, not $((6 * runs))" >&2; exit 1; }
 peak_one=$(/usr/bin/time -f %M "$tool" trend -o "$work/one" "$work/one" 2>&1 >/dev/null | tail -1)
 
-python3 "$repo/bench/analyse.py" trend "$work" "$runs" "$bytes" "$peak_one" "$peak_all"
+"${analyse[@]}" trend "$work" "$runs" "$bytes" "$peak_one" "$peak_all"
