@@ -50,25 +50,15 @@ class Exposition {
   bool announced_ = false;
 };
 
-// A label value as the format writes it between its quotes: valid UTF-8,
+// A label as the format writes it: its value valid UTF-8 between quotes,
 // with backslash, double quote and line feed escaped.
-std::string metric_label_value(std::string_view raw) {
-  std::string escaped;
-  for (const char c : valid_text(raw)) {
-    if (c == '\\' || c == '"') {
-      escaped += '\\';
-      escaped += c;
-    } else if (c == '\n') {
-      escaped += "\\n";
-    } else {
-      escaped += c;
-    }
-  }
-  return escaped;
-}
-
 std::string label(std::string_view name, std::string_view value) {
-  return std::string(name) + "=\"" + metric_label_value(value) + '"';
+  std::string text = std::string(name) + "=\"";
+  for (const char c : valid_text(value)) {
+    if (c == '\\' || c == '"') text += '\\';
+    text += c == '\n' ? std::string_view("\\n") : std::string_view(&c, 1);
+  }
+  return text + '"';
 }
 
 std::string test_labels(TestId test) { return label("test", test_key(test)); }
@@ -88,27 +78,17 @@ Figure base_rate(const Figures& figures, Measure measure) {
   return {};
 }
 
-// The node figures are in the headline unit: files or MB per second.
-Figure base_headline(const Figure& rate, Measure measure) {
-  if (!rate || measure == Measure::kFiles) return rate;
-  return *rate * kBytesPerMb;
-}
-
-const char* rate_suffix(Measure measure) {
-  return measure == Measure::kFiles ? "files_per_second" : "bytes_per_second";
-}
-
-const char* rate_help(Measure measure) {
-  return measure == Measure::kFiles ? "files created, opened, closed and removed per second"
-                                    : "bytes per second";
-}
-
 // One family per measure, each holding the tests of that measure.
 void rate_families(Exposition& out, const RunResults& run, const std::string& name,
                    const std::string& help,
                    const std::function<void(Exposition&, const TestResults&, Measure)>& samples) {
   for (const Measure measure : {Measure::kFiles, Measure::kAccesses}) {
-    out.family(name + '_' + rate_suffix(measure), help + ", " + rate_help(measure));
+    if (measure == Measure::kFiles) {
+      out.family(name + "_files_per_second",
+                 help + ", files created, opened, closed and removed per second");
+    } else {
+      out.family(name + "_bytes_per_second", help + ", bytes per second");
+    }
     for (const TestResults& test : run.tests) {
       if (measure_of(test.id) == measure) samples(out, test, measure);
     }
@@ -158,9 +138,11 @@ std::string to_metrics(const MetricsInput& input) {
     const RunNodes& nodes = *input.nodes;
     rate_families(out, run, "node_median", "the median rate of a node's workers",
                   [&nodes](Exposition& out, const TestResults& test, Measure measure) {
+                    // The node figures are in the headline unit: files or MB per second.
                     for (const NodeFigures& node : nodes[static_cast<int>(test.id)].nodes) {
-                      out.sample(test_labels(test.id) + ',' + label("node", node.name),
-                                 base_headline(node.median, measure));
+                      Figure rate = node.median;
+                      if (rate && measure == Measure::kAccesses) *rate *= kBytesPerMb;
+                      out.sample(test_labels(test.id) + ',' + label("node", node.name), rate);
                     }
                   });
     out.family("node_slow",
