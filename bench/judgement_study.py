@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The results tool's judgements on generated runs: false alarms and power.
 
-judgement_study.py TOOL [--runs N] [--keep FOLDER] [--check REAL_RESULTS_FILE]
+judgement_study.py TOOL [--runs N] [--layouts 4x4,...] [--parts convert,trend] [--check FILE]
 
 Writes results files with controlled figures (fixed seeds), converts them with the real
 quenda-lite-results and compares pairs of them, and prints how often a flag or a "worse" came up:
@@ -172,14 +172,19 @@ class Cluster:
 # --- Running the tool -----------------------------------------------------------------------
 
 
+def clear(folder):
+    """Removes the files a call of the tool was given and wrote."""
+    for path in [*folder.iterdir(), *(folder / "out").glob("*")]:
+        if path.is_file():
+            path.unlink()
+
+
 def convert_flags(tool, folder, texts, map_text):
-    """For each run, whether convert flags a node, and whether it flags `slow` (node-N names)."""
+    """For each run, the nodes convert flags (node-N names)."""
     (folder / "job.map").write_text(map_text)
-    names = []
-    for i, text in enumerate(texts):
-        name = file_name(i)
+    names = [file_name(i) for i in range(len(texts))]
+    for name, text in zip(names, texts):
         (folder / name).write_text(text)
-        names.append(name)
     out = folder / "out"
     done = subprocess.run([tool, "--rank-map", str(folder / "job.map"), "-o", str(out)] +
                           [str(folder / n) for n in names], capture_output=True, text=True)
@@ -190,9 +195,7 @@ def convert_flags(tool, folder, texts, map_text):
         document = json.loads((out / (name[:-4] + ".json")).read_text())
         flagged.append({node for test in document["tests"].values()
                         for node in test["outlier_nodes"]})
-    for path in list(folder.iterdir()) + list(out.iterdir()):
-        if path.is_file():
-            path.unlink()
+    clear(folder)
     return flagged
 
 
@@ -224,9 +227,7 @@ def trend_flags(tool, folder, history, newest, map_text):
     nodes = set(re.findall(r"^  (node-\d+): \S+ at .*: departs$", done.stdout, re.M))
     run_departs = re.search(r"^  [a-z_]+: [^ ]+% of its history, .*: departs$", done.stdout,
                             re.M) is not None
-    for path in list(folder.iterdir()) + (list(out.iterdir()) if out.exists() else []):
-        if path.is_file():
-            path.unlink()
+    clear(folder)
     return nodes, run_departs
 
 
@@ -250,6 +251,10 @@ def study(tool, runs, layouts, parts):
             cluster = Cluster(rng, nodes, per_node)
             slow_factor = 1 / 3 if per_node == 1 else 0.7
             slow_text = "3x slower" if per_node == 1 else "30 % slower"
+
+            def row(measure, hits):
+                rows.append((name, measure, share(hits, runs)))
+
             if "trend" in parts:
                 # Trend with maps: ten earlier runs, then a noise-only or a slowed newest run.
                 trend_rng = random.Random(2000 + layout)
@@ -264,43 +269,36 @@ def study(tool, runs, layouts, parts):
                                              map_text)
                     found += "node-1" in flagged
                     others += bool(flagged - {"node-1"})
-                rows.append((name, "trend: a node departs from its past, noise only",
-                             share(quiet_nodes, runs)))
-                rows.append((name, "trend: the newest run departs, noise only",
-                             share(quiet_runs, runs)))
-                rows.append((name, f"trend: node-1 {slow_text} departs from its past",
-                             share(found, runs)))
-                rows.append((name, "trend: another node departs beside node-1",
-                             share(others, runs)))
+                row("trend: a node departs from its past, noise only", quiet_nodes)
+                row("trend: the newest run departs, noise only", quiet_runs)
+                row(f"trend: node-1 {slow_text} departs from its past", found)
+                row("trend: another node departs beside node-1", others)
             if "convert" not in parts:
                 continue
             # Convert: noise-only runs, then runs with node-1 slowed, many files per invocation.
             quiet = convert_flags(tool, folder, [cluster.run() for _ in range(runs)], map_text)
-            rows.append((name, "convert: a node flagged, noise only",
-                         share(sum(1 for f in quiet if f), runs)))
+            row("convert: a node flagged, noise only", sum(1 for f in quiet if f))
             slowed = convert_flags(tool, folder,
                                    [cluster.run(1, slow_factor) for _ in range(runs)], map_text)
-            rows.append((name, f"convert: node-1 {slow_text} flagged",
-                         share(sum(1 for f in slowed if "node-1" in f), runs)))
-            rows.append((name, f"convert: another node flagged beside node-1",
-                         share(sum(1 for f in slowed if f - {"node-1"}), runs)))
+            row(f"convert: node-1 {slow_text} flagged", sum(1 for f in slowed if "node-1" in f))
+            row("convert: another node flagged beside node-1",
+                sum(1 for f in slowed if f - {"node-1"}))
             # Compare: noise-only pairs, with maps and without.
             status, plain_status = 0, 0
             for _ in range(runs):
                 base, new = cluster.run(), cluster.run()
                 status += compare(tool, folder, base, new, map_text)[0]
                 plain_status += compare(tool, folder, base, new, map_text, maps=False)[0]
-            rows.append((name, "compare with maps: status 1, noise only", share(status, runs)))
-            rows.append((name, "compare without maps: status 1, noise only",
-                         share(plain_status, runs)))
+            row("compare with maps: status 1, noise only", status)
+            row("compare without maps: status 1, noise only", plain_status)
             named, others = 0, 0
             for _ in range(runs):
                 _, document = compare(tool, folder, cluster.run(), cluster.run(1, slow_factor),
                                       map_text)
                 named += "node-1" in document["slowed_nodes"]
                 others += bool(set(document["slowed_nodes"]) - {"node-1"})
-            rows.append((name, f"compare: node-1 {slow_text} named", share(named, runs)))
-            rows.append((name, "compare: another node named beside node-1", share(others, runs)))
+            row(f"compare: node-1 {slow_text} named", named)
+            row("compare: another node named beside node-1", others)
             if (nodes, per_node) == (4, 4):
                 worse = 0
                 for i in range(runs):
@@ -308,8 +306,7 @@ def study(tool, runs, layouts, parts):
                     _, document = compare(tool, folder, cluster.run(),
                                           cluster.run(drop_test=test, drop_factor=0.8), map_text)
                     worse += document["tests"][TESTS[test]]["verdict"] == "worse"
-                rows.append((name, "compare: one test 20 % lower cluster-wide called worse",
-                             share(worse, runs)))
+                row("compare: one test 20 % lower cluster-wide called worse", worse)
             print(f"{name} done", file=sys.stderr, flush=True)
     width = max(len(r[1]) for r in rows)
     print(f"| layout | {'measure'.ljust(width)} | runs or pairs |")
