@@ -265,10 +265,9 @@ RunComparison compare_runs(const RunResults& base, const RunResults& next, doubl
       GroupJudgement& judgement = test.nodes[i].judgement;
       if (!base_logs[i].empty() && !next_logs[i].empty()) {
         judgement.ratio = std::exp(median_of(next_logs[i]) - median_of(base_logs[i]));
-        const auto mean_rate = [](const std::vector<double>& logs) {
-          double sum = 0.0;
-          for (const double log_rate : logs) sum += std::exp(log_rate);
-          return sum / static_cast<double>(logs.size());
+        const auto mean_rate = [](std::vector<double> logs) {
+          for (double& value : logs) value = std::exp(value);
+          return mean_of(logs);
         };
         test.nodes[i].mean_ratio = mean_rate(next_logs[i]) / mean_rate(base_logs[i]);
       }

@@ -82,12 +82,6 @@ void put_rates(JsonWriter& json, const Figures& figures, Measure measure) {
   }
 }
 
-// The time and the rates.
-void put_timed(JsonWriter& json, const Figures& figures, Measure measure) {
-  json.figure("seconds", figures.seconds);
-  put_rates(json, figures, measure);
-}
-
 void put_nodes(JsonWriter& json, const TestNodes& nodes) {
   json.open_array("nodes");
   for (const NodeFigures& node : nodes.nodes) {
@@ -114,7 +108,8 @@ void put_test(JsonWriter& json, const RunResults& run, const TestResults& test,
   json.text("label", test_label(test.id));
   json.text("measure", measure == Measure::kFiles ? "files" : "accesses");
   json.open_object("single");
-  put_timed(json, test.single, measure);
+  json.figure("seconds", test.single.seconds);
+  put_rates(json, test.single, measure);
   json.close();
   json.open_array("workers");
   for (const WorkerFigures& worker : test.workers) {
@@ -124,7 +119,8 @@ void put_test(JsonWriter& json, const RunResults& run, const TestResults& test,
       json.text("node", worker.node);
       json.boolean("measurement", worker.measurement);
     }
-    put_timed(json, worker.figures, measure);
+    json.figure("seconds", worker.figures.seconds);
+    put_rates(json, worker.figures, measure);
     json.close();
   }
   json.close();
