@@ -255,9 +255,7 @@ class Chart : Svg {
       most = std::max(most.value_or(*value), *value);
     }
     const bool labelled = count > 1 && least && *least < *most;
-    const std::vector<std::string> no_flags;
-    const std::vector<std::string>& flagged =
-        nodes_ ? (*nodes_)[static_cast<int>(test.id)].outliers : no_flags;
+    const TestNodes* nodes = nodes_ ? &(*nodes_)[static_cast<int>(test.id)] : nullptr;
 
     open_panel(test.id, x, y, panel_width_, panel_height_);
     std::string figures = "single " + figure_text(single);
@@ -300,10 +298,9 @@ class Chart : Svg {
     // without a map in rank order.
     std::vector<std::size_t> position(count);
     std::iota(position.begin(), position.end(), std::size_t{0});
-    if (nodes_) {
-      const TestNodes& nodes = (*nodes_)[static_cast<int>(test.id)];
-      const std::vector<NodeGroup> groups = node_groups(nodes, slot);
-      node_marks(groups, nodes.outliers, slot, bottom);
+    if (nodes) {
+      const std::vector<NodeGroup> groups = node_groups(*nodes, slot);
+      node_marks(groups, nodes->outliers, slot, bottom);
       std::map<std::string, std::size_t> next;  // each node's next free slot
       for (const NodeGroup& group : groups) next[group.name] = group.first;
       for (std::size_t i = 0; i < count; ++i) position[i] = next[test.workers[i].node]++;
@@ -324,8 +321,8 @@ class Chart : Svg {
       double height = value ? bottom - y_of(*value) : 0.0;
       if (value && *value > 0) height = std::max(height, kMinBarHeight);
       const double centre = kPlotLeft + slot * (static_cast<double>(position[i]) + 0.5);
-      const bool red =
-          std::find(flagged.begin(), flagged.end(), test.workers[i].node) != flagged.end();
+      const bool red = nodes && std::find(nodes->outliers.begin(), nodes->outliers.end(),
+                                          test.workers[i].node) != nodes->outliers.end();
       lead.assign("class=\"bar\" data-rank=\"").append(rank) += '"';
       if (red) lead += " data-flagged=\"true\"";
       title.assign("thread ").append(rank).append(": ").append(figure_text(value)) += ' ';
