@@ -57,11 +57,11 @@ def rate(figures, test):
     return figure(figures, "million_accesses_per_sec") * 1e6
 
 
-def single(folder, figure):
-    """{test: the collector's single-process seconds or rate}."""
+def single(folder, what):
+    """{test: the collector's single-process "seconds" or "rate"}."""
     tests = (converted(folder, ".json") or {"tests": {}})["tests"]
     return {t: NAN if t not in tests else figure(tests[t]["single"], "seconds")
-            if figure == "seconds" else rate(tests[t]["single"], t) for t in TESTS}
+            if what == "seconds" else rate(tests[t]["single"], t) for t in TESTS}
 
 
 def worker_rates(folder):
