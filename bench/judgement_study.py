@@ -330,19 +330,10 @@ def check(real):
     accesses = figures(r"It was: (\S+) Millions")
     single = [(spent[0], files[0]), (spent[1], files[1])] + [
         (spent[2 + i], accesses[i] * 1e6) for i in range(4)]
-    workers = []
-    at_spent, at_files, at_access = 6, 2, 4
-    for t in range(6):
-        rows = []
-        for _ in range(n):
-            if t < 2:
-                rows.append((spent[at_spent], files[at_files]))
-                at_files += 1
-            else:
-                rows.append((spent[at_spent], accesses[at_access] * 1e6))
-                at_access += 1
-            at_spent += 1
-        workers.append(rows)
+    # The workers' figures follow the single-process ones, test after test.
+    spent_at, files_at, accesses_at = iter(spent[6:]), iter(files[2:]), iter(accesses[4:])
+    workers = [[(next(spent_at), next(files_at) if t < 2 else next(accesses_at) * 1e6)
+                for _ in range(n)] for t in range(6)]
     made = results_text(single, workers).split("\n")
     masked = lambda line: numbers.sub("#", line)
     problems = [f"line {i + 1}: {a!r} / {b!r}" for i, (a, b) in enumerate(zip(lines, made))
