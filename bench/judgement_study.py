@@ -327,7 +327,7 @@ def check(real):
 
     spent = figures(r"spent: (\S+) Secs")
     files = figures(r"process\s+(\S+) Files/sec")
-    accesses = figures(r"It was: (\S+) Millions")
+    accesses = figures(r"(?<!Overall, )It was: (\S+) Millions")  # not the totals
     single = [(spent[0], files[0]), (spent[1], files[1])] + [
         (spent[2 + i], accesses[i] * 1e6) for i in range(4)]
     # The workers' figures follow the single-process ones, test after test.
