@@ -30,17 +30,6 @@ namespace fs = std::filesystem;
 // closer than this may be in either order.
 constexpr double kRepeatedHour = 3600.0;
 
-// The figures a history keeps of `run`, into `point`.
-void take_figures(const RunResults& run, TrendPoint& point) {
-  point.workers = run.worker_count();
-  for (const TestResults& test : run.tests) {
-    const Measure measure = measure_of(test.id);
-    point.tests[static_cast<int>(test.id)] = {headline_rate(test.single, measure),
-                                              headline_rate(test.total, measure),
-                                              headline_rate(test.mean, measure), test.significant};
-  }
-}
-
 // Each node's median rates of `run`, its workers named by a rank map.
 std::vector<NodePoint> node_points(const RunResults& run) {
   std::vector<NodePoint> points;
@@ -186,7 +175,13 @@ class Trend {
         return result;
       }
       RunResults& run = std::get<RunResults>(read);
-      take_figures(run, result.point);
+      result.point.workers = run.worker_count();
+      for (const TestResults& test : run.tests) {
+        const Measure measure = measure_of(test.id);
+        result.point.tests[static_cast<int>(test.id)] = {
+            headline_rate(test.single, measure), headline_rate(test.total, measure),
+            headline_rate(test.mean, measure), test.significant};
+      }
       if (with_maps_) result.run = std::move(run);
       return result;
     };
