@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
 """The results tool's judgements on generated runs: false alarms and power.
 
-judgement_study.py TOOL [--runs N] [--layouts 4x4,...] [--parts convert,trend] [--check FILE]
+judgement_study.py TOOL [--runs N] [--layouts 4x4,...] [--parts convert,trend] [--samples PROGRAM]
 
-Writes results files with controlled figures (fixed seeds), converts them with the real
+Writes results files with controlled figures (fixed seeds) through the benchmark's own report
+code (bench_sample_results, built with the tests), converts them with the real
 quenda-lite-results and compares pairs of them, and prints how often a flag or a "worse" came up:
 over noise-only runs and pairs (false alarms) and over runs with a slowed node or a cluster-wide
 drop (power), and how often trend with a rank map finds a node departing from its own past in
-the newest of eleven runs. With --check it first regenerates a results file the benchmark wrote from that
-file's own worker figures and shows that every line but the figures' digits is the same.
+the newest of eleven runs.
 
 The noise: each worker's rate times a uniform factor in [0.85, 1.15]; each node's times a
 log-normal factor of 3 % that it keeps from run to run and one of 2 % drawn afresh per run; each
@@ -30,10 +30,6 @@ TESTS = ("stream_handling", "descriptor_handling", "bytewise_write", "bytewise_r
          "block_read", "block_write")
 # Typical rates: files/sec for file handling, accesses/sec otherwise.
 TYPICAL = (12000.0, 18000.0, 5.0e5, 4.0e7, 2.5e8, 3.0e7)
-# The report's verdict compares the population standard deviation in files/sec for file
-# handling, in millions of accesses/sec otherwise, with these thresholds.
-THRESHOLDS = (1.5, 1.5, 0.01, 1.0, 150.0, 350.0)
-MB = 1048576.0
 SHARED_RUN_SPREAD = float(os.environ.get("SHARED_RUN_SPREAD", "0.01"))
 
 LAYOUTS = ((4, 4), (8, 1), (63, 8))  # nodes x workers per node
@@ -41,87 +37,12 @@ LAYOUTS = ((4, 4), (8, 1), (63, 8))  # nodes x workers per node
 # --- Writing results files ------------------------------------------------------------------
 
 
-def g(value):
-    """A figure as the report prints it: six significant digits, default notation."""
-    return f"{value:.6g}"
-
-
 def results_text(single, workers):
-    """The collector's results file. single[t] = (seconds, rate); workers[t] = [(seconds, rate)]."""
-    n = len(workers[0])
-    out = ["Torvane :: Lumicrest Benchmark Quenda Lite for Windows Clusters on x86 64bit system "
-           "2019.12.06.", "", f"Thread(s): {n + 1}", "", "Force to be single thread.", ""]
-    for t, heading in ((0, "Lower"), (1, "Higher")):
-        seconds, rate = single[t]
-        out += [f"Power of Handling Files -- {heading}", "", f"The system spent: {g(seconds)} Secs.",
-                f"The system could process  {g(rate)} Files/sec.", ""]
-
-    def access_single(t, verb, end):
-        seconds, rate = single[t]
-        return [f"The system spent: {g(seconds)} Secs. to {verb}{end}",
-                f"It was: {g(rate / 1e6)} Millions Accesses/sec.",
-                f"Conventionally, it was: {g(rate / MB)} MB/sec."]
-
-    out += ["Low writing and reading speeds:", ""]
-    out += access_single(2, "Write", ".") + access_single(3, "Read", ":") + [""]
-    out += ["High writing and reading speeds:", ""]
-    out += access_single(4, "Read", ":") + access_single(5, "Write", ".") + ["", ""]
-
-    def summary(t):
-        rates = [rate for _, rate in workers[t]]
-        total = sum(rates)
-        mean = total / n
-        deviation = math.sqrt(sum((r - mean) ** 2 for r in rates) / n)
-        if t >= 2:
-            deviation /= 1e6
-        verdict = "not significant" if deviation <= THRESHOLDS[t] else "significant"
-        return total, mean, verdict
-
-    for t, heading in ((0, "Lower"), (1, "Higher")):
-        out += (["Multi-Thread Enabled:"] if t == 0 else []) + [
-            f"Power of Handling Files -- {heading}", ""]
-        for rank, (seconds, rate) in enumerate(workers[t], 1):
-            out += [f"Thread:{rank} The system spent: {g(seconds)} Secs.",
-                    f"Thread:{rank} The system could process {g(rate)} Files/sec."]
-        total, mean, verdict = summary(t)
-        out += [f"Overall, The system could process: {g(total)} Files/sec.",
-                f"Multi-Thread Improvements: {g(total / single[t][1])} times.", "", "",
-                f"Among all nodes, the average process per thread was: {g(mean)} Files/sec.",
-                f"Among all nodes, the performance differences of threads tend to be {verdict}.",
-                ""]
-
-    def access_workers(t, verb):
-        lines = []
-        for rank, (seconds, rate) in enumerate(workers[t], 1):
-            lines += [f"Thread:{rank}@vm The system spent: {g(seconds)} Secs. to {verb}.",
-                      f"Thread:{rank}@vm It was: {g(rate / 1e6)} Millions Accesses/sec.",
-                      f"Conventionally, it was: {g(rate / MB)} MB/sec."]
-        return lines
-
-    def access_totals(t, verb, word):
-        total, _, _ = summary(t)
-        return [f"Overall, It was: {g(total / 1e6)} Millions Accesses/sec.to {verb}",
-                f"Conventionally, total {word} speed was: {g(total / MB)} MB/sec.",
-                f"Multi-Thread Improvements: {g(total / single[t][1])} times."]
-
-    def access_verdict(t, kind, pad):
-        _, mean, verdict = summary(t)
-        # The report keeps "the" after the kind only in its "significant" wording.
-        middle = f"{kind} the" if verdict == "significant" else kind
-        return [f"Among all nodes, the average {kind} process per thread was: {g(mean / MB)}{pad}"
-                f" MB/sec.",
-                f"Among all nodes, {middle} performance differences of threads tend to be "
-                f"{verdict}.", ""]
-
-    out += ["Multi-Thread Enabled:", "Low writing and reading speeds:", ""]
-    out += access_workers(2, "Write") + access_workers(3, "Read") + ["", ""]
-    out += access_totals(2, "Write", "writing") + access_totals(3, "Read", "reading") + ["", ""]
-    out += access_verdict(2, "low writing", "") + access_verdict(3, "low reading", " ")
-    out += ["Multi-Thread Enabled:", "High writing and reading speeds:", ""]
-    out += access_workers(4, "Read") + access_workers(5, "Write") + [""]
-    out += access_totals(5, "Write", "writing") + access_totals(4, "Read", "reading") + ["", ""]
-    out += access_verdict(5, "high writing", " ") + access_verdict(4, "high reading", " ")
-    return "\n".join(out) + "\n"
+    """The collector's results file, written by the benchmark's own report code through
+    bench_sample_results. single[t] = (seconds, rate); workers[t] = [(seconds, rate)]."""
+    figures = {"processor_name": "vm", "tests": [[single[t], *workers[t]] for t in range(6)]}
+    return subprocess.run([SAMPLES, "-"], input=json.dumps(figures), capture_output=True,
+                          text=True, check=True).stdout
 
 
 def file_name(index):
@@ -315,49 +236,17 @@ def study(tool, runs, layouts, parts):
         print(f"| {layout} | {measure.ljust(width)} | {value} |")
 
 
-def check(real):
-    """Regenerates a results file the benchmark wrote from its own figures; returns the diff."""
-    text = Path(real).read_text()
-    numbers = re.compile(r"[-+]?(?:\d+\.?\d*(?:e[-+]?\d+)?|nan|inf)")
-    lines = text.split("\n")
-    n = int(re.search(r"Thread\(s\): (\d+)", text).group(1)) - 1
-
-    def figures(pattern):
-        return [float(m) for m in re.findall(pattern, text)]
-
-    spent = figures(r"spent: (\S+) Secs")
-    files = figures(r"process\s+(\S+) Files/sec")
-    accesses = figures(r"(?<!Overall, )It was: (\S+) Millions")  # not the totals
-    single = [(spent[0], files[0]), (spent[1], files[1])] + [
-        (spent[2 + i], accesses[i] * 1e6) for i in range(4)]
-    # The workers' figures follow the single-process ones, test after test.
-    spent_at, files_at, accesses_at = iter(spent[6:]), iter(files[2:]), iter(accesses[4:])
-    workers = [[(next(spent_at), next(files_at) if t < 2 else next(accesses_at) * 1e6)
-                for _ in range(n)] for t in range(6)]
-    made = results_text(single, workers).split("\n")
-    masked = lambda line: numbers.sub("#", line)
-    problems = [f"line {i + 1}: {a!r} / {b!r}" for i, (a, b) in enumerate(zip(lines, made))
-                if masked(a) != masked(b)]
-    if len(lines) != len(made):
-        problems.append(f"{len(lines)} lines written by the benchmark, {len(made)} generated")
-    return problems
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("tool")
     parser.add_argument("--runs", type=int, default=200)
-    parser.add_argument("--check", help="a results file the benchmark wrote")
+    parser.add_argument("--samples", help="bench_sample_results (default: beside the tool's build)")
     parser.add_argument("--layouts", default="4x4,8x1,63x8", help="which layouts, such as 8x1")
     parser.add_argument("--parts", default="convert,trend",
                         help="convert (with compare), trend, or both")
     args = parser.parse_args()
-    if args.check:
-        problems = check(args.check)
-        print("\n".join(problems) if problems else
-              f"{args.check}: every line the same but for the figures")
-        if problems:
-            sys.exit(1)
+    global SAMPLES
+    SAMPLES = args.samples or Path(args.tool).resolve().parents[2] / "bench/bench_sample_results"
     study(args.tool, args.runs, args.layouts.split(","), args.parts.split(","))
 
 
