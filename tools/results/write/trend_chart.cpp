@@ -150,7 +150,6 @@ class TrendChart : Svg {
   // run's value (NaN where it has none).
   std::vector<double> strip(TestId id, double top, std::string_view name,
                             Figure TrendPoint::Test::*member, const char* colour) {
-    const std::string unit = rate_unit(id);
     double largest = 0.0;
     for (const TrendPoint& point : points()) {
       const Figure& value = point.tests[static_cast<int>(id)].*member;
@@ -160,7 +159,7 @@ class TrendChart : Svg {
     const double bottom = top + kStripHeight;
     const double right = kPlotLeft + kPlotWidth;
     grid(scale, kPlotLeft, right, bottom, kStripHeight);
-    text(kPlotLeft + 4, top - 4, std::string(name) + ", " + unit,
+    text(kPlotLeft + 4, top - 4, std::string(name) + ", " + rate_unit(id),
          std::string("font-size=\"11\" fill=\"") + colour + '"');
 
     std::vector<double> ys(points().size(), NAN);
