@@ -82,8 +82,9 @@ def numbers(path):
 
 
 def probe(path):
-    """A mpi_probe file: (event, wall seconds, thread CPU seconds) per line."""
-    return [(e, float(w), float(c)) for e, w, c in (line.split() for line in path.open())]
+    """A mpi_probe file: (event, wall seconds, thread CPU seconds) per line, without the peer,
+    count and tag that a message's lines go on with."""
+    return [(e, float(w), float(c)) for e, w, c, *_ in (line.split() for line in path.open())]
 
 
 def waiting(events, kind, first_only):
