@@ -125,8 +125,7 @@ RunSetup setup_of(const std::vector<NodeRecord>& nodes) {
 
 // A rank map that may be a run's, and where it came from.
 struct MapCandidate {
-  fs::path path;
-  std::string file_name;  // of the path
+  std::string file_name;
   RankMap map;
   bool named = false;  // given as a file, for every run it fits
   std::optional<fs::file_time_type> modified;
@@ -391,7 +390,7 @@ class Trend {
       return;
     }
     maps_.push_back(
-        MapCandidate{path, path.filename().string(), std::move(std::get<RankMap>(read)), true, {}});
+        MapCandidate{path.filename().string(), std::move(std::get<RankMap>(read)), true, {}});
   }
 
   // Reads the maps in `folder` once; returns how many it holds.
@@ -408,7 +407,7 @@ class Trend {
       if (read.index() != 0) continue;  // a map being written, or not a map
       std::error_code time_error;
       const fs::file_time_type modified = fs::last_write_time(it->path(), time_error);
-      maps_.push_back(MapCandidate{it->path(), name, std::move(std::get<RankMap>(read)), false,
+      maps_.push_back(MapCandidate{name, std::move(std::get<RankMap>(read)), false,
                                    time_error ? std::nullopt : std::optional(modified)});
       ++found;
     }
