@@ -37,10 +37,10 @@ LAYOUTS = ((4, 4), (8, 1), (63, 8))  # nodes x workers per node
 # --- Writing results files ------------------------------------------------------------------
 
 
-def results_text(single, workers):
+def results_text(tests):
     """The collector's results file, written by the benchmark's own report code through
-    bench_sample_results. single[t] = (seconds, rate); workers[t] = [(seconds, rate)]."""
-    figures = {"processor_name": "vm", "tests": [[single[t], *workers[t]] for t in range(6)]}
+    bench_sample_results. tests[t] = [(seconds, rate) of the collector, then of each worker]."""
+    figures = {"processor_name": "vm", "tests": tests}
     return subprocess.run([SAMPLES, "-"], input=json.dumps(figures), capture_output=True,
                           text=True, check=True).stdout
 
@@ -71,23 +71,19 @@ class Cluster:
     def run(self, slow_node=None, slow_factor=1.0, drop_test=None, drop_factor=1.0):
         rng = self.rng
         shared = rng.gauss(0, SHARED_RUN_SPREAD)
-        single, workers = [], []
+        tests = []
         for t, typical in enumerate(TYPICAL):
             level = typical * math.exp(shared + rng.gauss(0, 0.01))
             if t == drop_test:
                 level *= drop_factor
-            single.append((1.0, level * rng.uniform(0.85, 1.15)))
-            rates = []
+            rates = [level * rng.uniform(0.85, 1.15)]  # the collector's alone
             for node in range(self.nodes):
                 node_rate = level * math.exp(self.node_level[node][t] + rng.gauss(0, 0.02))
                 if node == slow_node:
                     node_rate *= slow_factor
-                for _ in range(self.per_node):
-                    rate = node_rate * rng.uniform(0.85, 1.15)
-                    rates.append((1000.0 / rate, rate))
-            workers.append(rates)
-        single = [(1000.0 / rate, rate) for _, rate in single]
-        return results_text(single, workers)
+                rates += [node_rate * rng.uniform(0.85, 1.15) for _ in range(self.per_node)]
+            tests.append([(1000.0 / rate, rate) for rate in rates])
+        return results_text(tests)
 
 
 # --- Running the tool -----------------------------------------------------------------------
