@@ -272,11 +272,4 @@ std::vector<double> holm_adjusted(std::span<const double> p_values) {
   return adjusted;
 }
 
-std::size_t Family::add(double p_value) {
-  raw_.push_back(p_value);
-  return raw_.size() - 1;
-}
-
-void Family::adjust() { adjusted_ = holm_adjusted(raw_); }
-
 }  // namespace quenda::results

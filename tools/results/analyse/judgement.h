@@ -89,9 +89,12 @@ std::vector<double> holm_adjusted(std::span<const double> p_values);
 class Family {
  public:
   // The index of `p_value` within the family.
-  std::size_t add(double p_value);
+  std::size_t add(double p_value) {
+    raw_.push_back(p_value);
+    return raw_.size() - 1;
+  }
   // Adjusts every p-value added; call once, after the last add().
-  void adjust();
+  void adjust() { adjusted_ = holm_adjusted(raw_); }
   double adjusted(std::size_t index) const { return adjusted_[index]; }
   std::size_t size() const { return raw_.size(); }
 
