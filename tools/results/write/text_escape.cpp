@@ -35,11 +35,6 @@ std::pair<char32_t, std::size_t> decode(std::string_view text, std::size_t at) {
   return {value, length};
 }
 
-bool allowed_in_xml(char32_t c) {
-  if (c < 0x20) return c == '\t' || c == '\n';
-  return c != 0xFFFE && c != 0xFFFF;
-}
-
 // Printable ASCII, which every output takes as it is.
 bool plain(char c) { return c >= 0x20 && c < 0x7F; }
 
@@ -66,7 +61,9 @@ std::string valid_text(std::string_view bytes) {
   text.reserve(bytes.size());
   for (std::size_t at = 0; at < bytes.size();) {
     const auto [c, length] = decode(bytes, at);
-    if (c != kNotUtf8 && allowed_in_xml(c)) {
+    // XML takes no control character but tab and line feed, nor U+FFFE or U+FFFF.
+    const bool allowed = c < 0x20 ? c == '\t' || c == '\n' : c != 0xFFFE && c != 0xFFFF;
+    if (c != kNotUtf8 && allowed) {
       text += bytes.substr(at, length);
     } else {
       text += kReplacement;
