@@ -13,9 +13,6 @@
 namespace quenda::hostile {
 namespace {
 
-using e2e::ReportShape;
-using e2e::Sink;
-
 // The collector's console report with its own "Unable to open file" line,
 // which comes right before its single-process read lines.
 std::vector<Pattern> collector_console(const ReportShape& shape) {
