@@ -61,8 +61,8 @@ std::string marker_text(const Call& call) {
   return end == std::string::npos ? "" : data.substr(1, end - 1);
 }
 
-}  // namespace
-
+// Parses one call as strace prints it, "name(arg, arg, ...) = result".
+// Returns false for anything else (signals, exits, unparsable lines).
 bool parse_call(const std::string& text, Call& call) {
   const std::size_t open = text.find('(');
   if (open == std::string::npos || open == 0) return false;
@@ -80,6 +80,8 @@ bool parse_call(const std::string& text, Call& call) {
   call.result = text.substr(equals + 3);
   return true;
 }
+
+}  // namespace
 
 std::map<std::string, std::vector<Call>> read_stretches(const std::string& trace,
                                                         std::string& error) {
