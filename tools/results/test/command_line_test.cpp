@@ -17,9 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::file_names;
-using testing::run_process;
-
-const std::string kTool = QUENDA_RESULTS_TOOL;
 
 std::string sample_text(int world_size = 3) {
   return samples::results_text(samples::sample_run(world_size));
@@ -43,9 +40,10 @@ class CommandLine : public ::testing::Test {
     return path;
   }
 
-  testing::ProcessResult tool(std::vector<std::string> args) {
-    args.insert(args.begin(), kTool);
-    return run_process(args, folder_.path());
+  testing::ProcessResult tool(std::vector<std::string> args,
+                              const testing::ProcessOptions& options = {}) {
+    args.insert(args.begin(), QUENDA_RESULTS_TOOL);
+    return testing::run_process(args, folder_.path(), options);
   }
 
   // A failed conversion of `path`: exit status 1, one error line naming the
@@ -62,20 +60,25 @@ class CommandLine : public ::testing::Test {
   testing::TemporaryFolder folder_;
 };
 
-// A results file under any other name is converted as well, without the
-// metadata its name would give.
-TEST_F(CommandLine, WritesJsonCsvAndSvgNextToEachResultsFile) {
+// With an output folder, there and only there. A results file under any
+// other name is converted as well, without the metadata its name would give.
+TEST_F(CommandLine, WritesJsonCsvAndSvgNextToEachResultsFileOrIntoTheOutputFolder) {
   const fs::path path = write_results(sample_text());
+  const std::string stem = stem_of(path.filename().string());
+  ASSERT_EQ(tool({"--output-dir", "out/charts", path.string()}).exit_code, 0);
+  EXPECT_EQ(file_names(folder_.path() / "out/charts"), outputs_of(stem));
+  EXPECT_EQ(file_names(folder_.path()),
+            (std::vector<std::string>{"out", path.filename().string()}));
+
   testing::write_file(folder_.path() / "monday.txt", sample_text());
   const testing::ProcessResult result = tool({path.string(), "monday.txt"});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.err, "");
-  const std::string stem = stem_of(path.filename().string());
   EXPECT_EQ(result.out, path.string() + " -> " + (folder_.path() / stem).string() +
                             ".json, .csv, .svg\nmonday.txt -> monday.json, .csv, .svg\n");
   std::vector<std::string> expected = outputs_of(stem);
   for (const std::string& name : outputs_of("monday")) expected.push_back(name);
-  expected.insert(expected.end(), {path.filename().string(), "monday.txt"});
+  expected.insert(expected.end(), {path.filename().string(), "monday.txt", "out"});
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(file_names(folder_.path()), expected);
   const auto json = nlohmann::json::parse(testing::read_file(folder_.path() / (stem + ".json")));
@@ -133,16 +136,6 @@ TEST_F(CommandLine, ConvertsEveryResultsFileInAFolderAndOnlyThose) {
   const auto json = nlohmann::json::parse(testing::read_file(data / (stem_of(second) + ".json")));
   EXPECT_EQ(json["processor_name"], "node-b");
   EXPECT_EQ(json["worker_count"], 3);
-}
-
-TEST_F(CommandLine, WritesIntoTheOutputFolderWhenGivenOne) {
-  const fs::path path = write_results(sample_text());
-  const testing::ProcessResult result = tool({"--output-dir", "out/charts", path.string()});
-  EXPECT_EQ(result.exit_code, 0) << result.err;
-  EXPECT_EQ(file_names(folder_.path() / "out/charts"),
-            outputs_of(stem_of(path.filename().string())));
-  EXPECT_EQ(file_names(folder_.path()),
-            (std::vector<std::string>{"out", path.filename().string()}));
 }
 
 // A folder in an output's place: none of the three outputs is written, and
@@ -320,12 +313,8 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
-    std::vector<std::string> argv{kTool};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
-    testing::ProcessOptions options;
-    options.out_path = c.out_path;
-    options.unprivileged = c.unprivileged;
-    const testing::ProcessResult result = run_process(argv, folder_.path(), options);
+    const testing::ProcessResult result =
+        tool(c.args, {.out_path = c.out_path, .unprivileged = c.unprivileged});
     EXPECT_EQ(result.exit_code, c.status);
     EXPECT_EQ(result.err.substr(0, c.err.ends_with('\n') ? std::string::npos : c.err.size()),
               c.err);
@@ -357,7 +346,7 @@ TEST_F(CommandLine, ConvertsLongNamesOnEveryRunUpToTheFileSystemsLimit) {
     // The collector's name takes 81 bytes around the processor's.
     const fs::path path = write_results(sample_text(), std::string(length - 81, 'p'));
     for (int run = 1; run <= 10; ++run) {
-      const testing::ProcessResult result = run_process({kTool, path.string()}, folder_.path());
+      const testing::ProcessResult result = tool({path.string()});
       EXPECT_EQ(result.exit_code, err_end.empty() ? 0 : 1);
       EXPECT_TRUE(result.err.ends_with(err_end)) << result.err;
       EXPECT_EQ(file_names(folder_.path()).size(), err_end.empty() ? 4u : 1u);
