@@ -197,7 +197,7 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
            {"keyless-record.json", "{\"record_version\": 1}"},
            {"stopped.txt", sample_text().substr(0, 2000)},
            {samples::sample_file_name("stopped"), sample_text().substr(0, 2000)},
-           {"shared/data64-windows-1@a", ""},
+           {"shared/data64-windows-1@a.tmp", ""},
            {"shared/data64-windows-2@b.tmp", ""},
            {"shared/data64-windows-2@b", ""},
            {"shared/data64-windows-cluster", ""},
@@ -320,6 +320,12 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
               c.err);
   }
   fs::permissions(locked.parent_path(), fs::perms::owner_all);
+  // A shared folder's worker files name their nodes in either form.
+  ASSERT_EQ(tool({"--rank-map", "shared", results}).exit_code, 0);
+  const auto shared = nlohmann::json::parse(
+      testing::read_file(results.substr(0, results.size() - 4) + ".json"))["tests"]["block_read"];
+  EXPECT_EQ(shared["workers"][0]["node"], "a");
+  EXPECT_EQ(shared["workers"][1]["node"], "b");
   // The whole tool's help holds each command's own, and every command
   // names its version.
   const std::string help = tool({"--help"}).out;
