@@ -17,9 +17,6 @@
 namespace quenda::hostile {
 namespace {
 
-using e2e::ReportShape;
-using e2e::Sink;
-
 constexpr int kProcesses = 3;
 
 // The host name of these runs. It is part of many report lines, so it sets

@@ -13,8 +13,6 @@
 namespace quenda::hostile {
 namespace {
 
-using e2e::ReportShape;
-using e2e::Sink;
 using testing::write_file;
 
 constexpr std::int64_t kLength = testing::kSmallPlan.file_length;

@@ -13,15 +13,6 @@
 namespace quenda::hostile {
 namespace {
 
-using e2e::ReportShape;
-using e2e::Sink;
-
-// The collector's console report with its own "Unable to open file" line,
-// which comes right before its single-process read lines.
-std::vector<Pattern> collector_console(const ReportShape& shape) {
-  return with_line_before(e2e::expected_report(shape, Sink::kConsole), "br.t", kUnableToOpen);
-}
-
 // What a process none of whose files can be created says on standard error:
 // the tests that create fail for the read-only file system, the two reads
 // find nothing to read.
@@ -79,7 +70,11 @@ TEST(UnwritableDirectoryTest, OnlyTheProcessesThatTakePartSayItEachOnItsOwnConso
   EXPECT_EQ(path.parent_path(), folder.path());
   EXPECT_TRUE(is_results_name(path.filename().string(), e2e::host_name())) << path;
   const ReportShape shape{kWorldSize, e2e::host_name(), path.string()};
-  EXPECT_EQ(match_report(collector, collector_console(shape)), "");
+  // Its own "Unable to open file" line comes right before its single-process
+  // read lines.
+  EXPECT_EQ(match_report(collector, with_line_before(e2e::expected_report(shape, Sink::kConsole),
+                                                     "br.t", kUnableToOpen)),
+            "");
   EXPECT_EQ(failures_by_rank(result.errors),
             nothing_created_anywhere(kWorldSize, e2e::host_name(), path.string()))
       << result.errors;

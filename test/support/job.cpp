@@ -13,8 +13,8 @@ namespace quenda::e2e {
 
 std::string launcher_command(const JobOptions& options) {
   std::ostringstream command;
-  command << QUENDA_MPIRUN << ' ' << QUENDA_MPIRUN_FLAGS << ' ' << options.launcher_extra
-          << " -np " << options.processes << ' ' << options.binary;
+  command << QUENDA_MPIRUN << ' ' << QUENDA_MPIRUN_FLAGS << ' ' << options.launcher_extra << " -np "
+          << options.processes << ' ' << options.binary;
   return command.str();
 }
 
@@ -24,10 +24,9 @@ JobResult run_job(const JobOptions& options) {
 
 JobResult run_command(const std::string& command, const std::filesystem::path& directory,
                       const JobOptions& options) {
-  const testing::ProcessResult ended =
-      testing::run_shell(command, directory,
-                         {.in_path = options.stdin_from,
-                          .time_limit_seconds = options.timeout_seconds});
+  const testing::ProcessResult ended = testing::run_shell(
+      command, directory,
+      {.in_path = options.stdin_from, .time_limit_seconds = options.timeout_seconds});
   return JobResult{ended.exit_code, ended.out, ended.err, ended.seconds};
 }
 
@@ -115,13 +114,8 @@ std::string host_name() {
 namespace {
 
 std::string escape(const std::string& literal) {
-  static const std::string special = R"(\^$.|?*+()[]{})";
-  std::string escaped;
-  for (char c : literal) {
-    if (special.find(c) != std::string::npos) escaped += '\\';
-    escaped += c;
-  }
-  return escaped;
+  static const std::regex special(R"([\\^$.|?*+()[\]{}])");
+  return std::regex_replace(literal, special, R"(\$&)");
 }
 
 }  // namespace

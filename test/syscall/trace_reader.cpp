@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <sstream>
+#include <utility>
 
 namespace quenda::syscall {
 namespace {
@@ -9,35 +10,18 @@ namespace {
 constexpr const char kMarker[] = "\"quenda-mark ";
 constexpr const char kUnfinished[] = " <unfinished ...>";
 
-// Index of the parenthesis that closes the one at `open`, skipping quoted
-// strings (with their escapes) and nested brackets; npos when there is none.
-std::size_t closing_paren(const std::string& text, std::size_t open) {
-  int depth = 0;
-  bool quoted = false;
-  for (std::size_t i = open; i < text.size(); ++i) {
-    const char c = text[i];
-    if (quoted) {
-      if (c == '\\')
-        ++i;
-      else if (c == '"')
-        quoted = false;
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == '(' || c == '[' || c == '{') {
-      ++depth;
-    } else if (c == ')' || c == ']' || c == '}') {
-      if (--depth == 0) return c == ')' ? i : std::string::npos;
-    }
-  }
-  return std::string::npos;
-}
-
-std::vector<std::string> split_arguments(const std::string& text) {
+// The arguments of the call whose parenthesis opens at `open`, split at its
+// top-level commas, skipping quoted strings (with their escapes) and nested
+// brackets. `close` is the index of the closing parenthesis, or npos when
+// there is none.
+std::vector<std::string> split_arguments(const std::string& text, std::size_t open,
+                                         std::size_t& close) {
   std::vector<std::string> args;
   std::string current;
   int depth = 0;
   bool quoted = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  close = std::string::npos;
+  for (std::size_t i = open + 1; i < text.size(); ++i) {
     const char c = text[i];
     if (quoted) {
       current += c;
@@ -49,7 +33,13 @@ std::vector<std::string> split_arguments(const std::string& text) {
     }
     if (c == '"') quoted = true;
     if (c == '(' || c == '[' || c == '{') ++depth;
-    if (c == ')' || c == ']' || c == '}') --depth;
+    if (c == ')' || c == ']' || c == '}') {
+      if (depth == 0) {
+        if (c == ')') close = i;
+        break;
+      }
+      --depth;
+    }
     if (c == ',' && depth == 0) {
       args.push_back(current);
       current.clear();
@@ -71,8 +61,8 @@ std::string marker_text(const Call& call) {
   return end == std::string::npos ? "" : data.substr(1, end - 1);
 }
 
-}  // namespace
-
+// Parses one call as strace prints it, "name(arg, arg, ...) = result".
+// Returns false for anything else (signals, exits, unparsable lines).
 bool parse_call(const std::string& text, Call& call) {
   const std::size_t open = text.find('(');
   if (open == std::string::npos || open == 0) return false;
@@ -80,15 +70,18 @@ bool parse_call(const std::string& text, Call& call) {
     const char c = text[i];
     if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
   }
-  const std::size_t close = closing_paren(text, open);
+  std::size_t close = 0;
+  std::vector<std::string> args = split_arguments(text, open, close);
   if (close == std::string::npos) return false;
   const std::size_t equals = text.find(" = ", close);
   if (equals == std::string::npos) return false;
   call.name = text.substr(0, open);
-  call.args = split_arguments(text.substr(open + 1, close - open - 1));
+  call.args = std::move(args);
   call.result = text.substr(equals + 3);
   return true;
 }
+
+}  // namespace
 
 std::map<std::string, std::vector<Call>> read_stretches(const std::string& trace,
                                                         std::string& error) {

@@ -18,10 +18,6 @@ struct Call {
   std::string result;
 };
 
-// Parses one call as strace prints it, "name(arg, arg, ...) = result".
-// Returns false for anything else (signals, exits, unparsable lines).
-bool parse_call(const std::string& text, Call& call);
-
 // The calls between "quenda-mark begin <test>" and "quenda-mark end <test>",
 // by test name, made by the thread that wrote the markers; a
 // "quenda-mark clock" among them (a reading of the MPI clock) stands in its

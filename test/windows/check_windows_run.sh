@@ -36,6 +36,13 @@ fail() {
   failures=$((failures + 1))
 }
 pass() { echo "ok: $*"; }
+# Passes with the first message where the command succeeds, fails with the
+# second otherwise.
+check() {
+  local good=$1 bad=$2
+  shift 2
+  if "$@"; then pass "$good"; else fail "$bad"; fi
+}
 
 # The small plan's file length, read from the header the small program is
 # built from, so that the two can never disagree.
@@ -48,8 +55,9 @@ else
   exit 2
 fi
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=test/support/shell.sh
+source "$here/../support/shell.sh"
+scratch_folder windows-run
 
 # --- helpers -----------------------------------------------------------------
 
@@ -152,38 +160,26 @@ if [[ ${lines[0]} == "" && -n ${lines[1]} && ${lines[1]} == "${linux_lines[1]}" 
 else
   fail "the report's first lines are: '${lines[0]}' / '${lines[1]}'"
 fi
-if grep -qx 'Thread(s): 1' "$win_dir/console.txt"; then
-  pass "the report counts one process: Thread(s): 1"
-else
-  fail "no line 'Thread(s): 1'"
-fi
-if [[ ${lines[-1]} == "Press Enter to Exit." ]]; then
-  pass "the report closes with Press Enter to Exit."
-else
-  fail "the report's last line is '${lines[-1]}'"
-fi
+check "the report counts one process: Thread(s): 1" "no line 'Thread(s): 1'" \
+  grep -qx 'Thread(s): 1' "$win_dir/console.txt"
+check "the report closes with Press Enter to Exit." "the report's last line is '${lines[-1]}'" \
+  [ "${lines[-1]}" = "Press Enter to Exit." ]
 compare_masked "console report" "$win_dir/console.txt" "$linux_dir/console.txt"
 
-if grep -q 'Unable to open file' "$win_dir/console.txt"; then
-  fail "the byte-wise read could not open the file its writer holds open"
-else
-  pass "the byte-wise read opened the file its writer holds open"
-fi
+check "the byte-wise read opened the file its writer holds open" \
+  "the byte-wise read could not open the file its writer holds open" \
+  [ "$(grep -c 'Unable to open file' "$win_dir/console.txt")" = 0 ]
 
 cluster_tmp=$win_dir/data64-windows-cluster.tmp
 cluster_copy=$win_dir/data64-windows-cluster
 head -c "$file_length" /dev/zero | tr '\0' '\013' >"$work/expected.bin"
-if cmp -s "$cluster_tmp" "$work/expected.bin"; then
-  pass "data64-windows-cluster.tmp holds $file_length bytes of 0x0B"
-else
-  size=$(stat -c %s "$cluster_tmp" 2>/dev/null || echo missing)
-  fail "data64-windows-cluster.tmp is not $file_length bytes of 0x0B ($size bytes)"
-fi
-if cmp -s "$cluster_copy" "$cluster_tmp"; then
-  pass "data64-windows-cluster is an identical copy"
-else
-  fail "data64-windows-cluster differs from data64-windows-cluster.tmp"
-fi
+size=$(stat -c %s "$cluster_tmp" 2>/dev/null || echo missing)
+check "data64-windows-cluster.tmp holds $file_length bytes of 0x0B" \
+  "data64-windows-cluster.tmp is not $file_length bytes of 0x0B ($size bytes)" \
+  cmp -s "$cluster_tmp" "$work/expected.bin"
+check "data64-windows-cluster is an identical copy" \
+  "data64-windows-cluster differs from data64-windows-cluster.tmp" \
+  cmp -s "$cluster_copy" "$cluster_tmp"
 
 if ! windows_results=$(results_file_in "$win_dir"); then
   fail "the Windows run left no single results file"
@@ -196,11 +192,8 @@ else
   saved_line=$(grep -F "$prefix" "$win_dir/console.txt" || true)
   saved=${saved_line#"$prefix"}
   expected="$(winepath -w "$win_dir")/$(basename "$windows_results")"
-  if [[ $saved == "$expected" && $saved =~ ^[A-Z]:\\ ]]; then
-    pass "the saved path is the Windows working directory, / and the results file: $saved"
-  else
-    fail "the saved path is '$saved', expected '$expected'"
-  fi
+  check "the saved path is the Windows working directory, / and the results file: $saved" \
+    "the saved path is '$saved', expected '$expected'" [ "$saved" = "$expected" ]
 fi
 
 # --- a run whose scratch files cannot be created --------------------------------

@@ -150,9 +150,4 @@ std::string render_problems(const std::filesystem::path& svg) {
   return problems;
 }
 
-int bars_in_panel(const std::filesystem::path& svg, const std::string& test_key) {
-  return xpath_count(svg, "//*[local-name()='g'][@class='panel'][@data-test='" + test_key +
-                              "']/*[local-name()='rect'][@class='bar']");
-}
-
 }  // namespace quenda::results::samples

@@ -26,9 +26,6 @@ std::string render_problems(const std::filesystem::path& svg);
 // picture and the pairs that overlap, one line each; empty when none do.
 std::string label_problems(const std::filesystem::path& svg);
 
-// The bars in the panel of one test ("stream_handling", ...).
-int bars_in_panel(const std::filesystem::path& svg, const std::string& test_key);
-
 }  // namespace quenda::results::samples
 
 #endif  // QUENDA_TOOLS_RESULTS_TEST_CHART_CHECK_H_

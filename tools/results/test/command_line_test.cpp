@@ -17,9 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::file_names;
-using testing::run_process;
-
-const std::string kTool = QUENDA_RESULTS_TOOL;
 
 std::string sample_text(int world_size = 3) {
   return samples::results_text(samples::sample_run(world_size));
@@ -43,9 +40,10 @@ class CommandLine : public ::testing::Test {
     return path;
   }
 
-  testing::ProcessResult tool(std::vector<std::string> args) {
-    args.insert(args.begin(), kTool);
-    return run_process(args, folder_.path());
+  testing::ProcessResult tool(std::vector<std::string> args,
+                              const testing::ProcessOptions& options = {}) {
+    args.insert(args.begin(), QUENDA_RESULTS_TOOL);
+    return testing::run_process(args, folder_.path(), options);
   }
 
   // A failed conversion of `path`: exit status 1, one error line naming the
@@ -62,20 +60,25 @@ class CommandLine : public ::testing::Test {
   testing::TemporaryFolder folder_;
 };
 
-// A results file under any other name is converted as well, without the
-// metadata its name would give.
-TEST_F(CommandLine, WritesJsonCsvAndSvgNextToEachResultsFile) {
+// With an output folder, there and only there. A results file under any
+// other name is converted as well, without the metadata its name would give.
+TEST_F(CommandLine, WritesJsonCsvAndSvgNextToEachResultsFileOrIntoTheOutputFolder) {
   const fs::path path = write_results(sample_text());
+  const std::string stem = stem_of(path.filename().string());
+  ASSERT_EQ(tool({"--output-dir", "out/charts", path.string()}).exit_code, 0);
+  EXPECT_EQ(file_names(folder_.path() / "out/charts"), outputs_of(stem));
+  EXPECT_EQ(file_names(folder_.path()),
+            (std::vector<std::string>{"out", path.filename().string()}));
+
   testing::write_file(folder_.path() / "monday.txt", sample_text());
   const testing::ProcessResult result = tool({path.string(), "monday.txt"});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.err, "");
-  const std::string stem = stem_of(path.filename().string());
   EXPECT_EQ(result.out, path.string() + " -> " + (folder_.path() / stem).string() +
                             ".json, .csv, .svg\nmonday.txt -> monday.json, .csv, .svg\n");
   std::vector<std::string> expected = outputs_of(stem);
   for (const std::string& name : outputs_of("monday")) expected.push_back(name);
-  expected.insert(expected.end(), {path.filename().string(), "monday.txt"});
+  expected.insert(expected.end(), {path.filename().string(), "monday.txt", "out"});
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(file_names(folder_.path()), expected);
   const auto json = nlohmann::json::parse(testing::read_file(folder_.path() / (stem + ".json")));
@@ -133,16 +136,6 @@ TEST_F(CommandLine, ConvertsEveryResultsFileInAFolderAndOnlyThose) {
   const auto json = nlohmann::json::parse(testing::read_file(data / (stem_of(second) + ".json")));
   EXPECT_EQ(json["processor_name"], "node-b");
   EXPECT_EQ(json["worker_count"], 3);
-}
-
-TEST_F(CommandLine, WritesIntoTheOutputFolderWhenGivenOne) {
-  const fs::path path = write_results(sample_text());
-  const testing::ProcessResult result = tool({"--output-dir", "out/charts", path.string()});
-  EXPECT_EQ(result.exit_code, 0) << result.err;
-  EXPECT_EQ(file_names(folder_.path() / "out/charts"),
-            outputs_of(stem_of(path.filename().string())));
-  EXPECT_EQ(file_names(folder_.path()),
-            (std::vector<std::string>{"out", path.filename().string()}));
 }
 
 // A folder in an output's place: none of the three outputs is written, and
@@ -204,7 +197,7 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
            {"keyless-record.json", "{\"record_version\": 1}"},
            {"stopped.txt", sample_text().substr(0, 2000)},
            {samples::sample_file_name("stopped"), sample_text().substr(0, 2000)},
-           {"shared/data64-windows-1@a", ""},
+           {"shared/data64-windows-1@a.tmp", ""},
            {"shared/data64-windows-2@b.tmp", ""},
            {"shared/data64-windows-2@b", ""},
            {"shared/data64-windows-cluster", ""},
@@ -320,17 +313,19 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
-    std::vector<std::string> argv{kTool};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
-    testing::ProcessOptions options;
-    options.out_path = c.out_path;
-    options.unprivileged = c.unprivileged;
-    const testing::ProcessResult result = run_process(argv, folder_.path(), options);
+    const testing::ProcessResult result =
+        tool(c.args, {.out_path = c.out_path, .unprivileged = c.unprivileged});
     EXPECT_EQ(result.exit_code, c.status);
     EXPECT_EQ(result.err.substr(0, c.err.ends_with('\n') ? std::string::npos : c.err.size()),
               c.err);
   }
   fs::permissions(locked.parent_path(), fs::perms::owner_all);
+  // A shared folder's worker files name their nodes in either form.
+  ASSERT_EQ(tool({"--rank-map", "shared", results}).exit_code, 0);
+  const auto shared = nlohmann::json::parse(
+      testing::read_file(results.substr(0, results.size() - 4) + ".json"))["tests"]["block_read"];
+  EXPECT_EQ(shared["workers"][0]["node"], "a");
+  EXPECT_EQ(shared["workers"][1]["node"], "b");
   // The whole tool's help holds each command's own, and every command
   // names its version.
   const std::string help = tool({"--help"}).out;
@@ -357,7 +352,7 @@ TEST_F(CommandLine, ConvertsLongNamesOnEveryRunUpToTheFileSystemsLimit) {
     // The collector's name takes 81 bytes around the processor's.
     const fs::path path = write_results(sample_text(), std::string(length - 81, 'p'));
     for (int run = 1; run <= 10; ++run) {
-      const testing::ProcessResult result = run_process({kTool, path.string()}, folder_.path());
+      const testing::ProcessResult result = tool({path.string()});
       EXPECT_EQ(result.exit_code, err_end.empty() ? 0 : 1);
       EXPECT_TRUE(result.err.ends_with(err_end)) << result.err;
       EXPECT_EQ(file_names(folder_.path()).size(), err_end.empty() ? 4u : 1u);

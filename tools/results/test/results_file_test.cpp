@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -103,25 +104,18 @@ TEST(ResultsFile, ReadsInfiniteAndUndefinedFigures) {
 }
 
 TEST(ResultsFile, TakesTheMetadataFromTheFileName) {
-  const auto metadata = parse_results_file_name(
-      "results_quenda_lite_windows_clusters @ node-a @ local date 2026.03.04 time 05.06.07.txt");
-  ASSERT_TRUE(metadata);
-  EXPECT_EQ(metadata->processor_name, "node-a");
-  EXPECT_EQ(metadata->local_date, "2026-03-04");
-  EXPECT_EQ(metadata->local_time, "05:06:07");
-
-  const auto odd = parse_results_file_name(
-      "results_quenda_lite_windows_clusters @ rack 2 @ node 7 @ local date 1900.01.00 time "
-      "00.00.00.txt");
-  ASSERT_TRUE(odd);
-  EXPECT_EQ(odd->processor_name, "rack 2 @ node 7");
-  EXPECT_EQ(odd->local_date, "1900-01-00");
-
-  const auto unnamed = parse_results_file_name(
-      "results_quenda_lite_windows_clusters @  @ local date 2026.03.04 time 05.06.07.txt");
-  ASSERT_TRUE(unnamed);
-  EXPECT_EQ(unnamed->processor_name, "");
-
+  const std::string prefix = "results_quenda_lite_windows_clusters @ ";
+  for (const auto& [name, processor, date, time] :
+       {std::tuple{"node-a @ local date 2026.03.04 time 05.06.07.txt", "node-a", "2026-03-04",
+                   "05:06:07"},
+        std::tuple{"rack 2 @ node 7 @ local date 1900.01.00 time 00.00.00.txt", "rack 2 @ node 7",
+                   "1900-01-00", "00:00:00"},
+        std::tuple{" @ local date 2026.03.04 time 05.06.07.txt", "", "2026-03-04", "05:06:07"}}) {
+    const auto metadata = parse_results_file_name(prefix + name);
+    ASSERT_TRUE(metadata) << name;
+    EXPECT_EQ(metadata->processor_name + "|" + metadata->local_date + "|" + metadata->local_time,
+              std::string(processor) + "|" + date + "|" + time);
+  }
   for (const char* other :
        {"results.txt",
         "results_quenda_lite_windows_clusters @ node-a @ local date 2026.03.04 time 05.06.07",
