@@ -26,10 +26,6 @@ void in_order(std::size_t count, Work work, Use use) {
   using Result = std::invoke_result_t<Work&, std::size_t>;
   const std::size_t threads =
       std::min<std::size_t>({std::max(std::thread::hardware_concurrency(), 1u), 8, count});
-  if (threads <= 1) {
-    for (std::size_t i = 0; i < count; ++i) use(i, work(i));
-    return;
-  }
   const std::size_t window = 2 * threads;
   std::vector<std::optional<Result>> waiting(window);
   std::mutex mutex;
