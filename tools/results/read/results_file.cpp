@@ -148,7 +148,10 @@ std::optional<double> quick_worker_figure(std::string_view line, std::uint64_t r
   if (value != rank || at - digits > 19 || at == end || *at != (named ? '@' : ' ')) {
     return std::nullopt;
   }
-  if (named) at = std::find(at, end, ' ');
+  if (named) {
+    at = static_cast<const char*>(std::memchr(at, ' ', static_cast<std::size_t>(end - at)));
+    if (at == nullptr) return std::nullopt;
+  }
   if (static_cast<std::size_t>(end - at) <= marker.size() ||
       std::string_view(at + 1, marker.size()) != marker) {
     return std::nullopt;
