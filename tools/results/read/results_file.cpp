@@ -108,13 +108,8 @@ std::optional<ThreadLine> split_thread_line(std::string_view line, bool named,
   const char* from = line.data() + thread.size();
   const std::size_t size = line.size() - thread.size() - suffix.size();
   std::size_t digits = 0;
-  std::uint64_t value = 0;  // exact up to 19 digits; longer ranks go through from_chars
-  for (; digits < size && from[digits] >= '0' && from[digits] <= '9'; ++digits) {
-    value = value * 10 + static_cast<std::uint64_t>(from[digits] - '0');
-  }
-  const auto rank = digits > 0 && digits < 20
-                        ? std::optional(value)
-                        : parse_number<std::uint64_t>(std::string_view(from, digits));
+  while (digits < size && from[digits] >= '0' && from[digits] <= '9') ++digits;
+  const auto rank = parse_number<std::uint64_t>(std::string_view(from, digits));
   const std::string_view rest(from + digits, size - digits);
   const std::size_t number = rest.rfind(' ') + 1;  // 0 where there is no blank
   if (!rank || number < marker.size() + 1) return std::nullopt;
