@@ -122,10 +122,9 @@ std::optional<ThreadLine> split_thread_line(std::string_view line, bool named,
 }
 
 // Worker `rank`'s figure where its line reads forward as the benchmark
-// writes it: "Thread:" and the rank, "@" and a name without blanks when
-// `named`, " ", `marker`, a figure and `suffix`. Nothing where it reads
-// otherwise; split_thread_line then decides, exactly, on any line. The
-// marker is known when compiling, so comparing it costs no library call.
+// writes it: "Thread:", the rank, "@" and a blank-free name when `named`,
+// " ", the marker (a constant, compared without a library call), a figure
+// and `suffix`. Otherwise nothing, and split_thread_line decides exactly.
 template <const char* kMarker>
 std::optional<double> quick_worker_figure(std::string_view line, std::uint64_t rank, bool named,
                                           std::string_view suffix) {
@@ -356,6 +355,15 @@ class Parser {
     refuse(Expected{Expected::Kind::kNumber, prefix, suffix});
   }
 
+  // The same for texts known when compiling, compared without a library call.
+  template <const char* kPrefix, const char* kSuffix>
+  double number_line() {
+    if (read() == State::kLine) {
+      if (const auto value = number_between(line_, kPrefix, kSuffix)) return *value;
+    }
+    refuse(Expected{Expected::Kind::kNumber, kPrefix, kSuffix});
+  }
+
   // The line read last is not `expected`, or no whole line was read.
   [[noreturn]] void refuse(const Expected& expected) const {
     if (state_ != State::kLine) unreadable(state_, expected);
@@ -407,16 +415,15 @@ class Parser {
   template <const char* kMarker>
   double worker_number(std::uint64_t rank, bool named, std::string_view suffix, bool first = false,
                        std::string_view next_suffix = {}) {
-    const std::string_view marker = kMarker;
     if (read() == State::kLine) {
       const auto quick = quick_worker_figure<kMarker>(line_, rank, named, suffix);
       if (quick) return *quick;
-      const auto thread = split_thread_line(line_, named, marker, suffix);
+      const auto thread = split_thread_line(line_, named, kMarker, suffix);
       if (thread && thread->rank == rank) {
         if (const auto value = parse_figure(thread->number)) return *value;
       }
     }
-    refuse_worker(rank, named, marker, suffix, first, next_suffix);
+    refuse_worker(rank, named, kMarker, suffix, first, next_suffix);
   }
 
   [[noreturn]] void refuse_worker(std::uint64_t rank, bool named, std::string_view marker,
@@ -460,7 +467,7 @@ class Parser {
         continue;
       }
       figures.million_accesses_per_sec = worker_number<t::kItWas>(rank, true, t::kAccessesPerSec);
-      figures.mb_per_sec = number_line(t::kConventionally, t::kMbPerSec);
+      figures.mb_per_sec = number_line<t::kConventionally, t::kMbPerSec>();
     }
     const State state = read();
     again_ = true;
