@@ -48,17 +48,20 @@ std::optional<double> parse_figure(std::string_view token) {
                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
   const char* at = token.data();
   const char* const end = at + token.size();
-  const auto digit = [&] { return at != end && *at >= '0' && *at <= '9'; };
+  // The value of the digit at `at`; 10 or more where there is no digit.
+  const auto digit = [&] { return at != end ? static_cast<unsigned char>(*at) - 48u : 10u; };
   const bool negative = at != end && *at == '-';
   at += negative ? 1 : 0;
   std::uint64_t digits = 0;
-  int count = 0;
+  const char* const first = at;
+  for (unsigned next; (next = digit()) < 10; ++at) digits = digits * 10 + next;
+  auto count = at - first;
   int exponent = 0;
-  for (; digit(); ++at, ++count) digits = digits * 10 + static_cast<unsigned>(*at - '0');
   if (at != end && *at == '.') {
-    for (++at; digit(); ++at, ++count, --exponent) {
-      digits = digits * 10 + static_cast<unsigned>(*at - '0');
-    }
+    const char* const point = ++at;
+    for (unsigned next; (next = digit()) < 10; ++at) digits = digits * 10 + next;
+    count += at - point;
+    exponent = static_cast<int>(point - at);
   }
   if (count > 0 && at != end && (*at == 'e' || *at == 'E')) {
     ++at;
@@ -66,7 +69,7 @@ std::optional<double> parse_figure(std::string_view token) {
     at += at != end && (*at == '-' || *at == '+') ? 1 : 0;
     int power = 0;
     int length = 0;
-    for (; digit() && length < 4; ++at, ++length) power = power * 10 + (*at - '0');
+    for (; digit() < 10 && length < 4; ++at, ++length) power = power * 10 + (*at - '0');
     if (length == 0) return parse_number<double>(token);
     exponent += down ? -power : power;
   }
@@ -105,13 +108,8 @@ std::optional<ThreadLine> split_thread_line(std::string_view line, bool named,
   const char* from = line.data() + thread.size();
   const std::size_t size = line.size() - thread.size() - suffix.size();
   std::size_t digits = 0;
-  std::uint64_t value = 0;  // exact up to 19 digits; longer ranks go through from_chars
-  for (; digits < size && from[digits] >= '0' && from[digits] <= '9'; ++digits) {
-    value = value * 10 + static_cast<std::uint64_t>(from[digits] - '0');
-  }
-  const auto rank = digits > 0 && digits < 20
-                        ? std::optional(value)
-                        : parse_number<std::uint64_t>(std::string_view(from, digits));
+  while (digits < size && from[digits] >= '0' && from[digits] <= '9') ++digits;
+  const auto rank = parse_number<std::uint64_t>(std::string_view(from, digits));
   const std::string_view rest(from + digits, size - digits);
   const std::size_t number = rest.rfind(' ') + 1;  // 0 where there is no blank
   if (!rank || number < marker.size() + 1) return std::nullopt;
@@ -121,6 +119,39 @@ std::optional<ThreadLine> split_thread_line(std::string_view line, bool named,
     return std::nullopt;
   }
   return ThreadLine{*rank, std::string_view(rest.data() + number, rest.size() - number)};
+}
+
+// Worker `rank`'s figure where its line reads forward as the benchmark
+// writes it: "Thread:", the rank, "@" and a blank-free name when `named`,
+// " ", the marker (a constant, compared without a library call), a figure
+// and `suffix`. Otherwise nothing, and split_thread_line decides exactly.
+template <const char* kMarker>
+std::optional<double> quick_worker_figure(std::string_view line, std::uint64_t rank, bool named,
+                                          std::string_view suffix) {
+  constexpr std::string_view marker = kMarker;
+  const std::size_t thread = std::string_view(t::kThread).size();
+  if (line.size() < thread + suffix.size() || !line.starts_with(t::kThread) ||
+      !line.ends_with(suffix)) {
+    return std::nullopt;
+  }
+  const char* at = line.data() + thread;
+  const char* const end = line.data() + line.size() - suffix.size();
+  const char* const digits = at;
+  std::uint64_t value = 0;
+  for (; at != end && *at >= '0' && *at <= '9'; ++at) value = value * 10 + (*at - '0');
+  if (value != rank || at - digits > 19 || at == end || *at != (named ? '@' : ' ')) {
+    return std::nullopt;
+  }
+  if (named) {
+    at = static_cast<const char*>(std::memchr(at, ' ', static_cast<std::size_t>(end - at)));
+    if (at == nullptr) return std::nullopt;
+  }
+  if (static_cast<std::size_t>(end - at) <= marker.size() ||
+      std::string_view(at + 1, marker.size()) != marker) {
+    return std::nullopt;
+  }
+  at += 1 + marker.size();
+  return parse_figure(std::string_view(at, static_cast<std::size_t>(end - at)));
 }
 
 // Text of a results file in single quotes for a message: printable, and cut
@@ -324,6 +355,15 @@ class Parser {
     refuse(Expected{Expected::Kind::kNumber, prefix, suffix});
   }
 
+  // The same for texts known when compiling, compared without a library call.
+  template <const char* kPrefix, const char* kSuffix>
+  double number_line() {
+    if (read() == State::kLine) {
+      if (const auto value = number_between(line_, kPrefix, kSuffix)) return *value;
+    }
+    refuse(Expected{Expected::Kind::kNumber, kPrefix, kSuffix});
+  }
+
   // The line read last is not `expected`, or no whole line was read.
   [[noreturn]] void refuse(const Expected& expected) const {
     if (state_ != State::kLine) unreadable(state_, expected);
@@ -372,16 +412,18 @@ class Parser {
   // file lists fewer workers than its thread count says: "Overall, ..."
   // after file handling's list, a blank line or the next test's first time
   // line (`next_suffix`) after an access test's.
-  double worker_number(std::uint64_t rank, bool named, std::string_view marker,
-                       std::string_view suffix, bool first = false,
+  template <const char* kMarker>
+  double worker_number(std::uint64_t rank, bool named, std::string_view suffix, bool first = false,
                        std::string_view next_suffix = {}) {
     if (read() == State::kLine) {
-      const auto thread = split_thread_line(line_, named, marker, suffix);
+      const auto quick = quick_worker_figure<kMarker>(line_, rank, named, suffix);
+      if (quick) return *quick;
+      const auto thread = split_thread_line(line_, named, kMarker, suffix);
       if (thread && thread->rank == rank) {
         if (const auto value = parse_figure(thread->number)) return *value;
       }
     }
-    refuse_worker(rank, named, marker, suffix, first, next_suffix);
+    refuse_worker(rank, named, kMarker, suffix, first, next_suffix);
   }
 
   [[noreturn]] void refuse_worker(std::uint64_t rank, bool named, std::string_view marker,
@@ -415,17 +457,17 @@ class Parser {
     test(id).workers.reserve(static_cast<std::size_t>(std::min(workers(), 1024)));
     for (std::uint64_t rank = 1; rank <= static_cast<std::uint64_t>(workers()); ++rank) {
       // A worker is listed from its first line on, not before.
-      const double seconds = worker_number(rank, named, t::kSpent, time_suffix, true, next_suffix);
+      const double seconds = worker_number<t::kSpent>(rank, named, time_suffix, true, next_suffix);
       WorkerFigures& worker = test(id).workers.emplace_back();
       worker.rank = rank;
       Figures& figures = worker.figures;
       figures.seconds = seconds;
       if (!named) {
-        figures.files_per_sec = worker_number(rank, false, t::kProcess, t::kFilesPerSec);
+        figures.files_per_sec = worker_number<t::kProcess>(rank, false, t::kFilesPerSec);
         continue;
       }
-      figures.million_accesses_per_sec = worker_number(rank, true, t::kItWas, t::kAccessesPerSec);
-      figures.mb_per_sec = number_line(t::kConventionally, t::kMbPerSec);
+      figures.million_accesses_per_sec = worker_number<t::kItWas>(rank, true, t::kAccessesPerSec);
+      figures.mb_per_sec = number_line<t::kConventionally, t::kMbPerSec>();
     }
     const State state = read();
     again_ = true;

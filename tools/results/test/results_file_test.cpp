@@ -197,6 +197,16 @@ TEST(ResultsFile, NamesTheLineThatDepartsFromTheReportAndWhy) {
       {replace_first(text, second_worker, "Thread:1@node-a The system spent: "),
        nth_line_starting(text, second_worker),
        "expected thread 2 in the cluster byte-wise tests, found thread 1"},
+      // A rank past 64 bits that wraps round to the expected one; a line of
+      // a list with processor names that has none.
+      {replace_first(text, first_worker, "Thread:18446744073709551617 The system spent: "),
+       nth_line_starting(text, first_worker),
+       "expected 'Thread:1 The system spent: <number> Secs.' in the cluster stream_handling "
+       "section, found 'Thread:18446744073709551617 The system spent: 0.0102235 Secs.'"},
+      {replace_first(text, second_worker, "Thread:2 The system spent: "),
+       nth_line_starting(text, second_worker),
+       "expected 'Thread:2@... The system spent: <number> Secs. to Write.' in the cluster "
+       "byte-wise tests, found 'Thread:2 The system spent: 0.0205704 Secs. to Write.'"},
       {replace_first(text, verdict, "Among all nodes, all is well."),
        line_numbers(text, verdict)[0],
        "expected a verdict on the differences between threads in the cluster block summary, "
