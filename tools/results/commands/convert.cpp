@@ -134,7 +134,10 @@ class Converter {
   // Everything that does not depend on the files before: run on a thread.
   Prepared prepare(const File& file) const {
     Prepared prepared;
-    if (!file.refusal.empty()) return prepared;
+    if (!file.refusal.empty()) {
+      prepared.refusal = file.refusal;
+      return prepared;
+    }
     thread_local std::string text;  // one file at a time, its room reused
     auto read = read_run(file.path, ParseOptions{.allow_partial = options_.allow_partial}, text);
     if (auto* message = std::get_if<std::string>(&read)) {
@@ -191,9 +194,8 @@ class Converter {
   // Says and writes what `prepare` made of a file, in the files' order.
   void finish(const File& file, const Prepared& prepared) {
     const fs::path& path = file.path;
-    for (const std::string* refusal : {&file.refusal, &prepared.refusal}) {
-      if (refusal->empty()) continue;
-      err_ << *refusal << '\n';
+    if (!prepared.refusal.empty()) {
+      err_ << prepared.refusal << '\n';
       failed_ = true;
       return;
     }
