@@ -167,7 +167,7 @@ class Trend {
     };
     const auto read_entry = [this](std::size_t i) {
       thread_local std::string text;  // one file at a time, its room reused
-      auto read = read_run(entries_[i].path, ParseOptions{}, text);
+      auto read = read_run(entries_[i].path, ParseOptions{.keep_workers = with_maps_}, text);
       Read result;
       if (auto* message = std::get_if<std::string>(&read)) {
         result.message = std::move(*message);

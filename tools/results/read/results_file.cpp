@@ -41,8 +41,9 @@ std::optional<Number> parse_number(std::string_view token) {
 // now and then an exponent. With at most 15 digits and a power of ten up to
 // 22 the value is one product or quotient of two exact doubles, rounded
 // once, and so the very double from_chars gives; anything else, "inf" and
-// "nan" among it, goes through from_chars.
-std::optional<double> parse_figure(std::string_view token) {
+// "nan" among it, goes through from_chars. Without `value_needed` the
+// token is only checked to be a figure.
+std::optional<double> parse_figure(std::string_view token, bool value_needed = true) {
   static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -76,6 +77,7 @@ std::optional<double> parse_figure(std::string_view token) {
   if (at != end || count == 0 || count > 15 || exponent < -22 || exponent > 22) {
     return parse_number<double>(token);
   }
+  if (!value_needed) return 0.0;
   const double value = static_cast<double>(digits);
   const double scaled = exponent < 0 ? value / kPowers[-exponent] : value * kPowers[exponent];
   return negative ? -scaled : scaled;
@@ -127,7 +129,7 @@ std::optional<ThreadLine> split_thread_line(std::string_view line, bool named,
 // and `suffix`. Otherwise nothing, and split_thread_line decides exactly.
 template <const char* kMarker>
 std::optional<double> quick_worker_figure(std::string_view line, std::uint64_t rank, bool named,
-                                          std::string_view suffix) {
+                                          std::string_view suffix, bool value_needed) {
   constexpr std::string_view marker = kMarker;
   const std::size_t thread = std::string_view(t::kThread).size();
   if (line.size() < thread + suffix.size() || !line.starts_with(t::kThread) ||
@@ -151,7 +153,7 @@ std::optional<double> quick_worker_figure(std::string_view line, std::uint64_t r
     return std::nullopt;
   }
   at += 1 + marker.size();
-  return parse_figure(std::string_view(at, static_cast<std::size_t>(end - at)));
+  return parse_figure(std::string_view(at, static_cast<std::size_t>(end - at)), value_needed);
 }
 
 // Text of a results file in single quotes for a message: printable, and cut
@@ -218,7 +220,8 @@ bool writes(TestId id) { return id == TestId::kBytewiseWrite || id == TestId::kB
 // place.
 class Parser {
  public:
-  Parser(std::string_view text, RunResults& run) : text_(text), run_(run) {}
+  Parser(std::string_view text, RunResults& run, bool keep_workers)
+      : text_(text), run_(run), keep_workers_(keep_workers) {}
 
   void parse() {
     // The first line is checked before anything else, so that a file of
@@ -416,7 +419,7 @@ class Parser {
   double worker_number(std::uint64_t rank, bool named, std::string_view suffix, bool first = false,
                        std::string_view next_suffix = {}) {
     if (read() == State::kLine) {
-      const auto quick = quick_worker_figure<kMarker>(line_, rank, named, suffix);
+      const auto quick = quick_worker_figure<kMarker>(line_, rank, named, suffix, keep_workers_);
       if (quick) return *quick;
       const auto thread = split_thread_line(line_, named, kMarker, suffix);
       if (thread && thread->rank == rank) {
@@ -454,11 +457,14 @@ class Parser {
                    std::string_view next_suffix = {}) {
     // A file claiming millions of workers is refused once its list falls
     // short, not before, so the room is reserved for real counts only.
-    test(id).workers.reserve(static_cast<std::size_t>(std::min(workers(), 1024)));
+    if (keep_workers_) {
+      test(id).workers.reserve(static_cast<std::size_t>(std::min(workers(), 1024)));
+    }
+    WorkerFigures unkept;
     for (std::uint64_t rank = 1; rank <= static_cast<std::uint64_t>(workers()); ++rank) {
       // A worker is listed from its first line on, not before.
       const double seconds = worker_number<t::kSpent>(rank, named, time_suffix, true, next_suffix);
-      WorkerFigures& worker = test(id).workers.emplace_back();
+      WorkerFigures& worker = keep_workers_ ? test(id).workers.emplace_back() : unkept;
       worker.rank = rank;
       Figures& figures = worker.figures;
       figures.seconds = seconds;
@@ -541,6 +547,7 @@ class Parser {
   RunResults& run_;
   std::string section_;
   int threads_line_ = 0;
+  bool keep_workers_;
 };
 
 }  // namespace
@@ -553,7 +560,7 @@ RunResults parse_results(std::string_view text, std::string_view file_name,
   for (int i = 0; i < kTestCount; ++i) run.tests[i].id = quenda::kTests[i].id;
 
   try {
-    Parser(text, run).parse();
+    Parser(text, run, options.keep_workers).parse();
   } catch (const EndOfFile& end) {
     // Without the thread count there is nothing worth converting.
     if (!options.allow_partial || run.threads == 0) throw;

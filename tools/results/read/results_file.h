@@ -97,6 +97,9 @@ struct ParseOptions {
   // Accept a file that ends early (a stopped run) and mark the run partial.
   // A file that says something else than the report would still fails.
   bool allow_partial = false;
+  // Check every worker's lines but keep only the totals, improvements,
+  // means and verdicts, for a reader that needs no worker's figures.
+  bool keep_workers = true;
 };
 
 // Far above any real results file (some hundred bytes per worker and test),

@@ -33,15 +33,16 @@ using samples::replace_first;
 const std::string kSampleName = samples::sample_file_name("node-a");
 
 RunResults parse(const std::string& text, bool allow_partial = false,
-                 const std::string& name = kSampleName) {
-  return parse_results(text, name, ParseOptions{.allow_partial = allow_partial});
+                 const std::string& name = kSampleName, bool keep_workers = true) {
+  return parse_results(text, name,
+                       ParseOptions{.allow_partial = allow_partial, .keep_workers = keep_workers});
 }
 
 // The error a text gives: its line and reason. Fails the test when the text
 // parses.
-ParseError error_of(const std::string& text, bool allow_partial = false) {
+ParseError error_of(const std::string& text, bool allow_partial = false, bool keep_workers = true) {
   try {
-    parse(text, allow_partial);
+    parse(text, allow_partial, kSampleName, keep_workers);
   } catch (const ParseError& error) {
     return error;
   }
@@ -74,6 +75,10 @@ TEST(ResultsFile, ReadsEveryFigureThatTheReportPrints) {
     EXPECT_EQ(std::set<bool>(verdicts.begin(), verdicts.end()).size(), world_size > 2 ? 2u : 1u);
     // Written on Windows, with CR LF line ends.
     EXPECT_EQ(to_json(parse(std::regex_replace(text, std::regex("\n"), "\r\n"))), to_json(run));
+    // Read without the workers' figures, the run keeps all the rest.
+    RunResults without_workers = run;
+    for (TestResults& test : without_workers.tests) test.workers.clear();
+    EXPECT_EQ(to_json(parse(text, false, kSampleName, false)), to_json(without_workers));
   }
 }
 
@@ -225,10 +230,13 @@ TEST(ResultsFile, NamesTheLineThatDepartsFromTheReportAndWhy) {
       {without_worker, missing, "this section lists 1" + says + "3', which means 2 worker(s)"},
   };
   for (const Case& c : cases) {
-    // A file that says something else than the report fails with --partial too.
-    for (const bool allow_partial : {false, true}) {
-      SCOPED_TRACE(c.reason + (allow_partial ? " (--partial)" : ""));
-      const ParseError error = error_of(c.text, allow_partial);
+    // A file that says something else than the report fails with --partial
+    // too, and when the workers' figures are not kept.
+    for (const auto& [allow_partial, keep_workers] :
+         {std::pair{false, true}, std::pair{true, true}, std::pair{false, false}}) {
+      SCOPED_TRACE(c.reason + (allow_partial ? " (--partial)" : "") +
+                   (keep_workers ? "" : " (workers not kept)"));
+      const ParseError error = error_of(c.text, allow_partial, keep_workers);
       EXPECT_EQ(error.line(), c.line);
       EXPECT_EQ(error.reason(), c.reason);
     }
