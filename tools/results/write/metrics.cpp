@@ -1,7 +1,6 @@
 #include "write/metrics.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <functional>
 
@@ -15,9 +14,7 @@ constexpr double kBytesPerMb = 1024.0 * 1024.0;
 std::string sample_value(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
-  char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-  return std::string(text, end);
+  return exact_text(value);
 }
 
 // The figures of one family follow its HELP and TYPE lines, all together:
