@@ -304,15 +304,14 @@ std::string comparison_table(const RunResults& base, const RunResults& next,
         "means per worker compare\n";
   }
   text += record_lines(records);
+  const double threshold = comparison.threshold_percent;
   text += "rule: Welch's t-test on the workers' log rates";
   if (comparison.by_node) text += ", and each node's change against the other nodes' changes";
-  text += "; worse where the rate fell by more than " + report_text(comparison.threshold_percent) +
-          "%" +
-          (comparison.by_node
-               ? " (a node: " + report_text(node_threshold_percent(comparison.threshold_percent)) +
-                     "% against the others)"
-               : std::string()) +
-          " and the fall is significant, the " + std::to_string(comparison.family_size) +
+  text += "; worse where the rate fell by more than " + report_text(threshold) + "%";
+  if (comparison.by_node) {
+    text += " (a node: " + report_text(node_threshold_percent(threshold)) + "% against the others)";
+  }
+  text += " and the fall is significant, the " + std::to_string(comparison.family_size) +
           " judgements held together at level " + report_text(comparison.alpha) + " (Holm)\n\n";
   std::vector<std::vector<std::string>> rows{{"test", "unit", "single base", "single new", "ratio",
                                               "total base", "total new", "ratio", "mean base",
