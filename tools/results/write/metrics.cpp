@@ -80,12 +80,10 @@ void rate_families(Exposition& out, const RunResults& run, const std::string& na
                    const std::string& help,
                    const std::function<void(Exposition&, const TestResults&, Measure)>& samples) {
   for (const Measure measure : {Measure::kFiles, Measure::kAccesses}) {
-    if (measure == Measure::kFiles) {
-      out.family(name + "_files_per_second",
-                 help + ", files created, opened, closed and removed per second");
-    } else {
-      out.family(name + "_bytes_per_second", help + ", bytes per second");
-    }
+    const bool files = measure == Measure::kFiles;
+    out.family(name + (files ? "_files_per_second" : "_bytes_per_second"),
+               help + (files ? ", files created, opened, closed and removed per second"
+                             : ", bytes per second"));
     for (const TestResults& test : run.tests) {
       if (measure_of(test.id) == measure) samples(out, test, measure);
     }
