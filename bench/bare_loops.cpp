@@ -137,23 +137,13 @@ double seconds_since(Clock::time_point start) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int cycles = quenda::kFullPlan.handling_cycles;
-  std::int64_t length = quenda::kFullPlan.file_length;
-  bool idle_thread = false;
-  if (argc > 1 && std::string(argv[argc - 1]) == "--idle-thread") {
-    idle_thread = true;
-    --argc;
-  }
-  const char* file = quenda::kCollectorFile;
-  const char* block_file = quenda::kCollectorBlockFile;
-  if (argc == 3 || argc == 5) {
-    cycles = std::atoi(argv[1]);
-    length = std::atoll(argv[2]);
-  }
-  if (argc == 5) {
-    file = argv[3];
-    block_file = argv[4];
-  }
+  const bool idle_thread = argc > 1 && std::string(argv[argc - 1]) == "--idle-thread";
+  if (idle_thread) --argc;
+  const bool counts = argc == 3 || argc == 5;
+  const int cycles = counts ? std::atoi(argv[1]) : quenda::kFullPlan.handling_cycles;
+  const std::int64_t length = counts ? std::atoll(argv[2]) : quenda::kFullPlan.file_length;
+  const char* file = argc == 5 ? argv[3] : quenda::kCollectorFile;
+  const char* block_file = argc == 5 ? argv[4] : quenda::kCollectorBlockFile;
   std::promise<void> finished;
   std::thread waiter;
   if (idle_thread) waiter = std::thread([done = finished.get_future()] { done.wait(); });
