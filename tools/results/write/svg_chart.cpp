@@ -114,11 +114,9 @@ class Chart : Svg {
  public:
   Chart(const RunResults& run, const RunNodes* nodes, std::string room)
       : Svg(std::move(room)), run_(run), nodes_(nodes) {
-    int workers = 0;
-    for (const TestResults& test : run.tests) {
-      workers = std::max(workers, static_cast<int>(test.workers.size()));
-    }
-    plot_width_ = std::max(kMinPlotWidth, kMinSlotPerWorker * workers);
+    std::size_t workers = 0;
+    for (const TestResults& test : run.tests) workers = std::max(workers, test.workers.size());
+    plot_width_ = std::max(kMinPlotWidth, kMinSlotPerWorker * static_cast<double>(workers));
     panel_width_ = kPlotLeft + plot_width_ + kPlotRight;
     // The report's pairs side by side (Lower/Higher, write/read, read/write),
     // unless a large cluster makes the panels wide.
