@@ -52,8 +52,8 @@ def file_name(index):
 
 
 def rank_map(nodes, per_node):
-    workers = range(1, nodes * per_node + 1)
-    return "rank 0 on node-0\n" + "".join(f"rank {r} on node-{(r - 1) // per_node}\n" for r in workers)
+    ranks = range(nodes * per_node + 1)  # the collector, rank 0, on node-0 with the first workers
+    return "".join(f"rank {r} on node-{max(r - 1, 0) // per_node}\n" for r in ranks)
 
 
 # --- The simulated cluster ------------------------------------------------------------------
