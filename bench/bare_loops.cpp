@@ -25,6 +25,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "plan.h"  // counts and file names only; nothing of the program is linked
 
@@ -137,36 +138,28 @@ double seconds_since(Clock::time_point start) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int cycles = quenda::kFullPlan.handling_cycles;
-  std::int64_t length = quenda::kFullPlan.file_length;
-  bool idle_thread = false;
-  if (argc > 1 && std::string(argv[argc - 1]) == "--idle-thread") {
-    idle_thread = true;
-    --argc;
-  }
-  const char* file = quenda::kCollectorFile;
-  const char* block_file = quenda::kCollectorBlockFile;
-  if (argc == 3 || argc == 5) {
-    cycles = std::atoi(argv[1]);
-    length = std::atoll(argv[2]);
-  }
-  if (argc == 5) {
-    file = argv[3];
-    block_file = argv[4];
-  }
+  const bool idle_thread = argc > 1 && std::string(argv[argc - 1]) == "--idle-thread";
+  if (idle_thread) --argc;
+  const bool counts = argc == 3 || argc == 5;
+  const int cycles = counts ? std::atoi(argv[1]) : quenda::kFullPlan.handling_cycles;
+  const std::int64_t length = counts ? std::atoll(argv[2]) : quenda::kFullPlan.file_length;
+  const char* file = argc == 5 ? argv[3] : quenda::kCollectorFile;
+  const char* block_file = argc == 5 ? argv[4] : quenda::kCollectorBlockFile;
   std::promise<void> finished;
   std::thread waiter;
   if (idle_thread) waiter = std::thread([done = finished.get_future()] { done.wait(); });
 
   // Every figure is printed after all six loops, as the program's report
   // lines never fall inside a timed stretch either; stdout is not touched
-  // before then.
-  const double stream = stream_handling(file, cycles);
-  const double descriptor = descriptor_handling(file, cycles);
-  const double write = bytewise_write(file, length);
-  const double read = bytewise_read(file, length);
-  const double block_in = block_read(file);
-  const double block_out = block_write(block_file);
+  // before then. A braced list runs the loops in the order written.
+  const std::pair<const char*, double> seconds[]{
+      {"stream_handling", stream_handling(file, cycles)},
+      {"descriptor_handling", descriptor_handling(file, cycles)},
+      {"bytewise_write", bytewise_write(file, length)},
+      {"bytewise_read", bytewise_read(file, length)},
+      {"block_read", block_read(file)},
+      {"block_write", block_write(block_file)},
+  };
   g_in.close();
   g_block_out.close();
   g_bytewise_out.close();
@@ -175,11 +168,6 @@ int main(int argc, char** argv) {
     waiter.join();
   }
 
-  std::printf("stream_handling %.9g\n", stream);
-  std::printf("descriptor_handling %.9g\n", descriptor);
-  std::printf("bytewise_write %.9g\n", write);
-  std::printf("bytewise_read %.9g\n", read);
-  std::printf("block_read %.9g\n", block_in);
-  std::printf("block_write %.9g\n", block_out);
+  for (const auto& [test, elapsed] : seconds) std::printf("%s %.9g\n", test, elapsed);
   return g_byte == quenda::kFillByte ? 0 : 1;
 }

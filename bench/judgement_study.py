@@ -52,10 +52,8 @@ def file_name(index):
 
 
 def rank_map(nodes, per_node):
-    lines = ["rank 0 on node-0"]
-    for rank in range(1, nodes * per_node + 1):
-        lines.append(f"rank {rank} on node-{(rank - 1) // per_node}")
-    return "\n".join(lines) + "\n"
+    ranks = range(nodes * per_node + 1)  # the collector, rank 0, on node-0 with the first workers
+    return "".join(f"rank {r} on node-{max(r - 1, 0) // per_node}\n" for r in ranks)
 
 
 # --- The simulated cluster ------------------------------------------------------------------
@@ -89,6 +87,14 @@ class Cluster:
 # --- Running the tool -----------------------------------------------------------------------
 
 
+def call(command, args, statuses=(0,)):
+    """Runs the tool; stops the study where it ends with a status other than `statuses`."""
+    done = subprocess.run(args, capture_output=True, text=True)
+    if done.returncode not in statuses:
+        sys.exit(f"{command} failed: {done.stderr}")
+    return done
+
+
 def clear(folder):
     """Removes the files a call of the tool was given and wrote."""
     for path in [*folder.iterdir(), *(folder / "out").glob("*")]:
@@ -103,10 +109,8 @@ def convert_flags(tool, folder, texts, map_text):
     for name, text in zip(names, texts):
         (folder / name).write_text(text)
     out = folder / "out"
-    done = subprocess.run([tool, "--rank-map", str(folder / "job.map"), "-o", str(out)] +
-                          [str(folder / n) for n in names], capture_output=True, text=True)
-    if done.returncode != 0:
-        sys.exit(f"convert failed: {done.stderr}")
+    call("convert", [tool, "--rank-map", str(folder / "job.map"), "-o", str(out)] +
+         [str(folder / n) for n in names])
     flagged = []
     for name in names:
         document = json.loads((out / (name[:-4] + ".json")).read_text())
@@ -123,10 +127,7 @@ def compare(tool, folder, base, new, map_text, maps=True):
     args = [tool, "compare", "--json"]
     if maps:
         args += ["--rank-map", str(folder / "job.map")] * 2
-    done = subprocess.run(args + [str(folder / "base.txt"), str(folder / "new.txt")],
-                          capture_output=True, text=True)
-    if done.returncode not in (0, 1):
-        sys.exit(f"compare failed: {done.stderr}")
+    done = call("compare", args + [str(folder / "base.txt"), str(folder / "new.txt")], (0, 1))
     return done.returncode, json.loads(done.stdout)
 
 
@@ -137,10 +138,8 @@ def trend_flags(tool, folder, history, newest, map_text):
     for i, text in enumerate(history + [newest]):
         (folder / file_name(i)).write_text(text)
     out = folder / "out"
-    done = subprocess.run([tool, "trend", "--rank-map", str(folder / "quenda-lite-1.map"), "-o",
-                           str(out), str(folder)], capture_output=True, text=True)
-    if done.returncode != 0:
-        sys.exit(f"trend failed: {done.stderr}")
+    done = call("trend", [tool, "trend", "--rank-map", str(folder / "quenda-lite-1.map"), "-o",
+                          str(out), str(folder)])
     nodes = set(re.findall(r"^  (node-\d+): \S+ at .*: departs$", done.stdout, re.M))
     run_departs = re.search(r"^  [a-z_]+: [^ ]+% of its history, .*: departs$", done.stdout,
                             re.M) is not None
@@ -149,10 +148,6 @@ def trend_flags(tool, folder, history, newest, map_text):
 
 
 # --- The study ------------------------------------------------------------------------------
-
-
-def share(hits, runs):
-    return f"{hits}/{runs} ({100.0 * hits / runs:.1f} %)"
 
 
 def study(tool, runs, layouts, parts):
@@ -170,7 +165,7 @@ def study(tool, runs, layouts, parts):
             slow_text = "3x slower" if per_node == 1 else "30 % slower"
 
             def row(measure, hits):
-                rows.append((name, measure, share(hits, runs)))
+                rows.append((name, measure, f"{hits}/{runs} ({100.0 * hits / runs:.1f} %)"))
 
             if "trend" in parts:
                 # Trend with maps: ten earlier runs, then a noise-only or a slowed newest run.

@@ -56,12 +56,14 @@ double seconds(clockid_t clock) {
 
 void note(Event event, int peer = 0, int count = 0, int tag = 0) {
   if (g_out != nullptr && g_count < kCapacity)
-    g_records[g_count++] = Record{
-        event, seconds(CLOCK_MONOTONIC), seconds(CLOCK_THREAD_CPUTIME_ID), peer, count, tag};
+    g_records[g_count++] =
+        Record{event, seconds(CLOCK_MONOTONIC), seconds(CLOCK_THREAD_CPUTIME_ID), peer, count, tag};
 }
 
-// Tests the request, sleeping between tests, until it completes.
-int wait_sleeping(MPI_Request* request, MPI_Status* status) {
+// Tests the request that a call returning `started` began, sleeping between
+// tests, until it completes.
+int wait_sleeping(int started, MPI_Request* request, MPI_Status* status) {
+  if (started != MPI_SUCCESS) return started;
   const timespec pause{0, g_sleepy_wait_us * 1000};
   for (;;) {
     int done = 0;
@@ -89,14 +91,12 @@ int MPI_Init(int* argc, char*** argv) {
 int MPI_Recv(void* buffer, int count, MPI_Datatype type, int source, int tag, MPI_Comm comm,
              MPI_Status* status) {
   note(kRecvEnter, source, count, tag);
-  int result = MPI_SUCCESS;
-  if (g_sleepy_wait_us > 0) {
-    MPI_Request request;
-    result = PMPI_Irecv(buffer, count, type, source, tag, comm, &request);
-    if (result == MPI_SUCCESS) result = wait_sleeping(&request, status);
-  } else {
-    result = PMPI_Recv(buffer, count, type, source, tag, comm, status);
-  }
+  MPI_Request request;
+  const int result =
+      g_sleepy_wait_us > 0
+          ? wait_sleeping(PMPI_Irecv(buffer, count, type, source, tag, comm, &request), &request,
+                          status)
+          : PMPI_Recv(buffer, count, type, source, tag, comm, status);
   note(kRecvLeave);
   return result;
 }
@@ -106,20 +106,16 @@ int MPI_Send(const void* buffer, int count, MPI_Datatype type, int destination, 
   note(kSend, destination, count, tag);
   if (g_sleepy_wait_us <= 0) return PMPI_Send(buffer, count, type, destination, tag, comm);
   MPI_Request request;
-  const int result = PMPI_Isend(buffer, count, type, destination, tag, comm, &request);
-  return result == MPI_SUCCESS ? wait_sleeping(&request, MPI_STATUS_IGNORE) : result;
+  return wait_sleeping(PMPI_Isend(buffer, count, type, destination, tag, comm, &request), &request,
+                       MPI_STATUS_IGNORE);
 }
 
 int MPI_Barrier(MPI_Comm comm) {
   note(kBarrierEnter);
-  int result = MPI_SUCCESS;
-  if (g_sleepy_wait_us > 0) {
-    MPI_Request request;
-    result = PMPI_Ibarrier(comm, &request);
-    if (result == MPI_SUCCESS) result = wait_sleeping(&request, MPI_STATUS_IGNORE);
-  } else {
-    result = PMPI_Barrier(comm);
-  }
+  MPI_Request request;
+  const int result = g_sleepy_wait_us > 0
+                         ? wait_sleeping(PMPI_Ibarrier(comm, &request), &request, MPI_STATUS_IGNORE)
+                         : PMPI_Barrier(comm);
   note(kBarrierLeave);
   return result;
 }

@@ -22,15 +22,10 @@ mkdir "$work/history" "$work/one" "$work/charts" "$work/converted"
 source=${SOURCE:-$work/sample.txt}
 [ -n "${SOURCE:-}" ] || "$build/bench/bench_sample_results" 512 >"$source"
 grep -q '^Thread(s): 512$' "$source" || { echo "$source: not a run of 512 processes" >&2; exit 1; }
-python3 - "$source" "$work/history" "$runs" <<'EOF'
-import datetime, shutil, sys
-source, folder, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
-start = datetime.datetime(2024, 1, 1)
-for i in range(runs):
-    when = start + datetime.timedelta(hours=i)
-    shutil.copyfile(source, f"{folder}/results_quenda_lite_windows_clusters @ node-a @ local date "
-                            f"{when:%Y.%m.%d} time {when:%H.%M.%S}.txt")
-EOF
+for ((i = 0; i < runs; i++)); do  # an hour apart from 2024-01-01 00:00
+  when=$(date -u -d "@$((1704067200 + 3600 * i))" '+%Y.%m.%d time %H.%M.%S')
+  cp "$source" "$work/history/results_quenda_lite_windows_clusters @ node-a @ local date $when.txt"
+done
 cp "$(find "$work/history" -name '*.txt' | head -1)" "$work/one/"
 bytes=$(cat "$work/history"/*.txt | wc -c)
 

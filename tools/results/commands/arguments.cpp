@@ -30,16 +30,6 @@ std::string_view long_name(const Option& option) {
   return comma == std::string_view::npos ? option.names : option.names.substr(comma + 2);
 }
 
-// The option that `name` names, where the command has one.
-const Option* find_option(const Command& command, std::string_view name) {
-  for (const Option& option : command.options) {
-    if (long_name(option) == name || option.names.substr(0, option.names.find(',')) == name) {
-      return &option;
-    }
-  }
-  return nullptr;
-}
-
 // `text` split into lines of at most `width` columns after `indent`
 // blanks; the first line's indent is the caller's.
 std::string wrapped(std::string_view text, std::size_t indent, std::size_t first_column) {
@@ -144,8 +134,11 @@ std::variant<Arguments, std::string> read_arguments(const Command& command,
     }
     const std::size_t equals = arg.starts_with("--") ? arg.find('=') : std::string::npos;
     const std::string name = arg.substr(0, equals);
-    const Option* option = find_option(command, name);
-    if (option == nullptr) return "unknown option " + printable(name);
+    const auto option =
+        std::find_if(command.options.begin(), command.options.end(), [&](const Option& known) {
+          return long_name(known) == name || known.names.substr(0, known.names.find(',')) == name;
+        });
+    if (option == command.options.end()) return "unknown option " + printable(name);
     std::string value;
     if (option->value.empty()) {
       if (equals != std::string::npos) return name + " takes no value";
@@ -234,6 +227,13 @@ std::string alpha_level(const std::string& value) {
 std::string several_outputs(const std::string& value) {
   if (value != "-") return "";
   return "-o - would send several files to standard output: name a folder";
+}
+
+std::optional<RunResults> run_in(const fs::path& path, std::ostream& err) {
+  auto read = read_run(path);
+  if (auto* run = std::get_if<RunResults>(&read)) return std::move(*run);
+  err << std::get<std::string>(read) << '\n';
+  return std::nullopt;
 }
 
 std::variant<std::vector<fs::path>, std::string> results_files_in(const fs::path& folder) {

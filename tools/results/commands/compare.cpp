@@ -304,15 +304,14 @@ std::string comparison_table(const RunResults& base, const RunResults& next,
         "means per worker compare\n";
   }
   text += record_lines(records);
+  const double threshold = comparison.threshold_percent;
   text += "rule: Welch's t-test on the workers' log rates";
   if (comparison.by_node) text += ", and each node's change against the other nodes' changes";
-  text += "; worse where the rate fell by more than " + report_text(comparison.threshold_percent) +
-          "%" +
-          (comparison.by_node
-               ? " (a node: " + report_text(node_threshold_percent(comparison.threshold_percent)) +
-                     "% against the others)"
-               : std::string()) +
-          " and the fall is significant, the " + std::to_string(comparison.family_size) +
+  text += "; worse where the rate fell by more than " + report_text(threshold) + "%";
+  if (comparison.by_node) {
+    text += " (a node: " + report_text(node_threshold_percent(threshold)) + "% against the others)";
+  }
+  text += " and the fall is significant, the " + std::to_string(comparison.family_size) +
           " judgements held together at level " + report_text(comparison.alpha) + " (Holm)\n\n";
   std::vector<std::vector<std::string>> rows{{"test", "unit", "single base", "single new", "ratio",
                                               "total base", "total new", "ratio", "mean base",
@@ -491,23 +490,15 @@ int run_compare(const Arguments& arguments, std::ostream& out, std::ostream& err
           err, std::string(name) + " is given once for BASE and once for NEW, or not at all");
     }
   }
-  auto base = read_run(paths[0]);
-  auto next = read_run(paths[1]);
+  std::optional<RunResults> before = run_in(paths[0], err);
+  std::optional<RunResults> after = run_in(paths[1], err);
+  if (!before || !after) return kExitUsage;
   bool refused = false;
-  for (const auto* read : {&base, &next}) {
-    if (const auto* message = std::get_if<std::string>(read)) {
-      err << *message << '\n';
-      refused = true;
-    }
-  }
-  if (refused) return kExitUsage;
-  RunResults& before = std::get<RunResults>(base);
-  RunResults& after = std::get<RunResults>(next);
   for (std::size_t i = 0; i < maps.size(); ++i) {
     const auto map = read_rank_map(maps[i]);
     std::string reason;
     if (const auto* read = std::get_if<RankMap>(&map)) {
-      reason = apply_rank_map(*read, i == 0 ? before : after);
+      reason = apply_rank_map(*read, i == 0 ? *before : *after);
       if (!reason.empty()) reason = "not of " + printable(paths[i]) + ": " + reason;
     } else {
       reason = std::get<std::string>(map);
@@ -532,9 +523,9 @@ int run_compare(const Arguments& arguments, std::ostream& out, std::ostream& err
   }
   if (refused) return kExitUsage;
   const RunComparison comparison =
-      compare_runs(before, after, threshold_percent, alpha, !maps.empty());
-  std::string text = as_json ? comparison_json(before, after, comparison, records)
-                             : comparison_table(before, after, comparison, records);
+      compare_runs(*before, *after, threshold_percent, alpha, !maps.empty());
+  std::string text = as_json ? comparison_json(*before, *after, comparison, records)
+                             : comparison_table(*before, *after, comparison, records);
   const int status = comparison.any_worse() ? kExitWorse : kExitNoneWorse;
   if (output == "-") return flushed(out << text, err, status, kExitUsage);
   const std::string write_error = write_outputs({{output, std::move(text)}});

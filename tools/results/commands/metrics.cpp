@@ -92,12 +92,9 @@ int run_metrics(const Arguments& arguments, std::ostream& out, std::ostream& err
   const double alpha = arguments.fraction("--alpha", kDefaultAlpha);
 
   const fs::path input = arguments.operands[0];
-  auto read = read_run(input);
-  if (const auto* message = std::get_if<std::string>(&read)) {
-    err << *message << '\n';
-    return kExitFailed;
-  }
-  RunResults& run = std::get<RunResults>(read);
+  std::optional<RunResults> read = run_in(input, err);
+  if (!read) return kExitFailed;
+  RunResults& run = *read;
   MetricsInput metrics{
       .run = &run, .run_time = run_time(run, input), .by_rank = arguments.has("--by-rank")};
 
@@ -121,12 +118,9 @@ int run_metrics(const Arguments& arguments, std::ostream& out, std::ostream& err
 
   WorseTests worse;
   if (previous) {
-    const auto base = read_run(*previous);
-    if (const auto* message = std::get_if<std::string>(&base)) {
-      err << *message << '\n';
-      return kExitFailed;
-    }
-    worse = worse_tests(std::get<RunResults>(base), run,
+    const std::optional<RunResults> base = run_in(*previous, err);
+    if (!base) return kExitFailed;
+    worse = worse_tests(*base, run,
                         percent_of(arguments.value("--threshold").value_or("10%")).value(), alpha);
     metrics.worse = &worse;
   }

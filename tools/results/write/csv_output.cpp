@@ -23,8 +23,7 @@ std::string csv_text_cell(std::string_view raw) {
     if (c == '"') quoted += '"';
     quoted += c;
   }
-  quoted += '"';
-  return quoted;
+  return quoted + '"';
 }
 
 std::string to_csv(const RunResults& run, std::string room) {

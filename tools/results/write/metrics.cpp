@@ -1,7 +1,6 @@
 #include "write/metrics.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <functional>
 
@@ -15,9 +14,7 @@ constexpr double kBytesPerMb = 1024.0 * 1024.0;
 std::string sample_value(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
-  char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-  return std::string(text, end);
+  return exact_text(value);
 }
 
 // The figures of one family follow its HELP and TYPE lines, all together:
@@ -83,12 +80,10 @@ void rate_families(Exposition& out, const RunResults& run, const std::string& na
                    const std::string& help,
                    const std::function<void(Exposition&, const TestResults&, Measure)>& samples) {
   for (const Measure measure : {Measure::kFiles, Measure::kAccesses}) {
-    if (measure == Measure::kFiles) {
-      out.family(name + "_files_per_second",
-                 help + ", files created, opened, closed and removed per second");
-    } else {
-      out.family(name + "_bytes_per_second", help + ", bytes per second");
-    }
+    const bool files = measure == Measure::kFiles;
+    out.family(name + (files ? "_files_per_second" : "_bytes_per_second"),
+               help + (files ? ", files created, opened, closed and removed per second"
+                             : ", bytes per second"));
     for (const TestResults& test : run.tests) {
       if (measure_of(test.id) == measure) samples(out, test, measure);
     }

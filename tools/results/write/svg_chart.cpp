@@ -114,11 +114,9 @@ class Chart : Svg {
  public:
   Chart(const RunResults& run, const RunNodes* nodes, std::string room)
       : Svg(std::move(room)), run_(run), nodes_(nodes) {
-    int workers = 0;
-    for (const TestResults& test : run.tests) {
-      workers = std::max(workers, static_cast<int>(test.workers.size()));
-    }
-    plot_width_ = std::max(kMinPlotWidth, kMinSlotPerWorker * workers);
+    std::size_t workers = 0;
+    for (const TestResults& test : run.tests) workers = std::max(workers, test.workers.size());
+    plot_width_ = std::max(kMinPlotWidth, kMinSlotPerWorker * static_cast<double>(workers));
     panel_width_ = kPlotLeft + plot_width_ + kPlotRight;
     // The report's pairs side by side (Lower/Higher, write/read, read/write),
     // unless a large cluster makes the panels wide.
@@ -201,18 +199,16 @@ class Chart : Svg {
            std::string("font-size=\"12\" font-weight=\"bold\" fill=\"") + kSignificantColour + '"');
     }
     const auto places = legend_places(width_);
-    for (std::size_t i = 0; i < places.size(); ++i) {
-      const double x = places[i].first;
-      const double y = kMargin + 74 + kLegendRowHeight * places[i].second;
-      if (i == 0) swatch(x, y, kWorkersColour, "a worker's rate");
-      if (i == 1) {
-        marker(x + 5, y - 2);
-        text(x + 14, y, "the slowest worker", "font-size=\"12\"");
-        swatch(x + 140, y, kSlowBarColour, "a flagged node's workers");
-      }
-      if (i == 2) rule(x, y, kSingleColour, "single process (the collector alone)", "6 4");
-      if (i == 3) rule(x, y, kMeanColour, "mean of the workers");
-    }
+    const auto x = [&](int entry) { return places[entry].first; };
+    const auto y = [&](int entry) {
+      return kMargin + 74 + kLegendRowHeight * places[entry].second;
+    };
+    swatch(x(0), y(0), kWorkersColour, "a worker's rate");
+    marker(x(1) + 5, y(1) - 2);
+    text(x(1) + 14, y(1), "the slowest worker", "font-size=\"12\"");
+    swatch(x(1) + 140, y(1), kSlowBarColour, "a flagged node's workers");
+    rule(x(2), y(2), kSingleColour, "single process (the collector alone)", "6 4");
+    rule(x(3), y(3), kMeanColour, "mean of the workers");
   }
 
   void swatch(double x, double y, const char* colour, std::string_view caption) {

@@ -108,9 +108,7 @@ std::string printable(std::string_view bytes) {
     } else {
       for (std::size_t i = 0; i < length; ++i) {
         const auto byte = static_cast<std::uint8_t>(bytes[at + i]);
-        text += "\\x";
-        text += kHex[byte >> 4];
-        text += kHex[byte & 0x0F];
+        text.append({'\\', 'x', kHex[byte >> 4], kHex[byte & 0x0F]});
       }
     }
     at += length;

@@ -199,8 +199,7 @@ class TrendChart : Svg {
       std::string label = points()[i].changes;
       if (label.empty()) continue;
       if (label.size() > kLongestChangeLabel) {
-        label.resize(kLongestChangeLabel - 3);
-        label += "...";
+        label.replace(kLongestChangeLabel - 3, label.npos, "...");
       }
       const double x = kMargin + x_of(i);
       const double width = 6.2 * static_cast<double>(label.size());
