@@ -22,9 +22,14 @@ std::string sample_text(int world_size = 3) {
   return samples::results_text(samples::sample_run(world_size));
 }
 
-// The names of a conversion's three outputs for `stem`.
-std::vector<std::string> outputs_of(const std::string& stem) {
-  return {stem + ".csv", stem + ".json", stem + ".svg"};
+// `others` and the three outputs of a conversion of each of `stems`, sorted.
+std::vector<std::string> with_outputs(std::vector<std::string> others,
+                                      const std::vector<std::string>& stems) {
+  for (const std::string& stem : stems) {
+    others.insert(others.end(), {stem + ".csv", stem + ".json", stem + ".svg"});
+  }
+  std::sort(others.begin(), others.end());
+  return others;
 }
 
 std::string stem_of(const std::string& results_name) {
@@ -66,7 +71,7 @@ TEST_F(CommandLine, WritesJsonCsvAndSvgNextToEachResultsFileOrIntoTheOutputFolde
   const fs::path path = write_results(sample_text());
   const std::string stem = stem_of(path.filename().string());
   ASSERT_EQ(tool({"--output-dir", "out/charts", path.string()}).exit_code, 0);
-  EXPECT_EQ(file_names(folder_.path() / "out/charts"), outputs_of(stem));
+  EXPECT_EQ(file_names(folder_.path() / "out/charts"), with_outputs({}, {stem}));
   EXPECT_EQ(file_names(folder_.path()),
             (std::vector<std::string>{"out", path.filename().string()}));
 
@@ -76,11 +81,8 @@ TEST_F(CommandLine, WritesJsonCsvAndSvgNextToEachResultsFileOrIntoTheOutputFolde
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out, path.string() + " -> " + (folder_.path() / stem).string() +
                             ".json, .csv, .svg\nmonday.txt -> monday.json, .csv, .svg\n");
-  std::vector<std::string> expected = outputs_of(stem);
-  for (const std::string& name : outputs_of("monday")) expected.push_back(name);
-  expected.insert(expected.end(), {path.filename().string(), "monday.txt", "out"});
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(file_names(folder_.path()), expected);
+  EXPECT_EQ(file_names(folder_.path()),
+            with_outputs({path.filename().string(), "monday.txt", "out"}, {stem, "monday"}));
   const auto json = nlohmann::json::parse(testing::read_file(folder_.path() / (stem + ".json")));
   EXPECT_EQ(json["threads"], 3);
   EXPECT_EQ(json["partial"], false);
@@ -128,11 +130,8 @@ TEST_F(CommandLine, ConvertsEveryResultsFileInAFolderAndOnlyThose) {
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err.rfind("data/" + broken + ":40: error: the file ends after this line", 0), 0u)
       << result.err;
-  std::vector<std::string> expected = outputs_of(stem_of(first));
-  for (const std::string& name : outputs_of(stem_of(second))) expected.push_back(name);
-  expected.insert(expected.end(), {first, second, broken, "notes.txt"});
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(file_names(data), expected);
+  EXPECT_EQ(file_names(data),
+            with_outputs({first, second, broken, "notes.txt"}, {stem_of(first), stem_of(second)}));
   const auto json = nlohmann::json::parse(testing::read_file(data / (stem_of(second) + ".json")));
   EXPECT_EQ(json["processor_name"], "node-b");
   EXPECT_EQ(json["worker_count"], 3);
@@ -164,10 +163,7 @@ TEST_F(CommandLine, WritesAllThreeOutputsOrNoneKeepingAnEarlierConversion) {
   result = tool({path.string()});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err.rfind(cannot_rename + csv_path.string() + ": ", 0), 0u) << result.err;
-  std::vector<std::string> expected = outputs_of(stem);
-  expected.push_back(path.filename().string());
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(file_names(folder_.path()), expected);
+  EXPECT_EQ(file_names(folder_.path()), with_outputs({path.filename().string()}, {stem}));
   EXPECT_EQ(testing::read_file(json_path), json);
   EXPECT_EQ(testing::read_file(svg_path), svg);
   EXPECT_TRUE(fs::is_empty(csv_path));
