@@ -479,7 +479,7 @@ TEST_F(CommandLine, ChartsAClusterOf511WorkersOn64NodesLegibly) {
   const fs::path path = write_results(samples::results_text(run));
   ASSERT_EQ(tool({"--rank-map", "cluster.map", path.string()}).exit_code, 0);
   const fs::path svg = folder_.path() / (stem_of(path.filename().string()) + ".svg");
-  EXPECT_EQ(samples::xml_problems(svg), "");
+  EXPECT_EQ(samples::xml_problems({svg}), "");
   EXPECT_EQ(samples::xpath_count(svg, "//*[@class='node-label']"), 6 * 64);
   EXPECT_EQ(samples::xpath_count(svg, "//*[@class='outlier-node'][@data-node='node-17']"), 6);
   EXPECT_EQ(samples::xpath_count(svg, "//*[@class='bar'][@data-flagged='true']"), 6 * 8);

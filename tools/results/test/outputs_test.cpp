@@ -267,7 +267,7 @@ TEST(SvgChart, IsWellFormedWithOneBarPerWorkerInEveryPanel) {
     run.source_file = samples::sample_file_name(name);
     const auto path = folder.path() / ("chart-" + std::to_string(world_size) + ".svg");
     testing::write_file(path, to_svg(run));
-    EXPECT_EQ(samples::xml_problems(path), "");
+    EXPECT_EQ(samples::xml_problems({path}), "");
     // The JSON holds the same characters, as strict UTF-8 (which parse()
     // demands), with JSON's escapes where the chart has U+FFFD.
     EXPECT_EQ(valid_text(json::parse(to_json(run))["processor_name"].get<std::string>()),
@@ -359,7 +359,7 @@ TEST(SvgChart, KeepsBarsForFiguresItCannotScale) {
     EXPECT_NE(svg.find("<title>thread 3: n/a MB/sec</title>"), std::string::npos);
     EXPECT_FALSE(std::regex_search(svg, std::regex(R"(="[^"]*(nan|inf)[^"]*")")));
     testing::write_file(folder.path() / "chart.svg", svg);
-    EXPECT_EQ(samples::xml_problems(folder.path() / "chart.svg"), "");
+    EXPECT_EQ(samples::xml_problems({folder.path() / "chart.svg"}), "");
   }
 }
 

@@ -204,7 +204,7 @@ TEST(RoundTripHistory, TrendChartsRealRunsInTimeOrder) {
   // The chart: each panel's two lines, a mark per significant run, drawn
   // by a viewer and a browser alike.
   const fs::path svg = folder.path() / "charts" / "trend.svg";
-  EXPECT_EQ(samples::xml_problems(svg), "");
+  EXPECT_EQ(samples::xml_problems({svg}), "");
   for (const std::string& test : kTests) {
     const std::string panel = "//*[local-name()='g'][@data-test='" + test + "']/*";
     EXPECT_EQ(samples::xpath_count(svg, panel + "[local-name()='path'][@class='total']"), 1);
