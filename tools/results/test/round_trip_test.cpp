@@ -49,12 +49,6 @@ BenchmarkRun run_benchmark(int processes, const fs::path& folder,
   return run;
 }
 
-fs::path with_extension(const fs::path& results_file, const std::string& extension) {
-  std::string name = results_file.filename().string();
-  name.resize(name.size() - 4);  // ".txt"
-  return results_file.parent_path() / (name + extension);
-}
-
 // "2026-12-07" and "21:14:07" as the file name spells them.
 std::string dotted(std::string text) {
   for (char& c : text) {
@@ -74,7 +68,8 @@ TEST_P(RoundTrip, TheToolReadsBackEveryFigureTheBenchmarkPrinted) {
   const ProcessResult converted = run_process({kTool, run.results_file.string()}, folder.path());
   ASSERT_EQ(converted.exit_code, 0) << converted.err;
   EXPECT_EQ(converted.err, "");
-  const json document = json::parse(read_file(with_extension(run.results_file, ".json")));
+  const json document =
+      json::parse(read_file(fs::path(run.results_file).replace_extension(".json")));
 
   // Metadata: the file name rebuilt from the JSON is the file's name.
   EXPECT_EQ(document["partial"], false);
@@ -144,7 +139,8 @@ TEST(RoundTripHistory, TrendChartsRealRunsInTimeOrder) {
                       "-x LD_PRELOAD=" + clock + " -x QUENDA_FIXED_LOCAL_TIME=" + runs[i].at);
     ASSERT_FALSE(run.results_file.empty());
     ASSERT_EQ(run_process({kTool, run.results_file.string()}, run_folder).exit_code, 0);
-    converted.push_back(json::parse(read_file(with_extension(run.results_file, ".json"))));
+    converted.push_back(
+        json::parse(read_file(fs::path(run.results_file).replace_extension(".json"))));
     trend.push_back(i == 0 ? run_folder.string() : run.results_file.string());
     if (i == 0) fs::copy_file(run.results_file, folder.path() / "renamed.txt");
   }
