@@ -124,13 +124,15 @@ TEST(AccessSummaryTest, ByteWiseGoesToTheSinksGroupByGroupAndBlockLineByLine) {
   write_bytewise_summary(bytewise.report, write, read);
   testing::CapturedReport bytewise_lines;
   write_bytewise_summary(bytewise_lines.report, write, read);
-  EXPECT_EQ(bytewise.log, interleaved(bytewise_lines.file_lines(), {4, 1, 2, 1, 1, 2, 1, 2, 1, 1}));
+  EXPECT_EQ(testing::split_lines(bytewise.log),
+            interleaved(bytewise_lines.file_lines(), {4, 1, 2, 1, 1, 2, 1, 2, 1, 1}));
 
   testing::OrderedReport block;
   write_block_summary(block.report, read, write);
   testing::CapturedReport block_lines;
   write_block_summary(block_lines.report, read, write);
-  EXPECT_EQ(block.log, interleaved(block_lines.file_lines(), std::vector<std::size_t>(15, 1)));
+  EXPECT_EQ(testing::split_lines(block.log),
+            interleaved(block_lines.file_lines(), std::vector<std::size_t>(15, 1)));
 }
 
 TEST(AccessSummaryTest, VerdictsFlipJustAboveTheirThresholds) {

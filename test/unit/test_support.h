@@ -56,38 +56,26 @@ inline const std::string kUneven = "the performance differences of threads tend 
 
 // A report whose two sinks write into one log, each line marked with its
 // sink ("console: " or "file: "), in the order the lines were written.
-class OrderedReport {
- public:
-  std::vector<std::string> log;
-
- private:
-  class MarkedLines : public std::streambuf {
-   public:
-    MarkedLines(std::vector<std::string>& log, const char* mark) : log_(log), mark_(mark) {}
-
-   protected:
+struct OrderedReport {
+  struct MarkedLines : std::streambuf {
+    MarkedLines(std::string& log, const char* mark) : log(log), mark(mark) {}
     int overflow(int c) override {
-      if (c == '\n') {
-        log_.push_back(mark_ + pending_);
-        pending_.clear();
-      } else if (c != traits_type::eof()) {
-        pending_ += static_cast<char>(c);
-      }
+      if (c == traits_type::eof()) return c;
+      if (line_start) log += mark;
+      log += static_cast<char>(c);
+      line_start = c == '\n';
       return c;
     }
-
-   private:
-    std::vector<std::string>& log_;
-    std::string mark_;
-    std::string pending_;
+    std::string& log;
+    const char* mark;
+    bool line_start = true;
   };
-  MarkedLines console_lines_{log, "console: "};
-  MarkedLines file_lines_{log, "file: "};
-  std::ostream console_{&console_lines_};
-  std::ostream file_{&file_lines_};
-
- public:
-  Report report{console_, file_};
+  std::string log;
+  MarkedLines console_lines{log, "console: "};
+  MarkedLines file_lines{log, "file: "};
+  std::ostream console{&console_lines};
+  std::ostream file{&file_lines};
+  Report report{console, file};
 };
 
 }  // namespace quenda::testing
