@@ -22,18 +22,15 @@ std::string sample_text(int world_size = 3) {
   return samples::results_text(samples::sample_run(world_size));
 }
 
-// `others` and the three outputs of a conversion of each of `stems`, sorted.
+// `others` and the three outputs of each of the `converted` files, sorted.
 std::vector<std::string> with_outputs(std::vector<std::string> others,
-                                      const std::vector<std::string>& stems) {
-  for (const std::string& stem : stems) {
+                                      const std::vector<std::string>& converted) {
+  for (const std::string& name : converted) {
+    const std::string stem = fs::path(name).stem().string();
     others.insert(others.end(), {stem + ".csv", stem + ".json", stem + ".svg"});
   }
   std::sort(others.begin(), others.end());
   return others;
-}
-
-std::string stem_of(const std::string& results_name) {
-  return results_name.substr(0, results_name.size() - 4);
 }
 
 class CommandLine : public ::testing::Test {
@@ -69,9 +66,9 @@ class CommandLine : public ::testing::Test {
 // other name is converted as well, without the metadata its name would give.
 TEST_F(CommandLine, WritesJsonCsvAndSvgNextToEachResultsFileOrIntoTheOutputFolder) {
   const fs::path path = write_results(sample_text());
-  const std::string stem = stem_of(path.filename().string());
+  const std::string stem = path.stem().string();
   ASSERT_EQ(tool({"--output-dir", "out/charts", path.string()}).exit_code, 0);
-  EXPECT_EQ(file_names(folder_.path() / "out/charts"), with_outputs({}, {stem}));
+  EXPECT_EQ(file_names(folder_.path() / "out/charts"), with_outputs({}, {path.filename()}));
   EXPECT_EQ(file_names(folder_.path()),
             (std::vector<std::string>{"out", path.filename().string()}));
 
@@ -82,7 +79,7 @@ TEST_F(CommandLine, WritesJsonCsvAndSvgNextToEachResultsFileOrIntoTheOutputFolde
   EXPECT_EQ(result.out, path.string() + " -> " + (folder_.path() / stem).string() +
                             ".json, .csv, .svg\nmonday.txt -> monday.json, .csv, .svg\n");
   EXPECT_EQ(file_names(folder_.path()),
-            with_outputs({path.filename().string(), "monday.txt", "out"}, {stem, "monday"}));
+            with_outputs({path.filename(), "monday.txt", "out"}, {path.filename(), "monday.txt"}));
   const auto json = nlohmann::json::parse(testing::read_file(folder_.path() / (stem + ".json")));
   EXPECT_EQ(json["threads"], 3);
   EXPECT_EQ(json["partial"], false);
@@ -109,7 +106,7 @@ TEST_F(CommandLine, RefusesAFileCutShortUnlessAskedForAPartialRun) {
                             ": the file ends after this line, in the cluster byte-wise tests; "
                             "expected 'Thread:2@... It was: <number> Millions Accesses/sec.')\n");
   // All three outputs, which say so.
-  const std::string stem = stem_of(path.filename().string());
+  const std::string stem = path.stem().string();
   const auto json = nlohmann::json::parse(testing::read_file(folder_.path() / (stem + ".json")));
   EXPECT_EQ(json["partial"], true);
   EXPECT_EQ(file_names(folder_.path()).size(), 5u);  // beside the cut and the empty file
@@ -130,9 +127,9 @@ TEST_F(CommandLine, ConvertsEveryResultsFileInAFolderAndOnlyThose) {
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err.rfind("data/" + broken + ":40: error: the file ends after this line", 0), 0u)
       << result.err;
-  EXPECT_EQ(file_names(data),
-            with_outputs({first, second, broken, "notes.txt"}, {stem_of(first), stem_of(second)}));
-  const auto json = nlohmann::json::parse(testing::read_file(data / (stem_of(second) + ".json")));
+  EXPECT_EQ(file_names(data), with_outputs({first, second, broken, "notes.txt"}, {first, second}));
+  const auto json =
+      nlohmann::json::parse(testing::read_file((data / second).replace_extension(".json")));
   EXPECT_EQ(json["processor_name"], "node-b");
   EXPECT_EQ(json["worker_count"], 3);
 }
@@ -141,7 +138,7 @@ TEST_F(CommandLine, ConvertsEveryResultsFileInAFolderAndOnlyThose) {
 // an earlier conversion's stay as they were.
 TEST_F(CommandLine, WritesAllThreeOutputsOrNoneKeepingAnEarlierConversion) {
   const fs::path path = write_results(sample_text(3));
-  const std::string stem = stem_of(path.filename().string());
+  const std::string stem = path.stem().string();
   const fs::path json_path = folder_.path() / (stem + ".json");
   const fs::path csv_path = folder_.path() / (stem + ".csv");
   const fs::path svg_path = folder_.path() / (stem + ".svg");
@@ -163,7 +160,7 @@ TEST_F(CommandLine, WritesAllThreeOutputsOrNoneKeepingAnEarlierConversion) {
   result = tool({path.string()});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err.rfind(cannot_rename + csv_path.string() + ": ", 0), 0u) << result.err;
-  EXPECT_EQ(file_names(folder_.path()), with_outputs({path.filename().string()}, {stem}));
+  EXPECT_EQ(file_names(folder_.path()), with_outputs({path.filename()}, {path.filename()}));
   EXPECT_EQ(testing::read_file(json_path), json);
   EXPECT_EQ(testing::read_file(svg_path), svg);
   EXPECT_TRUE(fs::is_empty(csv_path));
@@ -319,7 +316,7 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
   // A shared folder's worker files name their nodes in either form.
   ASSERT_EQ(tool({"--rank-map", "shared", results}).exit_code, 0);
   const auto shared = nlohmann::json::parse(
-      testing::read_file(results.substr(0, results.size() - 4) + ".json"))["tests"]["block_read"];
+      testing::read_file(fs::path(results).replace_extension(".json")))["tests"]["block_read"];
   EXPECT_EQ(shared["workers"][0]["node"], "a");
   EXPECT_EQ(shared["workers"][1]["node"], "b");
   // The whole tool's help holds each command's own, and every command
@@ -414,7 +411,7 @@ TEST_F(CommandLine, NamesNodesAndFlagsTheSlowOneFromAJobLog) {
                                                       failed(2, "node-a", "descriptor handling"));
   const testing::ProcessResult result = tool({"--rank-map", "job.log", path.string()});
   EXPECT_EQ(result.exit_code, 0) << result.err;
-  const std::string stem = stem_of(path.filename().string());
+  const std::string stem = path.stem().string();
   EXPECT_EQ(result.out,
             path.string() + " -> " + (folder_.path() / stem).string() + ".json, .csv, .svg\n" +
                 "by node: flagged where a node's median rate is at most 80% of the other "
@@ -478,7 +475,7 @@ TEST_F(CommandLine, ChartsAClusterOf511WorkersOn64NodesLegibly) {
   testing::write_file(folder_.path() / "cluster.map", map);
   const fs::path path = write_results(samples::results_text(run));
   ASSERT_EQ(tool({"--rank-map", "cluster.map", path.string()}).exit_code, 0);
-  const fs::path svg = folder_.path() / (stem_of(path.filename().string()) + ".svg");
+  const fs::path svg = folder_.path() / (path.stem().string() + ".svg");
   EXPECT_EQ(samples::xml_problems({svg}), "");
   EXPECT_EQ(samples::xpath_count(svg, "//*[@class='node-label']"), 6 * 64);
   EXPECT_EQ(samples::xpath_count(svg, "//*[@class='outlier-node'][@data-node='node-17']"), 6);
