@@ -49,58 +49,49 @@ void expect_same_group(const Figures& figures, const json& group) {
   EXPECT_EQ(group.size(), named) << group;
 }
 
-TEST(JsonOutput, HoldsTheRunsMetadataAndEveryFigure) {
-  const RunResults run = sample(3);
-  const json document = json::parse(to_json(run));
-  const json metadata{{"schema_version", 2},
-                      {"source_file", samples::sample_file_name("node-a")},
-                      {"partial", false},
-                      {"processor_name", "node-a"},
-                      {"local_date", "2026-03-04"},
-                      {"local_time", "05:06:07"},
-                      {"threads", 3},
-                      {"worker_count", 2}};
-  for (const auto& [key, value] : metadata.items()) EXPECT_EQ(document[key], value) << key;
-  EXPECT_FALSE(document.contains("partial_reason"));
+// Without workers, the file tests print no mean and no verdict, and the
+// JSON holds neither.
+TEST(JsonOutput, HoldsTheRunsMetadataAndEveryFigureTheReportPrints) {
+  for (const int world_size : {1, 3}) {
+    SCOPED_TRACE("world size " + std::to_string(world_size));
+    const RunResults run = sample(world_size);
+    const json document = json::parse(to_json(run));
+    const json metadata{
+        {"schema_version", 2},        {"source_file", samples::sample_file_name("node-a")},
+        {"partial", false},           {"processor_name", "node-a"},
+        {"local_date", "2026-03-04"}, {"local_time", "05:06:07"},
+        {"threads", world_size},      {"worker_count", world_size - 1}};
+    for (const auto& [key, value] : metadata.items()) EXPECT_EQ(document[key], value) << key;
+    EXPECT_FALSE(document.contains("partial_reason"));
 
-  // In report order, as the file is written (a plain json would sort them).
-  std::vector<std::string> keys;
-  const auto ordered = nlohmann::ordered_json::parse(to_json(run));
-  for (const auto& [key, value] : ordered["tests"].items()) keys.push_back(key);
-  EXPECT_EQ(keys,
-            (std::vector<std::string>{"stream_handling", "descriptor_handling", "bytewise_write",
-                                      "bytewise_read", "block_read", "block_write"}));
+    // In report order, as the file is written (a plain json would sort them).
+    std::vector<std::string> keys;
+    const auto ordered = nlohmann::ordered_json::parse(to_json(run));
+    for (const auto& [key, value] : ordered["tests"].items()) keys.push_back(key);
+    EXPECT_EQ(keys,
+              (std::vector<std::string>{"stream_handling", "descriptor_handling", "bytewise_write",
+                                        "bytewise_read", "block_read", "block_write"}));
 
-  for (const TestResults& test : run.tests) {
-    SCOPED_TRACE(std::string(test_key(test.id)));
-    const json& entry = document["tests"][std::string(test_key(test.id))];
-    const bool files = measure_of(test.id) == Measure::kFiles;
-    EXPECT_EQ(entry["measure"], files ? "files" : "accesses");
-    EXPECT_EQ(entry["label"], std::string(test_label(test.id)));
-    expect_same_group(test.single, entry["single"]);
-    ASSERT_EQ(entry["workers"].size(), 2u);
-    for (std::size_t i = 0; i < 2; ++i) {
-      EXPECT_EQ(entry["workers"][i]["rank"], i + 1);
-      expect_same_group(test.workers[i].figures, entry["workers"][i]);
+    for (const TestResults& test : run.tests) {
+      SCOPED_TRACE(std::string(test_key(test.id)));
+      const json& entry = document["tests"][std::string(test_key(test.id))];
+      const bool files = measure_of(test.id) == Measure::kFiles;
+      EXPECT_EQ(entry["measure"], files ? "files" : "accesses");
+      EXPECT_EQ(entry["label"], std::string(test_label(test.id)));
+      expect_same_group(test.single, entry["single"]);
+      ASSERT_EQ(entry["workers"].size(), static_cast<std::size_t>(world_size - 1));
+      for (std::size_t i = 0; i < entry["workers"].size(); ++i) {
+        EXPECT_EQ(entry["workers"][i]["rank"], i + 1);
+        expect_same_group(test.workers[i].figures, entry["workers"][i]);
+      }
+      expect_same_group(test.total, entry["total"]);
+      const bool unprinted = files && world_size == 1;
+      EXPECT_EQ(entry["mean"].is_null(), unprinted);
+      expect_same_group(test.mean, entry["mean"]);
+      EXPECT_EQ(json_figure(entry, "improvement"), test.improvement);
+      EXPECT_EQ(entry["significant"], unprinted ? json() : json(*test.significant));
     }
-    expect_same_group(test.total, entry["total"]);
-    expect_same_group(test.mean, entry["mean"]);
-    EXPECT_EQ(json_figure(entry, "improvement"), test.improvement);
-    ASSERT_TRUE(entry["significant"].is_boolean());
-    EXPECT_EQ(entry["significant"].get<bool>(), *test.significant);
   }
-}
-
-TEST(JsonOutput, LeavesOutWhatARunWithoutWorkersDoesNotPrint) {
-  const json document = json::parse(to_json(sample(1)));
-  EXPECT_EQ(document["worker_count"], 0);
-  const json& stream = document["tests"]["stream_handling"];
-  EXPECT_TRUE(stream["workers"].empty());
-  EXPECT_TRUE(stream["mean"].is_null());
-  EXPECT_TRUE(stream["significant"].is_null());
-  const json& block = document["tests"]["block_write"];
-  EXPECT_EQ(block["mean"]["mb_per_sec"], 0.0);
-  EXPECT_EQ(block["significant"], false);
   // A whole figure is still written as a float, as scripts have read it.
   EXPECT_NE(to_json(sample(1)).find("\"mb_per_sec\": 0.0\n"), std::string::npos);
 }
