@@ -48,17 +48,6 @@ class CommandLine : public ::testing::Test {
     return testing::run_process(args, folder_.path(), options);
   }
 
-  // A failed conversion of `path`: exit status 1, one error line naming the
-  // file and `line`, and the folder as it was.
-  void expect_refused(const fs::path& path, int line, const std::string& reason) {
-    const auto before = file_names(folder_.path());
-    const testing::ProcessResult result = tool({path.string()});
-    EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, path.string() + ":" + std::to_string(line) + ": error: " + reason + "\n");
-    EXPECT_EQ(file_names(folder_.path()), before);
-  }
-
   testing::TemporaryFolder folder_;
 };
 
@@ -94,22 +83,25 @@ TEST_F(CommandLine, RefusesAFileCutShortUnlessAskedForAPartialRun) {
   // first line.
   const int cut = samples::nth_line_starting(text, "Thread:2@node-a The system spent: ");
   const fs::path path = write_results(samples::first_lines(text, cut));
-  expect_refused(write_results("", "empty"), 1, "the file is empty; not a results file");
-  expect_refused(path, cut,
-                 "the file ends after this line, in the cluster byte-wise tests; expected "
-                 "'Thread:2@... It was: <number> Millions Accesses/sec.'");
+  const std::string reason =
+      "the file ends after this line, in the cluster byte-wise tests; expected "
+      "'Thread:2@... It was: <number> Millions Accesses/sec.'";
+  // Refused with one error line, and nothing written.
+  const testing::ProcessResult refused = tool({path.string()});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, path.string() + ":" + std::to_string(cut) + ": error: " + reason + "\n");
+  EXPECT_EQ(file_names(folder_.path()).size(), 1u);
 
   const testing::ProcessResult result = tool({"--partial", path.string()});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.err, path.string() + ": note: converted a partial run (line " +
-                            std::to_string(cut) +
-                            ": the file ends after this line, in the cluster byte-wise tests; "
-                            "expected 'Thread:2@... It was: <number> Millions Accesses/sec.')\n");
+                            std::to_string(cut) + ": " + reason + ")\n");
   // All three outputs, which say so.
   const std::string stem = path.stem().string();
   const auto json = nlohmann::json::parse(testing::read_file(folder_.path() / (stem + ".json")));
   EXPECT_EQ(json["partial"], true);
-  EXPECT_EQ(file_names(folder_.path()).size(), 5u);  // beside the cut and the empty file
+  EXPECT_EQ(file_names(folder_.path()).size(), 4u);
 }
 
 TEST_F(CommandLine, ConvertsEveryResultsFileInAFolderAndOnlyThose) {
@@ -189,6 +181,7 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
            {"broken-record.json", "{\"record_version\": 1"},
            {"keyless-record.json", "{\"record_version\": 1}"},
            {"stopped.txt", sample_text().substr(0, 2000)},
+           {"empty.txt", ""},
            {samples::sample_file_name("stopped"), sample_text().substr(0, 2000)},
            {"shared/data64-windows-1@a.tmp", ""},
            {"shared/data64-windows-2@b.tmp", ""},
@@ -234,6 +227,7 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
       {{"trend", "--output-dir=", "x.txt"}, 2, wrong("--output-dir has an empty value")},
       {{"--", "-o"}, 1, "-o: error: no such file or folder\n"},
       {{"missing.txt"}, 1, "missing.txt: error: no such file or folder\n"},
+      {{"empty.txt"}, 1, "empty.txt:1: error: the file is empty; not a results file\n"},
       {{locked.string()},
        1,
        locked.string() + ": error: cannot open: Permission denied\n",
