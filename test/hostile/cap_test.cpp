@@ -18,8 +18,6 @@ constexpr int kProcesses = 6;
 constexpr int kWorldSize = testing::kSmallPlan.world_size_cap;
 constexpr int kTests = 6;  // two file-handling, two byte-wise, two block
 
-const Lines kBarriers = {"barrier", "barrier", "barrier"};
-
 // A process's barriers and messages from its probe file, as "barrier",
 // "send <destination> <count> <tag>" and "recv <source> <count> <tag>".
 Lines messages(const std::filesystem::path& probe_file) {
@@ -80,7 +78,7 @@ TEST(CapMessagesTest, ProcessesBeyondTheCapOnlyPassTheBarriers) {
   }
   for (int rank = 1; rank < kWorldSize; ++rank) EXPECT_EQ(trace[rank], worker) << "rank " << rank;
   for (int rank = kWorldSize; rank < kProcesses; ++rank) {
-    EXPECT_EQ(trace[rank], kBarriers) << "rank " << rank;
+    EXPECT_EQ(trace[rank], (Lines{"barrier", "barrier", "barrier"})) << "rank " << rank;
   }
 }
 

@@ -95,7 +95,6 @@ class FullDiskTest : public ::testing::Test {
     if (mounts_.empty()) QUENDA_SCENE_UNAVAILABLE(kNoNamespaces);
   }
   const std::string mounts_ = namespace_prefix("--mount --propagation private --uts");
-  const std::string host_ = kHost;
   const std::string fill_ = filled(testing::kSmallPlan.file_length);
 };
 
@@ -106,8 +105,8 @@ TEST_F(FullDiskTest, FullOnceTheResultsFileHasItsFirstPageOrWhenTheCollectorsBlo
                                        std::pair<std::string, std::string>{"8k", fill_}}) {
     const std::map<std::string, std::string> expected = {
         {"data64-windows-cluster.tmp", bytewise}, {"data64-windows-cluster", kEmptyFile},
-        {worker_file(1, host_), kEmptyFile},      {worker_copy(1, host_), kEmptyFile},
-        {worker_file(2, host_), kEmptyFile},      {worker_copy(2, host_), kEmptyFile},
+        {worker_file(1, kHost), kEmptyFile},      {worker_copy(1, kHost), kEmptyFile},
+        {worker_file(2, kHost), kEmptyFile},      {worker_copy(2, kHost), kEmptyFile},
     };
     EXPECT_EQ(run_on_full_disk(size, mounts_), expected) << size;
   }
@@ -122,15 +121,15 @@ TEST_F(FullDiskTest, FullWhileTheWorkersWriteTheirFiles) {
   auto files = run_on_full_disk("20k", mounts_);
   std::vector<std::string> names;
   for (const auto& entry : files) names.push_back(entry.first);
-  std::vector<std::string> expected_names = scratch_names(kProcesses, host_);
+  std::vector<std::string> expected_names = scratch_names(kProcesses, kHost);
   std::sort(expected_names.begin(), expected_names.end());
   ASSERT_EQ(names, expected_names);
   EXPECT_EQ(files["data64-windows-cluster.tmp"], fill_);
   EXPECT_EQ(files["data64-windows-cluster"], fill_);
   int full = 0;
   for (int rank = 1; rank < kProcesses; ++rank) {
-    const std::string& file = files[worker_file(rank, host_)];
-    const std::string& copy = files[worker_copy(rank, host_)];
+    const std::string& file = files[worker_file(rank, kHost)];
+    const std::string& copy = files[worker_copy(rank, kHost)];
     for (const std::string* contents : {&file, &copy}) {
       EXPECT_TRUE(*contents == fill_ || *contents == kEmptyFile) << *contents;
       full += *contents == fill_ ? 1 : 0;

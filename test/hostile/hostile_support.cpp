@@ -126,19 +126,6 @@ std::map<int, Lines> lines_by_rank(const std::string& tagged_console) {
   return by_rank;
 }
 
-std::vector<Pattern> with_line_before(std::vector<Pattern> patterns, const std::string& figure,
-                                      const std::string& line) {
-  for (auto it = patterns.begin(); it != patterns.end(); ++it) {
-    for (const std::string& name : it->names) {
-      if (name == figure) {
-        patterns.insert(it, e2e::literal(line));
-        return patterns;
-      }
-    }
-  }
-  throw std::logic_error("no pattern names the figure " + figure);
-}
-
 HeldFile::HeldFile(const std::filesystem::path& path) {
   // The holder is told of a breaking lease by SIGIO, which would end it.
   std::signal(SIGIO, SIG_IGN);
@@ -168,14 +155,6 @@ std::vector<Started> processes_started_from(const std::string& program) {
     found.push_back(Started{static_cast<pid_t>(std::stol(pid)), rank});
   }
   return found;
-}
-
-std::string saved_path_shown(const Lines& console) {
-  const std::string closing = "Results have been saved in a file and you can find it at: ";
-  for (const std::string& line : console) {
-    if (line.rfind(closing, 0) == 0) return line.substr(closing.size());
-  }
-  return "";
 }
 
 std::string match_report(const Lines& lines, const std::vector<Pattern>& expected) {

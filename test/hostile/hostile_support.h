@@ -111,11 +111,6 @@ JobResult run_on_tmpfs(const JobOptions& options, const Tmpfs& tmpfs,
 // kept under rank -1.
 std::map<int, Lines> lines_by_rank(const std::string& tagged_console);
 
-// The console report's patterns with one literal line added right before the
-// first pattern that names the figure `figure`.
-std::vector<Pattern> with_line_before(std::vector<Pattern> patterns, const std::string& figure,
-                                      const std::string& line);
-
 // A regular file held under a read lease: a process that opens it to write
 // waits there until the lease is released (or the system's lease-break
 // time, 45 seconds by default, has passed). Creates the file if missing.
@@ -140,10 +135,6 @@ struct Started {
 
 // The live processes whose program argument (argv[0]) is exactly `program`.
 std::vector<Started> processes_started_from(const std::string& program);
-
-// The path the console's closing line names, or an empty string when the
-// console has no closing line.
-std::string saved_path_shown(const Lines& console);
 
 // The expected report of a run, matched line by line; an empty string when
 // every line matches.

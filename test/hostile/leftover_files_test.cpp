@@ -17,6 +17,17 @@ using testing::write_file;
 
 constexpr std::int64_t kLength = testing::kSmallPlan.file_length;
 
+// Launcher arguments for a run that reads one fixed local time, as runs
+// started within one second do, and the results file it names on `host`.
+std::string at_fixed_time() {
+  return preloading(QUENDA_FIXED_LOCAL_TIME_LIBRARY,
+                    {"QUENDA_FIXED_LOCAL_TIME=2031-02-03T04:05:06"});
+}
+std::string fixed_time_name(const std::string& host) {
+  return "results_quenda_lite_windows_clusters @ " + host +
+         " @ local date 2031.02.03 time 04.05.06.txt";
+}
+
 TEST(LeftoverFilesTest, StaleScratchFilesInADeepDirectoryEndAsANormalRunLeavesThem) {
   TemporaryFolder folder;
   std::filesystem::path directory = folder.path();
@@ -47,28 +58,20 @@ TEST(LeftoverFilesTest, TwoRunsInTheSameSecondLeaveOneResultsFileTheLaterOnes) {
   TemporaryFolder folder;
   const std::filesystem::path& directory = folder.path();
   const std::string host = e2e::host_name();
-  // Both runs read the same local time, as two runs started within one
-  // second do. The later run is the smaller one, so its report is shorter
-  // and any remainder of the earlier one would show.
-  const std::string clock =
-      preloading(QUENDA_FIXED_LOCAL_TIME_LIBRARY, {"QUENDA_FIXED_LOCAL_TIME=2031-02-03T04:05:06"});
-  const std::string name = "results_quenda_lite_windows_clusters @ " + host +
-                           " @ local date 2031.02.03 time 04.05.06.txt";
-  const std::string saved = directory.string() + "/" + name;
-
+  // Both runs read the same local time. The later run is the smaller one,
+  // so its report is shorter and any remainder of the earlier one would show.
+  const std::string name = fixed_time_name(host);
   const JobResult first =
-      e2e::run_job({.processes = 3, .directory = directory, .launcher_extra = clock});
+      e2e::run_job({.processes = 3, .directory = directory, .launcher_extra = at_fixed_time()});
   ASSERT_EQ(first.exit_code, 0) << first.errors << first.console;
   EXPECT_EQ(first.errors, "") << "a clean run says nothing on standard error";
-  ASSERT_EQ(saved_path_shown(e2e::split_lines(first.console)), saved);
   // The earlier run's results file is there, with its three-process report.
-  ASSERT_TRUE(std::filesystem::is_regular_file(saved));
-  ASSERT_EQ(match_report(e2e::split_lines(e2e::read_file(saved)),
-                         e2e::expected_report(ReportShape{3, host, saved}, Sink::kFile)),
-            "");
+  ASSERT_EQ(e2e::expect_complete_run(e2e::split_lines(first.console), directory, 3, host)
+                .results_file.filename(),
+            name);
 
   const JobResult second =
-      e2e::run_job({.processes = 2, .directory = directory, .launcher_extra = clock});
+      e2e::run_job({.processes = 2, .directory = directory, .launcher_extra = at_fixed_time()});
   ASSERT_EQ(second.exit_code, 0) << second.errors << second.console;
   EXPECT_EQ(second.errors, "") << "a clean run says nothing on standard error";
 
@@ -84,8 +87,7 @@ TEST(LeftoverFilesTest, TwoRunsInTheSameSecondLeaveOneResultsFileTheLaterOnes) {
 // the collector says so and the job does not end 0.
 TEST(LeftoverFilesTest, ARunWhoseReportIsNowhereEndsNonZero) {
   const std::string host = e2e::host_name();
-  const std::string name = "results_quenda_lite_windows_clusters @ " + host +
-                           " @ local date 2031.02.03 time 04.05.06.txt";
+  const std::string name = fixed_time_name(host);
   for (const std::string reason :
        {"Is a directory", "No such file or directory", "another file has taken its name"}) {
     TemporaryFolder folder;
@@ -108,11 +110,8 @@ TEST(LeftoverFilesTest, ARunWhoseReportIsNowhereEndsNonZero) {
       }
       collector_block_write.release();
     });
-    const JobResult result = e2e::run_job(
-        {.processes = 3,
-         .directory = directory,
-         .launcher_extra = preloading(QUENDA_FIXED_LOCAL_TIME_LIBRARY,
-                                      {"QUENDA_FIXED_LOCAL_TIME=2031-02-03T04:05:06"})});
+    const JobResult result =
+        e2e::run_job({.processes = 3, .directory = directory, .launcher_extra = at_fixed_time()});
     remover.join();
 
     EXPECT_NE(result.exit_code, 0) << reason;

@@ -65,9 +65,7 @@ std::map<std::string, std::string> directory_entries(const std::filesystem::path
 
 std::map<std::string, std::string> scratch_entries(const std::filesystem::path& directory) {
   auto entries = directory_entries(directory);
-  std::erase_if(entries, [](const auto& entry) {
-    return entry.first.rfind("results_quenda_lite_windows_clusters @ ", 0) == 0;
-  });
+  for (const auto& results : results_files(directory)) entries.erase(results.filename().string());
   return entries;
 }
 

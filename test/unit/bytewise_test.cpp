@@ -37,18 +37,31 @@ TEST_F(BytewiseRunTest, SingleProcessWriteLeavesTheFileOpenAndFullOfFillBytes) {
   EXPECT_EQ(testing::read_file(kCollectorFile), std::string(64, kFillByte));
 }
 
-TEST_F(BytewiseRunTest, WorkerSecondPassRewritesBytesMToTwoM) {
+// A worker's second pass takes bytes M to 2M, M the file length over its
+// rank + 1; the read is checked on bytes that tell their offsets apart.
+TEST_F(BytewiseRunTest, WorkerSecondPassesRewriteAndRereadBytesMToTwoM) {
+  const std::string bytes = testing::numbered_bytes(64);
   for (int rank : {1, 2, 3}) {
+    SCOPED_TRACE(rank);
     files = ScratchFiles{};  // afresh for each worker
     const Identity worker{rank, 4, "node"};
     const std::int64_t m = 64 / (rank + 1);
-    const Timing timing = run_bytewise_write_worker(kPlan, worker, files);
-    EXPECT_TRUE(testing::credited(timing, static_cast<double>(64 + m))) << rank;
+    const Timing written = run_bytewise_write_worker(kPlan, worker, files);
+    EXPECT_TRUE(testing::credited(written, static_cast<double>(64 + m)));
     EXPECT_EQ(files.count, m);
-    EXPECT_EQ(static_cast<std::int64_t>(files.bytewise_out.tellp()), 2 * m) << rank;
+    EXPECT_EQ(static_cast<std::int64_t>(files.bytewise_out.tellp()), 2 * m);
     const std::string name = "data64-windows-" + std::to_string(rank) + "@node.tmp";
     EXPECT_EQ(std::string(files.input_name), name);
-    EXPECT_EQ(testing::read_file(name), std::string(64, kFillByte)) << rank;
+    EXPECT_EQ(testing::read_file(name), std::string(64, kFillByte));
+
+    files.bytewise_out.close();
+    testing::write_file(name, bytes);
+    std::ostringstream console;
+    const Timing read = run_bytewise_read_worker(kPlan, worker, files, console);
+    EXPECT_TRUE(testing::credited(read, static_cast<double>(64 + m)));
+    EXPECT_EQ(files.byte, bytes[2 * m - 1]);  // the byte just before offset 2M
+    EXPECT_EQ(console.str(), "");
+    EXPECT_FALSE(files.in.is_open());
   }
 }
 
@@ -61,24 +74,6 @@ TEST_F(BytewiseRunTest, ReadsWhileTheWriterStillHoldsTheFile) {
   EXPECT_EQ(files.byte, kFillByte);
   EXPECT_TRUE(files.in.is_open());  // closed by the caller, after the report lines
   EXPECT_TRUE(files.bytewise_out.is_open());
-}
-
-TEST_F(BytewiseRunTest, WorkerSecondPassRereadsExactlyItsStretch) {
-  const std::string bytes = testing::numbered_bytes(64);
-  for (int rank : {1, 2, 3}) {
-    files = ScratchFiles{};  // afresh for each worker
-    const Identity worker{rank, 4, "node"};
-    format_worker_file_name(files.input_name, worker.rank, worker.processor_name);
-    testing::write_file(files.input_name, bytes);
-    std::ostringstream console;
-    const std::int64_t m = 64 / (rank + 1);
-    const Timing timing = run_bytewise_read_worker(kPlan, worker, files, console);
-    EXPECT_TRUE(testing::credited(timing, static_cast<double>(64 + m)));
-    // The last byte read is the one just before offset 2M.
-    EXPECT_EQ(files.byte, bytes[2 * m - 1]) << rank;
-    EXPECT_EQ(console.str(), "");
-    EXPECT_FALSE(files.in.is_open());
-  }
 }
 
 TEST_F(BytewiseRunTest, UnopenableFileIsReportedOnTheConsoleOnlyAndStillTimed) {
@@ -129,13 +124,15 @@ TEST(AccessSummaryTest, ByteWiseGoesToTheSinksGroupByGroupAndBlockLineByLine) {
   write_bytewise_summary(bytewise.report, write, read);
   testing::CapturedReport bytewise_lines;
   write_bytewise_summary(bytewise_lines.report, write, read);
-  EXPECT_EQ(bytewise.log, interleaved(bytewise_lines.file_lines(), {4, 1, 2, 1, 1, 2, 1, 2, 1, 1}));
+  EXPECT_EQ(testing::split_lines(bytewise.log),
+            interleaved(bytewise_lines.file_lines(), {4, 1, 2, 1, 1, 2, 1, 2, 1, 1}));
 
   testing::OrderedReport block;
   write_block_summary(block.report, read, write);
   testing::CapturedReport block_lines;
   write_block_summary(block_lines.report, read, write);
-  EXPECT_EQ(block.log, interleaved(block_lines.file_lines(), std::vector<std::size_t>(15, 1)));
+  EXPECT_EQ(testing::split_lines(block.log),
+            interleaved(block_lines.file_lines(), std::vector<std::size_t>(15, 1)));
 }
 
 TEST(AccessSummaryTest, VerdictsFlipJustAboveTheirThresholds) {

@@ -36,7 +36,7 @@ TEST(ReportTest, EveryLineEndsWithNewlineAndEmptyLinesAreBare) {
 TEST(ReportTest, WorkerRanksPrintAsPlainDecimals) {
   CapturedReport captured;
   captured.report.console("Thread:", worker_label(511), "@");
-  EXPECT_EQ(captured.console_lines(), Lines{"Thread:511@"});
+  EXPECT_EQ(captured.console_text.str(), "Thread:511@\n");
 }
 
 TEST(ResultsFileTest, NameCarriesProcessorNameAndLocalStartTime) {

@@ -35,11 +35,10 @@ struct CapturedReport {
   std::ostringstream file_text;
   Report report{console_text, file_text};
 
-  Lines console_lines() const { return split_lines(console_text.str()); }
   Lines file_lines() const { return split_lines(file_text.str()); }
   // The lines, where both sinks must hold the same ones.
   Lines lines_on_both() const {
-    EXPECT_EQ(console_lines(), file_lines()) << "the sinks differ";
+    EXPECT_EQ(console_text.str(), file_text.str()) << "the sinks differ";
     return file_lines();
   }
 };
@@ -57,38 +56,26 @@ inline const std::string kUneven = "the performance differences of threads tend 
 
 // A report whose two sinks write into one log, each line marked with its
 // sink ("console: " or "file: "), in the order the lines were written.
-class OrderedReport {
- public:
-  std::vector<std::string> log;
-
- private:
-  class MarkedLines : public std::streambuf {
-   public:
-    MarkedLines(std::vector<std::string>& log, const char* mark) : log_(log), mark_(mark) {}
-
-   protected:
+struct OrderedReport {
+  struct MarkedLines : std::streambuf {
+    MarkedLines(std::string& log, const char* mark) : log(log), mark(mark) {}
     int overflow(int c) override {
-      if (c == '\n') {
-        log_.push_back(mark_ + pending_);
-        pending_.clear();
-      } else if (c != traits_type::eof()) {
-        pending_ += static_cast<char>(c);
-      }
+      if (c == traits_type::eof()) return c;
+      if (line_start) log += mark;
+      log += static_cast<char>(c);
+      line_start = c == '\n';
       return c;
     }
-
-   private:
-    std::vector<std::string>& log_;
-    std::string mark_;
-    std::string pending_;
+    std::string& log;
+    const char* mark;
+    bool line_start = true;
   };
-  MarkedLines console_lines_{log, "console: "};
-  MarkedLines file_lines_{log, "file: "};
-  std::ostream console_{&console_lines_};
-  std::ostream file_{&file_lines_};
-
- public:
-  Report report{console_, file_};
+  std::string log;
+  MarkedLines console_lines{log, "console: "};
+  MarkedLines file_lines{log, "file: "};
+  std::ostream console{&console_lines};
+  std::ostream file{&file_lines};
+  Report report{console, file};
 };
 
 }  // namespace quenda::testing

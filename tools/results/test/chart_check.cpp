@@ -103,10 +103,6 @@ std::string label_problems(const std::filesystem::path& svg) {
   return problems;
 }
 
-std::string xml_problems(const std::filesystem::path& svg) {
-  return xml_problems(std::vector<std::filesystem::path>{svg});
-}
-
 std::string xml_problems(const std::vector<std::filesystem::path>& svgs) {
   if (!have_xmllint()) return "no xmllint";
   std::vector<std::string> argv{kXmllint, "--noout"};

@@ -9,9 +9,8 @@
 
 namespace quenda::results::samples {
 
-// xmllint's complaints about the file; empty when it is well-formed XML.
-std::string xml_problems(const std::filesystem::path& svg);
-// The same for many files in one run of xmllint.
+// xmllint's complaints about the files, read in one run of it; empty when
+// each is well-formed XML.
 std::string xml_problems(const std::vector<std::filesystem::path>& svgs);
 
 // The number of elements an XPath expression selects in the file.

@@ -22,13 +22,15 @@ std::string sample_text(int world_size = 3) {
   return samples::results_text(samples::sample_run(world_size));
 }
 
-// The names of a conversion's three outputs for `stem`.
-std::vector<std::string> outputs_of(const std::string& stem) {
-  return {stem + ".csv", stem + ".json", stem + ".svg"};
-}
-
-std::string stem_of(const std::string& results_name) {
-  return results_name.substr(0, results_name.size() - 4);
+// `others` and the three outputs of each of the `converted` files, sorted.
+std::vector<std::string> with_outputs(std::vector<std::string> others,
+                                      const std::vector<std::string>& converted) {
+  for (const std::string& name : converted) {
+    const std::string stem = fs::path(name).stem().string();
+    others.insert(others.end(), {stem + ".csv", stem + ".json", stem + ".svg"});
+  }
+  std::sort(others.begin(), others.end());
+  return others;
 }
 
 class CommandLine : public ::testing::Test {
@@ -46,17 +48,6 @@ class CommandLine : public ::testing::Test {
     return testing::run_process(args, folder_.path(), options);
   }
 
-  // A failed conversion of `path`: exit status 1, one error line naming the
-  // file and `line`, and the folder as it was.
-  void expect_refused(const fs::path& path, int line, const std::string& reason) {
-    const auto before = file_names(folder_.path());
-    const testing::ProcessResult result = tool({path.string()});
-    EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, path.string() + ":" + std::to_string(line) + ": error: " + reason + "\n");
-    EXPECT_EQ(file_names(folder_.path()), before);
-  }
-
   testing::TemporaryFolder folder_;
 };
 
@@ -64,9 +55,9 @@ class CommandLine : public ::testing::Test {
 // other name is converted as well, without the metadata its name would give.
 TEST_F(CommandLine, WritesJsonCsvAndSvgNextToEachResultsFileOrIntoTheOutputFolder) {
   const fs::path path = write_results(sample_text());
-  const std::string stem = stem_of(path.filename().string());
+  const std::string stem = path.stem().string();
   ASSERT_EQ(tool({"--output-dir", "out/charts", path.string()}).exit_code, 0);
-  EXPECT_EQ(file_names(folder_.path() / "out/charts"), outputs_of(stem));
+  EXPECT_EQ(file_names(folder_.path() / "out/charts"), with_outputs({}, {path.filename()}));
   EXPECT_EQ(file_names(folder_.path()),
             (std::vector<std::string>{"out", path.filename().string()}));
 
@@ -76,11 +67,8 @@ TEST_F(CommandLine, WritesJsonCsvAndSvgNextToEachResultsFileOrIntoTheOutputFolde
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out, path.string() + " -> " + (folder_.path() / stem).string() +
                             ".json, .csv, .svg\nmonday.txt -> monday.json, .csv, .svg\n");
-  std::vector<std::string> expected = outputs_of(stem);
-  for (const std::string& name : outputs_of("monday")) expected.push_back(name);
-  expected.insert(expected.end(), {path.filename().string(), "monday.txt", "out"});
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(file_names(folder_.path()), expected);
+  EXPECT_EQ(file_names(folder_.path()),
+            with_outputs({path.filename(), "monday.txt", "out"}, {path.filename(), "monday.txt"}));
   const auto json = nlohmann::json::parse(testing::read_file(folder_.path() / (stem + ".json")));
   EXPECT_EQ(json["threads"], 3);
   EXPECT_EQ(json["partial"], false);
@@ -95,22 +83,25 @@ TEST_F(CommandLine, RefusesAFileCutShortUnlessAskedForAPartialRun) {
   // first line.
   const int cut = samples::nth_line_starting(text, "Thread:2@node-a The system spent: ");
   const fs::path path = write_results(samples::first_lines(text, cut));
-  expect_refused(write_results("", "empty"), 1, "the file is empty; not a results file");
-  expect_refused(path, cut,
-                 "the file ends after this line, in the cluster byte-wise tests; expected "
-                 "'Thread:2@... It was: <number> Millions Accesses/sec.'");
+  const std::string reason =
+      "the file ends after this line, in the cluster byte-wise tests; expected "
+      "'Thread:2@... It was: <number> Millions Accesses/sec.'";
+  // Refused with one error line, and nothing written.
+  const testing::ProcessResult refused = tool({path.string()});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, path.string() + ":" + std::to_string(cut) + ": error: " + reason + "\n");
+  EXPECT_EQ(file_names(folder_.path()).size(), 1u);
 
   const testing::ProcessResult result = tool({"--partial", path.string()});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.err, path.string() + ": note: converted a partial run (line " +
-                            std::to_string(cut) +
-                            ": the file ends after this line, in the cluster byte-wise tests; "
-                            "expected 'Thread:2@... It was: <number> Millions Accesses/sec.')\n");
+                            std::to_string(cut) + ": " + reason + ")\n");
   // All three outputs, which say so.
-  const std::string stem = stem_of(path.filename().string());
+  const std::string stem = path.stem().string();
   const auto json = nlohmann::json::parse(testing::read_file(folder_.path() / (stem + ".json")));
   EXPECT_EQ(json["partial"], true);
-  EXPECT_EQ(file_names(folder_.path()).size(), 5u);  // beside the cut and the empty file
+  EXPECT_EQ(file_names(folder_.path()).size(), 4u);
 }
 
 TEST_F(CommandLine, ConvertsEveryResultsFileInAFolderAndOnlyThose) {
@@ -128,12 +119,9 @@ TEST_F(CommandLine, ConvertsEveryResultsFileInAFolderAndOnlyThose) {
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err.rfind("data/" + broken + ":40: error: the file ends after this line", 0), 0u)
       << result.err;
-  std::vector<std::string> expected = outputs_of(stem_of(first));
-  for (const std::string& name : outputs_of(stem_of(second))) expected.push_back(name);
-  expected.insert(expected.end(), {first, second, broken, "notes.txt"});
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(file_names(data), expected);
-  const auto json = nlohmann::json::parse(testing::read_file(data / (stem_of(second) + ".json")));
+  EXPECT_EQ(file_names(data), with_outputs({first, second, broken, "notes.txt"}, {first, second}));
+  const auto json =
+      nlohmann::json::parse(testing::read_file((data / second).replace_extension(".json")));
   EXPECT_EQ(json["processor_name"], "node-b");
   EXPECT_EQ(json["worker_count"], 3);
 }
@@ -142,7 +130,7 @@ TEST_F(CommandLine, ConvertsEveryResultsFileInAFolderAndOnlyThose) {
 // an earlier conversion's stay as they were.
 TEST_F(CommandLine, WritesAllThreeOutputsOrNoneKeepingAnEarlierConversion) {
   const fs::path path = write_results(sample_text(3));
-  const std::string stem = stem_of(path.filename().string());
+  const std::string stem = path.stem().string();
   const fs::path json_path = folder_.path() / (stem + ".json");
   const fs::path csv_path = folder_.path() / (stem + ".csv");
   const fs::path svg_path = folder_.path() / (stem + ".svg");
@@ -164,10 +152,7 @@ TEST_F(CommandLine, WritesAllThreeOutputsOrNoneKeepingAnEarlierConversion) {
   result = tool({path.string()});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.err.rfind(cannot_rename + csv_path.string() + ": ", 0), 0u) << result.err;
-  std::vector<std::string> expected = outputs_of(stem);
-  expected.push_back(path.filename().string());
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(file_names(folder_.path()), expected);
+  EXPECT_EQ(file_names(folder_.path()), with_outputs({path.filename()}, {path.filename()}));
   EXPECT_EQ(testing::read_file(json_path), json);
   EXPECT_EQ(testing::read_file(svg_path), svg);
   EXPECT_TRUE(fs::is_empty(csv_path));
@@ -196,6 +181,7 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
            {"broken-record.json", "{\"record_version\": 1"},
            {"keyless-record.json", "{\"record_version\": 1}"},
            {"stopped.txt", sample_text().substr(0, 2000)},
+           {"empty.txt", ""},
            {samples::sample_file_name("stopped"), sample_text().substr(0, 2000)},
            {"shared/data64-windows-1@a.tmp", ""},
            {"shared/data64-windows-2@b.tmp", ""},
@@ -241,6 +227,7 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
       {{"trend", "--output-dir=", "x.txt"}, 2, wrong("--output-dir has an empty value")},
       {{"--", "-o"}, 1, "-o: error: no such file or folder\n"},
       {{"missing.txt"}, 1, "missing.txt: error: no such file or folder\n"},
+      {{"empty.txt"}, 1, "empty.txt:1: error: the file is empty; not a results file\n"},
       {{locked.string()},
        1,
        locked.string() + ": error: cannot open: Permission denied\n",
@@ -323,7 +310,7 @@ TEST_F(CommandLine, ExplainsEveryRefusalWithTheSystemsReason) {
   // A shared folder's worker files name their nodes in either form.
   ASSERT_EQ(tool({"--rank-map", "shared", results}).exit_code, 0);
   const auto shared = nlohmann::json::parse(
-      testing::read_file(results.substr(0, results.size() - 4) + ".json"))["tests"]["block_read"];
+      testing::read_file(fs::path(results).replace_extension(".json")))["tests"]["block_read"];
   EXPECT_EQ(shared["workers"][0]["node"], "a");
   EXPECT_EQ(shared["workers"][1]["node"], "b");
   // The whole tool's help holds each command's own, and every command
@@ -418,7 +405,7 @@ TEST_F(CommandLine, NamesNodesAndFlagsTheSlowOneFromAJobLog) {
                                                       failed(2, "node-a", "descriptor handling"));
   const testing::ProcessResult result = tool({"--rank-map", "job.log", path.string()});
   EXPECT_EQ(result.exit_code, 0) << result.err;
-  const std::string stem = stem_of(path.filename().string());
+  const std::string stem = path.stem().string();
   EXPECT_EQ(result.out,
             path.string() + " -> " + (folder_.path() / stem).string() + ".json, .csv, .svg\n" +
                 "by node: flagged where a node's median rate is at most 80% of the other "
@@ -482,8 +469,8 @@ TEST_F(CommandLine, ChartsAClusterOf511WorkersOn64NodesLegibly) {
   testing::write_file(folder_.path() / "cluster.map", map);
   const fs::path path = write_results(samples::results_text(run));
   ASSERT_EQ(tool({"--rank-map", "cluster.map", path.string()}).exit_code, 0);
-  const fs::path svg = folder_.path() / (stem_of(path.filename().string()) + ".svg");
-  EXPECT_EQ(samples::xml_problems(svg), "");
+  const fs::path svg = folder_.path() / (path.stem().string() + ".svg");
+  EXPECT_EQ(samples::xml_problems({svg}), "");
   EXPECT_EQ(samples::xpath_count(svg, "//*[@class='node-label']"), 6 * 64);
   EXPECT_EQ(samples::xpath_count(svg, "//*[@class='outlier-node'][@data-node='node-17']"), 6);
   EXPECT_EQ(samples::xpath_count(svg, "//*[@class='bar'][@data-flagged='true']"), 6 * 8);

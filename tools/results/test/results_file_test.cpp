@@ -50,10 +50,6 @@ ParseError error_of(const std::string& text, bool allow_partial = false, bool ke
   return ParseError(0, "");
 }
 
-int count_lines(const std::string& text) {
-  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-}
-
 TEST(ResultsFile, ReadsEveryFigureThatTheReportPrints) {
   for (const int world_size : {1, 2, 3, 5}) {
     SCOPED_TRACE("world size " + std::to_string(world_size));
@@ -216,7 +212,7 @@ TEST(ResultsFile, NamesTheLineThatDepartsFromTheReportAndWhy) {
        line_numbers(text, verdict)[0],
        "expected a verdict on the differences between threads in the cluster block summary, "
        "found 'Among all nodes, all is well.'"},
-      {text + "\nsomething else\n", count_lines(text) + 2,
+      {text + "\nsomething else\n", static_cast<int>(testing::split_lines(text).size()) + 2,
        "unexpected text after the end of the report"},
       // Fewer workers than the thread count means: the list ends at "Overall".
       {threads("4"), nth_line_starting(text, "Overall, The system could process: "),
@@ -247,7 +243,7 @@ TEST(ResultsFile, NamesTheLineThatDepartsFromTheReportAndWhy) {
 
 TEST(ResultsFile, AFileCutAfterOrWithinAnyLineIsPartial) {
   const std::string text = samples::results_text(samples::sample_run(3));
-  const int total = count_lines(text);
+  const int total = static_cast<int>(testing::split_lines(text).size());
   ASSERT_GT(total, 100);
   for (int kept = 1; kept < total; ++kept) {
     const std::string after = first_lines(text, kept);

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <iomanip>
 #include <memory>
 #include <sstream>
 #include <utility>
@@ -143,12 +144,7 @@ nlohmann::json sample_record(const std::string& job_id, const std::string& resul
 
 std::string sample_file_name(const std::string& processor_name) {
   std::tm time{};
-  time.tm_year = 2026 - 1900;
-  time.tm_mon = 2;
-  time.tm_mday = 4;
-  time.tm_hour = 5;
-  time.tm_min = 6;
-  time.tm_sec = 7;
+  std::istringstream("2026-03-04 05:06:07") >> std::get_time(&time, "%Y-%m-%d %H:%M:%S");
   return results_file_name(processor_name.c_str(), time);
 }
 
