@@ -207,12 +207,12 @@ mount_volume() {
     { echo "$0: the volume did not mount on $node" >&2 && return 1; }
 }
 
-# No process works in the volume on any node: the nodes' mounts are all
-# there is of it on this machine.
+# No process works in the volume: mounted inside the nodes only, it is a
+# node's process that has its folder there.
 volume_unused() { [ -z "$(find /proc/[0-9]*/cwd -maxdepth 0 -lname "$1/volume*" 2>/dev/null)" ]; }
 # A folder made and removed from the node: DHT makes a folder on every brick,
 # and removes it only while it reaches every one.
-volume_whole() { in_node "$1" "$2" sh -c "mkdir '$1/volume/.restore-$2' && rmdir '$1/volume/.restore-$2'"; }
+volume_whole() { in_node "$1" "$2" sh -c "mkdir -p '$1/volume/.restore-$2' && rmdir '$1/volume/.restore-$2'"; }
 
 # After a run that broke the volume: once the job and its processes are gone,
 # every brick started again, and every node's client made anew, not left
