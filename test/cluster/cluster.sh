@@ -6,6 +6,7 @@
 #   test/cluster/cluster.sh down <root>             # stop them by their pid files, unmount
 #   test/cluster/cluster.sh slow <root> <node> <percent>  # the node's CPU time capped
 #   test/cluster/cluster.sh fast <root> <node>            # and set free again
+#   test/cluster/cluster.sh restore <root>          # the volume as `up` left it, and empty
 #
 # Debian's Slurm runs several slurmd on one machine, each named with -N and
 # listening on a port of its own. Each slurmd starts in UTS and mount
@@ -45,7 +46,7 @@ readonly volume=quenda
 
 usage() {
   echo "usage: $0 up <root> <build dir> | down <root> | slow <root> <node> <percent>" \
-    "| fast <root> <node> | gluster <root> <gluster arguments...>" >&2
+    "| fast <root> <node> | gluster <root> <gluster arguments...> | restore <root>" >&2
   exit 2
 }
 
@@ -204,6 +205,34 @@ mount_volume() {
     --log-file="$root/gluster/log/client-$node.log" "$root/volume"
   retry 60 0.5 in_node "$root" "$node" mountpoint -q "$root/volume" ||
     { echo "$0: the volume did not mount on $node" >&2 && return 1; }
+}
+
+# No process works in the volume: mounted inside the nodes only, it is a
+# node's process that has its folder there.
+volume_unused() { [ -z "$(find /proc/[0-9]*/cwd -maxdepth 0 -lname "$1/volume*" 2>/dev/null)" ]; }
+# A folder made and removed from the node: DHT makes a folder on every brick,
+# and removes it only while it reaches every one.
+volume_whole() { in_node "$1" "$2" sh -c "mkdir -p '$1/volume/.restore-$2' && rmdir '$1/volume/.restore-$2'"; }
+
+# After a run that broke the volume: once the job and its processes are gone,
+# every brick started again, and every node's client made anew, not left
+# with what it kept of the broken volume (the old brick's connection, which
+# it takes seconds to find again, folders it saw without that brick, the
+# killed ranks' open files); then what the run left removed.
+restore() {
+  local root="$1" node
+  export SLURM_CONF="$root/etc/slurm.conf"
+  { retry 300 0.2 no_jobs && retry 300 0.2 volume_unused "$root"; } ||
+    { echo "$0: the job or its processes are still there" >&2 && return 1; }
+  gluster_cli "$root" volume start "$volume" force >/dev/null
+  for node in "${nodes[@]}"; do
+    in_node "$root" "$node" umount -l "$root/volume" 2>/dev/null || true
+    stop_by_pid_files "$root/nodes/$node/glusterfs.pid"
+    mount_volume "$root" "$node"
+    retry 60 0.5 volume_whole "$root" "$node" 2>/dev/null ||
+      { echo "$0: the volume is not whole on $node" >&2 && return 1; }
+  done
+  in_node "$root" node01 find "$root/volume" -mindepth 1 -delete
 }
 
 # The clients first (unmounted inside their nodes while the nodes' slurmd
@@ -407,5 +436,6 @@ case "${1:-}" in
   slow) [ $# -eq 4 ] || usage; slow "$2" "$3" "$4" ;;
   fast) [ $# -eq 3 ] || usage; fast "$2" "$3" ;;
   gluster) [ $# -ge 3 ] || usage; gluster_cli "${@:2}" ;;
+  restore) [ $# -eq 2 ] || usage; restore "$2" ;;
   *) usage ;;
 esac

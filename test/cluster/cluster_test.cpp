@@ -62,6 +62,14 @@ int in_node(const std::string& node, const std::string& command) {
       .exit_code;
 }
 
+// The cluster script's `verb` on this cluster, with `arguments`.
+int cluster(const std::string& verb, const std::string& arguments = "") {
+  return testing::run_shell("bash " + quoted(QUENDA_CLUSTER_SCRIPT) + " " + verb + " " +
+                                quoted(kRoot) + " " + arguments,
+                            ".")
+      .exit_code;
+}
+
 // Where a node's files land when it works in `workdir`, seen from outside
 // the nodes.
 fs::path storage(const fs::path& workdir, const std::string& node) {
@@ -553,9 +561,9 @@ TEST_F(ClusterTest, FullDiskOnOneNodeFailsTheJobAndNamesThatNodesRanks) {
 class SlowNode {
  public:
   explicit SlowNode(std::string node) : node_(std::move(node)) {
-    EXPECT_EQ(script("slow", std::to_string(kSlowPercent)), 0);
+    EXPECT_EQ(cluster("slow", node_ + " " + std::to_string(kSlowPercent)), 0);
   }
-  ~SlowNode() { EXPECT_EQ(script("fast"), 0); }
+  ~SlowNode() { EXPECT_EQ(cluster("fast", node_), 0); }
   SlowNode(const SlowNode&) = delete;
   SlowNode& operator=(const SlowNode&) = delete;
 
@@ -569,12 +577,6 @@ class SlowNode {
   static constexpr int kSlowPercent = 2;
 
  private:
-  int script(const std::string& verb, const std::string& percent = "") {
-    return testing::run_shell("bash " + quoted(QUENDA_CLUSTER_SCRIPT) + " " + verb + " " +
-                                  quoted(kRoot) + " " + node_ + " " + percent,
-                              ".")
-        .exit_code;
-  }
   std::string node_;
 };
 
@@ -747,14 +749,6 @@ TEST_F(ClusterTest, DeadRankEndsTheJobUnderSrun) {
   }
 }
 
-// The cluster's gluster command line.
-int gluster(const std::string& arguments) {
-  return testing::run_shell("bash " + quoted(QUENDA_CLUSTER_SCRIPT) + " gluster " + quoted(kRoot) +
-                                " " + arguments,
-                            ".")
-      .exit_code;
-}
-
 // The job failed, though the collector got through its whole report; each
 // rank that names a failure gives the system's `reason`, or one that follows
 // from it (a file left short or missing, the report not saved); the
@@ -792,7 +786,7 @@ TEST_F(ClusterTest, KilledBrickFailsTheRanksThatMeetIt) {
     });
     run = submit("KilledBrick", kMedium + " QUENDA_WORKDIR=" + quoted(kVolume), "", 1500);
   }
-  EXPECT_EQ(gluster("volume start quenda force"), 0);  // for the tests after this one
+  EXPECT_EQ(cluster("restore"), 0);  // for the tests after this one
   expect_failures_of_the_volume(run, "Transport endpoint is not connected");
 }
 
@@ -800,10 +794,10 @@ TEST_F(ClusterTest, KilledBrickFailsTheRanksThatMeetIt) {
 // preflight lets the run start, and the run finds out.
 TEST_F(ClusterTest, QuotaOnTheVolumeFailsTheTestsItRefuses) {
   fs::create_directory(storage(kVolume, "node01") / "quota");
-  ASSERT_EQ(gluster("volume quota quenda limit-usage /quota 16KB"), 0);
+  ASSERT_EQ(cluster("gluster", "volume quota quenda limit-usage /quota 16KB"), 0);
   const ClusterRun run =
       submit("Quota", kSmall + " QUENDA_WORKDIR=" + quoted(kVolume / "quota"), "", 300);
-  EXPECT_EQ(gluster("volume quota quenda remove /quota"), 0);
+  EXPECT_EQ(cluster("gluster", "volume quota quenda remove /quota"), 0);
   expect_failures_of_the_volume(run, "Disk quota exceeded");
 }
 
