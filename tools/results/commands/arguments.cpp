@@ -229,13 +229,6 @@ std::string several_outputs(const std::string& value) {
   return "-o - would send several files to standard output: name a folder";
 }
 
-std::optional<RunResults> run_in(const fs::path& path, std::ostream& err) {
-  auto read = read_run(path);
-  if (auto* run = std::get_if<RunResults>(&read)) return std::move(*run);
-  err << std::get<std::string>(read) << '\n';
-  return std::nullopt;
-}
-
 std::variant<std::vector<fs::path>, std::string> results_files_in(const fs::path& folder) {
   std::vector<fs::path> files;
   std::error_code error;

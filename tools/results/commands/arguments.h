@@ -15,8 +15,6 @@
 #include <variant>
 #include <vector>
 
-#include "read/results_file.h"
-
 namespace quenda::results {
 
 inline constexpr int kExitUsage = 2;  // the command line itself is wrong
@@ -89,10 +87,6 @@ std::string alpha_level(const std::string& value);
 // The check of an output folder's value: a command that writes several
 // files cannot write them to standard output.
 std::string several_outputs(const std::string& value);
-
-// The run in the results file at `path`, or nothing once the reason it is
-// refused is on `err`.
-std::optional<RunResults> run_in(const std::filesystem::path& path, std::ostream& err);
 
 // The results files in `folder`, in name order (other files are left
 // alone), or the reason there are none to take.

@@ -599,9 +599,12 @@ RunRead read_run(const fs::path& path, const ParseOptions& options, std::string&
   }
 }
 
-RunRead read_run(const fs::path& path) {
+std::optional<RunResults> run_in(const fs::path& path, std::ostream& err) {
   std::string text;
-  return read_run(path, ParseOptions{}, text);
+  auto read = read_run(path, ParseOptions{}, text);
+  if (auto* run = std::get_if<RunResults>(&read)) return std::move(*run);
+  err << std::get<std::string>(read) << '\n';
+  return std::nullopt;
 }
 
 std::optional<NameMetadata> parse_results_file_name(std::string_view file_name) {

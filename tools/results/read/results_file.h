@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <iosfwd>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -117,7 +118,10 @@ RunResults parse_results(std::string_view text, std::string_view file_name,
 // that refuses it.
 using RunRead = std::variant<RunResults, std::string>;
 RunRead read_run(const std::filesystem::path& path, const ParseOptions& options, std::string& text);
-RunRead read_run(const std::filesystem::path& path);
+
+// The whole run in the results file at `path`, or nothing once the reason it
+// is refused is on `err`.
+std::optional<RunResults> run_in(const std::filesystem::path& path, std::ostream& err);
 
 // True for "results_quenda_lite_windows_clusters @ ... .txt", the names the
 // collector gives its results files.

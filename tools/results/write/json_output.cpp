@@ -38,7 +38,9 @@ void JsonWriter::quote(std::string_view value) {
     return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
   });
   if (plain) {
-    ((out_ += '"') += value) += '"';
+    out_ += '"';
+    out_ += value;
+    out_ += '"';
     return;
   }
   // Escapes, other scripts and bytes that are not UTF-8 (a processor name
