@@ -41,9 +41,8 @@ std::optional<Number> parse_number(std::string_view token) {
 // now and then an exponent. With at most 15 digits and a power of ten up to
 // 22 the value is one product or quotient of two exact doubles, rounded
 // once, and so the very double from_chars gives; anything else, "inf" and
-// "nan" among it, goes through from_chars. Without `value_needed` the
-// token is only checked to be a figure.
-std::optional<double> parse_figure(std::string_view token, bool value_needed = true) {
+// "nan" among it, goes through from_chars.
+std::optional<double> parse_figure(std::string_view token) {
   static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -77,7 +76,6 @@ std::optional<double> parse_figure(std::string_view token, bool value_needed = t
   if (at != end || count == 0 || count > 15 || exponent < -22 || exponent > 22) {
     return parse_number<double>(token);
   }
-  if (!value_needed) return 0.0;
   const double value = static_cast<double>(digits);
   const double scaled = exponent < 0 ? value / kPowers[-exponent] : value * kPowers[exponent];
   return negative ? -scaled : scaled;
@@ -129,7 +127,7 @@ std::optional<ThreadLine> split_thread_line(std::string_view line, bool named,
 // and `suffix`. Otherwise nothing, and split_thread_line decides exactly.
 template <const char* kMarker>
 std::optional<double> quick_worker_figure(std::string_view line, std::uint64_t rank, bool named,
-                                          std::string_view suffix, bool value_needed) {
+                                          std::string_view suffix) {
   constexpr std::string_view marker = kMarker;
   const std::size_t thread = std::string_view(t::kThread).size();
   if (line.size() < thread + suffix.size() || !line.starts_with(t::kThread) ||
@@ -153,7 +151,7 @@ std::optional<double> quick_worker_figure(std::string_view line, std::uint64_t r
     return std::nullopt;
   }
   at += 1 + marker.size();
-  return parse_figure(std::string_view(at, static_cast<std::size_t>(end - at)), value_needed);
+  return parse_figure(std::string_view(at, static_cast<std::size_t>(end - at)));
 }
 
 // Text of a results file in single quotes for a message: printable, and cut
@@ -419,7 +417,7 @@ class Parser {
   double worker_number(std::uint64_t rank, bool named, std::string_view suffix, bool first = false,
                        std::string_view next_suffix = {}) {
     if (read() == State::kLine) {
-      const auto quick = quick_worker_figure<kMarker>(line_, rank, named, suffix, keep_workers_);
+      const auto quick = quick_worker_figure<kMarker>(line_, rank, named, suffix);
       if (quick) return *quick;
       const auto thread = split_thread_line(line_, named, kMarker, suffix);
       if (thread && thread->rank == rank) {
