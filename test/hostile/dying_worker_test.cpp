@@ -10,11 +10,8 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstring>
-#include <memory>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -73,11 +70,7 @@ TEST_P(DyingWorkerTest, RuntimeEndsTheJobWithAFailure) {
   const std::string host = e2e::host_name();
   const std::filesystem::path program = programs.path() / "quenda-lite-small-doomed";
   std::filesystem::create_symlink(QUENDA_SMALL_BINARY, program);
-  std::vector<std::unique_ptr<HeldFile>> held;
-  for (const std::string& name : GetParam().blocked(host)) {
-    held.push_back(std::make_unique<HeldFile>(directory / name));
-    ASSERT_TRUE(held.back()->held()) << name << ": " << std::strerror(errno);
-  }
+  const auto held = hold(directory, GetParam().blocked(host));
   const std::filesystem::path watched = directory / GetParam().reached(host);
 
   std::atomic<bool> killed{false};
@@ -97,10 +90,6 @@ TEST_P(DyingWorkerTest, RuntimeEndsTheJobWithAFailure) {
         if (killed) return;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    // The moment never came: end the job rather than wait for the timeout.
-    for (const Started& process : processes_started_from(program.string())) {
-      ::kill(process.pid, SIGKILL);
     }
   });
 
@@ -128,23 +117,17 @@ TEST_P(DyingWorkerTest, RuntimeEndsTheJobWithAFailure) {
 // A named pipe at a worker's scratch name would hold that worker in its open
 // for ever, and every other process at the next barrier: the worker says so
 // before the test starts, and the job ends at once. The first name a worker
-// opens, and the block copy, which only its last test opens. In that case the
-// other workers are held in their own block writes, as in the last phase
-// above: had they finished, they would be finalising MPI.
+// opens, and the block copy, which only its last test opens. Workers 1 and 2
+// are held in their block writes, as in the last phase above: had they
+// finished, they would be finalising MPI.
 TEST(SpecialFileTest, APipeAtAWorkersNameEndsTheJobPromptly) {
   const std::string host = e2e::host_name();
-  for (const auto& [rank, pipe, test, held] :
-       {std::tuple{2, worker_file(2, host), "stream handling", std::vector<std::string>{}},
-        std::tuple{3, worker_copy(3, host), "block write",
-                   std::vector{worker_copy(1, host), worker_copy(2, host)}}}) {
+  for (const auto& [rank, pipe, test] : {std::tuple{2, worker_file(2, host), "stream handling"},
+                                         std::tuple{3, worker_copy(3, host), "block write"}}) {
     TemporaryFolder folder;
     const std::filesystem::path& directory = folder.path();
     ASSERT_EQ(::mkfifo((directory / pipe).c_str(), 0600), 0);
-    std::vector<std::unique_ptr<HeldFile>> holds;
-    for (const std::string& name : held) {
-      holds.push_back(std::make_unique<HeldFile>(directory / name));
-      ASSERT_TRUE(holds.back()->held()) << name << ": " << std::strerror(errno);
-    }
+    const auto held = hold(directory, {worker_copy(1, host), worker_copy(2, host)});
     const JobResult result = e2e::run_job({.processes = 4, .directory = directory});
 
     EXPECT_NE(result.exit_code, 0) << pipe;

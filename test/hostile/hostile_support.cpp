@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
@@ -137,6 +139,16 @@ HeldFile::HeldFile(const std::filesystem::path& path) {
 void HeldFile::release() {
   if (descriptor_ >= 0) ::close(descriptor_);
   descriptor_ = -1;
+}
+
+std::vector<std::unique_ptr<HeldFile>> hold(const std::filesystem::path& directory,
+                                            const std::vector<std::string>& names) {
+  std::vector<std::unique_ptr<HeldFile>> held;
+  for (const std::string& name : names) {
+    held.push_back(std::make_unique<HeldFile>(directory / name));
+    if (!held.back()->held()) throw std::runtime_error(name + ": " + std::strerror(errno));
+  }
+  return held;
 }
 
 std::vector<Started> processes_started_from(const std::string& program) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,10 @@ class HeldFile {
  private:
   int descriptor_ = -1;
 };
+
+// Each of `names` in `directory` held; throws when one cannot be.
+std::vector<std::unique_ptr<HeldFile>> hold(const std::filesystem::path& directory,
+                                            const std::vector<std::string>& names);
 
 // A process and the rank the launcher gave it (-1 when none).
 struct Started {

@@ -105,8 +105,7 @@ ProcessResult run_process(const std::vector<std::string>& argv, const fs::path& 
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  // A launcher stuck in its own shutdown outlives the shell that started it;
-  // a timed-out run leaves nothing of its group behind.
+  // Nothing of a timed-out run's group, such as a stuck launcher, outlives it.
   if (result.timed_out) kill(-child, SIGKILL);
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
