@@ -37,45 +37,47 @@ std::optional<Number> parse_number(std::string_view token) {
   return value;
 }
 
-// A figure as the report prints it: six significant digits, a point and
-// now and then an exponent. With at most 15 digits and a power of ten up to
-// 22 the value is one product or quotient of two exact doubles, rounded
-// once, and so the very double from_chars gives; anything else, "inf" and
-// "nan" among it, goes through from_chars.
-std::optional<double> parse_figure(std::string_view token) {
+// Reads forward from `at` a figure as the report prints it: six
+// significant digits, a point and now and then an exponent, in a text that
+// ends in a line end, which bounds the reading. With at most 15 digits and a
+// power of ten up to 22 the value is one product or quotient of two exact
+// doubles, rounded once, and so the very double from_chars gives. Nothing
+// where the figure has another form ("inf" and "nan" among them), which
+// only from_chars reads. `at` moves past the figure where there is one.
+// (A local copy of it keeps the compiler from storing it after every byte
+// read: a char may alias anything.)
+inline std::optional<double> scan_figure(const char*& from) {
+  const char* at = from;
   static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  const char* at = token.data();
-  const char* const end = at + token.size();
   // The value of the digit at `at`; 10 or more where there is no digit.
-  const auto digit = [&] { return at != end ? static_cast<unsigned char>(*at) - 48u : 10u; };
-  const bool negative = at != end && *at == '-';
+  const auto digit = [&] { return static_cast<unsigned char>(*at) - 48u; };
+  const bool negative = *at == '-';
   at += negative ? 1 : 0;
   std::uint64_t digits = 0;
   const char* const first = at;
   for (unsigned next; (next = digit()) < 10; ++at) digits = digits * 10 + next;
   auto count = at - first;
   int exponent = 0;
-  if (at != end && *at == '.') {
+  if (*at == '.') {
     const char* const point = ++at;
     for (unsigned next; (next = digit()) < 10; ++at) digits = digits * 10 + next;
     count += at - point;
     exponent = static_cast<int>(point - at);
   }
-  if (count > 0 && at != end && (*at == 'e' || *at == 'E')) {
+  if (count > 0 && (*at == 'e' || *at == 'E')) {
     ++at;
-    const bool down = at != end && *at == '-';
-    at += at != end && (*at == '-' || *at == '+') ? 1 : 0;
+    const bool down = *at == '-';
+    at += *at == '-' || *at == '+' ? 1 : 0;
     int power = 0;
     int length = 0;
     for (; digit() < 10 && length < 4; ++at, ++length) power = power * 10 + (*at - '0');
-    if (length == 0) return parse_number<double>(token);
+    if (length == 0) return std::nullopt;
     exponent += down ? -power : power;
   }
-  if (at != end || count == 0 || count > 15 || exponent < -22 || exponent > 22) {
-    return parse_number<double>(token);
-  }
+  if (count == 0 || count > 15 || exponent < -22 || exponent > 22) return std::nullopt;
+  from = at;
   const double value = static_cast<double>(digits);
   const double scaled = exponent < 0 ? value / kPowers[-exponent] : value * kPowers[exponent];
   return negative ? -scaled : scaled;
@@ -86,7 +88,8 @@ std::optional<double> number_between(std::string_view line, std::string_view pre
                                      std::string_view suffix) {
   if (line.size() < prefix.size() + suffix.size()) return std::nullopt;
   if (!line.starts_with(prefix) || !line.ends_with(suffix)) return std::nullopt;
-  return parse_figure(line.substr(prefix.size(), line.size() - prefix.size() - suffix.size()));
+  return parse_number<double>(
+      line.substr(prefix.size(), line.size() - prefix.size() - suffix.size()));
 }
 
 // A worker's line: "Thread:<rank>" (file handling) or "Thread:<rank>@<name>"
@@ -119,39 +122,6 @@ std::optional<ThreadLine> split_thread_line(std::string_view line, bool named,
     return std::nullopt;
   }
   return ThreadLine{*rank, std::string_view(rest.data() + number, rest.size() - number)};
-}
-
-// Worker `rank`'s figure where its line reads forward as the benchmark
-// writes it: "Thread:", the rank, "@" and a blank-free name when `named`,
-// " ", the marker (a constant, compared without a library call), a figure
-// and `suffix`. Otherwise nothing, and split_thread_line decides exactly.
-template <const char* kMarker>
-std::optional<double> quick_worker_figure(std::string_view line, std::uint64_t rank, bool named,
-                                          std::string_view suffix) {
-  constexpr std::string_view marker = kMarker;
-  const std::size_t thread = std::string_view(t::kThread).size();
-  if (line.size() < thread + suffix.size() || !line.starts_with(t::kThread) ||
-      !line.ends_with(suffix)) {
-    return std::nullopt;
-  }
-  const char* at = line.data() + thread;
-  const char* const end = line.data() + line.size() - suffix.size();
-  const char* const digits = at;
-  std::uint64_t value = 0;
-  for (; at != end && *at >= '0' && *at <= '9'; ++at) value = value * 10 + (*at - '0');
-  if (value != rank || at - digits > 19 || at == end || *at != (named ? '@' : ' ')) {
-    return std::nullopt;
-  }
-  if (named) {
-    at = static_cast<const char*>(std::memchr(at, ' ', static_cast<std::size_t>(end - at)));
-    if (at == nullptr) return std::nullopt;
-  }
-  if (static_cast<std::size_t>(end - at) <= marker.size() ||
-      std::string_view(at + 1, marker.size()) != marker) {
-    return std::nullopt;
-  }
-  at += 1 + marker.size();
-  return parse_figure(std::string_view(at, static_cast<std::size_t>(end - at)));
 }
 
 // Text of a results file in single quotes for a message: printable, and cut
@@ -356,13 +326,65 @@ class Parser {
     refuse(Expected{Expected::Kind::kNumber, prefix, suffix});
   }
 
-  // The same for texts known when compiling, compared without a library call.
+  // The same for texts known when compiling, the line first read ahead.
   template <const char* kPrefix, const char* kSuffix>
   double number_line() {
+    if (const auto figure = ahead<kPrefix, kSuffix>()) return *figure;
     if (read() == State::kLine) {
       if (const auto value = number_between(line_, kPrefix, kSuffix)) return *value;
     }
     refuse(Expected{Expected::Kind::kNumber, kPrefix, kSuffix});
+  }
+
+  // The figure of the next line where the line reads forward exactly as the
+  // benchmark writes it: worker `rank`'s "Thread:<rank>", then "@" and a
+  // blank-free name when `named`, and " " (none of it for a rank of 0);
+  // kPrefix, a figure, kSuffix and the line end. The line is taken without
+  // first searching for its end, the texts compared without a library call.
+  // Any other line, one cut short or with a figure only from_chars reads
+  // among them, is left to read() and the exact checks after it.
+  template <const char* kPrefix, const char* kSuffix>
+  std::optional<double> ahead(std::uint64_t rank = 0, bool named = false) {
+    // The text's last byte, a line end, bounds every scan that stops at one.
+    if (again_ || !text_.ends_with('\n')) return std::nullopt;
+    const char* const start = text_.data() + at_;
+    const char* const end = text_.data() + text_.size();
+    const char* at = start;
+    if (rank != 0) {
+      if (!take<t::kThread>(at, end)) return std::nullopt;
+      const char* const digits = at;
+      std::uint64_t value = 0;
+      for (unsigned digit; (digit = static_cast<unsigned char>(*at) - 48u) < 10; ++at) {
+        value = value * 10 + digit;
+      }
+      if (value != rank || at - digits > 19 || *at != (named ? '@' : ' ')) return std::nullopt;
+      while (*at != ' ' && *at != '\n') ++at;
+      if (*at++ != ' ') return std::nullopt;
+    }
+    if (!take<kPrefix>(at, end)) return std::nullopt;
+    const auto figure = scan_figure(at);
+    if (!figure || !take<kSuffix>(at, end)) return std::nullopt;
+    const char* const line_end = at;
+    at += *at == '\r' ? 1 : 0;
+    if (*at++ != '\n' || static_cast<std::size_t>(at - start - 1) > kLongestLine) {
+      return std::nullopt;
+    }
+    ++number_;
+    at_ = static_cast<std::size_t>(at - text_.data());
+    line_ = std::string_view(start, static_cast<std::size_t>(line_end - start));
+    state_ = State::kLine;
+    return figure;
+  }
+
+  // Takes kText at `at`, compared without a library call.
+  template <const char* kText>
+  static bool take(const char*& at, const char* end) {
+    constexpr std::size_t size = std::string_view(kText).size();
+    if (static_cast<std::size_t>(end - at) < size || std::memcmp(at, kText, size) != 0) {
+      return false;
+    }
+    at += size;
+    return true;
   }
 
   // The line read last is not `expected`, or no whole line was read.
@@ -413,18 +435,17 @@ class Parser {
   // file lists fewer workers than its thread count says: "Overall, ..."
   // after file handling's list, a blank line or the next test's first time
   // line (`next_suffix`) after an access test's.
-  template <const char* kMarker>
-  double worker_number(std::uint64_t rank, bool named, std::string_view suffix, bool first = false,
+  template <const char* kMarker, const char* kSuffix>
+  double worker_number(std::uint64_t rank, bool named, bool first = false,
                        std::string_view next_suffix = {}) {
+    if (const auto figure = ahead<kMarker, kSuffix>(rank, named)) return *figure;
     if (read() == State::kLine) {
-      const auto quick = quick_worker_figure<kMarker>(line_, rank, named, suffix);
-      if (quick) return *quick;
-      const auto thread = split_thread_line(line_, named, kMarker, suffix);
+      const auto thread = split_thread_line(line_, named, kMarker, kSuffix);
       if (thread && thread->rank == rank) {
-        if (const auto value = parse_figure(thread->number)) return *value;
+        if (const auto value = parse_number<double>(thread->number)) return *value;
       }
     }
-    refuse_worker(rank, named, kMarker, suffix, first, next_suffix);
+    refuse_worker(rank, named, kMarker, kSuffix, first, next_suffix);
   }
 
   [[noreturn]] void refuse_worker(std::uint64_t rank, bool named, std::string_view marker,
@@ -451,8 +472,8 @@ class Parser {
   // One test's workers: a time line and a rate line each (the access tests'
   // `named` and followed by an MB/sec line). One more time line of the same
   // kind after the last worker means more workers than the thread count says.
-  void worker_list(TestId id, bool named, std::string_view time_suffix,
-                   std::string_view next_suffix = {}) {
+  template <const char* kTimeSuffix>
+  void worker_list(TestId id, bool named, std::string_view next_suffix = {}) {
     // A file claiming millions of workers is refused once its list falls
     // short, not before, so the room is reserved for real counts only.
     if (keep_workers_) {
@@ -461,22 +482,22 @@ class Parser {
     WorkerFigures unkept;
     for (std::uint64_t rank = 1; rank <= static_cast<std::uint64_t>(workers()); ++rank) {
       // A worker is listed from its first line on, not before.
-      const double seconds = worker_number<t::kSpent>(rank, named, time_suffix, true, next_suffix);
+      const double seconds = worker_number<t::kSpent, kTimeSuffix>(rank, named, true, next_suffix);
       WorkerFigures& worker = keep_workers_ ? test(id).workers.emplace_back() : unkept;
       worker.rank = rank;
       Figures& figures = worker.figures;
       figures.seconds = seconds;
       if (!named) {
-        figures.files_per_sec = worker_number<t::kProcess>(rank, false, t::kFilesPerSec);
+        figures.files_per_sec = worker_number<t::kProcess, t::kFilesPerSec>(rank, false);
         continue;
       }
-      figures.million_accesses_per_sec = worker_number<t::kItWas>(rank, true, t::kAccessesPerSec);
+      figures.million_accesses_per_sec = worker_number<t::kItWas, t::kAccessesPerSec>(rank, true);
       figures.mb_per_sec = number_line<t::kConventionally, t::kMbPerSec>();
     }
     const State state = read();
     again_ = true;
     const auto thread = state == State::kLine
-                            ? split_thread_line(line_, named, t::kSpent, time_suffix)
+                            ? split_thread_line(line_, named, t::kSpent, kTimeSuffix)
                             : std::nullopt;
     if (thread) {
       throw ParseError(number_, "this section lists more than " + std::to_string(workers()) +
@@ -490,7 +511,7 @@ class Parser {
     TestResults& results = test(id);
     exact(heading);
     blank();
-    worker_list(id, false, t::kSecs);
+    worker_list<t::kSecs>(id, false);
     results.total.files_per_sec = number_line(t::kOverallFiles, t::kFilesPerSec);
     results.improvement = number_line(t::kImprovements, t::kTimes);
     blank();
@@ -509,8 +530,12 @@ class Parser {
     blank();
     for (const auto& [id, other] :
          {std::pair{section.first, section.second}, std::pair{section.second, section.first}}) {
-      worker_list(id, true, writes(id) ? t::kSecsToWrite : t::kSecsToReadWorker,
-                  writes(other) ? t::kSecsToWrite : t::kSecsToReadWorker);
+      const std::string_view next = writes(other) ? t::kSecsToWrite : t::kSecsToReadWorker;
+      if (writes(id)) {
+        worker_list<t::kSecsToWrite>(id, true, next);
+      } else {
+        worker_list<t::kSecsToReadWorker>(id, true, next);
+      }
     }
     section_ = "the cluster " + std::string(section.name) + " summary";
     for (int i = 0; i < section.blanks_before_totals; ++i) blank();
