@@ -338,19 +338,27 @@ class Parser {
 
   // The figure of the next line where the line reads forward exactly as the
   // benchmark writes it: worker `rank`'s "Thread:<rank>", then "@" and a
-  // blank-free name when `named`, and " " (none of it for a rank of 0);
+  // blank-free name when `named`, and " " (none of it for a rank of 0), which
+  // `start` keeps from the worker's first line for a compare on the next;
   // kPrefix, a figure, kSuffix and the line end. The line is taken without
   // first searching for its end, the texts compared without a library call.
   // Any other line, one cut short or with a figure only from_chars reads
   // among them, is left to read() and the exact checks after it.
   template <const char* kPrefix, const char* kSuffix>
-  std::optional<double> ahead(std::uint64_t rank = 0, bool named = false) {
+  std::optional<double> ahead(std::uint64_t rank = 0, bool named = false,
+                              std::string_view* start = nullptr) {
     // The text's last byte, a line end, bounds every scan that stops at one.
     if (again_ || !text_.ends_with('\n')) return std::nullopt;
-    const char* const start = text_.data() + at_;
+    const char* const line = text_.data() + at_;
     const char* const end = text_.data() + text_.size();
-    const char* at = start;
-    if (rank != 0) {
+    const char* at = line;
+    if (rank != 0 && !start->empty()) {
+      if (static_cast<std::size_t>(end - at) < start->size() ||
+          std::memcmp(at, start->data(), start->size()) != 0) {
+        return std::nullopt;
+      }
+      at += start->size();
+    } else if (rank != 0) {
       if (!take<t::kThread>(at, end)) return std::nullopt;
       const char* const digits = at;
       std::uint64_t value = 0;
@@ -360,18 +368,19 @@ class Parser {
       if (value != rank || at - digits > 19 || *at != (named ? '@' : ' ')) return std::nullopt;
       while (*at != ' ' && *at != '\n') ++at;
       if (*at++ != ' ') return std::nullopt;
+      *start = std::string_view(line, static_cast<std::size_t>(at - line));
     }
     if (!take<kPrefix>(at, end)) return std::nullopt;
     const auto figure = scan_figure(at);
     if (!figure || !take<kSuffix>(at, end)) return std::nullopt;
     const char* const line_end = at;
     at += *at == '\r' ? 1 : 0;
-    if (*at++ != '\n' || static_cast<std::size_t>(at - start - 1) > kLongestLine) {
+    if (*at++ != '\n' || static_cast<std::size_t>(at - line - 1) > kLongestLine) {
       return std::nullopt;
     }
     ++number_;
     at_ = static_cast<std::size_t>(at - text_.data());
-    line_ = std::string_view(start, static_cast<std::size_t>(line_end - start));
+    line_ = std::string_view(line, static_cast<std::size_t>(line_end - line));
     state_ = State::kLine;
     return figure;
   }
@@ -436,9 +445,9 @@ class Parser {
   // after file handling's list, a blank line or the next test's first time
   // line (`next_suffix`) after an access test's.
   template <const char* kMarker, const char* kSuffix>
-  double worker_number(std::uint64_t rank, bool named, bool first = false,
+  double worker_number(std::uint64_t rank, bool named, std::string_view& start, bool first = false,
                        std::string_view next_suffix = {}) {
-    if (const auto figure = ahead<kMarker, kSuffix>(rank, named)) return *figure;
+    if (const auto figure = ahead<kMarker, kSuffix>(rank, named, &start)) return *figure;
     if (read() == State::kLine) {
       const auto thread = split_thread_line(line_, named, kMarker, kSuffix);
       if (thread && thread->rank == rank) {
@@ -482,16 +491,19 @@ class Parser {
     WorkerFigures unkept;
     for (std::uint64_t rank = 1; rank <= static_cast<std::uint64_t>(workers()); ++rank) {
       // A worker is listed from its first line on, not before.
-      const double seconds = worker_number<t::kSpent, kTimeSuffix>(rank, named, true, next_suffix);
+      std::string_view start;
+      const double seconds =
+          worker_number<t::kSpent, kTimeSuffix>(rank, named, start, true, next_suffix);
       WorkerFigures& worker = keep_workers_ ? test(id).workers.emplace_back() : unkept;
       worker.rank = rank;
       Figures& figures = worker.figures;
       figures.seconds = seconds;
       if (!named) {
-        figures.files_per_sec = worker_number<t::kProcess, t::kFilesPerSec>(rank, false);
+        figures.files_per_sec = worker_number<t::kProcess, t::kFilesPerSec>(rank, false, start);
         continue;
       }
-      figures.million_accesses_per_sec = worker_number<t::kItWas, t::kAccessesPerSec>(rank, true);
+      figures.million_accesses_per_sec =
+          worker_number<t::kItWas, t::kAccessesPerSec>(rank, true, start);
       figures.mb_per_sec = number_line<t::kConventionally, t::kMbPerSec>();
     }
     const State state = read();
