@@ -251,9 +251,18 @@ class Trend {
   }
 
   void add(const fs::path& path) {
+    // A file named twice, by another path or through a link, is read once:
+    // one that is no link is known by its folder's canonical path, made once
+    // for the folder's files, and its name.
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     std::error_code error;
-    const fs::path identity = fs::weakly_canonical(path, error);
-    if (!seen_.insert(error ? path : identity).second) return;  // named twice
+    if (folder != canonical_.first) {
+      const fs::path canonical = fs::weakly_canonical(folder, error);
+      canonical_ = {folder, error ? folder : canonical};
+    }
+    const fs::path identity = fs::is_symlink(path, error) ? fs::weakly_canonical(path, error)
+                                                          : canonical_.second / path.filename();
+    if (!seen_.insert(error ? path : identity).second) return;
     auto when = parse_results_file_name(path.filename().string());
     if (!when) {
       return skip(path,
@@ -268,7 +277,6 @@ class Trend {
     const fs::file_time_type modified = fs::last_write_time(path, error);
     if (!error) entry.modified = modified;
     point.instant = local_instant(point.when);
-    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     const std::map<std::string, RunRecord>& records = records_.in(folder);
     if (const auto found = records.find(path.filename().string()); found != records.end()) {
       const RunRecord& record = found->second;
@@ -450,6 +458,7 @@ class Trend {
   std::ostream& err_;
   std::vector<Entry> entries_;
   std::set<fs::path> seen_;
+  std::pair<fs::path, fs::path> canonical_;  // the folder last added from, canonical
   std::vector<MapCandidate> maps_;
   std::map<fs::path, std::size_t> map_folders_;  // how many maps each holds
   RecordFolders records_;
