@@ -10,6 +10,7 @@
 #include <set>
 #include <system_error>
 #include <tuple>
+#include <unordered_set>
 
 #include "analyse/judgement.h"
 #include "analyse/node_figures.h"
@@ -262,7 +263,7 @@ class Trend {
     }
     const fs::path identity = fs::is_symlink(path, error) ? fs::weakly_canonical(path, error)
                                                           : canonical_.second / path.filename();
-    if (!seen_.insert(error ? path : identity).second) return;
+    if (!seen_.insert((error ? path : identity).native()).second) return;
     auto when = parse_results_file_name(path.filename().string());
     if (!when) {
       return skip(path,
@@ -457,8 +458,8 @@ class Trend {
   std::ostream& out_;
   std::ostream& err_;
   std::vector<Entry> entries_;
-  std::set<fs::path> seen_;
-  std::pair<fs::path, fs::path> canonical_;  // the folder last added from, canonical
+  std::unordered_set<fs::path::string_type> seen_;  // canonical, so compared as strings
+  std::pair<fs::path, fs::path> canonical_;         // the folder last added from, canonical
   std::vector<MapCandidate> maps_;
   std::map<fs::path, std::size_t> map_folders_;  // how many maps each holds
   RecordFolders records_;
