@@ -38,18 +38,19 @@ std::optional<Number> parse_number(std::string_view token) {
   return value;
 }
 
-// A figure of the common form, one to seven digits with or without a point
-// among them and then no exponent, read from the eight bytes at `at` at once
-// where they are there: its digits as a number, how many of them follow the
-// point, and its length. Nothing for any other form. The bytes are read as
-// one little-endian word, the first in its lowest byte.
+// A figure of the common form, up to eight bytes of digits with or without a
+// point among them and then no further digit nor an exponent, read from the
+// eight bytes at `at` at once: its digits as a number, how many of them
+// follow the point, and its length. Nothing for any other form, or where
+// nine bytes are not there. The bytes are read as one little-endian word,
+// the first in its lowest byte.
 struct Eight {
   std::uint64_t digits;
   int decimals;
   int length;
 };
 inline std::optional<Eight> eight_at_once(const char* at, const char* end) {
-  if (std::endian::native != std::endian::little || end - at < 8) return std::nullopt;
+  if (std::endian::native != std::endian::little || end - at < 9) return std::nullopt;
   std::uint64_t word;
   std::memcpy(&word, at, 8);
   const std::uint64_t values = word ^ 0x3030303030303030u;  // a digit's byte holds its value
@@ -57,17 +58,18 @@ inline std::optional<Eight> eight_at_once(const char* at, const char* end) {
   // point and the digits after it, which carry nothing into the next byte.
   std::uint64_t others = (values | (values + 0x7676767676767676u)) & 0x8080808080808080u;
   const int point = std::countr_zero(others) / 8;  // 8 where every byte is a digit
-  if (point == 0 || point == 8) return std::nullopt;
+  if (point == 0) return std::nullopt;
   int length = point;
   std::uint64_t digits = values;
-  if (at[point] == '.') {
+  if (point < 8 && at[point] == '.') {
     others &= others - 1;
     length = std::countr_zero(others) / 8;
-    if (length == 8) return std::nullopt;
     const std::uint64_t before = (std::uint64_t{1} << (8 * point)) - 1;
     digits = (values & before) | ((values >> 8) & ~before);  // the point taken out
   }
-  if (at[length] == 'e' || at[length] == 'E') return std::nullopt;
+  const char next = at[length];
+  if (static_cast<unsigned char>(next) - 48u < 10 || next == 'e' || next == 'E')
+    return std::nullopt;
   const int count = length - (length > point ? 1 : 0);
   // The digits moved up to end in the top byte, zeros before them, and
   // summed in pairs, fours and eights.
@@ -79,54 +81,29 @@ inline std::optional<Eight> eight_at_once(const char* at, const char* end) {
   return Eight{digits, length - point - (length > point ? 1 : 0), length};
 }
 
-// Reads forward from `at` a figure as the report prints it: six
-// significant digits, a point and now and then an exponent, in a text that
-// ends in a line end, which bounds the reading. With at most 15 digits and a
-// power of ten up to 22 the value is one product or quotient of two exact
-// doubles, rounded once, and so the very double from_chars gives. Nothing
-// where the figure has another form ("inf" and "nan" among them), which
-// only from_chars reads. `at` moves past the figure where there is one.
-// (A local copy of it keeps the compiler from storing it after every byte
-// read: a char may alias anything.)
-inline std::optional<double> scan_figure(const char*& from, const char* end) {
-  static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  if (const auto eight = eight_at_once(from, end)) {
-    from += eight->length;
+// A figure of another form, through from_chars. Out of line, so that the
+// common form needs no room for a library call.
+[[gnu::noinline]] std::optional<double> other_figure(const char*& at) {
+  const char* stop = at;
+  while (*stop != ' ' && *stop != '\n') ++stop;
+  const auto value =
+      parse_number<double>(std::string_view(at, static_cast<std::size_t>(stop - at)));
+  at = value ? stop : at;
+  return value;
+}
+
+// Reads forward from `at` a figure as the report prints it, in a text that
+// ends in a line end: its bytes up to a blank or the line end, as from_chars
+// reads them. The common form is read at once, its digits as one exact
+// double divided by an exact power of ten, which rounds as from_chars does.
+// Nothing where the bytes are no figure; otherwise `at` moves past them.
+inline std::optional<double> scan_figure(const char*& at, const char* end) {
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
+  if (const auto eight = eight_at_once(at, end)) {
+    at += eight->length;
     return static_cast<double>(eight->digits) / kPowers[eight->decimals];
   }
-  const char* at = from;
-  // The value of the digit at `at`; 10 or more where there is no digit.
-  const auto digit = [&] { return static_cast<unsigned char>(*at) - 48u; };
-  const bool negative = *at == '-';
-  at += negative ? 1 : 0;
-  std::uint64_t digits = 0;
-  const char* const first = at;
-  for (unsigned next; (next = digit()) < 10; ++at) digits = digits * 10 + next;
-  auto count = at - first;
-  int exponent = 0;
-  if (*at == '.') {
-    const char* const point = ++at;
-    for (unsigned next; (next = digit()) < 10; ++at) digits = digits * 10 + next;
-    count += at - point;
-    exponent = static_cast<int>(point - at);
-  }
-  if (count > 0 && (*at == 'e' || *at == 'E')) {
-    ++at;
-    const bool down = *at == '-';
-    at += *at == '-' || *at == '+' ? 1 : 0;
-    int power = 0;
-    int length = 0;
-    for (; digit() < 10 && length < 4; ++at, ++length) power = power * 10 + (*at - '0');
-    if (length == 0) return std::nullopt;
-    exponent += down ? -power : power;
-  }
-  if (count == 0 || count > 15 || exponent < -22 || exponent > 22) return std::nullopt;
-  from = at;
-  const double value = static_cast<double>(digits);
-  const double scaled = exponent < 0 ? value / kPowers[-exponent] : value * kPowers[exponent];
-  return negative ? -scaled : scaled;
+  return other_figure(at);
 }
 
 // The number between `prefix` and `suffix` when the line is exactly that.
