@@ -7,9 +7,8 @@
 # three outputs each. The three alternate within each round, in an order
 # that turns from round to round; analyse.py prints the medians over the
 # rounds and their ratios to cat, with the peak memory of the trend over one
-# file and over all of them. Each conversion writes into an empty folder, as
-# a folder's first conversion does, so that no round replaces what the one
-# before wrote (which ext4 flushes to the disk at once on every rename).
+# file and over all of them. Each conversion writes into a folder emptied
+# (and synced) before it, as a folder's first conversion does.
 #
 # Beside common.sh's settings: TOOL (the results tool to measure, default the
 # build's), RUNS (files, default 1000), ROUNDS (default 5), SOURCE (a results
@@ -47,10 +46,8 @@ measure() {
   case $1 in
     cat) echo "cat $(seconds cat "$work/history"/*.txt)" ;;
     trend) echo "trend $(seconds "$tool" trend -o "$work/charts" "$work/history")" ;;
-    convert)
-      rm -rf "$work/converted" && sync  # nothing of the round before left to write
-      echo "convert $(seconds "$tool" -o "$work/converted" "$work/history")"
-      ;;
+    convert) rm -rf "$work/converted" && sync &&
+      echo "convert $(seconds "$tool" -o "$work/converted" "$work/history")" ;;
   esac >>"$work/times"
 }
 order=(cat trend convert)

@@ -252,15 +252,12 @@ class Trend {
   }
 
   void add(const fs::path& path) {
-    // A file named twice, by another path or through a link, is read once:
-    // one that is no link is known by its folder's canonical path, made once
-    // for the folder's files, and its name.
+    // A file named twice, by another path or through a link, is read once: one
+    // that is no link is known by its name in its folder's canonical path.
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     std::error_code error;
-    if (folder != canonical_.first) {
-      const fs::path canonical = fs::weakly_canonical(folder, error);
-      canonical_ = {folder, error ? folder : canonical};
-    }
+    if (folder != canonical_.first) canonical_ = {folder, fs::weakly_canonical(folder, error)};
+    if (error) canonical_.second = folder;
     const fs::path identity = fs::is_symlink(path, error) ? fs::weakly_canonical(path, error)
                                                           : canonical_.second / path.filename();
     if (!seen_.insert((error ? path : identity).native()).second) return;
@@ -277,7 +274,6 @@ class Trend {
     point.when = std::move(*when);
     const fs::file_time_type modified = fs::last_write_time(path, error);
     if (!error) entry.modified = modified;
-    point.instant = local_instant(point.when);
     const std::map<std::string, RunRecord>& records = records_.in(folder);
     if (const auto found = records.find(path.filename().string()); found != records.end()) {
       const RunRecord& record = found->second;

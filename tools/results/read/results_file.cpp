@@ -38,24 +38,17 @@ std::optional<Number> parse_number(std::string_view token) {
   return value;
 }
 
-// A figure of the common form, up to eight bytes of digits with or without a
-// point among them and then no further digit nor an exponent, read from the
-// eight bytes at `at` at once: its digits as a number, how many of them
-// follow the point, and its length. Nothing for any other form, or where
-// nine bytes are not there. The bytes are read as one little-endian word,
-// the first in its lowest byte.
-struct Eight {
-  std::uint64_t digits;
-  int decimals;
-  int length;
-};
-inline std::optional<Eight> eight_at_once(const char* at, const char* end) {
+// A figure read forward from `at` (in a text that ends in a line end), which
+// moves past it: up to eight bytes of digits and a point, and then no digit
+// nor exponent, read as one little-endian word, its digits divided by an
+// exact power of ten, which rounds as from_chars does. Nothing otherwise.
+inline std::optional<double> eight_at_once(const char*& at, const char* end) {
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
   if (std::endian::native != std::endian::little || end - at < 9) return std::nullopt;
   std::uint64_t word;
   std::memcpy(&word, at, 8);
   const std::uint64_t values = word ^ 0x3030303030303030u;  // a digit's byte holds its value
-  // The top bit of each byte that is no digit, exact up to the one after a
-  // point and the digits after it, which carry nothing into the next byte.
+  // The top bit of each byte that is no digit, exact up to the one after the figure.
   std::uint64_t others = (values | (values + 0x7676767676767676u)) & 0x8080808080808080u;
   const int point = std::countr_zero(others) / 8;  // 8 where every byte is a digit
   if (point == 0) return std::nullopt;
@@ -67,52 +60,27 @@ inline std::optional<Eight> eight_at_once(const char* at, const char* end) {
     const std::uint64_t before = (std::uint64_t{1} << (8 * point)) - 1;
     digits = (values & before) | ((values >> 8) & ~before);  // the point taken out
   }
-  const char next = at[length];
-  if (static_cast<unsigned char>(next) - 48u < 10 || next == 'e' || next == 'E')
-    return std::nullopt;
+  const auto next = static_cast<unsigned char>(at[length]);
+  if (next - 48u < 10 || next == 'e' || next == 'E') return std::nullopt;
   const int count = length - (length > point ? 1 : 0);
-  // The digits moved up to end in the top byte, zeros before them, and
-  // summed in pairs, fours and eights.
+  // The digits moved up to the top byte, zeros before them, summed in pairs, fours, eights.
   digits <<= 8 * (8 - count);
   digits = digits * 10 + (digits >> 8);
   digits = ((digits & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
             ((digits >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
            32;
-  return Eight{digits, length - point - (length > point ? 1 : 0), length};
+  at += length;
+  return static_cast<double>(digits) / kPowers[count - point];
 }
 
-// A figure of another form, through from_chars. Out of line, so that the
-// common form needs no room for a library call.
+// The same for a figure of any other form, up to a blank or the line end, by
+// from_chars; out of line, so that the common form needs no room for a call.
 [[gnu::noinline]] std::optional<double> other_figure(const char*& at) {
   const char* stop = at;
   while (*stop != ' ' && *stop != '\n') ++stop;
-  const auto value =
-      parse_number<double>(std::string_view(at, static_cast<std::size_t>(stop - at)));
+  const auto value = parse_number<double>(std::string_view(at, stop));
   at = value ? stop : at;
   return value;
-}
-
-// Reads forward from `at` a figure as the report prints it, in a text that
-// ends in a line end: its bytes up to a blank or the line end, as from_chars
-// reads them. The common form is read at once, its digits as one exact
-// double divided by an exact power of ten, which rounds as from_chars does.
-// Nothing where the bytes are no figure; otherwise `at` moves past them.
-inline std::optional<double> scan_figure(const char*& at, const char* end) {
-  static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
-  if (const auto eight = eight_at_once(at, end)) {
-    at += eight->length;
-    return static_cast<double>(eight->digits) / kPowers[eight->decimals];
-  }
-  return other_figure(at);
-}
-
-// The number between `prefix` and `suffix` when the line is exactly that.
-std::optional<double> number_between(std::string_view line, std::string_view prefix,
-                                     std::string_view suffix) {
-  if (line.size() < prefix.size() + suffix.size()) return std::nullopt;
-  if (!line.starts_with(prefix) || !line.ends_with(suffix)) return std::nullopt;
-  return parse_number<double>(
-      line.substr(prefix.size(), line.size() - prefix.size() - suffix.size()));
 }
 
 // A worker's line: "Thread:<rank>" (file handling) or "Thread:<rank>@<name>"
@@ -164,19 +132,12 @@ struct Expected {
   bool named = false;
 
   std::string words() const {
-    const std::string number = std::string(text) + "<number>" + std::string(suffix);
-    switch (kind) {
-      case Kind::kExact:
-        return quoted(text, std::string_view::npos);
-      case Kind::kNumber:
-        return quoted(number, std::string_view::npos);
-      case Kind::kWorker:
-        return quoted(t::kThread + std::to_string(rank) + (named ? "@... " : " ") + number,
-                      std::string_view::npos);
-      case Kind::kWords:
-        break;
-    }
-    return std::string(text);
+    if (kind == Kind::kWords) return std::string(text);
+    std::string line = std::string(text) + "<number>" + std::string(suffix);
+    if (kind == Kind::kExact) line = text;
+    if (kind == Kind::kWorker)
+      line = t::kThread + std::to_string(rank) + (named ? "@... " : " ") + line;
+    return quoted(line, std::string_view::npos);
   }
 };
 
@@ -343,8 +304,10 @@ class Parser {
   // The happy paths of number_line and worker_number stay small: what a
   // refusal needs is made in the functions that refuse.
   double number_line(std::string_view prefix, std::string_view suffix) {
-    if (read() == State::kLine) {
-      if (const auto value = number_between(line_, prefix, suffix)) return *value;
+    if (read() == State::kLine && line_.size() >= prefix.size() + suffix.size() &&
+        line_.starts_with(prefix) && line_.ends_with(suffix)) {
+      const std::size_t size = line_.size() - prefix.size() - suffix.size();
+      if (const auto value = parse_number<double>(line_.substr(prefix.size(), size))) return *value;
     }
     refuse(Expected{Expected::Kind::kNumber, prefix, suffix});
   }
@@ -353,20 +316,14 @@ class Parser {
   template <const char* kPrefix, const char* kSuffix>
   double number_line() {
     if (const auto figure = ahead<kPrefix, kSuffix>()) return *figure;
-    if (read() == State::kLine) {
-      if (const auto value = number_between(line_, kPrefix, kSuffix)) return *value;
-    }
-    refuse(Expected{Expected::Kind::kNumber, kPrefix, kSuffix});
+    return number_line(kPrefix, kSuffix);
   }
 
-  // The figure of the next line where the line reads forward exactly as the
-  // benchmark writes it: worker `rank`'s "Thread:<rank>", then "@" and a
-  // blank-free name when `named`, and " " (none of it for a rank of 0), which
-  // `start` keeps from the worker's first line for a compare on the next;
-  // kPrefix, a figure, kSuffix and the line end. The line is taken without
-  // first searching for its end, the texts compared without a library call.
-  // Any other line, one cut short or with a figure only from_chars reads
-  // among them, is left to read() and the exact checks after it.
+  // The figure of the next line, read forward without first finding its end,
+  // where it is as the benchmark writes it: for a `rank` above 0 "Thread:<rank>",
+  // "@" and a blank-free name when `named`, and " " (kept in `start` to be
+  // compared on the worker's next line); kPrefix, a figure, kSuffix, the line
+  // end. Any other line is left to read() and the exact checks after it.
   template <const char* kPrefix, const char* kSuffix>
   std::optional<double> ahead(std::uint64_t rank = 0, bool named = false,
                               std::string_view* start = nullptr) {
@@ -376,25 +333,23 @@ class Parser {
     const char* const end = text_.data() + text_.size();
     const char* at = line;
     if (rank != 0 && !start->empty()) {
-      if (static_cast<std::size_t>(end - at) < start->size() ||
-          std::memcmp(at, start->data(), start->size()) != 0) {
-        return std::nullopt;
-      }
-      at += start->size();
+      const std::size_t size = std::min(start->size(), static_cast<std::size_t>(end - at));
+      if (std::string_view(at, size) != *start) return std::nullopt;
+      at += size;
     } else if (rank != 0) {
       if (!take<t::kThread>(at, end)) return std::nullopt;
       const char* const digits = at;
       std::uint64_t value = 0;
-      for (unsigned digit; (digit = static_cast<unsigned char>(*at) - 48u) < 10; ++at) {
-        value = value * 10 + digit;
-      }
+      for (unsigned d; (d = static_cast<unsigned char>(*at) - 48u) < 10; ++at)
+        value = value * 10 + d;
       if (value != rank || at - digits > 19 || *at != (named ? '@' : ' ')) return std::nullopt;
       while (*at != ' ' && *at != '\n') ++at;
       if (*at++ != ' ') return std::nullopt;
       *start = std::string_view(line, static_cast<std::size_t>(at - line));
     }
     if (!take<kPrefix>(at, end)) return std::nullopt;
-    const auto figure = scan_figure(at, end);
+    auto figure = eight_at_once(at, end);
+    if (!figure) figure = other_figure(at);
     if (!figure || !take<kSuffix>(at, end)) return std::nullopt;
     const char* const line_end = at;
     at += *at == '\r' ? 1 : 0;
@@ -412,11 +367,10 @@ class Parser {
   template <const char* kText>
   static bool take(const char*& at, const char* end) {
     constexpr std::size_t size = std::string_view(kText).size();
-    if (static_cast<std::size_t>(end - at) < size || std::memcmp(at, kText, size) != 0) {
-      return false;
-    }
-    at += size;
-    return true;
+    const bool there =
+        static_cast<std::size_t>(end - at) >= size && std::memcmp(at, kText, size) == 0;
+    at += there ? size : 0;
+    return there;
   }
 
   // The line read last is not `expected`, or no whole line was read.
@@ -566,11 +520,8 @@ class Parser {
     for (const auto& [id, other] :
          {std::pair{section.first, section.second}, std::pair{section.second, section.first}}) {
       const std::string_view next = writes(other) ? t::kSecsToWrite : t::kSecsToReadWorker;
-      if (writes(id)) {
-        worker_list<t::kSecsToWrite>(id, true, next);
-      } else {
-        worker_list<t::kSecsToReadWorker>(id, true, next);
-      }
+      writes(id) ? worker_list<t::kSecsToWrite>(id, true, next)
+                 : worker_list<t::kSecsToReadWorker>(id, true, next);
     }
     section_ = "the cluster " + std::string(section.name) + " summary";
     for (int i = 0; i < section.blanks_before_totals; ++i) blank();
