@@ -333,9 +333,11 @@ class Parser {
     const char* const end = text_.data() + text_.size();
     const char* at = line;
     if (rank != 0 && !start->empty()) {
-      const std::size_t size = std::min(start->size(), static_cast<std::size_t>(end - at));
-      if (std::string_view(at, size) != *start) return std::nullopt;
-      at += size;
+      if (static_cast<std::size_t>(end - at) < start->size() ||
+          std::memcmp(at, start->data(), start->size()) != 0) {
+        return std::nullopt;
+      }
+      at += start->size();
     } else if (rank != 0) {
       if (!take<t::kThread>(at, end)) return std::nullopt;
       const char* const digits = at;
@@ -367,10 +369,11 @@ class Parser {
   template <const char* kText>
   static bool take(const char*& at, const char* end) {
     constexpr std::size_t size = std::string_view(kText).size();
-    const bool there =
-        static_cast<std::size_t>(end - at) >= size && std::memcmp(at, kText, size) == 0;
-    at += there ? size : 0;
-    return there;
+    if (static_cast<std::size_t>(end - at) < size || std::memcmp(at, kText, size) != 0) {
+      return false;
+    }
+    at += size;
+    return true;
   }
 
   // The line read last is not `expected`, or no whole line was read.
@@ -462,9 +465,7 @@ class Parser {
   void worker_list(TestId id, bool named, std::string_view next_suffix = {}) {
     // A file claiming millions of workers is refused once its list falls
     // short, not before, so the room is reserved for real counts only.
-    if (keep_workers_) {
-      test(id).workers.reserve(static_cast<std::size_t>(std::min(workers(), 1024)));
-    }
+    if (keep_workers_) test(id).workers.reserve(std::min<std::size_t>(workers(), 1024));
     WorkerFigures unkept;
     for (std::uint64_t rank = 1; rank <= static_cast<std::uint64_t>(workers()); ++rank) {
       // A worker is listed from its first line on, not before.
@@ -483,11 +484,10 @@ class Parser {
           worker_number<t::kItWas, t::kAccessesPerSec>(rank, true, start);
       figures.mb_per_sec = number_line<t::kConventionally, t::kMbPerSec>();
     }
-    const State state = read();
-    again_ = true;
-    const auto thread = state == State::kLine
+    const auto thread = read() == State::kLine
                             ? split_thread_line(line_, named, t::kSpent, kTimeSuffix)
                             : std::nullopt;
+    again_ = true;
     if (thread) {
       throw ParseError(number_, "this section lists more than " + std::to_string(workers()) +
                                     " worker(s) (thread " + std::to_string(thread->rank) +
