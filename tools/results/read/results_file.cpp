@@ -73,14 +73,31 @@ inline std::optional<double> eight_at_once(const char*& at, const char* end) {
   return static_cast<double>(digits) / kPowers[count - point];
 }
 
-// The same for a figure of any other form, up to a blank or the line end, by
-// from_chars; out of line, so that the common form needs no room for a call.
-[[gnu::noinline]] std::optional<double> other_figure(const char*& at) {
-  const char* stop = at;
-  while (*stop != ' ' && *stop != '\n') ++stop;
-  const auto value = parse_number<double>(std::string_view(at, stop));
-  at = value ? stop : at;
-  return value;
+// The same for up to 15 digits with or without a point, and no exponent:
+// one exact double divided by an exact power of ten. Nothing for any other
+// figure, which the exact reading takes.
+std::optional<double> other_figure(const char*& from) {
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  const char* at = from;
+  std::uint64_t digits = 0;
+  int count = 0;
+  int decimals = -1;  // until the point
+  for (;; ++at) {
+    const unsigned digit = static_cast<unsigned char>(*at) - 48u;
+    if (digit < 10) {
+      digits = digits * 10 + digit;
+      ++count;
+      decimals += decimals >= 0 ? 1 : 0;
+    } else if (*at != '.' || decimals >= 0) {
+      break;
+    } else {
+      decimals = 0;
+    }
+  }
+  if (count == 0 || count > 15 || *at == 'e' || *at == 'E') return std::nullopt;
+  from = at;
+  return static_cast<double>(digits) / kPowers[std::max(decimals, 0)];
 }
 
 // A worker's line: "Thread:<rank>" (file handling) or "Thread:<rank>@<name>"
