@@ -10,7 +10,6 @@
 #include <set>
 #include <system_error>
 #include <tuple>
-#include <unordered_set>
 
 #include "analyse/judgement.h"
 #include "analyse/node_figures.h"
@@ -454,8 +453,8 @@ class Trend {
   std::ostream& out_;
   std::ostream& err_;
   std::vector<Entry> entries_;
-  std::unordered_set<fs::path::string_type> seen_;  // canonical, so compared as strings
-  std::pair<fs::path, fs::path> canonical_;         // the folder last added from, canonical
+  std::set<fs::path::string_type> seen_;     // canonical, so compared as strings
+  std::pair<fs::path, fs::path> canonical_;  // the folder last added from, canonical
   std::vector<MapCandidate> maps_;
   std::map<fs::path, std::size_t> map_folders_;  // how many maps each holds
   RecordFolders records_;

@@ -38,12 +38,13 @@ std::optional<Number> parse_number(std::string_view token) {
   return value;
 }
 
-// A figure read forward from `at` (in a text that ends in a line end), which
-// moves past it: up to eight bytes of digits and a point, and then no digit
-// nor exponent, read as one little-endian word, its digits divided by an
-// exact power of ten, which rounds as from_chars does. Nothing otherwise.
+constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                              1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// A figure read forward from `at`, in a text ending in a line end: up to eight bytes of digits
+// and a point, then no digit nor exponent, read as one little-endian word, its digits divided
+// by an exact power of ten, which rounds as from_chars does. Nothing otherwise.
 inline std::optional<double> eight_at_once(const char*& at, const char* end) {
-  static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
   if (std::endian::native != std::endian::little || end - at < 9) return std::nullopt;
   std::uint64_t word;
   std::memcpy(&word, at, 8);
@@ -73,31 +74,22 @@ inline std::optional<double> eight_at_once(const char*& at, const char* end) {
   return static_cast<double>(digits) / kPowers[count - point];
 }
 
-// The same for up to 15 digits with or without a point, and no exponent:
-// one exact double divided by an exact power of ten. Nothing for any other
-// figure, which the exact reading takes.
+// The same for up to 15 digits, with or without a point, and no exponent. Nothing for any
+// other figure, which the exact reading takes.
 std::optional<double> other_figure(const char*& from) {
-  static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   const char* at = from;
+  const char* point = nullptr;
   std::uint64_t digits = 0;
-  int count = 0;
-  int decimals = -1;  // until the point
   for (;; ++at) {
     const unsigned digit = static_cast<unsigned char>(*at) - 48u;
-    if (digit < 10) {
-      digits = digits * 10 + digit;
-      ++count;
-      decimals += decimals >= 0 ? 1 : 0;
-    } else if (*at != '.' || decimals >= 0) {
-      break;
-    } else {
-      decimals = 0;
-    }
+    if (digit >= 10 && (*at != '.' || point != nullptr)) break;
+    digits = digit < 10 ? digits * 10 + digit : digits;
+    point = digit < 10 ? point : at;
   }
+  const auto count = at - from - (point ? 1 : 0);
   if (count == 0 || count > 15 || *at == 'e' || *at == 'E') return std::nullopt;
   from = at;
-  return static_cast<double>(digits) / kPowers[std::max(decimals, 0)];
+  return static_cast<double>(digits) / kPowers[point ? at - point - 1 : 0];
 }
 
 // A worker's line: "Thread:<rank>" (file handling) or "Thread:<rank>@<name>"

@@ -77,7 +77,6 @@ class RecordFolders {
   std::ostream& err_;
   std::mutex mutex_;
   std::map<std::filesystem::path, Folder> folders_;
-  std::optional<std::pair<std::filesystem::path, Folder*>> last_;  // as named
 };
 
 // The record lying beside `results` (the quenda-lite-*.json in its folder
