@@ -70,7 +70,7 @@ TEST_P(DyingWorkerTest, RuntimeEndsTheJobWithAFailure) {
   const std::string host = e2e::host_name();
   const std::filesystem::path program = programs.path() / "quenda-lite-small-doomed";
   std::filesystem::create_symlink(QUENDA_SMALL_BINARY, program);
-  const auto held = hold(directory, GetParam().blocked(host));
+  const HeldFiles held(directory, GetParam().blocked(host));
   const std::filesystem::path watched = directory / GetParam().reached(host);
 
   std::atomic<bool> killed{false};
@@ -118,8 +118,7 @@ TEST_P(DyingWorkerTest, RuntimeEndsTheJobWithAFailure) {
 // for ever, and every other process at the next barrier: the worker says so
 // before the test starts, and the job ends at once. The first name a worker
 // opens, and the block copy, which only its last test opens. Workers 1 and 2
-// are held in their block writes, as in the last phase above: had they
-// finished, they would be finalising MPI.
+// are held in their block writes, so that neither is finalising MPI then.
 TEST(SpecialFileTest, APipeAtAWorkersNameEndsTheJobPromptly) {
   const std::string host = e2e::host_name();
   for (const auto& [rank, pipe, test] : {std::tuple{2, worker_file(2, host), "stream handling"},
@@ -127,7 +126,7 @@ TEST(SpecialFileTest, APipeAtAWorkersNameEndsTheJobPromptly) {
     TemporaryFolder folder;
     const std::filesystem::path& directory = folder.path();
     ASSERT_EQ(::mkfifo((directory / pipe).c_str(), 0600), 0);
-    const auto held = hold(directory, {worker_copy(1, host), worker_copy(2, host)});
+    const HeldFiles held(directory, {worker_copy(1, host), worker_copy(2, host)});
     const JobResult result = e2e::run_job({.processes = 4, .directory = directory});
 
     EXPECT_NE(result.exit_code, 0) << pipe;

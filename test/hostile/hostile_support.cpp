@@ -5,11 +5,11 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <system_error>
 
 #include "small_plan.h"
 
@@ -128,27 +128,26 @@ std::map<int, Lines> lines_by_rank(const std::string& tagged_console) {
   return by_rank;
 }
 
-HeldFile::HeldFile(const std::filesystem::path& path) {
+HeldFiles::HeldFiles(const std::filesystem::path& directory,
+                     const std::vector<std::string>& names) {
   // The holder is told of a breaking lease by SIGIO, which would end it.
   std::signal(SIGIO, SIG_IGN);
-  std::ofstream(path, std::ios::app).close();
-  descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);  // the job must not hold it too
-  if (descriptor_ >= 0 && ::fcntl(descriptor_, F_SETLEASE, F_RDLCK) != 0) release();
-}
-
-void HeldFile::release() {
-  if (descriptor_ >= 0) ::close(descriptor_);
-  descriptor_ = -1;
-}
-
-std::vector<std::unique_ptr<HeldFile>> hold(const std::filesystem::path& directory,
-                                            const std::vector<std::string>& names) {
-  std::vector<std::unique_ptr<HeldFile>> held;
   for (const std::string& name : names) {
-    held.push_back(std::make_unique<HeldFile>(directory / name));
-    if (!held.back()->held()) throw std::runtime_error(name + ": " + std::strerror(errno));
+    std::ofstream(directory / name, std::ios::app).close();
+    // O_CLOEXEC: the job must not hold it too.
+    const int descriptor = ::open((directory / name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor >= 0) descriptors_.push_back(descriptor);
+    if (descriptor < 0 || ::fcntl(descriptor, F_SETLEASE, F_RDLCK) != 0) {
+      const std::system_error error(errno, std::generic_category(), name);
+      release();
+      throw error;
+    }
   }
-  return held;
+}
+
+void HeldFiles::release() {
+  for (const int descriptor : descriptors_) ::close(descriptor);
+  descriptors_.clear();
 }
 
 std::vector<Started> processes_started_from(const std::string& program) {

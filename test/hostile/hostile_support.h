@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -112,25 +111,21 @@ JobResult run_on_tmpfs(const JobOptions& options, const Tmpfs& tmpfs,
 // kept under rank -1.
 std::map<int, Lines> lines_by_rank(const std::string& tagged_console);
 
-// A regular file held under a read lease: a process that opens it to write
-// waits there until the lease is released (or the system's lease-break
-// time, 45 seconds by default, has passed). Creates the file if missing.
-class HeldFile {
+// Regular files held under read leases: a process that opens one to write waits until they
+// are released (or the system's lease-break time, 45 seconds by default, has passed). Creates
+// each file if missing; throws, naming it, where one cannot be held.
+class HeldFiles {
  public:
-  explicit HeldFile(const std::filesystem::path& path);
-  ~HeldFile() { release(); }
-  HeldFile(const HeldFile&) = delete;
-  HeldFile& operator=(const HeldFile&) = delete;
-  bool held() const { return descriptor_ >= 0; }
+  HeldFiles(const std::filesystem::path& directory, const std::vector<std::string>& names);
+  ~HeldFiles() { release(); }
+  HeldFiles(const HeldFiles&) = delete;
+  HeldFiles& operator=(const HeldFiles&) = delete;
+  bool held() const { return !descriptors_.empty(); }
   void release();
 
  private:
-  int descriptor_ = -1;
+  std::vector<int> descriptors_;
 };
-
-// Each of `names` in `directory` held; throws when one cannot be.
-std::vector<std::unique_ptr<HeldFile>> hold(const std::filesystem::path& directory,
-                                            const std::vector<std::string>& names);
 
 // A process and the rank the launcher gave it (-1 when none).
 struct Started {

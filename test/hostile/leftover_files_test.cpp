@@ -95,7 +95,7 @@ TEST(LeftoverFilesTest, ARunWhoseReportIsNowhereEndsNonZero) {
     const std::filesystem::path results = directory / name;
     const bool taken = reason == "Is a directory";
     if (taken) std::filesystem::create_directory(results);
-    HeldFile collector_block_write(directory / "data64-windows-cluster");
+    HeldFiles collector_block_write(directory, {"data64-windows-cluster"});
     if (taken) collector_block_write.release();
     std::thread remover([&] {
       while (collector_block_write.held() && !std::filesystem::exists(results)) {

@@ -105,8 +105,7 @@ ProcessResult run_process(const std::vector<std::string>& argv, const fs::path& 
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  // Nothing of a timed-out run's group, such as a stuck launcher, outlives it.
-  if (result.timed_out) kill(-child, SIGKILL);
+  if (result.timed_out) kill(-child, SIGKILL);  // its group too, such as a stuck launcher
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.peak_kilobytes = usage.ru_maxrss;

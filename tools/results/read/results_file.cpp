@@ -342,11 +342,7 @@ class Parser {
     const char* const end = text_.data() + text_.size();
     const char* at = line;
     if (rank != 0 && !start->empty()) {
-      if (static_cast<std::size_t>(end - at) < start->size() ||
-          std::memcmp(at, start->data(), start->size()) != 0) {
-        return std::nullopt;
-      }
-      at += start->size();
+      if (!take(at, end, *start)) return std::nullopt;
     } else if (rank != 0) {
       if (!take<t::kThread>(at, end)) return std::nullopt;
       const char* const digits = at;
@@ -374,15 +370,20 @@ class Parser {
     return figure;
   }
 
-  // Takes kText at `at`, compared without a library call.
-  template <const char* kText>
-  static bool take(const char*& at, const char* end) {
-    constexpr std::size_t size = std::string_view(kText).size();
-    if (static_cast<std::size_t>(end - at) < size || std::memcmp(at, kText, size) != 0) {
+  // Takes `text` at `at`.
+  static bool take(const char*& at, const char* end, std::string_view text) {
+    if (static_cast<std::size_t>(end - at) < text.size() ||
+        std::memcmp(at, text.data(), text.size()) != 0) {
       return false;
     }
-    at += size;
+    at += text.size();
     return true;
+  }
+
+  // The same for a text known when compiling, compared without a library call.
+  template <const char* kText>
+  static bool take(const char*& at, const char* end) {
+    return take(at, end, kText);
   }
 
   // The line read last is not `expected`, or no whole line was read.
