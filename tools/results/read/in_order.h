@@ -17,10 +17,11 @@
 namespace quenda::results {
 
 // Calls `work(i)` for every i below `count` on a few threads, and
-// `use(i, result)` on the calling thread in the order of i. At most two
-// results a thread wait to be used, so that memory stays that of a few
-// files. `work` must not throw and must touch nothing that `use` or other
-// calls of `work` change.
+// `use(i, result)` on the calling thread in the order of i. The calling
+// thread works too while the result it needs next is being made, rather than
+// be woken for every result. At most two results a thread wait to be used,
+// so that memory stays that of a few files. `work` must not throw and must
+// touch nothing that `use` or other calls of `work` change.
 template <typename Work, typename Use>
 void in_order(std::size_t count, Work work, Use use) {
   using Result = std::invoke_result_t<Work&, std::size_t>;
@@ -34,26 +35,36 @@ void in_order(std::size_t count, Work work, Use use) {
   std::size_t used = 0;   // results taken to be used
   bool stop = false;      // `use` threw: the threads end
 
+  // Works on the next i under `lock`, unlocked while working.
+  const auto work_next = [&](std::unique_lock<std::mutex>& lock) {
+    const std::size_t i = taken++;
+    lock.unlock();
+    Result result = work(i);
+    lock.lock();
+    waiting[i % window].emplace(std::move(result));
+    changed.notify_all();
+  };
   const auto thread = [&] {
     std::unique_lock lock(mutex);
     for (;;) {
       changed.wait(lock, [&] { return stop || taken == count || taken < used + window; });
       if (stop || taken == count) return;
-      const std::size_t i = taken++;
-      lock.unlock();
-      Result result = work(i);
-      lock.lock();
-      waiting[i % window].emplace(std::move(result));
-      changed.notify_all();
+      work_next(lock);
     }
   };
   std::vector<std::jthread> pool;
-  for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(thread);
+  for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(thread);
   try {
     for (std::size_t i = 0; i < count; ++i) {
       std::optional<Result>& slot = waiting[i % window];
       std::unique_lock lock(mutex);
-      changed.wait(lock, [&] { return slot.has_value(); });
+      while (!slot.has_value()) {
+        if (taken < count && taken < used + window) {
+          work_next(lock);
+        } else {
+          changed.wait(lock);
+        }
+      }
       Result result = std::move(*slot);
       slot.reset();
       ++used;
