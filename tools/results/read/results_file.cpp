@@ -41,18 +41,20 @@ std::optional<Number> parse_number(std::string_view token) {
 constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                               1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
-// A figure read forward from `at`, in a text ending in a line end: up to eight bytes of digits
-// and a point, then no digit nor exponent, read as one little-endian word, its digits divided
-// by an exact power of ten, which rounds as from_chars does. Nothing otherwise.
-inline std::optional<double> eight_at_once(const char*& at, const char* end) {
-  if (std::endian::native != std::endian::little || end - at < 9) return std::nullopt;
+// A figure read forward from `at` into `figure`, in a text ending in a line end: up to eight
+// bytes of digits and a point, then no digit nor exponent, read as one little-endian word, its
+// digits divided by an exact power of ten, which rounds as from_chars does. False otherwise.
+// (The figure goes out by reference, not as an optional: an optional stored in two parts and
+// copied whole stalls the processor on every line.)
+inline bool eight_at_once(const char*& at, const char* end, double& figure) {
+  if (std::endian::native != std::endian::little || end - at < 9) return false;
   std::uint64_t word;
   std::memcpy(&word, at, 8);
   const std::uint64_t values = word ^ 0x3030303030303030u;  // a digit's byte holds its value
   // The top bit of each byte that is no digit, exact up to the one after the figure.
   std::uint64_t others = (values | (values + 0x7676767676767676u)) & 0x8080808080808080u;
   const int point = std::countr_zero(others) / 8;  // 8 where every byte is a digit
-  if (point == 0) return std::nullopt;
+  if (point == 0) return false;
   int length = point;
   std::uint64_t digits = values;
   if (point < 8 && at[point] == '.') {
@@ -62,7 +64,7 @@ inline std::optional<double> eight_at_once(const char*& at, const char* end) {
     digits = (values & before) | ((values >> 8) & ~before);  // the point taken out
   }
   const auto next = static_cast<unsigned char>(at[length]);
-  if (next - 48u < 10 || next == 'e' || next == 'E') return std::nullopt;
+  if (next - 48u < 10 || next == 'e' || next == 'E') return false;
   const int count = length - (length > point ? 1 : 0);
   // The digits moved up to the top byte, zeros before them, summed in pairs, fours, eights.
   digits <<= 8 * (8 - count);
@@ -71,12 +73,13 @@ inline std::optional<double> eight_at_once(const char*& at, const char* end) {
             ((digits >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
            32;
   at += length;
-  return static_cast<double>(digits) / kPowers[count - point];
+  figure = static_cast<double>(digits) / kPowers[count - point];
+  return true;
 }
 
 // The same for up to 15 digits, with or without a point, and no exponent. Nothing for any
 // other figure, which the exact reading takes.
-std::optional<double> other_figure(const char*& from) {
+bool other_figure(const char*& from, double& figure) {
   const char* at = from;
   const char* point = nullptr;
   std::uint64_t digits = 0;
@@ -87,9 +90,10 @@ std::optional<double> other_figure(const char*& from) {
     point = digit < 10 ? point : at;
   }
   const auto count = at - from - (point ? 1 : 0);
-  if (count == 0 || count > 15 || *at == 'e' || *at == 'E') return std::nullopt;
+  if (count == 0 || count > 15 || *at == 'e' || *at == 'E') return false;
   from = at;
-  return static_cast<double>(digits) / kPowers[point ? at - point - 1 : 0];
+  figure = static_cast<double>(digits) / kPowers[point ? at - point - 1 : 0];
+  return true;
 }
 
 // A worker's line: "Thread:<rank>" (file handling) or "Thread:<rank>@<name>"
@@ -324,50 +328,51 @@ class Parser {
   // The same for texts known when compiling, the line first read ahead.
   template <const char* kPrefix, const char* kSuffix>
   double number_line() {
-    if (const auto figure = ahead<kPrefix, kSuffix>()) return *figure;
+    if (double figure; ahead<kPrefix, kSuffix>(figure)) return figure;
     return number_line(kPrefix, kSuffix);
   }
 
-  // The figure of the next line, read forward without first finding its end,
+  // The figure of the next line into `figure`, read forward without first finding its end,
   // where it is as the benchmark writes it: for a `rank` above 0 "Thread:<rank>",
   // "@" and a blank-free name when `named`, and " " (kept in `start` to be
   // compared on the worker's next line); kPrefix, a figure, kSuffix, the line
   // end. Any other line is left to read() and the exact checks after it.
   template <const char* kPrefix, const char* kSuffix>
-  std::optional<double> ahead(std::uint64_t rank = 0, bool named = false,
-                              std::string_view* start = nullptr) {
+  bool ahead(double& figure, std::uint64_t rank = 0, bool named = false,
+             std::string_view* start = nullptr) {
     // The text's last byte, a line end, bounds every scan that stops at one.
-    if (again_ || !text_.ends_with('\n')) return std::nullopt;
+    if (again_ || !text_.ends_with('\n')) return false;
     const char* const line = text_.data() + at_;
     const char* const end = text_.data() + text_.size();
     const char* at = line;
     if (rank != 0 && !start->empty()) {
-      if (!take(at, end, *start)) return std::nullopt;
+      if (!take(at, end, *start)) return false;
     } else if (rank != 0) {
-      if (!take<t::kThread>(at, end)) return std::nullopt;
+      if (!take<t::kThread>(at, end)) return false;
       const char* const digits = at;
       std::uint64_t value = 0;
       for (unsigned d; (d = static_cast<unsigned char>(*at) - 48u) < 10; ++at)
         value = value * 10 + d;
-      if (value != rank || at - digits > 19 || *at != (named ? '@' : ' ')) return std::nullopt;
+      if (value != rank || at - digits > 19 || *at != (named ? '@' : ' ')) return false;
       while (*at != ' ' && *at != '\n') ++at;
-      if (*at++ != ' ') return std::nullopt;
+      if (*at++ != ' ') return false;
       *start = std::string_view(line, static_cast<std::size_t>(at - line));
     }
-    if (!take<kPrefix>(at, end)) return std::nullopt;
-    auto figure = eight_at_once(at, end);
-    if (!figure) figure = other_figure(at);
-    if (!figure || !take<kSuffix>(at, end)) return std::nullopt;
+    if (!take<kPrefix>(at, end)) return false;
+    if ((!eight_at_once(at, end, figure) && !other_figure(at, figure)) ||
+        !take<kSuffix>(at, end)) {
+      return false;
+    }
     const char* const line_end = at;
     at += *at == '\r' ? 1 : 0;
     if (*at++ != '\n' || static_cast<std::size_t>(at - line - 1) > kLongestLine) {
-      return std::nullopt;
+      return false;
     }
     ++number_;
     at_ = static_cast<std::size_t>(at - text_.data());
     line_ = std::string_view(line, static_cast<std::size_t>(line_end - line));
     state_ = State::kLine;
-    return figure;
+    return true;
   }
 
   // Takes `text` at `at`.
@@ -437,7 +442,7 @@ class Parser {
   template <const char* kMarker, const char* kSuffix>
   double worker_number(std::uint64_t rank, bool named, std::string_view& start, bool first = false,
                        std::string_view next_suffix = {}) {
-    if (const auto figure = ahead<kMarker, kSuffix>(rank, named, &start)) return *figure;
+    if (double figure; ahead<kMarker, kSuffix>(figure, rank, named, &start)) return figure;
     if (read() == State::kLine) {
       const auto thread = split_thread_line(line_, named, kMarker, kSuffix);
       if (thread && thread->rank == rank) {
