@@ -1,7 +1,6 @@
 #include "read/results_file.h"
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -41,45 +40,11 @@ std::optional<Number> parse_number(std::string_view token) {
 constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                               1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
-// A figure read forward from `at` into `figure`, in a text ending in a line end: up to eight
-// bytes of digits and a point, then no digit nor exponent, read as one little-endian word, its
-// digits divided by an exact power of ten, which rounds as from_chars does. False otherwise.
-// (The figure goes out by reference, not as an optional: an optional stored in two parts and
-// copied whole stalls the processor on every line.)
-inline bool eight_at_once(const char*& at, const char* end, double& figure) {
-  if (std::endian::native != std::endian::little || end - at < 9) return false;
-  std::uint64_t word;
-  std::memcpy(&word, at, 8);
-  const std::uint64_t values = word ^ 0x3030303030303030u;  // a digit's byte holds its value
-  // The top bit of each byte that is no digit, exact up to the one after the figure.
-  std::uint64_t others = (values | (values + 0x7676767676767676u)) & 0x8080808080808080u;
-  const int point = std::countr_zero(others) / 8;  // 8 where every byte is a digit
-  if (point == 0) return false;
-  int length = point;
-  std::uint64_t digits = values;
-  if (point < 8 && at[point] == '.') {
-    others &= others - 1;
-    length = std::countr_zero(others) / 8;
-    const std::uint64_t before = (std::uint64_t{1} << (8 * point)) - 1;
-    digits = (values & before) | ((values >> 8) & ~before);  // the point taken out
-  }
-  const auto next = static_cast<unsigned char>(at[length]);
-  if (next - 48u < 10 || next == 'e' || next == 'E') return false;
-  const int count = length - (length > point ? 1 : 0);
-  // The digits moved up to the top byte, zeros before them, summed in pairs, fours, eights.
-  digits <<= 8 * (8 - count);
-  digits = digits * 10 + (digits >> 8);
-  digits = ((digits & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
-            ((digits >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
-           32;
-  at += length;
-  figure = static_cast<double>(digits) / kPowers[count - point];
-  return true;
-}
-
-// The same for up to 15 digits, with or without a point, and no exponent. Nothing for any
-// other figure, which the exact reading takes.
-bool other_figure(const char*& from, double& figure) {
+// A figure read forward from `from` into `figure`, in a text ending in a line end: up to 15
+// digits, with or without a point, and no exponent, its digits divided by an exact power of
+// ten, which rounds as from_chars does. False for any other figure, which the exact reading
+// takes.
+bool figure_at(const char*& from, double& figure) {
   const char* at = from;
   const char* point = nullptr;
   std::uint64_t digits = 0;
@@ -359,10 +324,7 @@ class Parser {
       *start = std::string_view(line, static_cast<std::size_t>(at - line));
     }
     if (!take<kPrefix>(at, end)) return false;
-    if ((!eight_at_once(at, end, figure) && !other_figure(at, figure)) ||
-        !take<kSuffix>(at, end)) {
-      return false;
-    }
+    if (!figure_at(at, figure) || !take<kSuffix>(at, end)) return false;
     const char* const line_end = at;
     at += *at == '\r' ? 1 : 0;
     if (*at++ != '\n' || static_cast<std::size_t>(at - line - 1) > kLongestLine) {
