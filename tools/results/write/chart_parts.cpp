@@ -25,15 +25,14 @@ double times_power_of_ten(double value, int power) {
 
 }  // namespace
 
-std::string number(double value) { return report_text(std::round(value * 10.0) / 10.0); }
-
-void Svg::put_part(double coordinate) {
-  // Tenths below a million have at most six digits: the %g text is the
-  // whole tenths and, unless it is nought, the tenth. The page's
-  // coordinates are all of this kind; anything else takes the long way.
-  const double tenths = std::round(coordinate * 10.0);
+// Appends `value` rounded to tenths as %g prints it. Tenths below a million
+// have at most six digits: the text is the whole tenths and, unless it is
+// nought, the tenth. The page's coordinates are all of this kind; anything
+// else takes the long way.
+void append_number(std::string& out, double value) {
+  const double tenths = std::round(value * 10.0);
   if (!(std::abs(tenths) < 1e6) || (tenths == 0.0 && std::signbit(tenths))) {
-    svg_ += number(coordinate);
+    out += report_text(tenths / 10.0);
     return;
   }
   const auto whole = static_cast<long>(std::abs(tenths));
@@ -43,9 +42,17 @@ void Svg::put_part(double coordinate) {
     *end++ = '.';
     *end++ = static_cast<char>('0' + whole % 10);
   }
-  if (tenths < 0) svg_ += '-';
-  svg_.append(digits.data(), end);
+  if (tenths < 0) out += '-';
+  out.append(digits.data(), end);
 }
+
+std::string number(double value) {
+  std::string text;
+  append_number(text, value);
+  return text;
+}
+
+void Svg::put_part(double coordinate) { append_number(svg_, coordinate); }
 
 void Svg::put_text(std::string_view text) { append_xml_text(svg_, text); }
 
