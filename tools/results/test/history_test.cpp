@@ -299,7 +299,8 @@ TEST_F(History, TrendKeepsClustersApartInTheirOwnTimeOrderAndMarksWhatChanged) {
   // Two clusters of six nights each, recorded, "big" twice as fast and with
   // a third worker on its fourth night; on "tiny"'s newest night its kernel
   // changed. Mixed into one series, tiny's newest would fall to half of its
-  // history.
+  // history. Tiny's runs and records lie in a folder of their own, read after big's.
+  fs::create_directory(folder_.path() / "tiny");
   for (const auto& [cluster, factor] : {std::pair{"big", 2.0}, std::pair{"tiny", 1.0}}) {
     for (int night = 1; night <= 6; ++night) {
       samples::SampleRun run = samples::sample_run(night == 4 && factor == 2.0 ? 4 : 3);
@@ -307,15 +308,17 @@ TEST_F(History, TrendKeepsClustersApartInTheirOwnTimeOrderAndMarksWhatChanged) {
         for (samples::SampleTiming& worker : test.workers) worker.rate *= factor;
       }
       const std::string name = nightly(night, run, std::string("head-") + cluster);
+      const fs::path place = folder_.path() / (factor == 1.0 ? "tiny" : ".");
+      fs::rename(folder_.path() / name, place / name);
       nlohmann::json record = samples::sample_record(cluster + std::to_string(night), name);
       record["cluster"] = cluster;
       record["start_utc"] = "2026-03-0" + std::to_string(night) + "T04:06:00Z";
       for (nlohmann::json& node : record["nodes"]) {
         if (night == 6 && factor == 1.0) node["kernel"] = "6.1.0-29-amd64";
       }
-      testing::write_file(folder_.path() / ("quenda-lite-" + std::string(cluster) +
-                                            std::to_string(night) + ".json"),
-                          record.dump());
+      testing::write_file(
+          place / ("quenda-lite-" + std::string(cluster) + std::to_string(night) + ".json"),
+          record.dump());
     }
   }
   // Without records, Europe/Berlin on 25 October 2026: 02:30 local twice,
@@ -335,7 +338,7 @@ TEST_F(History, TrendKeepsClustersApartInTheirOwnTimeOrderAndMarksWhatChanged) {
   fs::create_symlink(folder_.path() / again,
                      folder_.path() / samples::replace_first(again, "02.30.10", "02.30.11"));
 
-  const testing::ProcessResult trend = tool({"trend", "--fail-on-flag", ".", "./" + again});
+  const testing::ProcessResult trend = tool({"trend", "--fail-on-flag", ".", "tiny", "./" + again});
   EXPECT_EQ(trend.exit_code, 0) << trend.out << trend.err;
   for (const char* line :
        {"14 runs of 3 clusters -> ./trend.csv, .svg",
