@@ -43,9 +43,10 @@ def converted(folder, suffix):
 
 def figure(figures, key):
     """A figure of a JSON figure set or a CSV row. The JSON writes one that is not finite as null,
-    its reason ("not finite: inf") beside it; a figure the file lacks is null alone (NaN here)."""
+    its reason ("not finite: inf") beside it; a figure the file lacks is null alone, or an empty
+    cell in the CSV (NaN here)."""
     value = figures[key]
-    if value is None:
+    if value in (None, ""):
         return float(figures.get(key + "_reason", "not finite: nan").rsplit(" ", 1)[1])
     return float(value)
 
