@@ -40,6 +40,7 @@ seconds() {
     "$(cat "$work/cpu")"
 }
 
+sync  # the copies written back before the first round, not during it
 cat "$work/history"/*.txt >/dev/null  # a warm cache for all
 : >"$work/times"
 measure() {
