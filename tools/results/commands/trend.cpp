@@ -255,12 +255,10 @@ class Trend {
     // that is no link is known by its name in its folder's canonical path.
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     std::error_code error;
-    if (folder != last_.folder) {
-      last_ = {folder, fs::weakly_canonical(folder, error), nullptr};
-      if (error) last_.canonical = folder;
-    }
+    if (folder != canonical_.first) canonical_ = {folder, fs::weakly_canonical(folder, error)};
+    if (error) canonical_.second = folder;
     const fs::path identity = fs::is_symlink(path, error) ? fs::weakly_canonical(path, error)
-                                                          : last_.canonical / path.filename();
+                                                          : canonical_.second / path.filename();
     if (!seen_.insert((error ? path : identity).native()).second) return;
     auto when = parse_results_file_name(path.filename().string());
     if (!when) {
@@ -275,8 +273,7 @@ class Trend {
     point.when = std::move(*when);
     const fs::file_time_type modified = fs::last_write_time(path, error);
     if (!error) entry.modified = modified;
-    if (!last_.records) last_.records = &records_.in(folder);
-    const std::map<std::string, RunRecord>& records = *last_.records;
+    const std::map<std::string, RunRecord>& records = records_.in(folder);
     if (const auto found = records.find(path.filename().string()); found != records.end()) {
       const RunRecord& record = found->second;
       point.cluster = record.cluster;
@@ -456,12 +453,8 @@ class Trend {
   std::ostream& out_;
   std::ostream& err_;
   std::vector<Entry> entries_;
-  std::set<fs::path::string_type> seen_;  // canonical, so compared as strings
-  struct {
-    fs::path folder, canonical;  // the folder last added from, and its canonical path
-    // Its run records, once a file needs them.
-    const std::map<std::string, RunRecord>* records = nullptr;
-  } last_;
+  std::set<fs::path::string_type> seen_;     // canonical, so compared as strings
+  std::pair<fs::path, fs::path> canonical_;  // the folder last added from, canonical
   std::vector<MapCandidate> maps_;
   std::map<fs::path, std::size_t> map_folders_;  // how many maps each holds
   RecordFolders records_;

@@ -313,7 +313,7 @@ class Parser {
     if (rank != 0 && !start->empty()) {
       if (!take(at, end, *start)) return false;
     } else if (rank != 0) {
-      if (!take<t::kThread>(at, end)) return false;
+      if (!take(at, end, t::kThread)) return false;
       const char* const digits = at;
       std::uint64_t value = 0;
       for (unsigned d; (d = static_cast<unsigned char>(*at) - 48u) < 10; ++at)
@@ -323,8 +323,8 @@ class Parser {
       if (*at++ != ' ') return false;
       *start = std::string_view(line, static_cast<std::size_t>(at - line));
     }
-    if (!take<kPrefix>(at, end)) return false;
-    if (!figure_at(at, figure) || !take<kSuffix>(at, end)) return false;
+    if (!take(at, end, kPrefix)) return false;
+    if (!figure_at(at, figure) || !take(at, end, kSuffix)) return false;
     const char* const line_end = at;
     at += *at == '\r' ? 1 : 0;
     if (*at++ != '\n' || static_cast<std::size_t>(at - line - 1) > kLongestLine) {
@@ -337,7 +337,7 @@ class Parser {
     return true;
   }
 
-  // Takes `text` at `at`.
+  // Takes `text` at `at`; a constant text is compared without a library call, once inlined.
   static bool take(const char*& at, const char* end, std::string_view text) {
     if (static_cast<std::size_t>(end - at) < text.size() ||
         std::memcmp(at, text.data(), text.size()) != 0) {
@@ -345,12 +345,6 @@ class Parser {
     }
     at += text.size();
     return true;
-  }
-
-  // The same for a text known when compiling, compared without a library call.
-  template <const char* kText>
-  static bool take(const char*& at, const char* end) {
-    return take(at, end, kText);
   }
 
   // The line read last is not `expected`, or no whole line was read.

@@ -131,11 +131,14 @@ std::map<std::string, RunRecord> records_in(const fs::path& folder, RefusedRecor
 }
 
 RecordFolders::Folder& RecordFolders::folder(const fs::path& folder) {
+  const std::lock_guard lock(mutex_);
+  // A folder's files come one after another: the folder asked for last is known by its name.
+  if (last_.second && folder == last_.first) return *last_.second;
   std::error_code error;
   const fs::path key = fs::weakly_canonical(folder, error);
-  const std::lock_guard lock(mutex_);
   auto [place, added] = folders_.try_emplace(error ? folder : key);
   if (added) place->second.records = records_in(folder, &place->second.refused);
+  last_ = {folder, &place->second};
   return place->second;
 }
 

@@ -77,6 +77,7 @@ class RecordFolders {
   std::ostream& err_;
   std::mutex mutex_;
   std::map<std::filesystem::path, Folder> folders_;
+  std::pair<std::filesystem::path, Folder*> last_;  // the folder asked for last, as named
 };
 
 // The record lying beside `results` (the quenda-lite-*.json in its folder

@@ -23,8 +23,6 @@ double times_power_of_ten(double value, int power) {
   return value * first * second;
 }
 
-}  // namespace
-
 // Appends `value` rounded to tenths as %g prints it. Tenths below a million
 // have at most six digits: the text is the whole tenths and, unless it is
 // nought, the tenth. The page's coordinates are all of this kind; anything
@@ -45,6 +43,8 @@ void append_number(std::string& out, double value) {
   if (tenths < 0) out += '-';
   out.append(digits.data(), end);
 }
+
+}  // namespace
 
 std::string number(double value) {
   std::string text;
