@@ -124,16 +124,10 @@ fs::path only_results_file(const fs::path& folder, const std::string& extension)
 // happens before the benchmark prints or writes anything, so such a launch
 // is made once more; a run that got as far as one line of the report is
 // never made again.
-bool crashed_inside_mpi_init(const ClusterRun& run) {
-  const std::string crash = "Segmentation fault";
-  return run.job.exit_code != 0 && run.console.empty() &&
-         (run.errors.find(crash) != std::string::npos ||
-          run.job.errors.find(crash) != std::string::npos);
-}
-
 ClusterRun once_more_after_a_crash_inside_mpi_init(const std::function<ClusterRun()>& start) {
   ClusterRun run = start();
-  if (crashed_inside_mpi_init(run)) {
+  if (run.job.exit_code != 0 && run.console.empty() &&
+      (run.errors + run.job.errors).find("Segmentation fault") != std::string::npos) {
     std::cerr << "Open MPI crashed inside MPI_Init; launching once more:\n" << run.errors << "\n";
     run = start();
   }
@@ -221,17 +215,14 @@ bool kill_rank(const std::string& program, int rank) {
 }
 
 // Starts a launcher's command line from the machine outside the nodes.
-ClusterRun launch_once(const std::string& name, const std::string& command) {
-  const fs::path directory = fresh_job_directory(name);
-  ClusterRun run;
-  run.job = e2e::run_command(client(command), directory);
-  run.console = e2e::split_lines(run.job.console);
-  run.errors = run.job.errors;
-  return run;
-}
-
 ClusterRun launch(const std::string& name, const std::string& command) {
-  return once_more_after_a_crash_inside_mpi_init([&] { return launch_once(name, command); });
+  return once_more_after_a_crash_inside_mpi_init([&] {
+    ClusterRun run;
+    run.job = e2e::run_command(client(command), fresh_job_directory(name));
+    run.console = e2e::split_lines(run.job.console);
+    run.errors = run.job.errors;
+    return run;
+  });
 }
 
 // What the cleanup cannot remove in the scene of the cleanup row: an NFS
@@ -262,14 +253,6 @@ void expect_files_where_they_ran(const fs::path& workdir, const Placement& place
     EXPECT_EQ(scratch_entries(disk), files) << disk;
     EXPECT_EQ(e2e::results_files(disk).size(), disk == collectors ? 1u : 0u) << disk;
   }
-}
-
-// The whole report on the console and in the results file on the collector's
-// disk; the figures both show.
-e2e::CompleteRun expect_complete_report(const ClusterRun& run, const fs::path& workdir,
-                                        int world_size, const std::string& collector) {
-  return e2e::expect_complete_run(run.console, storage(workdir, collector), world_size, collector,
-                                  workdir);
 }
 
 // Every node's scratch disk and the shared one, emptied.
@@ -389,8 +372,10 @@ TEST_P(LaunchTest, EveryNodesFilesOnItsOwnDiskAndTheReportComplete) {
   // process group, the agent having started first.
   EXPECT_EQ(failures_by_rank(run.errors), (std::map<int, Lines>{})) << run.errors;
   const int world_size = static_cast<int>(launch.placement.size());
-  const e2e::CompleteRun complete =
-      expect_complete_report(run, launch.workdir, world_size, launch.placement[0]);
+  // The whole report on the console and in the results file on the collector's disk.
+  const std::string& collector = launch.placement[0];
+  const e2e::CompleteRun complete = e2e::expect_complete_run(
+      run.console, storage(launch.workdir, collector), world_size, collector, launch.workdir);
   e2e::check_figures(complete.figures, world_size, launch.plan);
   e2e::check_verdicts(complete.file_lines, complete.figures, world_size);
   expect_files_where_they_ran(launch.workdir, launch.placement, filled(launch.plan.file_length),
@@ -514,14 +499,13 @@ nlohmann::json converted(const fs::path& folder, const fs::path& map) {
 }
 
 TEST_F(ClusterTest, FullDiskOnOneNodeFailsTheJobAndNamesThatNodesRanks) {
-  ClusterRun run;
   std::optional<FullDisk> full;
-  for (int launch = 0; launch < 2 && (launch == 0 || crashed_inside_mpi_init(run)); ++launch) {
+  const ClusterRun run = once_more_after_a_crash_inside_mpi_init([&] {
     full.reset();
     // Filled once the preflight has passed, as the run starts.
     const WhenTheLogShows when("FullDisk", "rank 3 on node03", [&] { full.emplace(); });
-    run = submit_once("FullDisk", kSmall, "--chdir=" + quoted(kScratch.string()), 120);
-  }
+    return submit_once("FullDisk", kSmall, "--chdir=" + quoted(kScratch.string()), 120);
+  });
   // The disk was full indeed: rank 3's byte-wise file got nothing.
   EXPECT_EQ(scratch_entries(storage(kScratch, "node03"))[worker_file(3, "node03")], kEmptyFile);
   full.reset();
@@ -567,16 +551,12 @@ class SlowNode {
   SlowNode(const SlowNode&) = delete;
   SlowNode& operator=(const SlowNode&) = delete;
 
-  // 1 % of a CPU is 1 ms in each 100 ms period, the least a quota takes.
-  // The quota-bound tests of the medium plan take 70 ms and more of CPU time
+  // 1 % of a CPU is 1 ms in each 100 ms period, the least a quota takes. The
+  // quota-bound tests of the medium plan take 70 ms and more of CPU time
   // unslowed (a write and flush per byte, a create-open-close-remove per
-  // file), so on the slowed node they stretch over dozens of periods. At 2 %
-  // node02's rates came to 0.02 to 0.25 of the other nodes' on this busy
-  // two-core machine, and once, in CI, its change between two runs came to
-  // only 0.07 of node03's, too little for compare's family of 18 at the
-  // spread the workers had that day; at 1 % these figures about halve.
-  // Byte-wise reading and the block tests take a few milliseconds, within a
-  // period's quota or two, and are slowed by chance.
+  // file), so on the slowed node they stretch over dozens of periods (at 2 %,
+  // once too few in CI for compare). Byte-wise reading and the block tests
+  // take a few milliseconds, a period's quota or two, and are slowed by chance.
   static constexpr int kSlowPercent = 1;
 
  private:
@@ -654,8 +634,7 @@ fs::path srun_medium(const std::string& name, const Placement& placement) {
 TEST_F(ClusterTest, ComparedBeforeAndAfterSlowingANodeNamesIt) {
   // Four workers on node02 and three on node03, whose spread measures the
   // noise the two nodes' changes are judged against: node02's rates fall to
-  // a twentieth or less; node03's may rise, with node02's share of the two
-  // cores now free, and CI once saw them four times as high.
+  // a twentieth or less, node03's may rise with the cores node02 leaves.
   // Which other node the machine's load may slow between the runs is left
   // open.
   const Placement placement = {"node01", "node03", "node03", "node03",

@@ -310,15 +310,14 @@ TEST_F(History, TrendKeepsClustersApartInTheirOwnTimeOrderAndMarksWhatChanged) {
       const std::string name = nightly(night, run, std::string("head-") + cluster);
       const fs::path place = folder_.path() / (factor == 1.0 ? "tiny" : ".");
       fs::rename(folder_.path() / name, place / name);
-      nlohmann::json record = samples::sample_record(cluster + std::to_string(night), name);
+      const std::string id = cluster + std::to_string(night);
+      nlohmann::json record = samples::sample_record(id, name);
       record["cluster"] = cluster;
       record["start_utc"] = "2026-03-0" + std::to_string(night) + "T04:06:00Z";
       for (nlohmann::json& node : record["nodes"]) {
         if (night == 6 && factor == 1.0) node["kernel"] = "6.1.0-29-amd64";
       }
-      testing::write_file(
-          place / ("quenda-lite-" + std::string(cluster) + std::to_string(night) + ".json"),
-          record.dump());
+      testing::write_file(place / ("quenda-lite-" + id + ".json"), record.dump());
     }
   }
   // Without records, Europe/Berlin on 25 October 2026: 02:30 local twice,
