@@ -180,17 +180,17 @@ ClusterRun submit(const std::string& name, const std::string& environment,
 }
 
 // Does `action` while the job `name` runs, once its log shows `text` (or
-// never, when it does not within the time limit).
+// never, when it does not within the time limit). The job's folder is
+// emptied first, so that an earlier job's log cannot set it off, and the
+// log is read every 10 ms, since the batch script's cleanup follows the
+// run's last line closely.
 class WhenTheLogShows {
  public:
   WhenTheLogShows(const std::string& name, const std::string& text, std::function<void()> action)
-      : thread_([log = kRoot / "jobs" / name / "job.log", text, action = std::move(action)] {
-          // The job's folder is made anew by the submission; an earlier
-          // job's log may still be there for a moment.
-          std::this_thread::sleep_for(std::chrono::seconds(1));
-          for (int tenth = 0; tenth < 6000; ++tenth) {
+      : thread_([log = fresh_job_directory(name) / "job.log", text, action = std::move(action)] {
+          for (int step = 0; step < 60000; ++step) {
             if (e2e::read_file(log).find(text) != std::string::npos) return action();
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
           }
         }) {}
   ~WhenTheLogShows() { thread_.join(); }
